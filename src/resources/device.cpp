@@ -1,0 +1,3 @@
+#include "resources/device.h"
+
+IDirect3DDevice9* g_device = nullptr;
