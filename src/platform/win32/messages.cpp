@@ -1,0 +1,269 @@
+// The thread's message queue over SDL's event queue, the asynchronous key state, the cursor's display
+// counter and message boxes.
+#include <SDL.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/win32/sdl_window.h"
+#include "platform/win32/state.h"
+#include "platform/win32/win32.h"
+
+namespace win32 {
+
+namespace {
+
+// The desktop's idle timer cannot be read through SDL, so the layer asks as soon as a window exists and
+// again every minute (the shortest screen-saver timeout Windows offers); the screen stays awake only while
+// the latest answer was a refusal.
+constexpr uint64_t kScreenSaveAskMs = 60000;
+
+void post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    MSG m{};
+    m.hwnd = hwnd;
+    m.message = message;
+    m.wParam = wParam;
+    m.lParam = lParam;
+    m.time = static_cast<DWORD>(SDL_GetTicks64());
+    state().queue.push_back(m);
+}
+
+void postToAllWindows(UINT message) {
+    for (auto& entry : state().windows) post(reinterpret_cast<HWND>(entry.first), message, 0, 0);
+}
+
+HWND keyboardWindow(const SDL_KeyboardEvent& key) {
+    HWND hwnd = handleOf(SDL_GetWindowFromID(key.windowID));
+    if (!hwnd) hwnd = handleOf(SDL_GetKeyboardFocus());
+    if (!hwnd && !state().windows.empty()) hwnd = reinterpret_cast<HWND>(state().windows.begin()->first);
+    return hwnd;
+}
+
+void setKey(int vk, bool down) {
+    State& s = state();
+    if (down && !s.keyDown[vk]) s.pressedSinceLast[vk] = 1;
+    s.keyDown[vk] = down;
+}
+
+void translateKey(const SDL_KeyboardEvent& key) {
+    bool down = key.type == SDL_KEYDOWN;
+    int vk = vkFromKey(key.keysym.sym, key.keysym.scancode);
+    setKey(vk, down);
+    if (int sided = sidedVk(key.keysym.sym)) setKey(sided, down);
+    HWND hwnd = keyboardWindow(key);
+    if (!hwnd) return;  // no window, no keyboard focus: Windows delivers nothing either
+
+    // Alt (without Ctrl, which makes AltGr) and F10 make system keys; the rest are ordinary key messages.
+    bool alt = (key.keysym.mod & KMOD_ALT) || vk == VK_MENU;
+    bool ctrl = (key.keysym.mod & KMOD_CTRL) != 0;
+    bool system = (alt && !ctrl) || vk == VK_F10;
+    // lParam: repeat count 1, context code (Alt held) in bit 29, previous key state in bit 30 (set for an
+    // auto-repeat and for every release), transition state in bit 31 (set for a release).
+    LPARAM lParam = 1;
+    if (alt) lParam |= LPARAM{1} << 29;
+    if (!down || key.repeat) lParam |= LPARAM{1} << 30;
+    if (!down) lParam |= LPARAM{1} << 31;
+    UINT message = down ? (system ? WM_SYSKEYDOWN : WM_KEYDOWN) : (system ? WM_SYSKEYUP : WM_KEYUP);
+    post(hwnd, message, static_cast<WPARAM>(vk), lParam);
+}
+
+void translate(const SDL_Event& e) {
+    switch (e.type) {
+        case SDL_QUIT:  // an interrupt or a session ending: ask every window to close
+            postToAllWindows(WM_CLOSE);
+            break;
+        case SDL_WINDOWEVENT: {
+            HWND hwnd = handleOf(SDL_GetWindowFromID(e.window.windowID));
+            if (!hwnd) break;
+            if (e.window.event == SDL_WINDOWEVENT_CLOSE) post(hwnd, WM_CLOSE, 0, 0);
+            if (e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED) post(hwnd, WM_ACTIVATEAPP, TRUE, 0);
+            if (e.window.event == SDL_WINDOWEVENT_FOCUS_LOST) post(hwnd, WM_ACTIVATEAPP, FALSE, 0);
+            break;
+        }
+        case SDL_KEYDOWN:
+        case SDL_KEYUP:
+            translateKey(e.key);
+            break;
+        default:
+            break;
+    }
+}
+
+// Sends WM_SYSCOMMAND to the window and tells whether it left the request to DefWindowProcA.
+bool allowsSysCommand(HWND hwnd, WPARAM command, LPARAM lParam) {
+    State& s = state();
+    s.defaultSysCommand = false;
+    SendMessageA(hwnd, WM_SYSCOMMAND, command, lParam);
+    bool allowed = s.defaultSysCommand;
+    s.defaultSysCommand = false;
+    return allowed;
+}
+
+void askScreenSaver() {
+    State& s = state();
+    if (s.windows.empty()) {
+        s.lastScreenSaveAsk = 0;
+        return;
+    }
+    uint64_t now = SDL_GetTicks64();
+    if (s.lastScreenSaveAsk && now - s.lastScreenSaveAsk < kScreenSaveAskMs) return;
+    s.lastScreenSaveAsk = now ? now : 1;
+    HWND target = handleOf(SDL_GetKeyboardFocus());
+    if (!target) target = reinterpret_cast<HWND>(s.windows.begin()->first);
+    bool allowed = allowsSysCommand(target, SC_SCREENSAVE, 0);
+    if (IsWindow(target)) allowed = allowsSysCommand(target, SC_MONITORPOWER, 2) || allowed;  // 2: power off
+    if (allowed)
+        SDL_EnableScreenSaver();
+    else
+        SDL_DisableScreenSaver();
+}
+
+bool matches(const MSG& m, HWND hWnd, UINT min, UINT max) {
+    if (hWnd == reinterpret_cast<HWND>(intptr_t{-1})) {
+        if (m.hwnd) return false;  // thread messages only
+    } else if (hWnd && m.hwnd != hWnd) {
+        return false;
+    }
+    if (min == 0 && max == 0) return true;
+    return m.message >= min && m.message <= max;
+}
+
+bool realDisplay() {
+    const char* headless = std::getenv("QV_HEADLESS_TEST");
+    if (headless && *headless && std::strcmp(headless, "0") != 0) return false;
+    if (SDL_WasInit(SDL_INIT_VIDEO)) {
+        const char* driver = SDL_GetCurrentVideoDriver();
+        return driver && std::strcmp(driver, "offscreen") != 0 && std::strcmp(driver, "dummy") != 0;
+    }
+    const char* driver = std::getenv("SDL_VIDEODRIVER");
+    if (driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0)) return false;
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 && *x11) || (wayland && *wayland);
+}
+
+}  // namespace
+
+void pumpEvents() {
+    if (!SDL_WasInit(SDL_INIT_VIDEO)) return;
+    SDL_PumpEvents();
+    SDL_Event e;
+    while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) translate(e);
+    askScreenSaver();
+}
+
+}  // namespace win32
+
+using namespace win32;
+
+BOOL WINAPI PeekMessageA(MSG* lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg) {
+    if (!lpMsg) return FALSE;
+    pumpEvents();
+    State& s = state();
+    for (auto it = s.queue.begin(); it != s.queue.end(); ++it) {
+        if (!matches(*it, hWnd, wMsgFilterMin, wMsgFilterMax)) continue;
+        *lpMsg = *it;
+        if (wRemoveMsg & PM_REMOVE) s.queue.erase(it);
+        return TRUE;
+    }
+    // WM_QUIT comes once the queue holds nothing else, whatever the filter.
+    if (s.quitPending) {
+        *lpMsg = MSG{};
+        lpMsg->message = WM_QUIT;
+        lpMsg->wParam = static_cast<WPARAM>(s.quitCode);
+        lpMsg->time = static_cast<DWORD>(SDL_GetTicks64());
+        if (wRemoveMsg & PM_REMOVE) s.quitPending = false;
+        return TRUE;
+    }
+    return FALSE;
+}
+
+BOOL WINAPI TranslateMessage(const MSG* lpMsg) {
+    // Key messages count as translated; no character messages are made, the system reads none.
+    if (!lpMsg) return FALSE;
+    switch (lpMsg->message) {
+        case WM_KEYDOWN:
+        case WM_KEYUP:
+        case WM_SYSKEYDOWN:
+        case WM_SYSKEYUP:
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+LRESULT WINAPI DispatchMessageA(const MSG* lpMsg) {
+    if (!lpMsg || !lpMsg->hwnd || !IsWindow(lpMsg->hwnd)) return 0;
+    return SendMessageA(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
+}
+
+BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    if (hWnd && !IsWindow(hWnd)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    post(hWnd, Msg, wParam, lParam);
+    return TRUE;
+}
+
+void WINAPI PostQuitMessage(int nExitCode) {
+    State& s = state();
+    s.quitPending = true;
+    s.quitCode = nExitCode;
+}
+
+SHORT WINAPI GetAsyncKeyState(int vKey) {
+    if (vKey <= 0 || vKey > 255) return 0;
+    pumpEvents();
+    State& s = state();
+    bool down = s.keyDown[vKey] != 0;
+    if (!down && SDL_WasInit(SDL_INIT_VIDEO)) {
+        // SDL's own keyboard state also knows keys whose events are not translated yet.
+        int count = 0;
+        const Uint8* keys = SDL_GetKeyboardState(&count);
+        for (int sc = 0; sc < count && !down; ++sc) {
+            if (!keys[sc]) continue;
+            SDL_Keycode sym = SDL_GetKeyFromScancode(static_cast<SDL_Scancode>(sc));
+            down = vkFromKey(sym, static_cast<SDL_Scancode>(sc)) == vKey || sidedVk(sym) == vKey;
+        }
+    }
+    // The most significant bit: down now; the least: pressed since the previous call.
+    uint16_t result = down ? 0x8000 : 0;
+    if (s.pressedSinceLast[vKey]) result |= 1;
+    s.pressedSinceLast[vKey] = 0;
+    return static_cast<SHORT>(result);
+}
+
+int WINAPI ShowCursor(BOOL bShow) {
+    State& s = state();
+    s.cursorCount += bShow ? 1 : -1;
+    if (SDL_WasInit(SDL_INIT_VIDEO)) SDL_ShowCursor(s.cursorCount >= 0 ? SDL_ENABLE : SDL_DISABLE);
+    return s.cursorCount;
+}
+
+int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
+    const char* caption = lpCaption ? lpCaption : "Error";  // Windows' default caption
+    const char* text = lpText ? lpText : "";
+    // Standard error always gets the text, so it is seen even where no box can be shown.
+    std::fprintf(stderr, "%s: %s\n", caption, text);
+    std::fflush(stderr);
+    if (realDisplay()) {
+        Uint32 flags = 0;
+        switch (uType & 0xF0) {
+            case MB_ICONERROR:
+                flags = SDL_MESSAGEBOX_ERROR;
+                break;
+            case MB_ICONWARNING:
+                flags = SDL_MESSAGEBOX_WARNING;
+                break;
+            case MB_ICONINFORMATION:
+                flags = SDL_MESSAGEBOX_INFORMATION;
+                break;
+            default:
+                break;
+        }
+        SDL_ShowSimpleMessageBox(flags, caption, text, win32_sdl_window(hWnd));
+    }
+    return IDOK;
+}
