@@ -1,0 +1,98 @@
+#include "fx/vpg.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "data/memfile.h"
+
+const char kVpgMagic[8] = {'V', 'O', 'T', 'R', 'A', 'M', 'P', 'G'};
+
+namespace {
+
+void putU32(std::vector<unsigned char>& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+
+uint32_t getU32(const unsigned char* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+}  // namespace
+
+const char* vpgHeaderProblem(const VpgHeader& h, uint64_t fileLength) {
+    if (h.frameCount == 0) return "frame count is 0";
+    uint64_t room = fileLength > kVpgHeaderBytes ? (fileLength - kVpgHeaderBytes) / 4 : 0;
+    if (h.frameCount > room) return "frame count exceeds the records the file has room for";
+    if (!std::isfinite(h.frameRate) || !(h.frameRate > 0)) return "frame rate is not a positive number";
+    if (h.width == 0 || h.height == 0) return "empty picture";
+    // The decoder's buffer sizes are 32-bit signed: (w + 64)(h + 64) + 2 (w/2 + 64)(h/2 + 64) for a
+    // reference picture, and the output picture is w * h * 4 bytes.
+    const uint64_t w = h.width, ht = h.height, limit = INT32_MAX;
+    if (w > limit || ht > limit) return "picture too large";
+    if (w * ht * 4 > limit) return "picture too large";
+    if ((w + 64) * (ht + 64) + 2 * (w / 2 + 64) * (ht / 2 + 64) > limit) return "picture too large";
+    return nullptr;
+}
+
+uint32_t vpgTarget(float time, uint32_t frameCount, float frameRate) {
+    double t = time > 0 && std::isfinite(time) ? time : 0.0;  // negative, NaN and infinity count as 0
+    double loop = static_cast<double>(frameCount) / frameRate;
+    double target = std::fmod(t, loop) * frameRate;
+    // fmod stays below one loop, but the product may round up to N itself, which is still reachable.
+    if (!(target < static_cast<double>(frameCount))) return frameCount;
+    return static_cast<uint32_t>(target);
+}
+
+VpgRecord vpgReadRecord(MemoryFile* file, unsigned char* buffer, uint32_t capacity, uint32_t* length) {
+    unsigned char raw[4];
+    if (memfile_read(raw, 4, 1, file) != 1) return VpgRecord::None;
+    uint32_t len = getU32(raw);
+    *length = len;
+    if (len > capacity) return VpgRecord::Damaged;
+    if (len > file->length - memfile_tell(file)) return VpgRecord::Damaged;
+    if (len > 0 && memfile_read(buffer, len, 1, file) != 1) return VpgRecord::Damaged;
+    return VpgRecord::Read;
+}
+
+std::vector<unsigned char> vpgBuild(const VpgHeader& header,
+                                    const std::vector<std::vector<unsigned char>>& records) {
+    std::vector<unsigned char> out(kVpgMagic, kVpgMagic + 8);
+    putU32(out, header.width);
+    putU32(out, header.height);
+    putU32(out, header.frameCount);
+    uint32_t rate;
+    std::memcpy(&rate, &header.frameRate, 4);
+    putU32(out, rate);
+    for (const auto& r : records) {
+        putU32(out, static_cast<uint32_t>(r.size()));
+        out.insert(out.end(), r.begin(), r.end());
+    }
+    return out;
+}
+
+VpgLayout vpgLayout(const unsigned char* data, size_t size) {
+    if (size < 8 || std::memcmp(data, kVpgMagic, 8) != 0) throw std::string("not a VPG-file.");
+    if (size < kVpgHeaderBytes) throw std::string("header cut short");
+    VpgLayout layout{};
+    layout.header.width = getU32(data + 8);
+    layout.header.height = getU32(data + 12);
+    layout.header.frameCount = getU32(data + 16);
+    uint32_t rate = getU32(data + 20);
+    std::memcpy(&layout.header.frameRate, &rate, 4);
+    size_t pos = kVpgHeaderBytes;
+    while (pos < size) {
+        if (size - pos < 4) {
+            layout.truncated = true;
+            break;
+        }
+        uint32_t len = getU32(data + pos);
+        if (len > size - pos - 4) {
+            layout.truncated = true;
+            break;
+        }
+        layout.recordOffsets.push_back(static_cast<uint32_t>(pos + 4));
+        layout.recordLengths.push_back(len);
+        pos += 4 + size_t(len);
+    }
+    return layout;
+}
