@@ -1,0 +1,135 @@
+// Window classes and windows: registration rules, the SDL window behind a handle, and the messages a
+// window procedure receives while a window is created and destroyed.
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/win32/sdl_window.h"
+#include "platform/win32/win32.h"
+
+namespace {
+
+std::vector<UINT> g_received;
+CREATESTRUCTA g_create{};
+
+LRESULT CALLBACK recordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    g_received.push_back(message);
+    if (message == WM_CREATE) g_create = *reinterpret_cast<CREATESTRUCTA*>(lParam);
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+LRESULT CALLBACK refusingCreateProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CREATE) return -1;
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+WNDCLASSA makeClass(const char* name, WNDPROC proc) {
+    WNDCLASSA wc{};
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = name;
+    return wc;
+}
+
+}  // namespace
+
+TEST(Win32Classes, RegistrationRulesAndLastErrors) {
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    ASSERT_NE(instance, nullptr);
+    EXPECT_EQ(GetModuleHandleA(nullptr), instance);
+    EXPECT_EQ(GetModuleHandleA("user32.dll"), nullptr);
+
+    WNDCLASSA wc = makeClass("classrules", recordingProc);
+    ATOM atom = RegisterClassA(&wc);
+    EXPECT_NE(atom, 0);
+    WNDCLASSA again = makeClass("CLASSRULES", recordingProc);  // names compare without case
+    EXPECT_EQ(RegisterClassA(&again), 0);
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_CLASS_ALREADY_EXISTS});
+
+    EXPECT_EQ(CreateWindowExA(0, "noclass", "x", WS_POPUP, 0, 0, 8, 8, nullptr, nullptr, instance, nullptr),
+              nullptr);
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_CANNOT_FIND_WND_CLASS});
+
+    HWND hwnd =
+        CreateWindowExA(0, "classrules", "x", WS_POPUP, 0, 0, 8, 8, nullptr, nullptr, instance, nullptr);
+    ASSERT_NE(hwnd, nullptr);
+    EXPECT_FALSE(UnregisterClassA("classrules", instance));
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_CLASS_HAS_WINDOWS});
+    EXPECT_TRUE(DestroyWindow(hwnd));
+    EXPECT_TRUE(UnregisterClassA("classrules", instance));
+    EXPECT_FALSE(UnregisterClassA("classrules", instance));
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_CLASS_DOES_NOT_EXIST});
+
+    // Predefined cursors come from the null module only; the program's module has none.
+    EXPECT_NE(LoadCursorA(nullptr, IDC_ARROW), nullptr);
+    EXPECT_EQ(LoadCursorA(instance, IDC_ARROW), nullptr);
+}
+
+TEST(Win32Windows, PopupWindowIsABorderlessOpenGLWindowWithTheTitle) {
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    WNDCLASSA wc = makeClass("popup", recordingProc);
+    ASSERT_NE(RegisterClassA(&wc), 0);
+    g_received.clear();
+    int token = 7;
+    HWND hwnd = CreateWindowExA(0, "popup", "Quorvane", WS_POPUP | WS_VISIBLE, 0, 0, 640, 480, nullptr,
+                                nullptr, instance, &token);
+    ASSERT_NE(hwnd, nullptr) << SDL_GetError();
+    EXPECT_TRUE(IsWindow(hwnd));
+    ASSERT_GE(g_received.size(), 2u);
+    EXPECT_EQ(g_received[0], UINT{WM_NCCREATE});
+    EXPECT_EQ(g_received[1], UINT{WM_CREATE});
+    EXPECT_EQ(g_create.lpCreateParams, &token);
+    EXPECT_EQ(g_create.cx, 640);
+    EXPECT_EQ(g_create.cy, 480);
+    EXPECT_STREQ(g_create.lpszName, "Quorvane");
+
+    SDL_Window* sdl = win32_sdl_window(hwnd);
+    ASSERT_NE(sdl, nullptr);
+    EXPECT_STREQ(SDL_GetWindowTitle(sdl), "Quorvane");
+    Uint32 flags = SDL_GetWindowFlags(sdl);
+    EXPECT_TRUE(flags & SDL_WINDOW_OPENGL);
+    EXPECT_TRUE(flags & SDL_WINDOW_BORDERLESS);
+    EXPECT_TRUE(flags & SDL_WINDOW_SHOWN);
+    int w = 0, h = 0;
+    SDL_GetWindowSize(sdl, &w, &h);
+    EXPECT_EQ(w, 640);
+    EXPECT_EQ(h, 480);
+
+    // The window takes a double-buffered OpenGL 3.3 core context.
+    SDL_GLContext context = SDL_GL_CreateContext(sdl);
+    ASSERT_NE(context, nullptr) << SDL_GetError();
+    int major = 0, minor = 0, profile = 0;
+    SDL_GL_GetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, &major);
+    SDL_GL_GetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, &minor);
+    SDL_GL_GetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, &profile);
+    EXPECT_GE(major * 10 + minor, 33);
+    EXPECT_EQ(profile, int{SDL_GL_CONTEXT_PROFILE_CORE});
+    SDL_GL_DeleteContext(context);
+
+    // Desktop full screen and back.
+    EXPECT_TRUE(win32_set_fullscreen(hwnd, true));
+    EXPECT_EQ(SDL_GetWindowFlags(sdl) & SDL_WINDOW_FULLSCREEN_DESKTOP, Uint32{SDL_WINDOW_FULLSCREEN_DESKTOP});
+    EXPECT_TRUE(win32_set_fullscreen(hwnd, false));
+    EXPECT_EQ(SDL_GetWindowFlags(sdl) & SDL_WINDOW_FULLSCREEN, 0u);
+
+    g_received.clear();
+    EXPECT_TRUE(DestroyWindow(hwnd));
+    EXPECT_EQ(g_received, (std::vector<UINT>{WM_DESTROY, WM_NCDESTROY}));
+    EXPECT_FALSE(IsWindow(hwnd));
+    EXPECT_EQ(win32_sdl_window(hwnd), nullptr);
+    EXPECT_FALSE(win32_set_fullscreen(hwnd, true));
+    EXPECT_FALSE(DestroyWindow(hwnd));
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_WINDOW_HANDLE});
+    EXPECT_TRUE(UnregisterClassA("popup", instance));
+}
+
+TEST(Win32Windows, ProcedureRefusingCreationGivesNoWindow) {
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    WNDCLASSA wc = makeClass("refuser", refusingCreateProc);
+    ASSERT_NE(RegisterClassA(&wc), 0);
+    EXPECT_EQ(CreateWindowExA(0, "refuser", "x", WS_POPUP, 0, 0, 8, 8, nullptr, nullptr, instance, nullptr),
+              nullptr);
+    EXPECT_TRUE(UnregisterClassA("refuser", instance));  // no window of the class was left behind
+}
