@@ -1,0 +1,58 @@
+// Calling interface of the MPEG-4 Part 2 video decoder: one entry point, caller-owned memory.
+//
+// Typical use: VDEC_MEMORY_SIZES for the picture size, allocate the six buffers (4, 5 and 6 zero-filled),
+// VDEC_INIT with them, VDEC_SET_OUTPUT, VDEC_SET_POSTPROC 0, then one VDEC_DECODE per coded picture in
+// stream order. The decoder keeps one state for the whole process; any non-zero handle addresses it.
+#pragma once
+
+#include <cstdint>
+
+// Written by VDEC_MEMORY_SIZES: the bytes of the six buffers the caller allocates.
+struct VdecSizes {
+    uint32_t size1;  // reference picture with 32-pixel margins
+    uint32_t size2;  // second reference picture with 32-pixel margins
+    uint32_t size3;  // display picture, no margins
+    uint32_t size4;  // decoder state
+    uint32_t size5;  // decoder tables
+    uint32_t size6;  // bit-reader state
+};
+
+struct VdecParams {
+    int32_t width;
+    int32_t height;
+    int32_t outputFormat;  // pixel format of the decoded pictures (4: BGR0 bottom-up, 8: BGR0 top-down)
+    int32_t reserved;      // 0; not read
+    void* buffer[6];       // the caller's buffers, sized as VdecSizes reported
+};
+
+struct VdecFrame {
+    void* output;           // where the picture is written in the output format
+    const void* bitstream;  // one coded picture
+    int32_t length;         // bytes of the coded picture
+    int32_t renderFlag;     // non-zero: write the picture to output; 0: decode only
+    uint32_t stride;        // output row pitch; formats 4 and 8 do not read it
+};
+
+struct VdecPostproc {
+    int32_t level;  // 0 (off) to 100
+};
+
+// Opcodes. Every value not listed is VDEC_DECODE.
+constexpr uint32_t VDEC_DECODE = 0;             // param1: VdecFrame
+constexpr uint32_t VDEC_MEMORY_SIZES = 0x4000;  // param1: VdecParams (width, height), param2: VdecSizes
+constexpr uint32_t VDEC_INIT = 0x8000;          // param1: VdecParams
+constexpr uint32_t VDEC_RELEASE = 0x10000;
+constexpr uint32_t VDEC_SET_POSTPROC = 0x20000;  // param1: VdecPostproc
+constexpr uint32_t VDEC_SET_OUTPUT = 0x40000;    // param1: VdecParams (output format)
+
+// Results.
+constexpr int32_t VDEC_OK = 0;
+constexpr int32_t VDEC_BAD_ARGUMENT = 2;  // handle 0, a post-processing level outside 0..100, bad parameters
+constexpr int32_t VDEC_FRAME_ERROR = 3;   // the coded picture fails to decode
+
+// Fixed sizes of buffers 4, 5 and 6.
+constexpr uint32_t VDEC_STATE_BYTES = 0xABC00;
+constexpr uint32_t VDEC_TABLE_BYTES = 11332;
+constexpr uint32_t VDEC_BITREADER_BYTES = 2216;
+
+int32_t vdec_call(uint32_t handle, uint32_t opcode, void* param1, void* param2);
