@@ -1,0 +1,216 @@
+#include "resources/material.h"
+
+#include <tinyxml.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "data/memfile.h"
+#include "resources/device.h"
+#include "resources/texture_cache.h"
+
+namespace {
+
+const char* attribute(const TiXmlElement* e, const char* name) {
+    return e->Attribute(name);
+}
+
+float floatAttribute(const TiXmlElement* e, const char* name, float fallback) {
+    const char* v = attribute(e, name);
+    return v ? static_cast<float>(std::atof(v)) : fallback;
+}
+
+bool blendByName(const char* name, D3DBLEND& out) {
+    static const struct {
+        const char* name;
+        D3DBLEND value;
+    } kBlends[] = {
+        {"zero", D3DBLEND_ZERO},
+        {"one", D3DBLEND_ONE},
+        {"srccolor", D3DBLEND_SRCCOLOR},
+        {"invsrccolor", D3DBLEND_INVSRCCOLOR},
+        {"srcalpha", D3DBLEND_SRCALPHA},
+        {"invsrcalpha", D3DBLEND_INVSRCALPHA},
+        {"destalpha", D3DBLEND_DESTALPHA},
+        {"invdestalpha", D3DBLEND_INVDESTALPHA},
+        {"destcolor", D3DBLEND_DESTCOLOR},
+        {"invdestcolor", D3DBLEND_INVDESTCOLOR},
+        {"srcalphasat", D3DBLEND_SRCALPHASAT},
+        {"bothsrcalpha", D3DBLEND_BOTHSRCALPHA},
+        {"bothinvsrcalpha", D3DBLEND_BOTHINVSRCALPHA},
+        {"blendfactor", D3DBLEND_BLENDFACTOR},
+        {"invblendfactor", D3DBLEND_INVBLENDFACTOR},
+    };
+    for (const auto& b : kBlends)
+        if (!std::strcmp(name, b.name)) {
+            out = b.value;
+            return true;
+        }
+    return false;
+}
+
+void parseElement(const TiXmlElement* e, Material& m, TextureCache& textures) {
+    const std::string name = e->Value();
+    if (name == "emissive") {
+        parseRgba(e, m.emissive);
+    } else if (name == "ambient") {
+        parseRgba(e, m.ambient);
+    } else if (name == "diffuse") {
+        parseRgba(e, m.diffuse);
+    } else if (name == "specular") {
+        parseRgba(e, m.specular);
+        m.shinyness = floatAttribute(e, "shinyness", 0.0f);
+        m.power = floatAttribute(e, "power", 1.0f);
+    } else if (name == "zbuffer") {
+        if (const char* mode = attribute(e, "mode")) {
+            if (!std::strcmp(mode, "false"))
+                m.zbufferMode = D3DZB_FALSE;
+            else if (!std::strcmp(mode, "true"))
+                m.zbufferMode = D3DZB_TRUE;
+            else if (!std::strcmp(mode, "usew"))
+                m.zbufferMode = D3DZB_USEW;
+            else
+                throw std::string("invalid zbuffer mode");
+        }
+        const char* test = attribute(e, "test");
+        m.zwrite = !(test && !std::strcmp(test, "false"));
+    } else if (name == "cull") {
+        if (const char* mode = attribute(e, "mode")) {
+            if (!std::strcmp(mode, "none"))
+                m.cullMode = D3DCULL_NONE;
+            else if (!std::strcmp(mode, "cw"))
+                m.cullMode = D3DCULL_CW;
+            else if (!std::strcmp(mode, "ccw"))
+                m.cullMode = D3DCULL_CCW;
+            else
+                throw std::string("invalid cull mode");
+        }
+    } else if (name == "blend") {
+        if (const char* src = attribute(e, "srcblend"))
+            if (!blendByName(src, m.srcBlend)) throw std::string("invalid srcblend");
+        if (const char* dst = attribute(e, "dstblend"))
+            if (!blendByName(dst, m.dstBlend)) throw std::string("invalid dstblend");
+    } else if (name == "texture") {
+        if (const char* file = attribute(e, "file")) m.texture = textures.get(file);
+    } else if (name == "envmap") {
+        if (const char* file = attribute(e, "file")) m.envmap = textures.get(file);
+    }
+}
+
+}  // namespace
+
+Material::~Material() {
+    if (stateBlock) stateBlock->Release();
+}
+
+void parseRgba(const TiXmlNode* node, ColorRGBA& out) {
+    const TiXmlElement* e = node ? node->ToElement() : nullptr;
+    if (!e) return;
+    out.r = floatAttribute(e, "r", 1.0f);
+    out.g = floatAttribute(e, "g", 1.0f);
+    out.b = floatAttribute(e, "b", 1.0f);
+    out.a = floatAttribute(e, "a", 1.0f);
+}
+
+Material* parseMaterial(const char* text, TextureCache& textures) {
+    TiXmlDocument doc;
+    doc.Parse(text);
+    if (doc.Error()) {
+        // TinyXML's ErrorRow() already counts lines from 1; it is 0 when the location is unknown.
+        int row = doc.ErrorRow() > 0 ? doc.ErrorRow() : 1;
+        char message[512];
+        std::snprintf(message, sizeof message, "line %i: %s", row, doc.ErrorDesc() ? doc.ErrorDesc() : "");
+        throw std::string(message);
+    }
+    auto material = std::make_unique<Material>();
+    if (const TiXmlElement* root = doc.RootElement())
+        for (const TiXmlNode* child = root->FirstChild(); child; child = child->NextSibling())
+            if (const TiXmlElement* e = child->ToElement()) parseElement(e, *material, textures);
+    return material.release();
+}
+
+Material* loadMaterial(const std::string& name, TextureCache& textures) {
+    std::unique_ptr<MemoryFile, int (*)(MemoryFile*)> file(memfile_open(name.c_str()), memfile_close);
+    if (!file) throw std::string("File not found");
+    std::string text(reinterpret_cast<const char*>(file->data), file->length);
+    file.reset();
+    return parseMaterial(text.c_str(), textures);
+}
+
+void Material::recordStates() {
+    IDirect3DDevice9* dev = g_device;
+    if (stateBlock) {
+        stateBlock->Release();
+        stateBlock = nullptr;
+    }
+    dev->BeginStateBlock();
+
+    if (srcBlend == D3DBLEND_ONE && dstBlend == D3DBLEND_ZERO) {
+        dev->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+    } else {
+        dev->SetRenderState(D3DRS_SRCBLEND, srcBlend);
+        dev->SetRenderState(D3DRS_DESTBLEND, dstBlend);
+        dev->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    }
+    dev->SetRenderState(D3DRS_CULLMODE, cullMode);
+    dev->SetRenderState(D3DRS_SPECULARENABLE, FALSE);
+    dev->SetRenderState(D3DRS_ZENABLE, zbufferMode);
+    dev->SetRenderState(D3DRS_ZWRITEENABLE, zwrite ? TRUE : FALSE);
+    dev->SetRenderState(D3DRS_NORMALIZENORMALS, FALSE);
+    dev->SetRenderState(D3DRS_COLORVERTEX, TRUE);
+    dev->SetRenderState(D3DRS_DIFFUSEMATERIALSOURCE, D3DMCS_MATERIAL);
+    dev->SetRenderState(D3DRS_TEXTUREFACTOR, 0xFFFFFFFF);
+
+    DWORD stage = 0;
+    if (texture) {
+        dev->SetTextureStageState(stage, D3DTSS_TEXCOORDINDEX, 0);
+        dev->SetTextureStageState(stage, D3DTSS_COLOROP, D3DTOP_MODULATE);
+        dev->SetTextureStageState(stage, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+        dev->SetTextureStageState(stage, D3DTSS_COLORARG2, D3DTA_CURRENT);
+        dev->SetTextureStageState(stage, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+        dev->SetTextureStageState(stage, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+        dev->SetTextureStageState(stage, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+        dev->SetSamplerState(stage, D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP);
+        dev->SetSamplerState(stage, D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP);
+        dev->SetTexture(stage, texture->texture);
+        ++stage;
+    }
+    if (envmap) {
+        dev->SetTextureStageState(stage, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR);
+        dev->SetTextureStageState(stage, D3DTSS_COLOROP, D3DTOP_ADD);
+        dev->SetTextureStageState(stage, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+        dev->SetTextureStageState(stage, D3DTSS_COLORARG2, D3DTA_CURRENT);
+        dev->SetTextureStageState(stage, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+        dev->SetTextureStageState(stage, D3DTSS_ALPHAARG1, D3DTA_CURRENT);
+        dev->SetSamplerState(stage, D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP);
+        dev->SetSamplerState(stage, D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP);
+        dev->SetTexture(stage, envmap->texture);
+        ++stage;
+    }
+    dev->SetTextureStageState(stage, D3DTSS_COLOROP, D3DTOP_DISABLE);
+    dev->SetTextureStageState(stage, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
+    dev->SetTexture(stage, nullptr);
+
+    dev->EndStateBlock(&stateBlock);
+}
+
+void Material::apply(bool ambientEmissive, bool diffuseSpecular) {
+    D3DMATERIAL9 m;
+    std::memset(&m, 0, sizeof m);
+    if (ambientEmissive) {
+        m.Ambient.r = ambient.r, m.Ambient.g = ambient.g, m.Ambient.b = ambient.b;
+        m.Emissive.r = emissive.r, m.Emissive.g = emissive.g, m.Emissive.b = emissive.b;
+    }
+    if (diffuseSpecular) {
+        m.Diffuse.r = diffuse.r, m.Diffuse.g = diffuse.g, m.Diffuse.b = diffuse.b, m.Diffuse.a = diffuse.a;
+        m.Specular.r = specular.r * shinyness;
+        m.Specular.g = specular.g * shinyness;
+        m.Specular.b = specular.b * shinyness;
+        m.Power = power;
+    }
+    g_device->SetMaterial(&m);
+    if (!stateBlock) recordStates();
+    if (stateBlock) stateBlock->Apply();
+}

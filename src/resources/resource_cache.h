@@ -1,0 +1,96 @@
+#pragma once
+// Load-once caches keyed by file name. One ResourceCache<T> per resource type T; all instances of a
+// type share one name table and one count table, so a file asked for through several instances is
+// loaded once and shared. Each instance counts the references it took and gives them up when it is
+// destroyed; a resource is destroyed when the last reference of any instance of its type goes.
+//
+// Loaders throw their failure as a std::string; get() wraps it as
+// "Failed to load " + name + "\n" + text.
+#include <map>
+#include <string>
+
+template <class T>
+class ResourceCache {
+public:
+    ResourceCache() {
+        // Construct the shared tables before any instance, so they outlive static instances too.
+        names();
+        counts();
+    }
+    ResourceCache(const ResourceCache&) = delete;
+    ResourceCache& operator=(const ResourceCache&) = delete;
+
+    virtual ~ResourceCache() {
+        auto& shared = counts();
+        for (auto& [resource, n] : own_) {
+            for (; n > 0; --n) {
+                auto it = shared.find(resource);
+                if (it == shared.end()) break;
+                if (--it->second == 0) {
+                    // Forget the destroyed object everywhere, so a later object at the same address
+                    // is never handed out under this one's names.
+                    shared.erase(it);
+                    for (auto& entry : names())
+                        if (entry.second == resource) entry.second = nullptr;
+                    delete resource;
+                }
+            }
+        }
+        own_.clear();
+    }
+
+    // The resource named `name`, loaded through load() when no instance of the type holds it.
+    T* get(std::string name) {
+        auto& table = names();
+        T*& entry = table[name];
+        if (entry) {
+            auto it = counts().find(entry);
+            if (it != counts().end() && it->second > 0) {
+                ++own_[entry];
+                ++it->second;
+                return entry;
+            }
+        }
+        T* resource;
+        try {
+            resource = load(name);
+        } catch (const std::string& text) {
+            throw "Failed to load " + name + "\n" + text;
+        }
+        if (resource) add(name, resource);
+        return resource;
+    }
+
+    // Enters an existing resource under a name (replacing an earlier entry) and takes a reference.
+    void add(const std::string& name, T* resource) {
+        names()[name] = resource;
+        ++own_[resource];
+        ++counts()[resource];
+    }
+
+    // References this instance took on `resource`, and those all instances of the type hold.
+    int ownCount(const T* resource) const {
+        auto it = own_.find(const_cast<T*>(resource));
+        return it == own_.end() ? 0 : it->second;
+    }
+    static int sharedCount(const T* resource) {
+        auto it = counts().find(const_cast<T*>(resource));
+        return it == counts().end() ? 0 : it->second;
+    }
+
+protected:
+    // Returns a new T for the file name, or throws a std::string.
+    virtual T* load(std::string name) = 0;
+
+private:
+    static std::map<std::string, T*>& names() {
+        static std::map<std::string, T*> table;
+        return table;
+    }
+    static std::map<T*, int>& counts() {
+        static std::map<T*, int> table;
+        return table;
+    }
+
+    std::map<T*, int> own_;
+};

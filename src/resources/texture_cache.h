@@ -1,0 +1,11 @@
+#pragma once
+// Textures by file name: decoded from the data file's bytes. Objects entered with add() (render
+// targets, the video texture) are handed out like loaded textures.
+#include "resources/resource_cache.h"
+#include "resources/texture_source.h"
+
+class TextureCache : public ResourceCache<TextureSource> {
+protected:
+    // Throws "file not found: " + name, or "failed to load " + name for undecodable data.
+    TextureSource* load(std::string name) override;
+};

@@ -1,0 +1,120 @@
+#include "scene/scene_loader.h"
+
+#include <tinyxml.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "data/memfile.h"
+#include "mesh/mesh_cache.h"
+#include "resources/material.h"
+
+namespace {
+
+float floatAttribute(const TiXmlElement* e, const char* name, float fallback) {
+    const char* v = e->Attribute(name);
+    return v ? static_cast<float>(std::atof(v)) : fallback;
+}
+
+bool named(const TiXmlNode* node, const char* name) {
+    return std::string(node->Value()) == name;
+}
+
+}  // namespace
+
+void parseTransform(const TiXmlElement* element, Transform& t) {
+    for (const TiXmlNode* n = element->FirstChild(); n; n = n->NextSibling()) {
+        const TiXmlElement* e = n->ToElement();
+        if (!e) continue;
+        if (named(e, "position")) {
+            t.position = {floatAttribute(e, "x", 0), floatAttribute(e, "y", 0), floatAttribute(e, "z", 0)};
+        } else if (named(e, "rotation")) {
+            Quaternion q{floatAttribute(e, "x", 0), floatAttribute(e, "y", 0), floatAttribute(e, "z", 0),
+                         floatAttribute(e, "w", 1)};
+            if (q.w < 0) q = {-q.x, -q.y, -q.z, -q.w};
+            t.rotation = q;
+        } else if (named(e, "scale")) {
+            t.scale = {floatAttribute(e, "x", 1), floatAttribute(e, "y", 1), floatAttribute(e, "z", 1)};
+        }
+    }
+}
+
+void parseChildren(Scene& scene, const TiXmlElement* element, SceneNode* parent, MeshCache& meshes) {
+    if (parent) parseTransform(element, parent->transform);
+    for (const TiXmlNode* n = element->FirstChild(); n; n = n->NextSibling()) {
+        if (!n->ToElement()) continue;
+        if (named(n, "object"))
+            parseObject(scene, n, parent, meshes);
+        else if (named(n, "light"))
+            parseLight(scene, n, parent, meshes);
+        else if (named(n, "ambient") && !parent)
+            parseRgba(n, scene.ambient);
+    }
+}
+
+void parseObject(Scene& scene, const TiXmlNode* node, SceneNode* parent, MeshCache& meshes) {
+    const TiXmlElement* e = node->ToElement();
+    if (!e) return;
+    Mesh* mesh = nullptr;
+    const char* meshName = e->Attribute("mesh");
+    if (meshName && *meshName) mesh = meshes.get(meshName);
+
+    auto owned = std::make_unique<MeshObject>(mesh, parent);
+    MeshObject* object = owned.get();
+    scene.own(std::move(owned));
+    scene.addObject(object);
+
+    const TiXmlElement* pivot = nullptr;
+    for (const TiXmlNode* n = e->FirstChild(); n; n = n->NextSibling())
+        if (n->ToElement() && named(n, "pivot")) pivot = n->ToElement();
+    if (pivot) {
+        Transform t;
+        parseTransform(pivot, t);
+        object->pivot = transformMatrix(t);
+    }
+    parseChildren(scene, e, object, meshes);
+}
+
+void parseLight(Scene& scene, const TiXmlNode* node, SceneNode* parent, MeshCache& meshes) {
+    const TiXmlElement* e = node->ToElement();
+    if (!e) return;
+    auto owned = std::make_unique<Light>(parent);
+    Light* light = owned.get();
+    scene.own(std::move(owned));
+    scene.addLight(light);
+
+    for (const TiXmlNode* n = e->FirstChild(); n; n = n->NextSibling()) {
+        if (!n->ToElement()) continue;
+        if (named(n, "diffuse"))
+            parseRgba(n, light->diffuse);
+        else if (named(n, "ambient"))
+            parseRgba(n, light->ambient);
+        else if (named(n, "specular"))
+            parseRgba(n, light->specular);
+    }
+    parseChildren(scene, e, light, meshes);
+}
+
+Scene* parseScene(const char* text, MeshCache& meshes) {
+    TiXmlDocument doc;
+    doc.Parse(text);
+    if (doc.Error()) {
+        // TinyXML's ErrorRow() already counts lines from 1; it is 0 when the location is unknown.
+        int row = doc.ErrorRow() > 0 ? doc.ErrorRow() : 1;
+        char message[512];
+        std::snprintf(message, sizeof message, "line %i: %s", row, doc.ErrorDesc() ? doc.ErrorDesc() : "");
+        throw std::string(message);
+    }
+    auto scene = std::make_unique<Scene>();
+    if (const TiXmlElement* root = doc.RootElement()) parseChildren(*scene, root, nullptr, meshes);
+    return scene.release();
+}
+
+Scene* loadScene(const std::string& name, MeshCache& meshes) {
+    std::unique_ptr<MemoryFile, int (*)(MemoryFile*)> file(memfile_open(name.c_str()), memfile_close);
+    if (!file) throw std::string("File not found");
+    std::string text(reinterpret_cast<const char*>(file->data), file->length);
+    file.reset();
+    return parseScene(text.c_str(), meshes);
+}
