@@ -1,0 +1,38 @@
+#pragma once
+// Decoded sound and its spectrum, usable without a sound device: the stream calls in bass.h play
+// from this, and a clock that is not the device (rendering to files frame by frame) can compute the
+// same spectrum at any sample position.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/audio/bass.h"
+
+// Interleaved signed 16-bit samples in the file's own rate and channel count.
+struct AudioPcm {
+    std::vector<int16_t> samples;
+    int rate = 0;
+    int channels = 0;
+
+    uint64_t frames() const { return channels > 0 ? samples.size() / static_cast<size_t>(channels) : 0; }
+};
+
+// Decodes a whole MPEG audio file held in memory. Returns 0, or the audio library's error code:
+// 20 for no data, 41 when the bytes are not MPEG audio, 1 when memory runs out. Decoding stops at the
+// first frame whose rate or channel count differs from the first one, and keeps what came before
+// a damaged tail.
+int audio_decode_mp3(const void* data, size_t length, AudioPcm* out);
+
+constexpr int AUDIO_FFT_SIZE = 512;
+constexpr int AUDIO_SPECTRUM_BINS = AUDIO_FFT_SIZE / 2;
+
+// The magnitudes of bins 0..255 of a 512-point FFT of the frames [position, position + 512), channels
+// averaged to mono, Hann window; frames past the end count as silence. Scaled so that a full-scale
+// sine centred on a bin reads 0.5 there and full-scale DC reads 1.0 in bin 0; bin k is at
+// k * rate / 512 Hz. Thread-safe; the live spectrum of a playing stream is this at its position.
+void audio_spectrum_at(const int16_t* pcm, uint64_t frames, int channels, uint64_t position,
+                       float out[AUDIO_SPECTRUM_BINS]);
+
+// The decoded sound of a stream made by BASS_StreamCreateFile, valid until BASS_StreamFree or
+// BASS_Free; null for an unknown handle. Frame f of it is byte position f * channels * 2.
+const AudioPcm* audio_stream_pcm(HSTREAM handle);

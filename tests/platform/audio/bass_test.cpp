@@ -1,0 +1,233 @@
+#include "platform/audio/bass.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/audio/pcm.h"
+#include "test_sound.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void sleep_s(double s) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(s));
+}
+
+// Bytes per second of the playing position, measured over about `span` seconds after playback has
+// settled.
+double measure_rate(HSTREAM stream, double span) {
+    sleep_s(0.2);
+    const QWORD p0 = BASS_ChannelGetPosition(stream);
+    const auto t0 = Clock::now();
+    sleep_s(span);
+    const QWORD p1 = BASS_ChannelGetPosition(stream);
+    const auto t1 = Clock::now();
+    return static_cast<double>(p1 - p0) / std::chrono::duration<double>(t1 - t0).count();
+}
+
+class Bass : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
+        ASSERT_FALSE(dir.path.empty());
+    }
+    void TearDown() override { BASS_Free(); }
+
+    bool init() { return BASS_Init(1, 44100, BASS_DEVICE_LATENCY, nullptr, nullptr); }
+
+    // A sine at FFT bin `bin` of the file's rate, as MP3 bytes; skips the test without lame.
+    std::vector<unsigned char> mp3(int rate, int channels, double seconds, int bin = 40) {
+        if (!test_sound::have_lame()) return {};
+        const std::string path = dir.file("t" + std::to_string(counter++) + ".mp3");
+        if (!test_sound::make_sine_mp3(path, rate, channels, seconds, test_sound::bin_hz(bin, rate), 0.5))
+            return {};
+        return test_sound::read_file(path);
+    }
+
+    test_sound::TempDir dir;
+    int counter = 0;
+};
+
+#define REQUIRE_MP3(bytes) \
+    if ((bytes).empty()) GTEST_SKIP() << "lame is not installed or failed: no MP3 test files"
+
+TEST_F(Bass, InitAndErrorCodes) {
+    const char text[] = "not music";
+    EXPECT_EQ(BASS_StreamCreateFile(TRUE, text, 0, sizeof text, BASS_STREAM_PRESCAN), 0u);
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_INIT);
+    EXPECT_EQ(BASS_ChannelGetPosition(1), ~QWORD(0));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_INIT);
+
+    EXPECT_FALSE(BASS_Init(5, 44100, 0, nullptr, nullptr));  // the dummy driver has one device
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_DEVICE);
+
+    ASSERT_TRUE(init());
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_OK);
+    EXPECT_FALSE(init());
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ALREADY);
+    EXPECT_TRUE(BASS_Start());
+
+    EXPECT_EQ(BASS_StreamCreateFile(TRUE, text, 0, sizeof text, BASS_STREAM_PRESCAN), 0u);
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEFORM);
+    EXPECT_EQ(BASS_StreamCreateFile(TRUE, text, 0, 0, BASS_STREAM_PRESCAN), 0u);
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ILLPARAM);
+    EXPECT_EQ(BASS_StreamCreateFile(FALSE, dir.file("missing.mp3").c_str(), 0, 0, 0), 0u);
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEOPEN);
+
+    EXPECT_EQ(BASS_ChannelGetPosition(12345), ~QWORD(0));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
+    float spectrum[256];
+    EXPECT_EQ(BASS_ChannelGetData(12345, spectrum, BASS_DATA_FFT512), ~DWORD(0));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
+
+    EXPECT_TRUE(BASS_Free());
+    EXPECT_FALSE(BASS_Start());
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_INIT);
+    ASSERT_TRUE(init());  // open again after a free
+
+    // The no-sound device makes no playing streams.
+    EXPECT_TRUE(BASS_Free());
+    ASSERT_TRUE(BASS_Init(0, 44100, 0, nullptr, nullptr));
+    EXPECT_EQ(BASS_StreamCreateFile(TRUE, text, 0, sizeof text, 0), 0u);
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_NOTAVAIL);
+}
+
+TEST_F(Bass, InitFailsWithoutAnOutputDevice) {
+    setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    EXPECT_FALSE(init());
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_DRIVER);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    EXPECT_TRUE(init());
+}
+
+// The position counts the bytes of 16-bit sound heard, in the stream's own rate and channels: a
+// 44.1 kHz stereo stream advances 176400 bytes a second, others in proportion to their byte rate.
+TEST_F(Bass, PositionAdvancesAtTheStreamsByteRate) {
+    struct Case {
+        int rate, channels;
+    };
+    ASSERT_TRUE(init());
+    for (Case c : {Case{44100, 2}, Case{48000, 2}, Case{22050, 1}}) {
+        SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.channels) + " channels");
+        const auto bytes = mp3(c.rate, c.channels, 3.0);
+        REQUIRE_MP3(bytes);
+        const HSTREAM s = BASS_StreamCreateFile(TRUE, bytes.data(), 0, bytes.size(), BASS_STREAM_PRESCAN);
+        ASSERT_NE(s, 0u) << BASS_ErrorGetCode();
+        EXPECT_EQ(BASS_ChannelGetPosition(s), 0u);
+        ASSERT_TRUE(BASS_StreamPlay(s, TRUE, 0));
+        const double expected = static_cast<double>(c.rate) * c.channels * 2;
+        EXPECT_NEAR(measure_rate(s, 1.2), expected, expected * 0.15);
+        EXPECT_EQ(BASS_ChannelGetPosition(s) % (c.channels * 2), 0u);
+        EXPECT_TRUE(BASS_StreamFree(s));
+        EXPECT_EQ(BASS_ChannelGetPosition(s), ~QWORD(0));
+    }
+}
+
+TEST_F(Bass, PositionNeverGoesBackAndStopsAtTheEnd) {
+    ASSERT_TRUE(init());
+    const auto bytes = mp3(44100, 2, 0.5);
+    REQUIRE_MP3(bytes);
+    const HSTREAM s = BASS_StreamCreateFile(TRUE, bytes.data(), 0, bytes.size(), BASS_STREAM_PRESCAN);
+    ASSERT_NE(s, 0u);
+    const QWORD end = audio_stream_pcm(s)->frames() * 4;
+    EXPECT_EQ(end, 22050u * 4);
+    sleep_s(0.1);
+    EXPECT_EQ(BASS_ChannelGetPosition(s), 0u);  // not playing yet
+    ASSERT_TRUE(BASS_StreamPlay(s, TRUE, 0));
+    QWORD last = 0;
+    const auto until = Clock::now() + std::chrono::milliseconds(900);
+    while (Clock::now() < until) {
+        const QWORD p = BASS_ChannelGetPosition(s);
+        ASSERT_GE(p, last);
+        ASSERT_LE(p, end);
+        last = p;
+        sleep_s(0.002);
+    }
+    EXPECT_EQ(BASS_ChannelGetPosition(s), end);
+
+    // Playing again with a flush starts over.
+    ASSERT_TRUE(BASS_StreamPlay(s, TRUE, 0));
+    EXPECT_EQ(BASS_ChannelGetPosition(s), 0u);
+}
+
+TEST_F(Bass, SetPositionSeeksThere) {
+    ASSERT_TRUE(init());
+    const auto bytes = mp3(48000, 2, 4.0);
+    REQUIRE_MP3(bytes);
+    const HSTREAM s = BASS_StreamCreateFile(TRUE, bytes.data(), 0, bytes.size(), BASS_STREAM_PRESCAN);
+    ASSERT_NE(s, 0u);
+    ASSERT_TRUE(BASS_StreamPlay(s, TRUE, 0));
+    ASSERT_TRUE(BASS_ChannelSetPosition(s, 2 * 192000 + 3));  // rounded down to a whole frame
+    const QWORD at = BASS_ChannelGetPosition(s);
+    EXPECT_GE(at, 2u * 192000);
+    EXPECT_LT(at, 2u * 192000 + 192000 / 10);
+    sleep_s(0.5);
+    const QWORD later = BASS_ChannelGetPosition(s);
+    EXPECT_GT(later, at + 192000 / 4);
+    EXPECT_LT(later, at + 192000);
+
+    EXPECT_FALSE(BASS_ChannelSetPosition(s, 5u * 192000));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_POSITION);
+    EXPECT_GE(BASS_ChannelGetPosition(s), later);
+}
+
+// The live spectrum is the one of the sound at the position being heard.
+TEST_F(Bass, SpectrumOfThePlayingSound) {
+    ASSERT_TRUE(init());
+    const auto bytes = mp3(44100, 2, 3.0, 51);
+    REQUIRE_MP3(bytes);
+    const HSTREAM s = BASS_StreamCreateFile(TRUE, bytes.data(), 0, bytes.size(), BASS_STREAM_PRESCAN);
+    ASSERT_NE(s, 0u);
+    ASSERT_TRUE(BASS_StreamPlay(s, TRUE, 0));
+    sleep_s(0.4);
+    float spectrum[AUDIO_SPECTRUM_BINS];
+    EXPECT_EQ(BASS_ChannelGetData(s, spectrum, BASS_DATA_FFT512), 512u * 4);
+    EXPECT_EQ(std::max_element(spectrum, spectrum + AUDIO_SPECTRUM_BINS) - spectrum, 51);
+    EXPECT_NEAR(spectrum[51], 0.25f, 0.03f);  // written at half of full scale
+
+    // The same samples through the pure function give the same numbers.
+    ASSERT_TRUE(BASS_ChannelSetPosition(s, 100000));
+    BASS_ChannelGetData(s, spectrum, BASS_DATA_FFT512);
+    const AudioPcm* pcm = audio_stream_pcm(s);
+    ASSERT_NE(pcm, nullptr);
+    float direct[AUDIO_SPECTRUM_BINS];
+    audio_spectrum_at(pcm->samples.data(), pcm->frames(), pcm->channels, 100000 / 4, direct);
+    for (int k = 0; k < AUDIO_SPECTRUM_BINS; ++k) EXPECT_EQ(spectrum[k], direct[k]) << "bin " << k;
+
+    // Raw sample data at the same position.
+    int16_t raw[8];
+    EXPECT_EQ(BASS_ChannelGetData(s, raw, sizeof raw), sizeof raw);
+    EXPECT_TRUE(std::equal(raw, raw + 8, pcm->samples.begin() + 100000 / 2));
+}
+
+TEST_F(Bass, StreamsMixAndFreeWhilePlaying) {
+    ASSERT_TRUE(init());
+    const auto a = mp3(44100, 2, 2.0, 20);
+    const auto b = mp3(32000, 1, 2.0, 70);
+    REQUIRE_MP3(a);
+    REQUIRE_MP3(b);
+    const HSTREAM sa = BASS_StreamCreateFile(TRUE, a.data(), 0, a.size(), 0);
+    const HSTREAM sb = BASS_StreamCreateFile(TRUE, b.data(), 0, b.size(), 0);
+    ASSERT_NE(sa, 0u);
+    ASSERT_NE(sb, 0u);
+    EXPECT_NE(sa, sb);
+    ASSERT_TRUE(BASS_StreamPlay(sa, TRUE, 0));
+    ASSERT_TRUE(BASS_StreamPlay(sb, TRUE, 0));
+    sleep_s(0.2);
+    EXPECT_TRUE(BASS_StreamFree(sa));
+    EXPECT_FALSE(BASS_StreamFree(sa));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
+    const QWORD p = BASS_ChannelGetPosition(sb);
+    sleep_s(0.2);
+    EXPECT_GT(BASS_ChannelGetPosition(sb), p);
+    // BASS_Free in TearDown frees sb while it plays.
+}
+
+}  // namespace
