@@ -1,0 +1,96 @@
+#include "music/music.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+constexpr double kBytesPerSecond = 176400.0;  // 44100 Hz, 2 channels, 2 bytes
+
+const char* stream_error_text(int code) {
+    switch (code) {
+        case 1:
+            return "Insufficent memory.";
+        case 6:
+            return "The sample format is not supported by the device/drivers. If the stream is more than "
+                   "stereo "
+                   "or the BASS_SAMPLE_FLOAT flag is used, it could be that they are not supported (ie. no "
+                   "WDM "
+                   "drivers).";
+        case 8:
+            return "BASS_Init has not been successfully called. This should not happen at all.";
+        case 20:
+            return "Zero-length music file. File is proabelby corrupted.";
+        case 21:
+            return "Couldn't initialize 3D support for the stream.";
+        case 37:
+            return "Only decoding streams (BASS_STREAM_DECODE) are allowed when using the \"no sound\" "
+                   "device.";
+        case 41:
+            return "The file's format is not recognised/supported.";
+        case 42:
+            return "The device/drivers do not support the requested speaker(s), or you're attempting to "
+                   "assign a "
+                   "stereo stream to a mono speaker.";
+        default:
+            return "Unknown or undocumented BASS-error code";
+    }
+}
+
+// Seconds to a stream byte position through an unsigned 32-bit count, truncated toward zero;
+// negative or unrepresentable offsets are clamped instead of overflowing.
+QWORD offset_to_position(double seconds) {
+    const double bytes = seconds * kBytesPerSecond;
+    if (!(bytes > 0.0)) return 0;
+    if (bytes >= 4294967295.0) return UINT32_MAX;
+    return static_cast<QWORD>(static_cast<uint32_t>(bytes));
+}
+
+}  // namespace
+
+Music::Music(HWND window) : file(nullptr), stream(0), startOffset(0.0) {
+    memset(spectrum, 0, sizeof spectrum);
+    if (!BASS_Init(1, 44100, BASS_DEVICE_LATENCY, window, nullptr)) throw std::string("could not init bass");
+}
+
+Music::~Music() {
+    if (stream) BASS_StreamFree(stream);
+    if (file) memfile_close(file);
+    BASS_Free();
+}
+
+void Music::load(std::string name, double offset) {
+    if (stream) BASS_StreamFree(stream);
+    stream = 0;
+    if (file) memfile_close(file);
+    file = nullptr;
+    try {
+        file = memfile_open(name.c_str());
+        if (!file) throw std::string("file not found");
+        stream = BASS_StreamCreateFile(TRUE, file->data, 0, file->length, BASS_STREAM_PRESCAN);
+        if (!stream) throw std::string(stream_error_text(BASS_ErrorGetCode()));
+    } catch (const std::string& e) {
+        throw std::string("Failed to load " + name + "\n" + e);
+    } catch (...) {
+        throw std::string("Failed to load " + name + "\nUnknown error");
+    }
+    startOffset = offset;
+}
+
+void Music::play() {
+    if (!stream) throw std::string("no music file loaded");
+    BASS_Start();
+    BASS_StreamPlay(stream, TRUE, 0);
+    if (startOffset != 0.0) BASS_ChannelSetPosition(stream, offset_to_position(startOffset));
+}
+
+double Music::time() {
+    const QWORD position = BASS_ChannelGetPosition(stream);
+    if (position == ~QWORD(0)) return 0.0;  // no stream: the clock stands at the start
+    return static_cast<double>(position) * (1.0 / kBytesPerSecond);
+}
+
+void Music::updateSpectrum() {
+    BASS_ChannelGetData(stream, spectrum, BASS_DATA_FFT512);
+}
