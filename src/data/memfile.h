@@ -11,7 +11,8 @@ struct MemoryFile {
 };
 
 // New record owned by the caller (give it back with memfile_close), or null when the file is in
-// neither place. A name whose "data/" path does not fit 256 bytes is not looked up on disk.
+// neither place. The archive "gorvel.yo" in the working directory is tried first. A name whose "data/" path
+// does not fit 256 bytes is not looked up on disk.
 MemoryFile* memfile_open(const char* name);
 
 // Frees the block and the record; null is ignored. Returns 0.
