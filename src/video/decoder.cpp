@@ -1,0 +1,952 @@
+// The decoder: record headers, VOP decoding (macroblocks, video packets, data partitioning), reference
+// pictures with edge extension, and the hand-over to the output conversion.
+#include "video/decoder.h"
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "video/bitreader.h"
+#include "video/convert.h"
+#include "video/headers.h"
+#include "video/kernels.h"
+#include "video/scan_tables.h"
+#include "video/vlc.h"
+
+namespace vdec {
+
+namespace {
+
+constexpr int kMargin = 32;
+constexpr int kMaxDimension = 8191;  // 13-bit layer width and height
+
+struct Plane {
+    uint8_t* data;  // sample (0, 0)
+    int stride;
+    int width, height;        // visible samples
+    int padRight, padBottom;  // valid extended samples beyond the visible area (32 on the left and top)
+};
+
+struct Picture {
+    Plane plane[3];
+};
+
+enum MbKind : uint8_t { kMbNotCoded = 0, kMbInter = 1, kMbInter4v = 2, kMbIntra = 3 };
+
+struct MbInfo {
+    uint32_t packet;  // video packet the macroblock was decoded in (unique over the decoder's life)
+    uint8_t kind;
+    uint8_t mbType;  // derived_mb_type (Table B-1)
+    uint8_t qp;
+    uint8_t cbp;  // bit 5 - i: pattern of block i
+    uint8_t acPred;
+    uint8_t useDcVlc;
+    int16_t dcDiff[6];  // data partitioning: dct_dc_differential read ahead of the texture
+};
+
+struct Mv {
+    int16_t x, y;
+};
+
+// Intra predictors of one macroblock: F[0][0] and the quantised first row and column of each block.
+struct AcDc {
+    int16_t dc[6];
+    int16_t row[6][7];
+    int16_t col[6][7];
+};
+
+struct State {
+    int width, height;
+    int mbw, mbh, mbCount;
+    int mbNumberBits;
+    VideoObjectLayer vol;
+    bool volSupported;
+    Vop vop;
+    Picture pics[2];
+    int last;  // index of the last decoded picture
+    bool havePicture;
+    uint32_t packetId;
+    uint32_t pictureCount;
+    MbInfo* mb;
+    Mv* mv;      // 4 per macroblock
+    AcDc* acdc;  // two macroblock rows
+};
+
+// Process-wide state: the decoder's own memory lives in the caller's buffers.
+State* g_state = nullptr;
+int g_format = 4;
+int g_direction = -1;
+int g_postproc = 0;
+bool g_initialised = false;
+uint32_t g_timeIncrementResolution = 15;
+
+size_t align16(size_t v) {
+    return (v + 15) & ~size_t(15);
+}
+
+struct Layout {
+    size_t state, mb, mv, acdc, total;
+};
+
+Layout layoutFor(int w, int h) {
+    Layout l;
+    size_t mbw = size_t((w + 15) / 16), mbh = size_t((h + 15) / 16);
+    l.state = 0;
+    l.mb = align16(sizeof(State));
+    l.mv = l.mb + align16(mbw * mbh * sizeof(MbInfo));
+    l.acdc = l.mv + align16(mbw * mbh * 4 * sizeof(Mv));
+    l.total = l.acdc + align16(2 * mbw * sizeof(AcDc));
+    return l;
+}
+
+inline int clip(int v, int lo, int hi) {
+    return v < lo ? lo : v > hi ? hi : v;
+}
+
+// "//": integer division rounding to the nearest, half away from zero (b > 0).
+inline int divRound(int a, int b) {
+    return a >= 0 ? (a + (b >> 1)) / b : -((-a + (b >> 1)) / b);
+}
+
+void setupPicture(Picture& p, uint8_t* buf, int w, int h) {
+    int cw = (w + 1) >> 1, ch = (h + 1) >> 1;
+    int ls = w + 2 * kMargin, cs = (w >> 1) + 2 * kMargin;
+    int lrows = h + 2 * kMargin, crows = (h >> 1) + 2 * kMargin;
+    p.plane[0] = {buf + kMargin * ls + kMargin, ls, w, h, kMargin, kMargin};
+    uint8_t* u = buf + size_t(ls) * lrows;
+    uint8_t* v = u + size_t(cs) * crows;
+    int padR = cs - kMargin - cw, padB = crows - kMargin - ch;
+    p.plane[1] = {u + kMargin * cs + kMargin, cs, cw, ch, padR, padB};
+    p.plane[2] = {v + kMargin * cs + kMargin, cs, cw, ch, padR, padB};
+    std::memset(buf, 16, size_t(ls) * lrows);
+    std::memset(u, 128, size_t(cs) * crows * 2);
+}
+
+// Repeats the edge samples into the margins (unrestricted motion vectors read there).
+void extendEdges(Plane& p) {
+    for (int y = 0; y < p.height; ++y) {
+        uint8_t* row = p.data + ptrdiff_t(y) * p.stride;
+        std::memset(row - kMargin, row[0], kMargin);
+        std::memset(row + p.width, row[p.width - 1], size_t(p.padRight));
+    }
+    const uint8_t* first = p.data - kMargin;
+    const uint8_t* lastRow = p.data + ptrdiff_t(p.height - 1) * p.stride - kMargin;
+    size_t len = size_t(kMargin + p.width + p.padRight);
+    for (int y = 1; y <= kMargin; ++y) std::memcpy(p.data - ptrdiff_t(y) * p.stride - kMargin, first, len);
+    for (int y = 0; y < p.padBottom; ++y)
+        std::memcpy(p.data + ptrdiff_t(p.height + y) * p.stride - kMargin, lastRow, len);
+}
+
+class VopDecoder {
+public:
+    VopDecoder(State& s, BitReader& br, Picture& cur, const Picture& ref)
+        : s_(s), br_(br), cur_(cur), ref_(ref), vlc_(vlcTables()), k_(kernels()) {}
+
+    bool run();
+
+private:
+    bool decodeCombinedMb(int n, int& qp);
+    bool decodePartitionedPacket(int& mbIndex, int& qp);
+    bool readMotionVectors(int n, int kind);
+    bool reconstruct(int n, bool partitioned);
+    bool intraBlock(int n, int mx, int my, int i, bool partitioned, uint8_t* dst, int stride);
+    bool interBlock(int n, uint8_t* dst, int stride);
+    bool readCoefficients(int16_t* blk, bool intra, int start, const uint8_t* scan, int& last);
+    bool readRvlcCoefficients(int16_t* blk, bool intra, int start, const uint8_t* scan, int& last);
+    int readDcDiff(bool luma);
+    void motionCompensate(int n, int mx, int my);
+    void predictPlane(const Plane& ref, Plane& dst, int px, int py, int w, int h, int mvx, int mvy);
+    void copyMb(int n);  // not coded: prediction from the same position
+    int mvPredict(int n, int mx, int my, int blk, int comp);
+    bool resyncHere();
+    bool readPacketHeader(int& mbIndex, int& qp);
+    void conceal(int from, int to);
+    bool useIntraDcVlc(int qp) const {
+        int thr = s_.vop.intra_dc_vlc_thr;
+        return thr == 0 || (thr < 7 && qp < 11 + 2 * thr);
+    }
+    int resyncLength() const { return s_.vop.vop_coding_type == kVopI ? 17 : 16 + s_.vop.vop_fcode_forward; }
+
+    State& s_;
+    BitReader& br_;
+    Picture& cur_;
+    const Picture& ref_;
+    const VlcTables& vlc_;
+    const Kernels& k_;
+    alignas(16) int16_t block_[64];
+    uint8_t lmax_[2][2][64];  // [intra][last][run]
+    uint8_t rmax_[2][2][32];  // [intra][last][level]
+    bool escapeTablesReady_ = false;
+    void buildEscapeTables();
+};
+
+void VopDecoder::buildEscapeTables() {
+    // LMAX and RMAX (Tables B-19 to B-22) are the largest level per run and the largest run per level of
+    // the coefficient tables.
+    std::memset(lmax_, 0, sizeof lmax_);
+    std::memset(rmax_, 0, sizeof rmax_);
+    for (int intra = 0; intra < 2; ++intra) {
+        for (const VlcCode* c = intra ? kTcoefIntra : kTcoefInter; c->len; ++c) {
+            if (c->value == kTcoefEscape) continue;
+            int last = c->value >> 12, run = (c->value >> 5) & 63, level = c->value & 31;
+            if (level > lmax_[intra][last][run]) lmax_[intra][last][run] = uint8_t(level);
+            if (run > rmax_[intra][last][level]) rmax_[intra][last][level] = uint8_t(run);
+        }
+    }
+    escapeTablesReady_ = true;
+}
+
+int VopDecoder::readDcDiff(bool luma) {
+    int size = (luma ? vlc_.dcSizeLum : vlc_.dcSizeChrom).decode(br_);
+    if (size <= 0) return 0;
+    int code = int(br_.read(size));
+    int diff = (code >> (size - 1)) ? code : code - ((1 << size) - 1);
+    if (size > 8) br_.skip(1);  // marker_bit
+    return diff;
+}
+
+// Coefficients of one block (7.4.1): run/level/last events of Table B-16 or B-17 with the three escape
+// modes. Levels are stored at blk[scan[i]] as quantised values.
+bool VopDecoder::readCoefficients(int16_t* blk, bool intra, int start, const uint8_t* scan, int& last) {
+    if (!escapeTablesReady_) buildEscapeTables();
+    const Vlc& vlc = intra ? vlc_.tcoefIntra : vlc_.tcoefInter;
+    int i = start;
+    for (;;) {
+        int v = vlc.decode(br_);
+        int lst, run, level;
+        if (v == kTcoefEscape) {
+            if (!br_.readBit()) {  // type 1: level offset
+                v = vlc.decode(br_);
+                if (v < 0 || v == kTcoefEscape) return false;
+                lst = v >> 12;
+                run = (v >> 5) & 63;
+                level = (v & 31) + lmax_[intra][lst][run];
+                if (br_.readBit()) level = -level;
+            } else if (!br_.readBit()) {  // type 2: run offset
+                v = vlc.decode(br_);
+                if (v < 0 || v == kTcoefEscape) return false;
+                lst = v >> 12;
+                level = v & 31;
+                run = ((v >> 5) & 63) + rmax_[intra][lst][level] + 1;
+                if (br_.readBit()) level = -level;
+            } else {  // type 3: fixed length
+                lst = int(br_.read(1));
+                run = int(br_.read(6));
+                br_.skip(1);
+                level = int(br_.read(12));
+                br_.skip(1);
+                if (level & 0x800) level -= 0x1000;
+            }
+        } else {
+            if (v < 0) return false;
+            lst = v >> 12;
+            run = (v >> 5) & 63;
+            level = v & 31;
+            if (br_.readBit()) level = -level;
+        }
+        i += run;
+        if (i > 63 || br_.error()) return false;
+        blk[scan[i]] = int16_t(level);
+        last = i;
+        ++i;
+        if (lst) return true;
+    }
+}
+
+// Reversible VLC coefficients (Table B-23), read forwards.
+bool VopDecoder::readRvlcCoefficients(int16_t* blk, bool intra, int start, const uint8_t* scan, int& last) {
+    const Vlc& vlc = intra ? vlc_.rvlcIntra : vlc_.rvlcInter;
+    int i = start;
+    for (;;) {
+        int v = vlc.decode(br_);
+        int lst, run, level;
+        if (v == kTcoefEscape) {
+            // ESCAPE (0000 plus 1), LAST, RUN(6), marker, LEVEL(11), marker, ESCAPE (0000) and sign.
+            br_.skip(1);
+            lst = int(br_.read(1));
+            run = int(br_.read(6));
+            br_.skip(1);
+            level = int(br_.read(11));
+            br_.skip(1);
+            if (br_.read(4) != 0) return false;
+            if (br_.readBit()) level = -level;
+        } else {
+            if (v < 0) return false;
+            lst = v >> 12;
+            run = (v >> 5) & 63;
+            level = v & 31;
+            if (br_.readBit()) level = -level;
+        }
+        i += run;
+        if (i > 63 || br_.error()) return false;
+        blk[scan[i]] = int16_t(level);
+        last = i;
+        ++i;
+        if (lst) return true;
+    }
+}
+
+// Motion vector predictor (7.6.5): median of the left, above and above-right candidates of Figure 7-18.
+int VopDecoder::mvPredict(int n, int mx, int my, int blk, int comp) {
+    // Candidate (macroblock offset, block) per block 0..3.
+    static const int8_t cand[4][3][3] = {
+        {{-1, 0, 1}, {0, -1, 2}, {1, -1, 2}},
+        {{0, 0, 0}, {0, -1, 3}, {1, -1, 2}},
+        {{-1, 0, 3}, {0, 0, 0}, {0, 0, 1}},
+        {{0, 0, 2}, {0, 0, 0}, {0, 0, 1}},
+    };
+    int val[3];
+    bool valid[3];
+    int validCount = 0;
+    for (int c = 0; c < 3; ++c) {
+        int dx = cand[blk][c][0], dy = cand[blk][c][1], b = cand[blk][c][2];
+        int cx = mx + dx, cy = my + dy;
+        valid[c] = false;
+        val[c] = 0;
+        if (cx < 0 || cy < 0 || cx >= s_.mbw) continue;
+        int cn = cy * s_.mbw + cx;
+        if (cn != n && s_.mb[cn].packet != s_.packetId) continue;
+        valid[c] = true;
+        ++validCount;
+        const Mv& m = s_.mv[cn * 4 + b];
+        val[c] = comp ? m.y : m.x;
+    }
+    if (validCount == 0) return 0;
+    if (validCount == 1) {
+        for (int c = 0; c < 3; ++c)
+            if (valid[c]) return val[c];
+    }
+    int a = val[0], b = val[1], c = val[2];
+    int mx3 = a > b ? a : b, mn3 = a < b ? a : b;
+    return c > mx3 ? mx3 : c < mn3 ? mn3 : c;
+}
+
+bool VopDecoder::readMotionVectors(int n, int kind) {
+    int mx = n % s_.mbw, my = n / s_.mbw;
+    int fcode = s_.vop.vop_fcode_forward;
+    int rsize = fcode - 1, f = 1 << rsize;
+    int high = 32 * f - 1, low = -32 * f, range = 64 * f;
+    Mv* mv = &s_.mv[n * 4];
+    int count = kind == kMbInter4v ? 4 : 1;
+    for (int b = 0; b < count; ++b) {
+        int comp[2];
+        for (int c = 0; c < 2; ++c) {
+            int code = vlc_.mvd.decode(br_);
+            if (code == kVlcInvalid) return false;
+            int diff = code;
+            if (f != 1 && code != 0) {
+                int r = int(br_.read(rsize));
+                diff = ((std::abs(code) - 1) << rsize) + r + 1;
+                if (code < 0) diff = -diff;
+            }
+            int v = mvPredict(n, mx, my, b, c) + diff;
+            if (v < low) v += range;
+            if (v > high) v -= range;
+            comp[c] = v;
+        }
+        mv[b] = {int16_t(comp[0]), int16_t(comp[1])};
+        if (count == 1) mv[1] = mv[2] = mv[3] = mv[0];
+    }
+    return !br_.error();
+}
+
+void VopDecoder::predictPlane(const Plane& ref, Plane& dst, int px, int py, int w, int h, int mvx, int mvy) {
+    int ix = px + (mvx >> 1), iy = py + (mvy >> 1);
+    int hx = mvx & 1, hy = mvy & 1;
+    int rounding = s_.vop.vop_rounding_type;
+    uint8_t* out = dst.data + ptrdiff_t(py) * dst.stride + px;
+    if (ix >= -kMargin && iy >= -kMargin && ix + w + 1 <= ref.width + ref.padRight &&
+        iy + h + 1 <= ref.height + ref.padBottom) {
+        k_.predict(out, dst.stride, ref.data + ptrdiff_t(iy) * ref.stride + ix, ref.stride, w, h, hx, hy,
+                   rounding);
+        return;
+    }
+    // Far outside the margins: fetch with the edge samples repeated, as the extended reference would be.
+    uint8_t tmp[17 * 17];
+    for (int y = 0; y <= h; ++y) {
+        int sy = clip(iy + y, 0, ref.height - 1);
+        const uint8_t* row = ref.data + ptrdiff_t(sy) * ref.stride;
+        for (int x = 0; x <= w; ++x) tmp[y * 17 + x] = row[clip(ix + x, 0, ref.width - 1)];
+    }
+    k_.predict(out, dst.stride, tmp, 17, w, h, hx, hy, rounding);
+}
+
+// Chroma vector of one luma vector: quarter positions go to the half position (Table 7-10).
+inline int chromaMv1(int v) {
+    int a = std::abs(v);
+    int c = (a >> 1) | (a & 1);
+    return v < 0 ? -c : c;
+}
+
+// Chroma vector from the sum of four luma vectors (Table 7-7, sixteenth-sample rounding).
+inline int chromaMv4(int sum) {
+    static const int8_t kRound16[16] = {0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2};
+    int a = std::abs(sum);
+    int c = (a >> 4) * 2 + kRound16[a & 15];
+    return sum < 0 ? -c : c;
+}
+
+void VopDecoder::motionCompensate(int n, int mx, int my) {
+    const Mv* mv = &s_.mv[n * 4];
+    int cx, cy;
+    if (s_.mb[n].kind == kMbInter4v) {
+        for (int b = 0; b < 4; ++b)
+            predictPlane(ref_.plane[0], cur_.plane[0], mx * 16 + (b & 1) * 8, my * 16 + (b >> 1) * 8, 8, 8,
+                         mv[b].x, mv[b].y);
+        cx = chromaMv4(mv[0].x + mv[1].x + mv[2].x + mv[3].x);
+        cy = chromaMv4(mv[0].y + mv[1].y + mv[2].y + mv[3].y);
+    } else {
+        predictPlane(ref_.plane[0], cur_.plane[0], mx * 16, my * 16, 16, 16, mv[0].x, mv[0].y);
+        cx = chromaMv1(mv[0].x);
+        cy = chromaMv1(mv[0].y);
+    }
+    predictPlane(ref_.plane[1], cur_.plane[1], mx * 8, my * 8, 8, 8, cx, cy);
+    predictPlane(ref_.plane[2], cur_.plane[2], mx * 8, my * 8, 8, 8, cx, cy);
+}
+
+void VopDecoder::copyMb(int n) {
+    int mx = n % s_.mbw, my = n / s_.mbw;
+    for (int p = 0; p < 3; ++p) {
+        int sz = p ? 8 : 16;
+        const Plane& r = ref_.plane[p];
+        Plane& c = cur_.plane[p];
+        for (int y = 0; y < sz; ++y)
+            std::memcpy(c.data + ptrdiff_t(my * sz + y) * c.stride + mx * sz,
+                        r.data + ptrdiff_t(my * sz + y) * r.stride + mx * sz, size_t(sz));
+    }
+}
+
+void VopDecoder::conceal(int from, int to) {
+    for (int n = from; n < to; ++n) {
+        MbInfo& m = s_.mb[n];
+        m.kind = kMbNotCoded;
+        m.packet = 0;
+        std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv));
+        copyMb(n);
+    }
+}
+
+// Intra block: DC and AC prediction (7.4.3), inverse quantisation (7.4.4), inverse DCT.
+bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint8_t* dst, int stride) {
+    const MbInfo& m = s_.mb[n];
+    int qp = m.qp;
+    int dcScaler = i < 4 ? kDcScalerLum[qp] : kDcScalerChrom[qp];
+    // Neighbours A (left), B (above left), C (above): macroblock and block index.
+    int an, ab = 0, bn, bb = 0, cn, cb = 0;
+    int mbw = s_.mbw;
+    if (i < 4) {
+        int bx = mx * 2 + (i & 1), by = my * 2 + (i >> 1);
+        auto locate = [&](int x, int y, int& mbn, int& blk) {
+            if (x < 0 || y < 0) {
+                mbn = -1;
+                return;
+            }
+            mbn = (y >> 1) * mbw + (x >> 1);
+            blk = ((y & 1) << 1) | (x & 1);
+        };
+        locate(bx - 1, by, an, ab);
+        locate(bx - 1, by - 1, bn, bb);
+        locate(bx, by - 1, cn, cb);
+    } else {
+        an = mx > 0 ? n - 1 : -1;
+        bn = mx > 0 && my > 0 ? n - mbw - 1 : -1;
+        cn = my > 0 ? n - mbw : -1;
+        ab = bb = cb = i;
+    }
+    auto available = [&](int mbn) {
+        if (mbn < 0) return false;
+        if (mbn == n) return true;
+        return s_.mb[mbn].packet == s_.packetId && s_.mb[mbn].kind == kMbIntra;
+    };
+    auto slot = [&](int mbn) -> AcDc& { return s_.acdc[((mbn / mbw) & 1) * mbw + mbn % mbw]; };
+    bool haveA = available(an), haveB = available(bn), haveC = available(cn);
+    int fa = haveA ? slot(an).dc[ab] : 1024;
+    int fb = haveB ? slot(bn).dc[bb] : 1024;
+    int fc = haveC ? slot(cn).dc[cb] : 1024;
+    bool fromAbove = std::abs(fa - fb) < std::abs(fb - fc);
+
+    const uint8_t* scan = kZigzag;
+    if (m.acPred) scan = fromAbove ? kAlternateHorizontal : kAlternateVertical;
+
+    int16_t* blk = block_;
+    std::memset(blk, 0, sizeof block_);
+    int dcDiff = 0;
+    bool dcVlc = m.useDcVlc;
+    if (dcVlc) dcDiff = partitioned ? m.dcDiff[i] : readDcDiff(i < 4);
+    int last = 0;
+    if ((m.cbp >> (5 - i)) & 1) {
+        bool ok = (partitioned && s_.vol.reversible_vlc)
+                      ? readRvlcCoefficients(blk, true, dcVlc ? 1 : 0, scan, last)
+                      : readCoefficients(blk, true, dcVlc ? 1 : 0, scan, last);
+        if (!ok) return false;
+    }
+    if (dcVlc) blk[0] = int16_t(dcDiff);
+
+    int qf0 = blk[0] + divRound(fromAbove ? fc : fa, dcScaler);
+    AcDc& self = slot(n);
+    if (m.acPred) {
+        if (fromAbove) {
+            if (haveC) {
+                const AcDc& p = slot(cn);
+                int pq = s_.mb[cn].qp;
+                for (int u = 1; u < 8; ++u)
+                    blk[u] = int16_t(clip(blk[u] + divRound(p.row[cb][u - 1] * pq, qp), -2048, 2047));
+            }
+        } else if (haveA) {
+            const AcDc& p = slot(an);
+            int pq = s_.mb[an].qp;
+            for (int v = 1; v < 8; ++v)
+                blk[v * 8] = int16_t(clip(blk[v * 8] + divRound(p.col[ab][v - 1] * pq, qp), -2048, 2047));
+        }
+    }
+    int f0 = clip(qf0 * dcScaler, -2048, 2047);
+    self.dc[i] = int16_t(f0);
+    for (int k = 0; k < 7; ++k) {
+        self.row[i][k] = blk[k + 1];
+        self.col[i][k] = blk[(k + 1) * 8];
+    }
+    // Inverse quantisation, H.263 method (7.4.4.2).
+    bool acNonZero = false;
+    int add = (qp & 1) ? qp : qp - 1;
+    for (int k = 1; k < 64; ++k) {
+        int q = blk[k];
+        if (!q) continue;
+        acNonZero = true;
+        int f = q > 0 ? 2 * q * qp + add : 2 * q * qp - add;
+        blk[k] = int16_t(clip(f, -2048, 2047));
+    }
+    blk[0] = int16_t(f0);
+    (void)last;
+    if (!acNonZero) {
+        int v = k_.idctDc(f0);
+        int16_t flat[64];
+        for (int k = 0; k < 64; ++k) flat[k] = int16_t(v);
+        k_.putBlock(dst, stride, flat);
+    } else {
+        k_.idct(blk);
+        k_.putBlock(dst, stride, blk);
+    }
+    return true;
+}
+
+bool VopDecoder::interBlock(int n, uint8_t* dst, int stride) {
+    const MbInfo& m = s_.mb[n];
+    int16_t* blk = block_;
+    std::memset(blk, 0, sizeof block_);
+    int last = 0;
+    bool partitioned = s_.vol.data_partitioned;
+    bool ok = (partitioned && s_.vol.reversible_vlc) ? readRvlcCoefficients(blk, false, 0, kZigzag, last)
+                                                     : readCoefficients(blk, false, 0, kZigzag, last);
+    if (!ok) return false;
+    int qp = m.qp;
+    int add = (qp & 1) ? qp : qp - 1;
+    bool acNonZero = false;
+    for (int k = 0; k <= last; ++k) {
+        int pos = kZigzag[k];
+        int q = blk[pos];
+        if (!q) continue;
+        if (pos) acNonZero = true;
+        int f = q > 0 ? 2 * q * qp + add : 2 * q * qp - add;
+        blk[pos] = int16_t(clip(f, -2048, 2047));
+    }
+    if (!acNonZero) {
+        int v = k_.idctDc(blk[0]);
+        int16_t flat[64];
+        for (int k = 0; k < 64; ++k) flat[k] = int16_t(v);
+        k_.addBlock(dst, stride, flat);
+    } else {
+        k_.idct(blk);
+        k_.addBlock(dst, stride, blk);
+    }
+    return true;
+}
+
+bool VopDecoder::reconstruct(int n, bool partitioned) {
+    const MbInfo& m = s_.mb[n];
+    int mx = n % s_.mbw, my = n / s_.mbw;
+    if (m.kind == kMbNotCoded) {
+        copyMb(n);
+        return true;
+    }
+    auto blockDst = [&](int i, uint8_t*& dst, int& stride) {
+        const Plane& p = cur_.plane[i < 4 ? 0 : i - 3];
+        int x = i < 4 ? mx * 16 + (i & 1) * 8 : mx * 8;
+        int y = i < 4 ? my * 16 + (i >> 1) * 8 : my * 8;
+        dst = p.data + ptrdiff_t(y) * p.stride + x;
+        stride = p.stride;
+    };
+    if (m.kind == kMbIntra) {
+        for (int i = 0; i < 6; ++i) {
+            uint8_t* dst;
+            int stride;
+            blockDst(i, dst, stride);
+            if (!intraBlock(n, mx, my, i, partitioned, dst, stride)) return false;
+        }
+        return true;
+    }
+    motionCompensate(n, mx, my);
+    for (int i = 0; i < 6; ++i) {
+        if (!((m.cbp >> (5 - i)) & 1)) continue;
+        uint8_t* dst;
+        int stride;
+        blockDst(i, dst, stride);
+        if (!interBlock(n, dst, stride)) return false;
+    }
+    return true;
+}
+
+// dquant (Table 6-17)
+constexpr int kDquant[4] = {-1, -2, 1, 2};
+
+bool VopDecoder::decodeCombinedMb(int n, int& qp) {
+    MbInfo& m = s_.mb[n];
+    m.packet = s_.packetId;
+    bool pVop = s_.vop.vop_coding_type == kVopP;
+    int v;
+    for (;;) {
+        if (pVop && br_.readBit()) {  // not_coded
+            m.kind = kMbNotCoded;
+            m.qp = uint8_t(qp);
+            m.cbp = 0;
+            std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv));
+            copyMb(n);
+            return !br_.error();
+        }
+        v = (pVop ? vlc_.mcbpcP : vlc_.mcbpcI).decode(br_);
+        if (v == kVlcInvalid || br_.error()) return false;
+        if (v != kMcbpcStuffing) break;
+    }
+    int type = v >> 2;
+    bool intra = type >= 3;
+    m.mbType = uint8_t(type);
+    m.acPred = intra ? uint8_t(br_.read(1)) : 0;
+    int cbpy = vlc_.cbpy.decode(br_);
+    if (cbpy < 0) return false;
+    if (!intra) cbpy = 15 - cbpy;
+    if (type == 1 || type == 4) qp = clip(qp + kDquant[br_.read(2)], 1, 31);
+    m.qp = uint8_t(qp);
+    m.cbp = uint8_t((cbpy << 2) | (v & 3));
+    m.kind = intra ? kMbIntra : type == 2 ? kMbInter4v : kMbInter;
+    m.useDcVlc = intra && useIntraDcVlc(qp);
+    if (intra) {
+        std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv));
+    } else if (!readMotionVectors(n, m.kind)) {
+        return false;
+    }
+    if (br_.error()) return false;
+    return reconstruct(n, false) && !br_.error();
+}
+
+// Data-partitioned video packet (6.2.6.2): headers and motion (or DC) first, then the second partition,
+// then the texture of every macroblock of the packet.
+bool VopDecoder::decodePartitionedPacket(int& mbIndex, int& qp) {
+    bool pVop = s_.vop.vop_coding_type == kVopP;
+    int first = mbIndex, count = 0;
+    const uint32_t marker = pVop ? 0x1F001 : 0x6B001;
+    const int markerBits = pVop ? 17 : 19;
+    while (br_.peek(markerBits) != marker) {
+        if (br_.error() || first + count >= s_.mbCount) return false;
+        int n = first + count;
+        MbInfo& m = s_.mb[n];
+        m.packet = s_.packetId;
+        if (pVop && br_.readBit()) {
+            m.kind = kMbNotCoded;
+            m.cbp = 0;
+            m.qp = uint8_t(qp);
+            std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv));
+            ++count;
+            continue;
+        }
+        int v = (pVop ? vlc_.mcbpcP : vlc_.mcbpcI).decode(br_);
+        if (v == kVlcInvalid) return false;
+        if (v == kMcbpcStuffing) continue;
+        int type = v >> 2;
+        bool intra = type >= 3;
+        m.mbType = uint8_t(type);
+        m.kind = intra ? kMbIntra : type == 2 ? kMbInter4v : kMbInter;
+        m.cbp = uint8_t(v & 3);
+        if (!pVop) {
+            if (type == 4) qp = clip(qp + kDquant[br_.read(2)], 1, 31);
+            m.qp = uint8_t(qp);
+            m.useDcVlc = useIntraDcVlc(qp);
+            if (m.useDcVlc)
+                for (int i = 0; i < 6; ++i) m.dcDiff[i] = int16_t(readDcDiff(i < 4));
+        }
+        if (intra) {
+            std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv));
+        } else if (!readMotionVectors(n, m.kind)) {
+            return false;
+        }
+        ++count;
+    }
+    br_.skip(markerBits);
+    for (int k = 0; k < count; ++k) {
+        MbInfo& m = s_.mb[first + k];
+        if (!pVop) {
+            m.acPred = uint8_t(br_.read(1));
+            int cbpy = vlc_.cbpy.decode(br_);
+            if (cbpy < 0) return false;
+            m.cbp = uint8_t(m.cbp | (cbpy << 2));
+            continue;
+        }
+        if (m.kind == kMbNotCoded) {
+            m.qp = uint8_t(qp);
+            continue;
+        }
+        bool intra = m.kind == kMbIntra;
+        m.acPred = intra ? uint8_t(br_.read(1)) : 0;
+        int cbpy = vlc_.cbpy.decode(br_);
+        if (cbpy < 0) return false;
+        if (!intra) cbpy = 15 - cbpy;
+        m.cbp = uint8_t(m.cbp | (cbpy << 2));
+        if (m.mbType == 1 || m.mbType == 4) qp = clip(qp + kDquant[br_.read(2)], 1, 31);
+        m.qp = uint8_t(qp);
+        m.useDcVlc = intra && useIntraDcVlc(qp);
+        if (m.useDcVlc)
+            for (int i = 0; i < 6; ++i) m.dcDiff[i] = int16_t(readDcDiff(i < 4));
+    }
+    if (br_.error()) return false;
+    for (int k = 0; k < count; ++k) {
+        if (!reconstruct(first + k, true) || br_.error()) return false;
+    }
+    mbIndex = first + count;
+    return true;
+}
+
+// next_resync_marker() stuffing followed by a resync_marker at the reading position?
+bool VopDecoder::resyncHere() {
+    int n = br_.bitsToAlign();
+    if (n == 0) n = 8;
+    uint32_t stuffing = (1u << (n - 1)) - 1;
+    int len = resyncLength();
+    if (br_.peek(n) != stuffing) return false;
+    return br_.peek(n + len) == ((stuffing << len) | 1u);
+}
+
+// video_packet_header() (6.2.5.2)
+bool VopDecoder::readPacketHeader(int& mbIndex, int& qp) {
+    int n = br_.bitsToAlign();
+    br_.skip((n ? n : 8) + resyncLength());
+    int number = int(br_.read(s_.mbNumberBits));
+    int quant = int(br_.read(s_.vol.quant_precision));
+    if (br_.readBit()) {  // header_extension_code
+        int guard = 0;
+        while (br_.readBit()) {
+            if (++guard > 1024 || br_.error()) return false;
+        }
+        br_.skip(1);
+        br_.skip(s_.vol.vop_time_increment_bits);
+        br_.skip(1);
+        int type = int(br_.read(2));
+        br_.skip(3);  // intra_dc_vlc_thr
+        if (type != kVopI) br_.skip(3);
+        if (type == kVopB) br_.skip(3);
+        if (type != s_.vop.vop_coding_type) return false;
+    }
+    if (br_.error() || number < mbIndex || number >= s_.mbCount || quant < 1 || quant > 31) return false;
+    conceal(mbIndex, number);
+    mbIndex = number;
+    qp = quant;
+    ++s_.packetId;
+    return true;
+}
+
+bool VopDecoder::run() {
+    int qp = int(s_.vop.vop_quant);
+    int mbIndex = 0;
+    ++s_.packetId;
+    bool resync = !s_.vol.resync_marker_disable;
+    bool ok = true;
+    while (mbIndex < s_.mbCount) {
+        if (resync && mbIndex > 0 && resyncHere()) {
+            if (!readPacketHeader(mbIndex, qp)) {
+                ok = false;
+                break;
+            }
+        }
+        if (s_.vol.data_partitioned) {
+            if (!decodePartitionedPacket(mbIndex, qp)) {
+                ok = false;
+                break;
+            }
+            if (mbIndex < s_.mbCount && !resyncHere()) {
+                ok = false;
+                break;
+            }
+        } else {
+            if (!decodeCombinedMb(mbIndex, qp)) {
+                ok = false;
+                break;
+            }
+            ++mbIndex;
+        }
+    }
+    if (!ok) conceal(mbIndex < s_.mbCount ? mbIndex : s_.mbCount, s_.mbCount);
+    return ok;
+}
+
+bool layerSupported(const VideoObjectLayer& vol) {
+    return vol.video_object_layer_shape == kShapeRectangular && vol.chroma_format == 1 && !vol.interlaced &&
+           vol.obmc_disable && !vol.sprite_enable && vol.bits_per_pixel == 8 && vol.quant_precision == 5 &&
+           vol.quant_type == 0 && !vol.quarter_sample && vol.complexity_estimation_disable &&
+           !vol.newpred_enable && !vol.reduced_resolution_vop_enable && !vol.scalability;
+}
+
+// Moves to the next byte-aligned start code, skipping user data; false when none follows.
+bool nextStartCode(BitReader& br) {
+    br.skip(br.bitsToAlign());
+    for (;;) {
+        while (!br.error() && br.bitsLeft() >= 32 && (br.peek32() >> 8) != 1) br.skip(8);
+        if (br.error() || br.bitsLeft() < 32) return false;
+        if (br.peek32() != kUserDataStart) return true;
+        br.skip(32);
+    }
+}
+
+void render(const State& s, const Picture& pic, const VdecFrame& frame) {
+    ConvertInput in;
+    in.y = pic.plane[0].data;
+    in.u = pic.plane[1].data;
+    in.v = pic.plane[2].data;
+    in.lumaStride = pic.plane[0].stride;
+    in.chromaStride = pic.plane[1].stride;
+    in.width = s.width;
+    in.height = s.height;
+    convertPicture(in, g_format, g_direction, static_cast<uint8_t*>(frame.output), frame.stride);
+}
+
+}  // namespace
+
+uint32_t decoderStateBytes(int32_t width, int32_t height) {
+    if (width < 1 || height < 1 || width > kMaxDimension || height > kMaxDimension) return 0;
+    Layout l = layoutFor(width, height);
+    return l.total <= VDEC_STATE_BYTES ? uint32_t(l.total) : 0;
+}
+
+int32_t decoderInit(const VdecParams& p) {
+    if (!decoderStateBytes(p.width, p.height)) return VDEC_BAD_ARGUMENT;
+    for (int i = 0; i < 4; ++i)
+        if (!p.buffer[i]) return VDEC_BAD_ARGUMENT;
+    if (!g_initialised) {
+        g_timeIncrementResolution = 15;
+        g_initialised = true;
+    }
+    Layout l = layoutFor(p.width, p.height);
+    uint8_t* mem = static_cast<uint8_t*>(p.buffer[3]);
+    std::memset(mem, 0, l.total);
+    State* s = new (mem) State();
+    s->width = p.width;
+    s->height = p.height;
+    s->mbw = (p.width + 15) / 16;
+    s->mbh = (p.height + 15) / 16;
+    s->mbCount = s->mbw * s->mbh;
+    s->mbNumberBits = 1;
+    while ((1 << s->mbNumberBits) < s->mbCount) ++s->mbNumberBits;
+    s->mb = reinterpret_cast<MbInfo*>(mem + l.mb);
+    s->mv = reinterpret_cast<Mv*>(mem + l.mv);
+    s->acdc = reinterpret_cast<AcDc*>(mem + l.acdc);
+    // Layer settings a clip without a layer header relies on.
+    s->vol = VideoObjectLayer();
+    s->vol.video_object_layer_width = uint32_t(p.width);
+    s->vol.video_object_layer_height = uint32_t(p.height);
+    s->vol.quant_precision = 5;
+    s->vol.bits_per_pixel = 8;
+    s->vol.quant_type = 0;
+    s->vol.resync_marker_disable = 0;
+    s->vol.vop_time_increment_resolution = g_timeIncrementResolution;
+    s->vol.vop_time_increment_bits = timeIncrementBits(g_timeIncrementResolution);
+    s->volSupported = true;
+    setupPicture(s->pics[0], static_cast<uint8_t*>(p.buffer[0]), p.width, p.height);
+    setupPicture(s->pics[1], static_cast<uint8_t*>(p.buffer[1]), p.width, p.height);
+    s->last = 0;
+    s->havePicture = false;
+    g_state = s;
+    decoderSetOutput(p.outputFormat);
+    return VDEC_OK;
+}
+
+void decoderSetOutput(int32_t format) {
+    if (format >= 1 && format <= 11) {
+        g_format = format;
+        g_direction = (format >= 4 && format <= 7) ? -1 : 1;
+    } else {
+        g_direction = 1;
+    }
+}
+
+void decoderSetPostproc(int32_t level) {
+    g_postproc = level;
+}
+
+int32_t decoderDecode(const VdecFrame& frame) {
+    State* s = g_state;
+    if (!s || !frame.bitstream || frame.length <= 0) return VDEC_FRAME_ERROR;
+    if (frame.renderFlag && !frame.output) return VDEC_BAD_ARGUMENT;
+    BitReader br(static_cast<const uint8_t*>(frame.bitstream), size_t(frame.length));
+
+    // Video object and layer headers (optional).
+    if (br.peek(27) == (kVideoObjectStartMin >> 5)) {
+        br.skip(32);
+        if (br.peek(28) != (kVolStartMin >> 4)) return VDEC_FRAME_ERROR;
+        br.skip(32);
+        VideoObjectLayer vol;
+        ParseResult r = parseVideoObjectLayer(br, vol);
+        if (r == ParseResult::Error) return VDEC_FRAME_ERROR;
+        if (r == ParseResult::Unsupported) {
+            s->volSupported = false;
+            return VDEC_FRAME_ERROR;
+        }
+        g_timeIncrementResolution = vol.vop_time_increment_resolution;
+        s->vol = vol;
+        s->volSupported = layerSupported(vol) && int(vol.video_object_layer_width) == s->width &&
+                          int(vol.video_object_layer_height) == s->height;
+        if (!nextStartCode(br)) return VDEC_FRAME_ERROR;
+    }
+    // Group of VOP (optional).
+    if (br.peek32() == kGroupOfVopStart) {
+        br.skip(32);
+        GroupOfVop gov;
+        if (parseGroupOfVop(br, gov) != ParseResult::Ok) return VDEC_FRAME_ERROR;
+        if (!nextStartCode(br)) return VDEC_FRAME_ERROR;
+    }
+    if (br.peek32() != kVopStart) return VDEC_FRAME_ERROR;
+    br.skip(32);
+    Vop vop;
+    if (parseVop(br, s->vol, vop) != ParseResult::Ok) return VDEC_FRAME_ERROR;
+    if (!s->volSupported) return VDEC_FRAME_ERROR;
+    if (vop.vop_coded &&
+        (vop.vop_coding_type > kVopP || vop.vop_quant < 1 || vop.vop_quant > 31 || vop.vop_fcode_forward < 1))
+        return VDEC_FRAME_ERROR;
+    s->vop = vop;
+
+    if (!vop.vop_coded) {
+        // Not coded: the picture repeats the last one.
+        if (frame.renderFlag) render(*s, s->pics[s->last], frame);
+        ++s->pictureCount;
+        return VDEC_OK;
+    }
+    int curIndex = s->havePicture ? 1 - s->last : s->last;
+    if (!s->havePicture) curIndex = 1;
+    Picture& cur = s->pics[curIndex];
+    const Picture& ref = s->pics[1 - curIndex];
+    VopDecoder dec(*s, br, cur, ref);
+    bool ok = dec.run();
+    for (auto& p : cur.plane) extendEdges(p);
+    s->last = curIndex;
+    s->havePicture = true;
+    if (!ok) return VDEC_FRAME_ERROR;
+    if (frame.renderFlag) render(*s, cur, frame);
+    ++s->pictureCount;
+    return VDEC_OK;
+}
+
+bool decoderLastPicture(PlaneView planes[3]) {
+    if (!g_state || !g_state->havePicture) return false;
+    const Picture& p = g_state->pics[g_state->last];
+    for (int i = 0; i < 3; ++i)
+        planes[i] = {p.plane[i].data, p.plane[i].stride, p.plane[i].width, p.plane[i].height};
+    return true;
+}
+
+}  // namespace vdec

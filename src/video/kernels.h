@@ -1,0 +1,36 @@
+// Pixel kernels behind a table of function pointers: the reference versions are plain C++, any faster
+// version must match them (tests compare both on random input).
+#pragma once
+
+#include <cstdint>
+
+namespace vdec {
+
+struct Kernels {
+    // The value every sample of the inverse DCT takes when only the DC coefficient is non-zero; equal to
+    // what idct gives for such a block.
+    int16_t (*idctDc)(int dc);
+    // In-place 8x8 inverse DCT of dequantised coefficients (raster order); the result is rounded and
+    // saturated to -256..255.
+    void (*idct)(int16_t* block);
+    // dst = clamp(block) (intra) and dst = clamp(dst + block) (inter), 8x8.
+    void (*putBlock)(uint8_t* dst, int stride, const int16_t* block);
+    void (*addBlock)(uint8_t* dst, int stride, const int16_t* block);
+    // Half-sample prediction of a w by h block (7.6.2): src points at the integer position; hx, hy are the
+    // half-sample flags; rounding is rounding_control (0 or 1).
+    void (*predict)(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int w, int h, int hx,
+                    int hy, int rounding);
+    // One row of the BGR0 output conversion: n pixels from n luma and (n + 1) / 2 chroma samples.
+    void (*convertRowBgr0)(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int n);
+};
+
+// The kernels in use (the fastest checked set).
+extern const Kernels& kernels();
+// Plain reference versions.
+extern const Kernels kReferenceKernels;
+extern const Kernels kFastKernels;
+
+// Double-precision 8x8 inverse DCT by definition (Annex A), rounded and saturated like the kernels.
+void idctDouble(int16_t* block);
+
+}  // namespace vdec

@@ -1,0 +1,15 @@
+// Splitting a raw MPEG-4 Part 2 elementary stream into decoder records, one per VOP.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// One record per VOP: the video object and layer headers that precede it (when present), its group-of-VOP
+// header and the VOP itself. Visual-object-sequence and visual-object headers, user data and other start
+// codes the decoder does not read are dropped; a layer header without a video object start code gets one.
+std::vector<std::vector<uint8_t>> m4v_split(const uint8_t* data, size_t size);
+
+// Width and height from the first video object layer header of a stream or record; false when there is
+// none or it cannot be read.
+bool m4v_layer_size(const uint8_t* data, size_t size, int* width, int* height);
