@@ -178,6 +178,7 @@ uint64_t heard_frame(const Stream& s, int dev_rate) {
             std::min(static_cast<uint64_t>(static_cast<unsigned __int128>(elapsed) * dev_rate / freq), count);
     }
     const uint64_t dev = start + played;
+    if (dev >= s.device_frames) return s.pcm.frames();  // played out, whatever the rounding
     const uint64_t src = base_src + device_to_source(dev - std::min(dev, base_dev), s.pcm.rate, dev_rate);
     return std::min(src, s.pcm.frames());
 }
@@ -197,20 +198,33 @@ bool convert_for_device(Stream& s, int dev_rate) {
     SDL_AudioStream* conv = SDL_NewAudioStream(AUDIO_S16SYS, static_cast<Uint8>(s.pcm.channels), s.pcm.rate,
                                                AUDIO_S16SYS, kDeviceChannels, dev_rate);
     if (!conv) return false;
-    bool ok = true;
+    // Converted piecewise so that SDL holds little beyond the output. SDL's resampler keeps back
+    // the last few hundred frames even when flushed, so silence follows the sound and the result is
+    // cut to the exact length (its start is aligned).
     const size_t total = s.pcm.samples.size() * sizeof(int16_t);
     const auto* bytes = reinterpret_cast<const unsigned char*>(s.pcm.samples.data());
-    constexpr size_t kChunk = 1 << 20;
+    const size_t expected = static_cast<size_t>(source_to_device(s.pcm.frames(), s.pcm.rate, dev_rate));
+    s.converted.clear();
+    s.converted.reserve((expected + 8192) * kDeviceChannels);
+    constexpr size_t kChunk = 1 << 18;
+    std::vector<int16_t> piece(kChunk / sizeof(int16_t));
+    auto drain = [&]() {
+        for (;;) {
+            const int got = SDL_AudioStreamGet(conv, piece.data(), static_cast<int>(kChunk));
+            if (got < 0) return false;
+            if (got == 0) return true;
+            s.converted.insert(s.converted.end(), piece.begin(), piece.begin() + got / 2);
+        }
+    };
+    bool ok = true;
     for (size_t at = 0; ok && at < total; at += kChunk)
-        ok = SDL_AudioStreamPut(conv, bytes + at, static_cast<int>(std::min(kChunk, total - at))) == 0;
-    if (ok) ok = SDL_AudioStreamFlush(conv) == 0;
-    if (ok) {
-        const int available = SDL_AudioStreamAvailable(conv);
-        s.converted.resize(static_cast<size_t>(available) / sizeof(int16_t));
-        const int got = SDL_AudioStreamGet(conv, s.converted.data(), available);
-        ok = got >= 0;
-        if (ok) s.converted.resize(static_cast<size_t>(got) / sizeof(int16_t));
-    }
+        ok = SDL_AudioStreamPut(conv, bytes + at, static_cast<int>(std::min(kChunk, total - at))) == 0 &&
+             drain();
+    const std::vector<int16_t> silence(4096 * static_cast<size_t>(s.pcm.channels), 0);
+    ok = ok &&
+         SDL_AudioStreamPut(conv, silence.data(), static_cast<int>(silence.size() * sizeof(int16_t))) == 0;
+    ok = ok && SDL_AudioStreamFlush(conv) == 0 && drain();
+    s.converted.resize(expected * kDeviceChannels, 0);
     SDL_FreeAudioStream(conv);
     if (!ok) return false;
     s.device_pcm = s.converted.data();
