@@ -1,0 +1,129 @@
+#include "fx/video_texture.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "data/memfile.h"
+#include "fx/vpg.h"
+#include "resources/device.h"
+
+uint32_t nextDecoderHandle = 1;
+
+namespace {
+// Each record's coded picture is read here before it is decoded; one decoder works at a time.
+unsigned char bitstreamBuffer[kVpgMaxRecordBytes];
+}  // namespace
+
+VideoTexture::VideoTexture(const char* fileName, VdecEntry decoder) : decoder_(decoder) {
+    try {
+        file = memfile_open(fileName);
+        if (!file) throw std::string("file not found");
+        char magic[8];
+        if (memfile_read(magic, 1, 8, file) != 8 || std::memcmp(magic, kVpgMagic, 8) != 0)
+            throw std::string("not a VPG-file.");
+        decoderHandle = nextDecoderHandle;
+        VpgHeader header{};
+        if (memfile_read(&header.width, 4, 1, file) != 1 || memfile_read(&header.height, 4, 1, file) != 1 ||
+            memfile_read(&header.frameCount, 4, 1, file) != 1 ||
+            memfile_read(&header.frameRate, 4, 1, file) != 1)
+            throw std::string("not a VPG-file.");
+        if (vpgHeaderProblem(header, file->length)) throw std::string("not a VPG-file.");
+        width = header.width;
+        height = header.height;
+        frameCount = header.frameCount;
+        frameRate = header.frameRate;
+
+        params_.width = static_cast<int32_t>(width);
+        params_.height = static_cast<int32_t>(height);
+        params_.outputFormat = 4;
+        params_.reserved = 0;
+        VdecSizes sizes{};
+        if (decoder_(decoderHandle, VDEC_MEMORY_SIZES, &params_, &sizes) != VDEC_OK)
+            throw std::string("failed to init decoder. (1)");
+        const uint32_t bytes[6] = {sizes.size1, sizes.size2, sizes.size3,
+                                   sizes.size4, sizes.size5, sizes.size6};
+        for (int i = 0; i < 6; ++i) {
+            // Buffers 4 to 6 (state, tables, bit reader) start zeroed; calloc zeroes them all.
+            params_.buffer[i] = std::calloc(bytes[i] ? bytes[i] : 1, 1);
+            if (!params_.buffer[i]) throw std::string("out of memory");
+        }
+        if (decoder_(decoderHandle, VDEC_INIT, &params_, nullptr) != VDEC_OK)
+            throw std::string("failed to init decoder. (2)");
+        if (decoder_(decoderHandle, VDEC_SET_OUTPUT, &params_, nullptr) != VDEC_OK)
+            throw std::string("failed to init decoder. (3)");
+        VdecPostproc postproc{0};
+        if (decoder_(decoderHandle, VDEC_SET_POSTPROC, &postproc, nullptr) != VDEC_OK)
+            throw std::string("failed to init decoder. (4)");
+        firstRecord = memfile_tell(file);
+        recordCounter = 0;
+        pixels = static_cast<unsigned char*>(std::malloc(size_t(width) * height * 4));
+        if (!pixels) throw std::string("out of memory");
+        if (FAILED(g_device->CreateTexture(width, height, 0, D3DUSAGE_AUTOGENMIPMAP, D3DFMT_X8R8G8B8,
+                                           D3DPOOL_MANAGED, &texture, nullptr)) ||
+            !texture) {
+            texture = nullptr;
+            throw std::string("failed to create video-texture.");
+        }
+        nextDecoderHandle += 1;
+    } catch (...) {
+        releaseAll();
+        throw;
+    }
+}
+
+VideoTexture::~VideoTexture() {
+    releaseAll();
+}
+
+void VideoTexture::releaseAll() {
+    // The decoder keeps using its buffers until it is released, so it goes first.
+    if (params_.buffer[0] && decoderHandle) decoder_(decoderHandle, VDEC_RELEASE, nullptr, nullptr);
+    for (void*& b : params_.buffer) {
+        std::free(b);
+        b = nullptr;
+    }
+    std::free(pixels);
+    pixels = nullptr;
+    memfile_close(file);
+    file = nullptr;
+    if (texture) texture->Release();
+    texture = nullptr;
+}
+
+void VideoTexture::update(float time) {
+    const uint32_t target = vpgTarget(time, frameCount, frameRate);
+    if (target == recordCounter) return;
+    while (recordCounter != target) {
+        if (recordCounter > frameCount) {
+            memfile_seek(file, firstRecord, 0);
+            recordCounter = 0;
+        } else {
+            recordCounter += 1;
+        }
+        uint32_t length = 0;
+        switch (vpgReadRecord(file, bitstreamBuffer, sizeof bitstreamBuffer, &length)) {
+            case VpgRecord::None:
+                continue;  // past the last record: nothing to decode until the rewind
+            case VpgRecord::Damaged:
+                throw std::string("error in stream!!");
+            case VpgRecord::Read:
+                break;
+        }
+        VdecFrame frame{pixels, bitstreamBuffer, static_cast<int32_t>(length), 1, 0};
+        if (decoder_(decoderHandle, VDEC_DECODE, &frame, nullptr) != VDEC_OK)
+            throw std::string("error in stream!!");
+    }
+    D3DLOCKED_RECT locked{};
+    if (FAILED(texture->LockRect(0, &locked, nullptr, 0))) return;
+    if (!locked.pBits) {
+        texture->UnlockRect(0);
+        return;
+    }
+    const size_t row = size_t(width) * 4;
+    for (uint32_t r = 0; r < height; ++r)
+        std::memcpy(static_cast<unsigned char*>(locked.pBits) + size_t(r) * locked.Pitch, pixels + r * row,
+                    row);
+    texture->UnlockRect(0);
+    texture->GenerateMipSubLevels();
+}

@@ -1,0 +1,43 @@
+#pragma once
+// The clip as a texture: a VPG container read whole, stepped record by record to the picture for the
+// time asked, decoded and copied into an X8R8G8B8 texture with automatic mip-maps.
+#include <cstdint>
+
+#include "resources/texture_source.h"
+#include "video/vdec.h"
+
+struct MemoryFile;
+
+// The decoder entry a video texture calls; vdec_call unless a test stands in for it.
+using VdecEntry = int32_t (*)(uint32_t handle, uint32_t opcode, void* param1, void* param2);
+
+class VideoTexture : public TextureSource {
+public:
+    MemoryFile* file = nullptr;  // the whole container
+    uint32_t decoderHandle = 0;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t frameCount = 0;
+    uint32_t recordCounter = 0;       // steps taken through the records; see update
+    uint32_t firstRecord = 0;         // file offset of the first record
+    unsigned char* pixels = nullptr;  // width * height * 4 bytes: blue, green, red, 0, last row first
+    float frameRate = 0;
+
+    // Throws "file not found", "not a VPG-file.", "failed to init decoder. (1)" to "(4)", "out of
+    // memory" or "failed to create video-texture.".
+    explicit VideoTexture(const char* fileName, VdecEntry decoder = vdec_call);
+    // Gives back the file, the pixels and the decoder's buffers, and releases the decoder.
+    ~VideoTexture() override;
+
+    // Brings the texture to the picture for time (seconds), looping over the clip. Throws "error in
+    // stream!!" for a record that is damaged or does not decode.
+    void update(float time);
+
+private:
+    VdecEntry decoder_;
+    VdecParams params_{};  // the decoder's six buffers live here
+    void releaseAll();
+};
+
+// The handle the next video texture takes; starts at 1 (the decoder refuses 0).
+extern uint32_t nextDecoderHandle;
