@@ -114,7 +114,28 @@ void parseRgba(const TiXmlNode* node, ColorRGBA& out) {
     out.a = floatAttribute(e, "a", 1.0f);
 }
 
+bool xmlNestingWithin(const char* text, int limit) {
+    int depth = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p != '<') {
+            if (*p == '/' && p[1] == '>') --depth;  // an empty element closes itself
+            continue;
+        }
+        if (!std::strncmp(p, "<!--", 4)) {
+            const char* end = std::strstr(p + 4, "-->");
+            if (!end) break;
+            p = end + 2;
+        } else if (p[1] == '/') {
+            --depth;
+        } else if (p[1] != '?' && p[1] != '!' && ++depth > limit) {
+            return false;
+        }
+    }
+    return true;
+}
+
 Material* parseMaterial(const char* text, TextureCache& textures) {
+    if (!xmlNestingWithin(text, kMaxXmlNesting)) throw std::string("nesting too deep");
     TiXmlDocument doc;
     doc.Parse(text);
     if (doc.Error()) {

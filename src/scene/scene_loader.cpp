@@ -97,6 +97,7 @@ void parseLight(Scene& scene, const TiXmlNode* node, SceneNode* parent, MeshCach
 }
 
 Scene* parseScene(const char* text, MeshCache& meshes) {
+    if (!xmlNestingWithin(text, kMaxXmlNesting)) throw std::string("nesting too deep");
     TiXmlDocument doc;
     doc.Parse(text);
     if (doc.Error()) {
