@@ -66,6 +66,9 @@ bool win32_sdl_video_init() {
     // The desktop may blank the screen unless a window refuses when asked (see pumpEvents).
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+    // The OpenGL library stays loaded for the process rather than with each window, so a later window does
+    // not pay for loading it again (and leak checkers can still name its allocations at exit).
+    SDL_GL_LoadLibrary(nullptr);
     SDL_ShowCursor(state().cursorCount >= 0 ? SDL_ENABLE : SDL_DISABLE);
     return true;
 }
