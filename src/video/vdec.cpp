@@ -24,7 +24,8 @@ int32_t vdec_call(uint32_t handle, uint32_t opcode, void* param1, void* param2) 
         case VDEC_MEMORY_SIZES: {
             auto* p = static_cast<const VdecParams*>(param1);
             auto* s = static_cast<VdecSizes*>(param2);
-            if (!p || !s) return VDEC_BAD_ARGUMENT;
+            if (!p || !s || p->width < 1 || p->height < 1 || p->width > 8191 || p->height > 8191)
+                return VDEC_BAD_ARGUMENT;
             memorySizes(p->width, p->height, s);
             return VDEC_OK;
         }

@@ -1,0 +1,161 @@
+// Decoding real streams against reference decodes: the shared corpus (when present) and streams made with
+// ffmpeg at test time.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "video_test_util.h"
+
+namespace {
+
+const std::string kCorpus = std::string(QV_SHARED_DIR) + "/testdata/m4v";
+
+struct ManifestRow {
+    std::string path, name, status;
+    int width = 0, height = 0, frames = 0;
+};
+
+std::vector<ManifestRow> manifest() {
+    std::vector<ManifestRow> rows;
+    std::ifstream in(kCorpus + "/manifest.tsv");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> f;
+        std::stringstream ss(line);
+        std::string cell;
+        while (std::getline(ss, cell, '\t')) f.push_back(cell);
+        if (f.size() < 9 || f[1] != "m4v") continue;
+        ManifestRow r;
+        r.path = f[0];
+        r.width = std::stoi(f[2]);
+        r.height = std::stoi(f[3]);
+        r.frames = std::stoi(f[4]);
+        r.status = f[8];
+        size_t slash = r.path.rfind('/');
+        r.name = r.path.substr(slash + 1, r.path.find('.', slash) - slash - 1);
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+// The corpus streams that use Simple Profile tools only (I- and P-VOPs, H.263 quantisation, progressive).
+const char* const kSimpleProfile[] = {"A01", "A02", "A03", "A04", "A05", "A06", "A14", "A15", "A16", "A17",
+                                      "A18", "A19", "A20", "A21", "A22", "A23", "A24", "A25", "A26", "A28",
+                                      "A29", "A30", "A31", "A33", "C02", "C04", "C07", "D02", "D05"};
+
+bool isSimpleProfile(const std::string& name) {
+    for (const char* id : kSimpleProfile)
+        if (name.compare(0, 3, id) == 0) return true;
+    return false;
+}
+
+void expectMatchesReference(const std::string& stream, const std::string& label, int expectedFrames) {
+    std::vector<uint8_t> data;
+    ASSERT_TRUE(vtest::readFile(stream, data)) << stream;
+    int w = 0, h = 0;
+    ASSERT_TRUE(m4v_layer_size(data.data(), data.size(), &w, &h)) << label;
+    vtest::DecodeResult ours = vtest::decodeStream(data);
+    EXPECT_EQ(ours.errors, 0) << label;
+    if (expectedFrames) {
+        EXPECT_EQ(ours.frames, expectedFrames) << label;
+    }
+    if (!vtest::haveFfmpeg()) return;
+    std::string refPath = vtest::tempDir() + "/" + label + ".ref.yuv";
+    ASSERT_TRUE(vtest::ffmpegDecode(stream, refPath)) << label;
+    std::vector<uint8_t> ref;
+    ASSERT_TRUE(vtest::readFile(refPath, ref));
+    std::remove(refPath.c_str());
+    size_t fb = size_t(w) * h + 2 * size_t((w + 1) / 2) * ((h + 1) / 2);
+    EXPECT_EQ(ours.yuv.size(), ref.size()) << label << ": frame count differs from the reference decode";
+    vtest::Comparison c = vtest::compare(ours.yuv, ref, fb);
+    std::printf("%-32s %3d frames  min %6.2f dB  avg %6.2f dB  exact %d\n", label.c_str(), c.frames,
+                c.minPsnr, c.avgPsnr, c.exact);
+    EXPECT_GE(c.minPsnr, 48.0) << label;
+    EXPECT_GE(c.avgPsnr, 52.0) << label;
+}
+
+TEST(VideoConformance, SimpleProfileCorpusMatchesReferenceDecodes) {
+    std::vector<ManifestRow> rows = manifest();
+    if (rows.empty()) GTEST_SKIP() << "no test corpus at " << kCorpus;
+    if (!vtest::haveFfmpeg()) std::printf("ffmpeg not found: checking frame counts only\n");
+    int checked = 0;
+    for (const ManifestRow& r : rows) {
+        if (r.status != "consistent" || !isSimpleProfile(r.name)) continue;
+        expectMatchesReference(kCorpus + "/" + r.path, r.name, r.frames);
+        ++checked;
+    }
+    EXPECT_EQ(checked, int(sizeof kSimpleProfile / sizeof kSimpleProfile[0]));
+}
+
+// Streams that differ only in how they are coded (AC prediction, resync markers, data partitioning, global
+// header, aspect ratio) must give identical pictures, whatever the inverse DCT's rounding.
+TEST(VideoConformance, EquivalentCodingsDecodeIdentically) {
+    std::vector<ManifestRow> rows = manifest();
+    if (rows.empty()) GTEST_SKIP() << "no test corpus at " << kCorpus;
+    const std::vector<std::vector<std::string>> groups = {{"A04", "A05", "A14", "A15", "A16", "A23", "A31"},
+                                                          {"A01", "A02"}};
+    for (const auto& group : groups) {
+        std::vector<uint8_t> first;
+        for (const std::string& id : group) {
+            const ManifestRow* row = nullptr;
+            for (const ManifestRow& r : rows)
+                if (r.name.compare(0, 3, id) == 0) row = &r;
+            ASSERT_NE(row, nullptr) << id;
+            std::vector<uint8_t> data;
+            ASSERT_TRUE(vtest::readFile(kCorpus + "/" + row->path, data));
+            vtest::DecodeResult d = vtest::decodeStream(data);
+            EXPECT_EQ(d.frames, row->frames) << id;
+            if (first.empty()) {
+                first = d.yuv;
+            } else {
+                EXPECT_TRUE(d.yuv == first) << id << " decodes differently from " << group[0];
+            }
+        }
+    }
+}
+
+// Tools this decoder does not build give frame errors, never pictures.
+TEST(VideoConformance, UnbuiltToolsGiveFrameErrors) {
+    std::vector<ManifestRow> rows = manifest();
+    if (rows.empty()) GTEST_SKIP() << "no test corpus at " << kCorpus;
+    // B-VOPs (A10), quarter-pel (A07), MPEG quantisation (A12), interlaced (B01).
+    for (const char* id : {"A07", "A10", "A12", "B01"}) {
+        for (const ManifestRow& r : rows) {
+            if (r.name.compare(0, 3, id) != 0) continue;
+            std::vector<uint8_t> data;
+            ASSERT_TRUE(vtest::readFile(kCorpus + "/" + r.path, data));
+            vtest::DecodeResult d = vtest::decodeStream(data);
+            EXPECT_GT(d.errors, 0) << id;
+            EXPECT_LT(d.frames, r.frames) << id;
+        }
+    }
+}
+
+// Streams made here with ffmpeg's encoder: the tools one at a time, at sizes that are not multiples of 16.
+TEST(VideoConformance, GeneratedStreamsMatchReferenceDecodes) {
+    if (!vtest::haveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+    struct Case {
+        const char* label;
+        int w, h, frames;
+        const char* source;
+        const char* options;
+    };
+    const Case cases[] = {
+        {"gen_100x60_mv4", 100, 60, 12, "testsrc2", "-g 6 -flags +mv4 -q:v 4"},
+        {"gen_72x40_dp_resync", 72, 40, 10, "testsrc2", "-g 5 -data_partitioning 1 -ps 60 -q:v 6"},
+        {"gen_120x88_bigmotion_aq", 120, 88, 10, "mandelbrot",
+         "-g 10 -qmin 2 -qmax 20 -q:v 3 -mbd rd -aq-mode 1"},
+        {"gen_8x8", 8, 8, 6, "testsrc2", "-g 3 -q:v 2"},
+    };
+    for (const Case& c : cases) {
+        std::string path = vtest::tempDir() + "/" + c.label + ".m4v";
+        ASSERT_TRUE(vtest::ffmpegEncode(path, c.w, c.h, c.frames, c.source, c.options)) << c.label;
+        expectMatchesReference(path, c.label, c.frames);
+        std::remove(path.c_str());
+    }
+}
+
+}  // namespace

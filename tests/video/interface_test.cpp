@@ -1,0 +1,183 @@
+// The calling interface: sizes, argument checks, header rules, and damaged records.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "video_test_util.h"
+
+namespace {
+
+std::vector<uint8_t> makeStream(const char* label, int w, int h, int frames, const char* options) {
+    std::vector<uint8_t> data;
+    if (!vtest::haveFfmpeg()) return data;
+    std::string path = vtest::tempDir() + "/" + label + ".m4v";
+    if (vtest::ffmpegEncode(path, w, h, frames, "testsrc2", options)) vtest::readFile(path, data);
+    std::remove(path.c_str());
+    return data;
+}
+
+TEST(VideoInterface, MemorySizes) {
+    VdecParams p{};
+    p.width = 320;
+    p.height = 240;
+    VdecSizes s{};
+    EXPECT_EQ(vdec_call(1, VDEC_MEMORY_SIZES, &p, &s), VDEC_OK);
+    EXPECT_EQ(s.size1, 199168u);
+    EXPECT_EQ(s.size2, 199168u);
+    EXPECT_EQ(s.size3, 115200u);
+    EXPECT_EQ(s.size4, 703488u);
+    EXPECT_EQ(s.size5, 11332u);
+    EXPECT_EQ(s.size6, 2216u);
+    // Odd sizes halve by shifting: 33x17 gives (97 * 81) + 2 * (80 * 72) and 561 + 2 * 140.
+    p.width = 33;
+    p.height = 17;
+    EXPECT_EQ(vdec_call(7, VDEC_MEMORY_SIZES, &p, &s), VDEC_OK);
+    EXPECT_EQ(s.size1, 97u * 81 + 2 * 80 * 72);
+    EXPECT_EQ(s.size3, 561u + 2 * 140);
+}
+
+TEST(VideoInterface, ArgumentChecks) {
+    VdecParams p{};
+    p.width = 320;
+    p.height = 240;
+    VdecSizes s{};
+    // Handle 0 is refused whatever the opcode, and nothing is written.
+    for (uint32_t op :
+         {VDEC_DECODE, VDEC_MEMORY_SIZES, VDEC_INIT, VDEC_RELEASE, VDEC_SET_POSTPROC, VDEC_SET_OUTPUT, 5u})
+        EXPECT_EQ(vdec_call(0, op, &p, &s), VDEC_BAD_ARGUMENT) << op;
+    EXPECT_EQ(s.size1, 0u);
+    VdecPostproc pp{101};
+    EXPECT_EQ(vdec_call(1, VDEC_SET_POSTPROC, &pp, nullptr), VDEC_BAD_ARGUMENT);
+    pp.level = -1;
+    EXPECT_EQ(vdec_call(1, VDEC_SET_POSTPROC, &pp, nullptr), VDEC_BAD_ARGUMENT);
+    for (int level : {0, 1, 9, 10, 50, 100}) {
+        pp.level = level;
+        EXPECT_EQ(vdec_call(1, VDEC_SET_POSTPROC, &pp, nullptr), VDEC_OK) << level;
+    }
+    EXPECT_EQ(vdec_call(1, VDEC_RELEASE, nullptr, nullptr), VDEC_OK);
+    // Sizes the decoder cannot hold are refused at initialisation, not at the first picture.
+    EXPECT_EQ(vtest::Session(0, 16).initResult(), VDEC_BAD_ARGUMENT);
+    EXPECT_EQ(vtest::Session(16, -4).initResult(), VDEC_BAD_ARGUMENT);
+    EXPECT_EQ(vtest::Session(2048, 2304).initResult(), VDEC_BAD_ARGUMENT);
+    EXPECT_EQ(vtest::Session(9000, 16).initResult(), VDEC_BAD_ARGUMENT);
+    EXPECT_EQ(vtest::Session(1920, 1088).initResult(), VDEC_OK);
+    EXPECT_EQ(vtest::Session(2, 2).initResult(), VDEC_OK);
+}
+
+TEST(VideoInterface, HeaderRules) {
+    vtest::Session s(176, 144);
+    ASSERT_EQ(s.initResult(), VDEC_OK);
+    // A video object start code followed by anything but a layer start code is a frame error.
+    const uint8_t voThenVop[] = {0, 0, 1, 0, 0, 0, 1, 0xB6, 0x10, 0, 0, 0};
+    EXPECT_EQ(s.decode(voThenVop, sizeof voThenVop), VDEC_FRAME_ERROR);
+    // Visual-object-sequence and visual-object headers are not recognised.
+    const uint8_t vos[] = {0, 0, 1, 0xB0, 1, 0, 0, 1, 0xB6, 0x10, 0, 0};
+    EXPECT_EQ(s.decode(vos, sizeof vos), VDEC_FRAME_ERROR);
+    const uint8_t vo[] = {0, 0, 1, 0xB5, 0x09, 0, 0, 1, 0xB6, 0x10, 0, 0};
+    EXPECT_EQ(s.decode(vo, sizeof vo), VDEC_FRAME_ERROR);
+    // No VOP start code, or nothing at all.
+    const uint8_t junk[] = {0x12, 0x34, 0x56, 0x78};
+    EXPECT_EQ(s.decode(junk, sizeof junk), VDEC_FRAME_ERROR);
+    EXPECT_EQ(s.decode(junk, 0), VDEC_FRAME_ERROR);
+    std::vector<uint8_t> before = s.output();
+    EXPECT_EQ(s.decode(vos, sizeof vos), VDEC_FRAME_ERROR);
+    EXPECT_TRUE(s.output() == before) << "a refused record must leave the output untouched";
+}
+
+TEST(VideoInterface, PictureOnlyRecordsUseTheLastLayer) {
+    std::vector<uint8_t> stream = makeStream("layer", 64, 48, 6, "-g 100 -q:v 4");
+    if (stream.empty()) GTEST_SKIP() << "ffmpeg not installed";
+    auto records = m4v_split(stream.data(), stream.size());
+    ASSERT_EQ(records.size(), 6u);
+    std::vector<std::vector<uint8_t>> decoded;
+    {
+        vtest::Session s(64, 48);
+        for (auto& r : records) {
+            ASSERT_EQ(s.decode(r), VDEC_OK);
+            decoded.push_back(s.output());
+        }
+    }
+    // A second initialisation keeps the layer's time base: the picture-only records decode alone.
+    vtest::Session s(64, 48);
+    for (size_t i = 1; i < records.size(); ++i) ASSERT_EQ(s.decode(records[i]), VDEC_OK) << i;
+    // From a fresh picture state the P-VOPs predict from a blank reference, so only the first decodes
+    // alike; with the intra picture first the whole sequence matches.
+    vtest::Session t(64, 48);
+    // Drop the layer headers from the first record: 00 00 01 00, the layer, then the GOV or VOP.
+    const std::vector<uint8_t>& first = records[0];
+    size_t vop = 0;
+    for (size_t i = 4; i + 4 <= first.size(); ++i)
+        if (first[i] == 0 && first[i + 1] == 0 && first[i + 2] == 1 &&
+            (first[i + 3] == 0xB3 || first[i + 3] == 0xB6)) {
+            vop = i;
+            break;
+        }
+    ASSERT_GT(vop, 0u);
+    std::vector<uint8_t> bare(first.begin() + long(vop), first.end());
+    ASSERT_EQ(t.decode(bare), VDEC_OK);
+    EXPECT_TRUE(t.output() == decoded[0]);
+    for (size_t i = 1; i < records.size(); ++i) {
+        ASSERT_EQ(t.decode(records[i]), VDEC_OK);
+        EXPECT_TRUE(t.output() == decoded[i]) << i;
+    }
+}
+
+TEST(VideoInterface, NotCodedPictureRepeatsTheLastOne) {
+    std::vector<uint8_t> stream = makeStream("notcoded", 32, 32, 2, "-g 100 -q:v 4");
+    if (stream.empty()) GTEST_SKIP() << "ffmpeg not installed";
+    auto records = m4v_split(stream.data(), stream.size());
+    vtest::Session s(32, 32);
+    ASSERT_EQ(s.decode(records[0]), VDEC_OK);
+    ASSERT_EQ(s.decode(records[1]), VDEC_OK);
+    std::vector<uint8_t> planesBefore = s.planes();
+    // P-VOP, modulo_time_base 0, marker, vop_time_increment (5 bits at 25 Hz), marker, vop_coded 0.
+    const uint8_t notCoded[] = {0, 0, 1, 0xB6, 0x50, 0x58, 0x7F};
+    std::vector<uint8_t> second = s.output();
+    s.clearOutput();
+    ASSERT_EQ(s.decode(notCoded, sizeof notCoded), VDEC_OK);
+    EXPECT_TRUE(s.output() == second);
+    EXPECT_TRUE(s.planes() == planesBefore);
+}
+
+// Damaged records give a frame error or a picture; the sanitizer builds check that nothing is read or
+// written out of bounds.
+TEST(VideoInterface, DamagedRecords) {
+    std::vector<uint8_t> stream = makeStream("damage", 96, 64, 8, "-g 4 -flags +mv4 -q:v 3");
+    std::vector<uint8_t> dp = makeStream("damage_dp", 96, 64, 8, "-g 4 -data_partitioning 1 -ps 100 -q:v 3");
+    if (stream.empty() || dp.empty()) GTEST_SKIP() << "ffmpeg not installed";
+    std::mt19937 rng(1234);
+    int pictures = 0, errors = 0;
+    for (const std::vector<uint8_t>* src : {&stream, &dp}) {
+        auto records = m4v_split(src->data(), src->size());
+        for (int round = 0; round < 40; ++round) {
+            vtest::Session s(96, 64);
+            for (size_t i = 0; i < records.size(); ++i) {
+                std::vector<uint8_t> r = records[i];
+                switch (round % 4) {
+                    case 0:  // truncated
+                        r.resize(rng() % r.size());
+                        break;
+                    case 1:  // bits flipped
+                        for (int k = 0; k < 1 + round / 4; ++k)
+                            r[rng() % r.size()] ^= uint8_t(1u << (rng() % 8));
+                        break;
+                    case 2:  // random bytes after the headers
+                        for (size_t k = r.size() / 3; k < r.size(); ++k) r[k] = uint8_t(rng());
+                        break;
+                    default:  // a random record with a VOP start code
+                        r.assign(8 + rng() % 300, 0);
+                        for (auto& b : r) b = uint8_t(rng());
+                        r[0] = 0, r[1] = 0, r[2] = 1, r[3] = 0xB6;
+                        break;
+                }
+                int32_t res = s.decode(r.data(), r.size());
+                ASSERT_TRUE(res == VDEC_OK || res == VDEC_FRAME_ERROR) << res;
+                (res == VDEC_OK ? pictures : errors)++;
+            }
+        }
+    }
+    EXPECT_GT(errors, 0);
+    EXPECT_GT(pictures, 0);
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+// Inverse DCT accuracy (the IEEE 1180 procedure) and the kernels against their reference versions.
+#include "video/kernels.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+namespace {
+
+// The procedure's random generator (32-bit arithmetic).
+struct Ieee1180Random {
+    uint32_t randx = 1;
+    long next(long L, long H) {
+        randx = randx * 1103515245u + 12345u;
+        uint32_t i = randx & 0x7ffffffeu;
+        double x = double(i) / double(0x7fffffff);
+        x *= double(L + H + 1);
+        return long(x) - L;
+    }
+};
+
+void forwardDct(const double* f, double* F) {
+    static double c[8][8];
+    static bool ready = false;
+    if (!ready) {
+        for (int x = 0; x < 8; ++x)
+            for (int u = 0; u < 8; ++u) c[x][u] = std::cos(M_PI * (2 * x + 1) * u / 16.0);
+        ready = true;
+    }
+    for (int v = 0; v < 8; ++v)
+        for (int u = 0; u < 8; ++u) {
+            double s = 0;
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 8; ++x) s += f[y * 8 + x] * c[x][u] * c[y][v];
+            double cu = u ? 1.0 : std::sqrt(0.5), cv = v ? 1.0 : std::sqrt(0.5);
+            F[v * 8 + u] = 0.25 * cu * cv * s;
+        }
+}
+
+struct Stats {
+    double peak = 0, worstPixelMse = 0, overallMse = 0, worstPixelMean = 0, overallMean = 0;
+};
+
+Stats measure(long L, long H, int sign) {
+    Ieee1180Random rng;
+    const int blocks = 10000;
+    double sumErr[64] = {}, sumSq[64] = {};
+    Stats st;
+    for (int b = 0; b < blocks; ++b) {
+        double f[64], F[64];
+        for (double& s : f) s = double(sign * rng.next(L, H));
+        forwardDct(f, F);
+        int16_t ref[64], test[64];
+        for (int i = 0; i < 64; ++i) {
+            double c = std::floor(F[i] + 0.5);
+            c = c < -2048 ? -2048 : c > 2047 ? 2047 : c;
+            ref[i] = test[i] = int16_t(c);
+        }
+        vdec::idctDouble(ref);
+        vdec::kernels().idct(test);
+        for (int i = 0; i < 64; ++i) {
+            double e = double(test[i]) - ref[i];
+            st.peak = std::max(st.peak, std::fabs(e));
+            sumErr[i] += e;
+            sumSq[i] += e * e;
+        }
+    }
+    double totErr = 0, totSq = 0;
+    for (int i = 0; i < 64; ++i) {
+        st.worstPixelMse = std::max(st.worstPixelMse, sumSq[i] / blocks);
+        st.worstPixelMean = std::max(st.worstPixelMean, std::fabs(sumErr[i] / blocks));
+        totErr += sumErr[i];
+        totSq += sumSq[i];
+    }
+    st.overallMse = totSq / (64.0 * blocks);
+    st.overallMean = std::fabs(totErr / (64.0 * blocks));
+    return st;
+}
+
+TEST(VideoKernels, InverseDctMeetsIeee1180) {
+    const long ranges[3][2] = {{256, 255}, {5, 5}, {300, 300}};
+    for (const auto& r : ranges) {
+        for (int sign : {1, -1}) {
+            Stats s = measure(r[0], r[1], sign);
+            SCOPED_TRACE(testing::Message() << "L=" << r[0] << " H=" << r[1] << " sign " << sign);
+            EXPECT_LE(s.peak, 1.0);
+            EXPECT_LE(s.worstPixelMse, 0.06);
+            EXPECT_LE(s.overallMse, 0.02);
+            EXPECT_LE(s.worstPixelMean, 0.015);
+            EXPECT_LE(s.overallMean, 0.0015);
+        }
+    }
+    int16_t zero[64] = {};
+    vdec::kernels().idct(zero);
+    for (int16_t v : zero) EXPECT_EQ(v, 0);
+}
+
+TEST(VideoKernels, DcShortcutEqualsFullTransform) {
+    for (int dc = -2048; dc <= 2047; ++dc) {
+        int16_t blk[64] = {};
+        blk[0] = int16_t(dc);
+        vdec::kernels().idct(blk);
+        int16_t v = vdec::kernels().idctDc(dc);
+        for (int i = 0; i < 64; ++i) ASSERT_EQ(blk[i], v) << "dc " << dc;
+    }
+}
+
+TEST(VideoKernels, FastPredictionMatchesReference) {
+    std::mt19937 rng(11);
+    std::vector<uint8_t> src(40 * 40);
+    for (int iter = 0; iter < 3000; ++iter) {
+        for (auto& s : src) s = uint8_t(rng());
+        int w = (rng() & 1) ? 16 : 8;
+        int h = (rng() & 1) ? 16 : 8;
+        int hx = int(rng() & 1), hy = int(rng() & 1), rounding = int(rng() & 1);
+        uint8_t a[16 * 16], b[16 * 16];
+        vdec::kReferenceKernels.predict(a, 16, src.data() + 41, 40, w, h, hx, hy, rounding);
+        vdec::kFastKernels.predict(b, 16, src.data() + 41, 40, w, h, hx, hy, rounding);
+        for (int y = 0; y < h; ++y)
+            ASSERT_TRUE(std::equal(a + y * 16, a + y * 16 + w, b + y * 16))
+                << w << "x" << h << " " << hx << hy;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,184 @@
+// Helpers shared by the video decoder tests: a decoder session over vdec_call, stream files and
+// reference decodes made with ffmpeg.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "video/decoder.h"
+#include "video/m4v_split.h"
+#include "video/vdec.h"
+
+namespace vtest {
+
+inline bool readFile(const std::string& path, std::vector<uint8_t>& out) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    out.clear();
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
+    std::fclose(f);
+    return true;
+}
+
+inline bool haveFfmpeg() {
+    static int have = -1;
+    if (have < 0) have = std::system("ffmpeg -hide_banner -version >/dev/null 2>&1") == 0;
+    return have == 1;
+}
+
+inline std::string tempDir() {
+    static std::string dir;
+    if (dir.empty()) {
+        char tmpl[] = "/tmp/qv_video_test_XXXXXX";
+        const char* d = mkdtemp(tmpl);
+        dir = d ? d : "/tmp";
+    }
+    return dir;
+}
+
+inline int run(const std::string& cmd) {
+    return std::system((cmd + " >/dev/null 2>&1").c_str());
+}
+
+// The reference decode of an elementary stream as planar 4:2:0 frames.
+inline bool ffmpegDecode(const std::string& in, const std::string& out) {
+    return run("ffmpeg -hide_banner -nostdin -loglevel error -y -threads 1 -flags +bitexact -idct simple -f "
+               "m4v "
+               "-c:v mpeg4 -i '" +
+               in + "' -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt yuv420p '" + out + "'") == 0;
+}
+
+// A test stream from lavfi's testsrc2 made with ffmpeg's mpeg4 encoder and the given options.
+inline bool ffmpegEncode(const std::string& out, int w, int h, int frames, const std::string& source,
+                         const std::string& options) {
+    char geometry[64];
+    std::snprintf(geometry, sizeof geometry, "size=%dx%d:rate=25", w, h);
+    return run("ffmpeg -hide_banner -nostdin -loglevel error -y -f lavfi -i " + source + "=" + geometry +
+               " -frames:v " + std::to_string(frames) + " -c:v mpeg4 -threads 1 " + options + " -f m4v '" +
+               out + "'") == 0;
+}
+
+// One decoder session: the six buffers and the calling order of the video texture.
+class Session {
+public:
+    Session(int w, int h, int format = 4) : w_(w), h_(h) {
+        VdecParams p{};
+        p.width = w;
+        p.height = h;
+        p.outputFormat = format;
+        VdecSizes s{};
+        if (vdec_call(1, VDEC_MEMORY_SIZES, &p, &s) != VDEC_OK) {
+            initResult_ = VDEC_BAD_ARGUMENT;
+            return;
+        }
+        const uint32_t sizes[6] = {s.size1, s.size2, s.size3, s.size4, s.size5, s.size6};
+        for (int i = 0; i < 6; ++i) {
+            buf_[i].assign(sizes[i], 0);
+            p.buffer[i] = buf_[i].data();
+        }
+        initResult_ = vdec_call(1, VDEC_INIT, &p, nullptr);
+        vdec_call(1, VDEC_SET_OUTPUT, &p, nullptr);
+        VdecPostproc pp{0};
+        vdec_call(1, VDEC_SET_POSTPROC, &pp, nullptr);
+        output_.assign(size_t(w) * h * 4, 0xCD);
+    }
+    int32_t initResult() const { return initResult_; }
+
+    int32_t decode(const std::vector<uint8_t>& record, bool render = true) {
+        return decode(record.data(), record.size(), render);
+    }
+    int32_t decode(const uint8_t* data, size_t size, bool render = true) {
+        VdecFrame f{};
+        f.output = output_.data();
+        f.bitstream = data;
+        f.length = int32_t(size);
+        f.renderFlag = render ? 1 : 0;
+        return vdec_call(1, VDEC_DECODE, &f, nullptr);
+    }
+    const std::vector<uint8_t>& output() const { return output_; }
+    void clearOutput() { std::fill(output_.begin(), output_.end(), 0xCD); }
+
+    // The last decoded picture as planar 4:2:0 (chroma planes rounded up).
+    std::vector<uint8_t> planes() const {
+        std::vector<uint8_t> out;
+        vdec::PlaneView pv[3];
+        if (!vdec::decoderLastPicture(pv)) return out;
+        for (auto& p : pv)
+            for (int y = 0; y < p.height; ++y)
+                out.insert(out.end(), p.data + y * p.stride, p.data + y * p.stride + p.width);
+        return out;
+    }
+    size_t frameBytes() const { return size_t(w_) * h_ + 2 * size_t((w_ + 1) / 2) * ((h_ + 1) / 2); }
+
+private:
+    int w_, h_;
+    std::vector<uint8_t> buf_[6];
+    std::vector<uint8_t> output_;
+    int32_t initResult_ = -1;
+};
+
+inline double psnr(const uint8_t* a, const uint8_t* b, size_t n) {
+    double se = 0;
+    for (size_t i = 0; i < n; ++i) {
+        double d = double(a[i]) - b[i];
+        se += d * d;
+    }
+    if (se == 0) return 99.0;
+    return 10.0 * std::log10(255.0 * 255.0 * double(n) / se);
+}
+
+struct DecodeResult {
+    int frames = 0;
+    int errors = 0;
+    std::vector<uint8_t> yuv;  // every decoded frame, planar
+};
+
+// Decodes a whole elementary stream through vdec_call.
+inline DecodeResult decodeStream(const std::vector<uint8_t>& stream, bool render = false) {
+    DecodeResult r;
+    int w = 0, h = 0;
+    if (!m4v_layer_size(stream.data(), stream.size(), &w, &h)) return r;
+    Session s(w, h);
+    for (const auto& rec : m4v_split(stream.data(), stream.size())) {
+        if (s.decode(rec, render) != VDEC_OK) {
+            ++r.errors;
+            continue;
+        }
+        std::vector<uint8_t> p = s.planes();
+        r.yuv.insert(r.yuv.end(), p.begin(), p.end());
+        ++r.frames;
+    }
+    return r;
+}
+
+struct Comparison {
+    int frames = 0;
+    int exact = 0;
+    double minPsnr = 99.0;
+    double avgPsnr = 0;
+};
+
+inline Comparison compare(const std::vector<uint8_t>& ours, const std::vector<uint8_t>& ref,
+                          size_t frameBytes) {
+    Comparison c;
+    size_t n = std::min(ours.size(), ref.size()) / frameBytes;
+    double sum = 0;
+    for (size_t i = 0; i < n; ++i) {
+        double p = psnr(ours.data() + i * frameBytes, ref.data() + i * frameBytes, frameBytes);
+        if (p >= 99.0) ++c.exact;
+        if (p < c.minPsnr) c.minPsnr = p;
+        sum += p;
+    }
+    c.frames = int(n);
+    c.avgPsnr = n ? sum / double(n) : 0;
+    return c;
+}
+
+}  // namespace vtest
