@@ -60,42 +60,30 @@ protected:
 
 TEST_F(Bass, InitAndErrorCodes) {
     const char text[] = "not music";
-    EXPECT_EQ(BASS_StreamCreateFile(TRUE, text, 0, sizeof text, BASS_STREAM_PRESCAN), 0u);
+    auto create = [&](DWORD length) {
+        return BASS_StreamCreateFile(TRUE, text, 0, length, BASS_STREAM_PRESCAN);
+    };
+    EXPECT_EQ(create(sizeof text), 0u);
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_INIT);
-    EXPECT_EQ(BASS_ChannelGetPosition(1), ~QWORD(0));
-    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_INIT);
-
     EXPECT_FALSE(BASS_Init(5, 44100, 0, nullptr, nullptr));  // the dummy driver has one device
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_DEVICE);
 
     ASSERT_TRUE(init());
-    EXPECT_EQ(BASS_ErrorGetCode(), BASS_OK);
     EXPECT_FALSE(init());
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ALREADY);
-    EXPECT_TRUE(BASS_Start());
-
-    EXPECT_EQ(BASS_StreamCreateFile(TRUE, text, 0, sizeof text, BASS_STREAM_PRESCAN), 0u);
+    EXPECT_EQ(create(sizeof text), 0u);
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEFORM);
-    EXPECT_EQ(BASS_StreamCreateFile(TRUE, text, 0, 0, BASS_STREAM_PRESCAN), 0u);
+    EXPECT_EQ(create(0), 0u);
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ILLPARAM);
-    EXPECT_EQ(BASS_StreamCreateFile(FALSE, dir.file("missing.mp3").c_str(), 0, 0, 0), 0u);
-    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEOPEN);
-
     EXPECT_EQ(BASS_ChannelGetPosition(12345), ~QWORD(0));
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
-    float spectrum[256];
-    EXPECT_EQ(BASS_ChannelGetData(12345, spectrum, BASS_DATA_FFT512), ~DWORD(0));
-    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
 
+    // Open again after a free; the no-sound device makes no playing streams.
     EXPECT_TRUE(BASS_Free());
-    EXPECT_FALSE(BASS_Start());
-    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_INIT);
-    ASSERT_TRUE(init());  // open again after a free
-
-    // The no-sound device makes no playing streams.
+    ASSERT_TRUE(init());
     EXPECT_TRUE(BASS_Free());
     ASSERT_TRUE(BASS_Init(0, 44100, 0, nullptr, nullptr));
-    EXPECT_EQ(BASS_StreamCreateFile(TRUE, text, 0, sizeof text, 0), 0u);
+    EXPECT_EQ(create(sizeof text), 0u);
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_NOTAVAIL);
 }
 
@@ -218,29 +206,6 @@ TEST_F(Bass, SpectrumOfThePlayingSound) {
     int16_t raw[8];
     EXPECT_EQ(BASS_ChannelGetData(s, raw, sizeof raw), sizeof raw);
     EXPECT_TRUE(std::equal(raw, raw + 8, pcm->samples.begin() + 100000 / 2));
-}
-
-TEST_F(Bass, StreamsMixAndFreeWhilePlaying) {
-    ASSERT_TRUE(init());
-    const auto a = mp3(44100, 2, 2.0, 20);
-    const auto b = mp3(32000, 1, 2.0, 70);
-    REQUIRE_MP3(a);
-    REQUIRE_MP3(b);
-    const HSTREAM sa = BASS_StreamCreateFile(TRUE, a.data(), 0, a.size(), 0);
-    const HSTREAM sb = BASS_StreamCreateFile(TRUE, b.data(), 0, b.size(), 0);
-    ASSERT_NE(sa, 0u);
-    ASSERT_NE(sb, 0u);
-    EXPECT_NE(sa, sb);
-    ASSERT_TRUE(BASS_StreamPlay(sa, TRUE, 0));
-    ASSERT_TRUE(BASS_StreamPlay(sb, TRUE, 0));
-    sleep_s(0.2);
-    EXPECT_TRUE(BASS_StreamFree(sa));
-    EXPECT_FALSE(BASS_StreamFree(sa));
-    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
-    const QWORD p = BASS_ChannelGetPosition(sb);
-    sleep_s(0.2);
-    EXPECT_GT(BASS_ChannelGetPosition(sb), p);
-    // BASS_Free in TearDown frees sb while it plays.
 }
 
 }  // namespace
