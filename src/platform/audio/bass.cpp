@@ -23,7 +23,11 @@ namespace {
 constexpr int kDeviceChannels = 2;
 constexpr int kBufferFrames = 1024;
 constexpr int kMaxStreams = 32;
+// A seek request is the source frame in the low 40 bits under a request number, so that a request
+// repeated while the callback takes the previous one is not lost with it.
 constexpr int64_t kNoSeek = -1;
+constexpr int kSeekFrameBits = 40;
+constexpr int64_t kSeekFrameMask = (int64_t(1) << kSeekFrameBits) - 1;
 
 thread_local int t_error = BASS_OK;
 
@@ -42,7 +46,8 @@ struct Stream {
 
     // Requests from the main thread, taken by the callback.
     std::atomic<bool> playing{false};
-    std::atomic<int64_t> seek_request{kNoSeek};  // source frame
+    std::atomic<int64_t> seek_request{kNoSeek};
+    uint32_t seek_number = 0;  // main thread
 
     // Owned by the callback.
     uint64_t cursor = 0;    // next device frame to play
@@ -92,7 +97,7 @@ void mix_stream(Stream& s, int16_t* out, uint64_t frames, uint64_t now, int dev_
     const bool playing = s.playing.load(std::memory_order_acquire);
     const int64_t seek = s.seek_request.load(std::memory_order_acquire);
     if (seek != kNoSeek) {
-        s.base_src = static_cast<uint64_t>(seek);
+        s.base_src = static_cast<uint64_t>(seek & kSeekFrameMask);
         s.base_dev = std::min(source_to_device(s.base_src, s.pcm.rate, dev_rate), s.device_frames);
         s.cursor = s.base_dev;
     }
@@ -154,7 +159,7 @@ void detach(Stream* s) {
 // Source frame being heard.
 uint64_t heard_frame(const Stream& s, int dev_rate) {
     const int64_t seek = s.seek_request.load(std::memory_order_acquire);
-    if (seek != kNoSeek) return static_cast<uint64_t>(seek);
+    if (seek != kNoSeek) return static_cast<uint64_t>(seek & kSeekFrameMask);
     uint64_t start, count, base_src, base_dev, ticks;
     for (;;) {
         const uint32_t seq1 = s.seq.load(std::memory_order_acquire);
@@ -181,6 +186,12 @@ uint64_t heard_frame(const Stream& s, int dev_rate) {
     if (dev >= s.device_frames) return s.pcm.frames();  // played out, whatever the rounding
     const uint64_t src = base_src + device_to_source(dev - std::min(dev, base_dev), s.pcm.rate, dev_rate);
     return std::min(src, s.pcm.frames());
+}
+
+void request_seek(Stream& s, uint64_t frame) {
+    s.seek_number = (s.seek_number + 1) & 0x7FFFFF;  // keeps the request non-negative
+    s.seek_request.store(static_cast<int64_t>(s.seek_number) << kSeekFrameBits | static_cast<int64_t>(frame),
+                         std::memory_order_release);
 }
 
 Stream* find(DWORD handle) {
@@ -378,7 +389,7 @@ BOOL BASS_StreamPlay(HSTREAM handle, BOOL flush, DWORD flags) {
     if (!output.initialised) return fail(BASS_ERROR_INIT, FALSE);
     Stream* s = find(handle);
     if (!s) return fail(BASS_ERROR_HANDLE, FALSE);
-    if (flush) s->seek_request.store(0, std::memory_order_release);
+    if (flush) request_seek(*s, 0);
     s->playing.store(true, std::memory_order_release);
     t_error = BASS_OK;
     return TRUE;
@@ -400,7 +411,7 @@ BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos) {
     if (!s) return fail(BASS_ERROR_HANDLE, FALSE);
     const QWORD frame = pos / (static_cast<QWORD>(s->pcm.channels) * sizeof(int16_t));
     if (frame > s->pcm.frames()) return fail(BASS_ERROR_POSITION, FALSE);
-    s->seek_request.store(static_cast<int64_t>(frame), std::memory_order_release);
+    request_seek(*s, frame);
     t_error = BASS_OK;
     return TRUE;
 }
