@@ -75,6 +75,7 @@ TEST_F(MusicTest, LoadFailuresNameTheFileAndTheReason) {
         EXPECT_EQ(e, "no music file loaded");
     }
     EXPECT_EQ(music.stream, 0u);
+    EXPECT_EQ(music.time(), 0.0);  // no stream: the clock stands at the start
 }
 
 TEST_F(MusicTest, ConstructionFailsWithoutAnOutputDevice) {
@@ -121,10 +122,13 @@ TEST_F(MusicTest, PlayStartsAtTheStartOffset) {
     EXPECT_GT(music.time(), 2.6);
     EXPECT_LT(music.time(), 3.4);
 
-    // Loading again replaces the stream; without an offset play starts at 0.
-    music.load("a.mp3", 0.0);
-    music.play();
-    EXPECT_LT(music.time(), 0.1);
+    // Loading again replaces the stream; without an offset, or with one before the start, play
+    // starts at 0.
+    for (double offset : {0.0, -3.0}) {
+        music.load("a.mp3", offset);
+        music.play();
+        EXPECT_LT(music.time(), 0.1);
+    }
 }
 
 TEST_F(MusicTest, SpectrumPeaksAtTheTonesBin) {
