@@ -29,39 +29,39 @@ from meshkit import (
 )
 from textures import Rng
 
-PLINTH_RING = 34.0
-MONOLITH_RING = 50.0
-AURA_RADIUS = 17.0
-ORB_Y = 3.0
+PLINTH_RING = 38.0
+MONOLITH_RING = 54.0
+AURA_RADIUS = 20.0
+ORB_Y = 4.0
 
 
 def dais():
     m = Mesh()
-    prism(m, "stone.mat", 8, 17, 17, -13, -9, phase=math.pi / 8)
-    prism(m, "gold.mat", 8, 15.2, 15.2, -9, -8.4, phase=math.pi / 8)
-    prism(m, "stone.mat", 8, 14, 14, -8.4, -6, phase=math.pi / 8)
-    prism(m, "stone.mat", 8, 11, 10.5, -6, -4.5, phase=math.pi / 8)
+    prism(m, "stone.mat", 8, 20, 20, -14, -10, phase=math.pi / 8)
+    prism(m, "gold.mat", 8, 18, 18, -10, -9.4, phase=math.pi / 8)
+    prism(m, "stone.mat", 8, 17, 17, -9.4, -7, phase=math.pi / 8)
+    prism(m, "stone.mat", 8, 13.5, 13, -7, -4.8, phase=math.pi / 8)
     return m
 
 
 def spire():
     m = Mesh()
-    prism(m, "darkstone.mat", 8, 17, 9, -13, -19, phase=math.pi / 8, caps=(False, False))
-    prism(m, "darkstone.mat", 8, 9, 0, -19, -38, phase=math.pi / 8, caps=(False, False))
-    m.place((0.0, -41.0, 0.0))
-    octahedron(m, "gold.mat", 2.0, 3.2)
+    prism(m, "darkstone.mat", 8, 20, 10, -14, -20, phase=math.pi / 8, caps=(False, False))
+    prism(m, "darkstone.mat", 8, 10, 0, -20, -42, phase=math.pi / 8, caps=(False, False))
+    m.place((0.0, -45.5, 0.0))
+    octahedron(m, "gold.mat", 2.2, 3.5)
     return m
 
 
 def orb():
     m = Mesh()
-    sphere(m, "chrome.mat", 6.0, 32, 20)
+    sphere(m, "chrome.mat", 8.0, 40, 24)
     return m
 
 
 def orb_rim():
     m = Mesh()
-    sphere(m, "rim.mat", 6.45, 32, 20)
+    sphere(m, "rim.mat", 8.5, 40, 24)
     return m
 
 
@@ -119,13 +119,13 @@ def ruins():
         box(m, "darkstone.mat", (-6, 6, -6), (6, h, 6), faces="xXzZ", tile=16)
         if rng.next() < 0.7:
             box(m, "darkstone.mat", (-9, h, -9), (9, h + 5, 9), tile=16)
-    for i in range(36):
+    for i in range(22):
         a = 2 * math.pi * rng.next()
-        r = 20 + 34 * rng.next()
+        r = 26 + 30 * rng.next()
         y = -28 + 56 * rng.next()
         if abs(y) < 10 and r < 40:
             y += 20 if y >= 0 else -20
-        s = 0.8 + 2.2 * rng.next()
+        s = 0.7 + 1.6 * rng.next()
         q = quat_mul(quat_axis((1, 0, 0), 6.28 * rng.next()), quat_axis((0, 1, 0), 6.28 * rng.next()))
         m.place((r * math.sin(a), y, r * math.cos(a)), q)
         box(m, "gold.mat" if i % 5 == 0 else "stone.mat", (-s, -s, -s), (s, s, s), tile=4)
@@ -140,7 +140,7 @@ def aura():
 
 def halo():
     m = Mesh()
-    annulus(m, "halo.mat", 8.5, 12.5, 64, u_rep=4.0)
+    annulus(m, "halo.mat", 11.0, 15.5, 64, u_rep=4.0)
     return m
 
 
@@ -163,7 +163,7 @@ def beams(tops):
     m = Mesh()
     for (x, y, z) in tops:
         m.place((x, y, z))
-        tube(m, "beam.mat", 1.6, 4.5, 0.0, 46.0, 16)
+        tube(m, "beam.mat", 1.2, 3.2, 0.0, 32.0, 16)
     return m
 
 
@@ -203,8 +203,8 @@ def main():
         "plinth.mesh": plinth(),
         "crystal.mesh": crystal(),
         "monolith.mesh": monolith(),
-        "ring1.mesh": ring(22.0, 0.7),
-        "ring2.mesh": ring(25.5, 0.5),
+        "ring1.mesh": ring(25.0, 0.8),
+        "ring2.mesh": ring(29.0, 0.6),
         "ruins.mesh": ruins(),
         "aura.mesh": aura(),
         "halo.mesh": halo(),
