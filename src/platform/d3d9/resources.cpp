@@ -1,0 +1,582 @@
+#include "platform/d3d9/resources.h"
+
+#include <algorithm>
+
+#include "platform/d3d9/device.h"
+
+namespace d3d9 {
+
+namespace {
+
+constexpr UINT kMaxTextureSize = 8192;
+
+bool rect_inside(const RECT& r, UINT width, UINT height) {
+    return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom &&
+           static_cast<UINT>(r.right) <= width && static_cast<UINT>(r.bottom) <= height;
+}
+
+UINT full_chain(UINT width, UINT height) {
+    UINT levels = 1;
+    for (UINT size = std::max(width, height); size > 1; size >>= 1) ++levels;
+    return levels;
+}
+
+}  // namespace
+
+// ---- Surface
+// ------------------------------------------------------------------------------------------------
+
+Surface::Surface(Device* device, Texture* container, UINT level, UINT width, UINT height, D3DFORMAT format,
+                 DWORD usage, D3DPOOL pool)
+    : device_(device),
+      container_(container),
+      level_(level),
+      width_(width),
+      height_(height),
+      format_(format),
+      usage_(usage),
+      pool_(pool) {}
+
+Surface::~Surface() {
+    if (fbo_ && device_->makeCurrent()) {
+        device_->gl().forgetFramebuffer(fbo_);
+        glDeleteFramebuffers(1, &fbo_);
+    }
+}
+
+HRESULT Surface::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDirect3DResource9 || riid == IID_IDirect3DSurface9) {
+        AddRef();
+        *ppv = static_cast<IDirect3DSurface9*>(this);
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG Surface::AddRef() {
+    return container_ ? container_->AddRef() : addPublic();
+}
+ULONG Surface::Release() {
+    return container_ ? container_->Release() : releasePublic();
+}
+
+void Surface::addBinding() {
+    if (container_)
+        container_->addInternal();
+    else
+        addInternal();
+}
+
+void Surface::releaseBinding() {
+    if (container_)
+        container_->releaseInternal();
+    else
+        releaseInternal();
+}
+
+IDirect3DDevice9* Surface::pinnedDevice() {
+    return container_ ? nullptr : device_;
+}
+
+HRESULT Surface::GetDevice(IDirect3DDevice9** ppDevice) {
+    if (!ppDevice) return D3DERR_INVALIDCALL;
+    device_->AddRef();
+    *ppDevice = device_;
+    return D3D_OK;
+}
+
+DWORD Surface::SetPriority(DWORD p) {
+    return container_ ? container_->SetPriority(p) : 0;
+}
+DWORD Surface::GetPriority() {
+    return container_ ? container_->GetPriority() : 0;
+}
+
+HRESULT Surface::GetContainer(REFIID riid, void** ppContainer) {
+    if (!ppContainer) return D3DERR_INVALIDCALL;
+    if (container_) return container_->QueryInterface(riid, ppContainer);
+    return device_->QueryInterface(riid, ppContainer);
+}
+
+HRESULT Surface::GetDesc(D3DSURFACE_DESC* d) {
+    if (!d) return D3DERR_INVALIDCALL;
+    d->Format = format_;
+    d->Type = D3DRTYPE_SURFACE;
+    d->Usage = usage_;
+    d->Pool = pool_;
+    d->MultiSampleType = D3DMULTISAMPLE_NONE;
+    d->MultiSampleQuality = 0;
+    d->Width = width_;
+    d->Height = height_;
+    return D3D_OK;
+}
+
+HRESULT Surface::LockRect(D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD Flags) {
+    if (!container_) return D3DERR_INVALIDCALL;  // the back buffer is not lockable
+    return container_->LockRect(level_, pLockedRect, pRect, Flags);
+}
+
+HRESULT Surface::UnlockRect() {
+    if (!container_) return D3DERR_INVALIDCALL;
+    return container_->UnlockRect(level_);
+}
+
+GLuint Surface::framebuffer() {
+    if (fbo_) return fbo_;
+    GlState& gl = device_->gl();
+    glGenFramebuffers(1, &fbo_);
+    gl.bindReadFramebuffer(fbo_);
+    if (container_)
+        glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, container_->name(),
+                               static_cast<GLint>(level_));
+    else
+        glFramebufferRenderbuffer(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
+                                  backBufferColor_);
+    // Every target draws with the device's one depth-stencil buffer, as the platform's auto depth-stencil.
+    if (device_->depthStencilBuffer())
+        glFramebufferRenderbuffer(GL_READ_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER,
+                                  device_->depthStencilBuffer());
+    return fbo_;
+}
+
+// ---- Texture
+// ------------------------------------------------------------------------------------------------
+
+Texture* Texture::create(Device* device, UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
+                         D3DPOOL pool, HRESULT* result) {
+    *result = D3DERR_INVALIDCALL;
+    if (width == 0 || height == 0 || width > kMaxTextureSize || height > kMaxTextureSize) return nullptr;
+    if (format != D3DFMT_A8R8G8B8 && format != D3DFMT_X8R8G8B8) return nullptr;
+    if (pool != D3DPOOL_DEFAULT && pool != D3DPOOL_MANAGED && pool != D3DPOOL_SYSTEMMEM &&
+        pool != D3DPOOL_SCRATCH)
+        return nullptr;
+    const DWORD known = D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC | D3DUSAGE_AUTOGENMIPMAP;
+    if (usage & ~known) return nullptr;
+    if ((usage & D3DUSAGE_RENDERTARGET) && pool != D3DPOOL_DEFAULT) return nullptr;
+    if ((usage & D3DUSAGE_DYNAMIC) && (pool == D3DPOOL_MANAGED || (usage & D3DUSAGE_RENDERTARGET)))
+        return nullptr;
+    const UINT chain = full_chain(width, height);
+    if (levels > chain) return nullptr;
+    if ((usage & D3DUSAGE_AUTOGENMIPMAP) && levels > 1) return nullptr;
+    const UINT glLevels = (levels == 0 || (usage & D3DUSAGE_AUTOGENMIPMAP)) ? chain : levels;
+    auto* texture = new Texture(device, width, height, glLevels, usage, format, pool);
+    if (!texture->name_) {
+        delete texture;
+        *result = D3DERR_OUTOFVIDEOMEMORY;
+        return nullptr;
+    }
+    *result = D3D_OK;
+    texture->AddRef();
+    return texture;
+}
+
+Texture::Texture(Device* device, UINT width, UINT height, UINT glLevels, DWORD usage, D3DFORMAT format,
+                 D3DPOOL pool)
+    : device_(device),
+      width_(width),
+      height_(height),
+      glLevels_(glLevels),
+      usage_(usage),
+      format_(format),
+      pool_(pool) {
+    if (!device_->makeCurrent()) return;
+    GlState& gl = device_->gl();
+    glGenTextures(1, &name_);
+    gl.bindTextureForUpdate(name_);
+    for (UINT level = 0; level < glLevels_; ++level)
+        glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(level), GL_RGBA8,
+                     static_cast<GLsizei>(this->width(level)), static_cast<GLsizei>(this->height(level)), 0,
+                     GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(glLevels_ - 1));
+    // X8R8G8B8 has no alpha: it samples as 1.
+    if (format_ == D3DFMT_X8R8G8B8) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_A, GL_ONE);
+    if (glGetError() != GL_NO_ERROR) {
+        gl.forgetTexture(name_);
+        glDeleteTextures(1, &name_);
+        name_ = 0;
+        return;
+    }
+    const UINT visible = GetLevelCount();
+    for (UINT level = 0; level < visible; ++level)
+        surfaces_.emplace_back(new Surface(device_, this, level, this->width(level), this->height(level),
+                                           format_, usage_, pool_));
+    if (lockable()) {
+        shadow_.resize(visible);
+        for (UINT level = 0; level < visible; ++level)
+            shadow_[level].assign(static_cast<size_t>(this->width(level)) * this->height(level) * 4, 0);
+    }
+    locks_.resize(visible);
+}
+
+Texture::~Texture() {
+    surfaces_.clear();
+    if (name_ && device_->makeCurrent()) {
+        device_->gl().forgetTexture(name_);
+        glDeleteTextures(1, &name_);
+    }
+}
+
+IDirect3DDevice9* Texture::pinnedDevice() {
+    return device_;
+}
+
+bool Texture::lockable() const {
+    return pool_ == D3DPOOL_MANAGED || pool_ == D3DPOOL_SYSTEMMEM || pool_ == D3DPOOL_SCRATCH ||
+           (usage_ & D3DUSAGE_DYNAMIC) != 0;
+}
+
+UINT Texture::width(UINT level) const {
+    return std::max(1u, width_ >> level);
+}
+UINT Texture::height(UINT level) const {
+    return std::max(1u, height_ >> level);
+}
+
+HRESULT Texture::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDirect3DResource9 || riid == IID_IDirect3DBaseTexture9 ||
+        riid == IID_IDirect3DTexture9) {
+        AddRef();
+        *ppv = static_cast<IDirect3DTexture9*>(this);
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+HRESULT Texture::GetDevice(IDirect3DDevice9** ppDevice) {
+    if (!ppDevice) return D3DERR_INVALIDCALL;
+    device_->AddRef();
+    *ppDevice = device_;
+    return D3D_OK;
+}
+
+DWORD Texture::SetPriority(DWORD p) {
+    DWORD old = priority_;
+    if (pool_ == D3DPOOL_MANAGED) priority_ = p;
+    return old;
+}
+
+DWORD Texture::SetLOD(DWORD lod) {
+    DWORD old = lod_;
+    if (pool_ == D3DPOOL_MANAGED) lod_ = std::min<DWORD>(lod, GetLevelCount() - 1);
+    return old;
+}
+
+// Automatic mip-maps show only the top level to the program.
+DWORD Texture::GetLevelCount() {
+    return autoGenMipMap() ? 1 : glLevels_;
+}
+
+HRESULT Texture::SetAutoGenFilterType(D3DTEXTUREFILTERTYPE type) {
+    if (type != D3DTEXF_POINT && type != D3DTEXF_LINEAR) return D3DERR_INVALIDCALL;
+    if (!autoGenMipMap()) return D3DERR_INVALIDCALL;
+    if (autoGenFilter_ != type) {
+        autoGenFilter_ = type;
+        markLevel0Written();
+    }
+    return D3D_OK;
+}
+
+void Texture::GenerateMipSubLevels() {
+    if (!autoGenMipMap()) return;
+    mipsStale_ = true;
+    prepareForSampling();
+}
+
+void Texture::prepareForSampling() {
+    if (!mipsStale_) return;
+    mipsStale_ = false;
+    if (!device_->makeCurrent()) return;
+    device_->gl().bindTextureForUpdate(name_);
+    glGenerateMipmap(GL_TEXTURE_2D);
+}
+
+HRESULT Texture::GetLevelDesc(UINT level, D3DSURFACE_DESC* d) {
+    if (!d || level >= GetLevelCount()) return D3DERR_INVALIDCALL;
+    return surfaces_[level]->GetDesc(d);
+}
+
+HRESULT Texture::GetSurfaceLevel(UINT level, IDirect3DSurface9** pp) {
+    if (!pp) return D3DERR_INVALIDCALL;
+    if (level >= GetLevelCount()) {
+        *pp = nullptr;
+        return D3DERR_INVALIDCALL;
+    }
+    surfaces_[level]->AddRef();
+    *pp = surfaces_[level].get();
+    return D3D_OK;
+}
+
+HRESULT Texture::LockRect(UINT level, D3DLOCKED_RECT* out, const RECT* pRect, DWORD flags) {
+    if (!out || level >= GetLevelCount() || !lockable()) return D3DERR_INVALIDCALL;
+    LockState& lock = locks_[level];
+    if (lock.locked) return D3DERR_INVALIDCALL;
+    const UINT w = width(level), h = height(level);
+    RECT r = {0, 0, static_cast<LONG>(w), static_cast<LONG>(h)};
+    if (pRect) {
+        if (!rect_inside(*pRect, w, h)) return D3DERR_INVALIDCALL;
+        r = *pRect;
+    }
+    lock.locked = true;
+    lock.readOnly = (flags & D3DLOCK_READONLY) != 0;
+    lock.rect = r;
+    out->Pitch = static_cast<int>(w * 4);
+    out->pBits = shadow_[level].data() + (static_cast<size_t>(r.top) * w + static_cast<size_t>(r.left)) * 4;
+    return D3D_OK;
+}
+
+HRESULT Texture::UnlockRect(UINT level) {
+    if (level >= GetLevelCount() || !locks_[level].locked) return D3DERR_INVALIDCALL;
+    LockState& lock = locks_[level];
+    lock.locked = false;
+    if (lock.readOnly) return D3D_OK;
+    const RECT& r = lock.rect;
+    const UINT w = width(level);
+    if (!device_->makeCurrent()) return D3D_OK;  // the window is gone; the copy stays in memory
+    device_->gl().bindTextureForUpdate(name_);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(w));
+    // Memory row 0 is the top row and becomes GL row 0; drawing and sampling keep that orientation.
+    glTexSubImage2D(
+        GL_TEXTURE_2D, static_cast<GLint>(level), r.left, r.top, r.right - r.left, r.bottom - r.top, GL_BGRA,
+        GL_UNSIGNED_INT_8_8_8_8_REV,
+        shadow_[level].data() + (static_cast<size_t>(r.top) * w + static_cast<size_t>(r.left)) * 4);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    if (level == 0) markLevel0Written();
+    return D3D_OK;
+}
+
+// ---- Buffers
+// ------------------------------------------------------------------------------------------------
+
+Buffer::Buffer(Device* device, UINT length, DWORD usage, D3DPOOL pool) : device_(device), usage_(usage) {
+    (void)pool;
+    glUsage_ = (usage & D3DUSAGE_DYNAMIC) ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW;
+    if (!device_->makeCurrent()) return;
+    glGenBuffers(1, &name_);
+    device_->gl().bindArrayBuffer(name_);
+    glBufferData(GL_ARRAY_BUFFER, length, nullptr, glUsage_);
+    if (glGetError() != GL_NO_ERROR) {
+        device_->gl().forgetBuffer(name_);
+        glDeleteBuffers(1, &name_);
+        name_ = 0;
+        return;
+    }
+    data_.assign(length, 0);
+}
+
+Buffer::~Buffer() {
+    if (!name_ || !device_->makeCurrent()) return;
+    device_->forgetBuffer(name_);
+    glDeleteBuffers(1, &name_);
+}
+
+HRESULT Buffer::lock(UINT offset, UINT size, void** out, DWORD flags) {
+    if (!out) return D3DERR_INVALIDCALL;
+    const UINT length = this->length();
+    if (offset > length) return D3DERR_INVALIDCALL;
+    if (size == 0) size = length - offset;  // zero locks the rest of the buffer
+    if (size > length - offset) return D3DERR_INVALIDCALL;
+    if (!(flags & D3DLOCK_READONLY)) {
+        if (dirtyBegin_ == dirtyEnd_) {
+            dirtyBegin_ = offset;
+            dirtyEnd_ = offset + size;
+        } else {
+            dirtyBegin_ = std::min(dirtyBegin_, offset);
+            dirtyEnd_ = std::max(dirtyEnd_, offset + size);
+        }
+    }
+    ++lockCount_;
+    *out = data_.data() + offset;
+    return D3D_OK;
+}
+
+HRESULT Buffer::unlock() {
+    if (lockCount_ == 0) return D3DERR_INVALIDCALL;
+    if (--lockCount_ > 0) return D3D_OK;
+    if (dirtyBegin_ == dirtyEnd_) return D3D_OK;
+    if (!device_->makeCurrent()) return D3D_OK;  // the window is gone; the copy stays in memory
+    device_->gl().bindArrayBuffer(name_);
+    if (dirtyBegin_ == 0 && dirtyEnd_ == length())
+        glBufferData(GL_ARRAY_BUFFER, length(), data_.data(), glUsage_);  // whole refill: let GL orphan
+    else
+        glBufferSubData(GL_ARRAY_BUFFER, dirtyBegin_, dirtyEnd_ - dirtyBegin_, data_.data() + dirtyBegin_);
+    dirtyBegin_ = dirtyEnd_ = 0;
+    ++generation_;
+    return D3D_OK;
+}
+
+VertexBuffer* VertexBuffer::create(Device* device, UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                                   HRESULT* result) {
+    *result = D3DERR_INVALIDCALL;
+    if (length == 0 || length > (1u << 30)) return nullptr;
+    if (pool != D3DPOOL_DEFAULT && pool != D3DPOOL_MANAGED && pool != D3DPOOL_SYSTEMMEM &&
+        pool != D3DPOOL_SCRATCH)
+        return nullptr;
+    if ((usage & D3DUSAGE_DYNAMIC) && pool == D3DPOOL_MANAGED) return nullptr;
+    if (fvf != 0) {
+        const UINT stride = fvf_stride(fvf);
+        if (stride == 0 || length < stride) return nullptr;
+    }
+    auto* vb = new VertexBuffer(device, length, usage, fvf, pool);
+    if (!vb->buffer_.valid()) {
+        delete vb;
+        *result = D3DERR_OUTOFVIDEOMEMORY;
+        return nullptr;
+    }
+    *result = D3D_OK;
+    vb->AddRef();
+    return vb;
+}
+
+VertexBuffer::VertexBuffer(Device* device, UINT length, DWORD usage, DWORD fvf, D3DPOOL pool)
+    : device_(device), buffer_(device, length, usage, pool), usage_(usage), fvf_(fvf), pool_(pool) {}
+
+IDirect3DDevice9* VertexBuffer::pinnedDevice() {
+    return device_;
+}
+
+HRESULT VertexBuffer::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDirect3DResource9 || riid == IID_IDirect3DVertexBuffer9) {
+        AddRef();
+        *ppv = static_cast<IDirect3DVertexBuffer9*>(this);
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+HRESULT VertexBuffer::GetDevice(IDirect3DDevice9** ppDevice) {
+    if (!ppDevice) return D3DERR_INVALIDCALL;
+    device_->AddRef();
+    *ppDevice = device_;
+    return D3D_OK;
+}
+
+DWORD VertexBuffer::SetPriority(DWORD p) {
+    DWORD old = priority_;
+    if (pool_ == D3DPOOL_MANAGED) priority_ = p;
+    return old;
+}
+
+HRESULT VertexBuffer::Lock(UINT offset, UINT size, void** data, DWORD flags) {
+    return buffer_.lock(offset, size, data, flags);
+}
+
+HRESULT VertexBuffer::Unlock() {
+    return buffer_.unlock();
+}
+
+HRESULT VertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* d) {
+    if (!d) return D3DERR_INVALIDCALL;
+    d->Format = D3DFMT_VERTEXDATA;
+    d->Type = D3DRTYPE_VERTEXBUFFER;
+    d->Usage = usage_;
+    d->Pool = pool_;
+    d->Size = buffer_.length();
+    d->FVF = fvf_;
+    return D3D_OK;
+}
+
+IndexBuffer* IndexBuffer::create(Device* device, UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                 HRESULT* result) {
+    *result = D3DERR_INVALIDCALL;
+    if (format != D3DFMT_INDEX16 && format != D3DFMT_INDEX32) return nullptr;
+    if (length == 0 || length > (1u << 30)) return nullptr;
+    if (pool != D3DPOOL_DEFAULT && pool != D3DPOOL_MANAGED && pool != D3DPOOL_SYSTEMMEM &&
+        pool != D3DPOOL_SCRATCH)
+        return nullptr;
+    if ((usage & D3DUSAGE_DYNAMIC) && pool == D3DPOOL_MANAGED) return nullptr;
+    auto* ib = new IndexBuffer(device, length, usage, format, pool);
+    if (!ib->buffer_.valid()) {
+        delete ib;
+        *result = D3DERR_OUTOFVIDEOMEMORY;
+        return nullptr;
+    }
+    *result = D3D_OK;
+    ib->AddRef();
+    return ib;
+}
+
+IndexBuffer::IndexBuffer(Device* device, UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool)
+    : device_(device), buffer_(device, length, usage, pool), usage_(usage), format_(format), pool_(pool) {}
+
+IDirect3DDevice9* IndexBuffer::pinnedDevice() {
+    return device_;
+}
+
+HRESULT IndexBuffer::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDirect3DResource9 || riid == IID_IDirect3DIndexBuffer9) {
+        AddRef();
+        *ppv = static_cast<IDirect3DIndexBuffer9*>(this);
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+HRESULT IndexBuffer::GetDevice(IDirect3DDevice9** ppDevice) {
+    if (!ppDevice) return D3DERR_INVALIDCALL;
+    device_->AddRef();
+    *ppDevice = device_;
+    return D3D_OK;
+}
+
+DWORD IndexBuffer::SetPriority(DWORD p) {
+    DWORD old = priority_;
+    if (pool_ == D3DPOOL_MANAGED) priority_ = p;
+    return old;
+}
+
+HRESULT IndexBuffer::Lock(UINT offset, UINT size, void** data, DWORD flags) {
+    return buffer_.lock(offset, size, data, flags);
+}
+
+HRESULT IndexBuffer::Unlock() {
+    return buffer_.unlock();
+}
+
+HRESULT IndexBuffer::GetDesc(D3DINDEXBUFFER_DESC* d) {
+    if (!d) return D3DERR_INVALIDCALL;
+    d->Format = format_;
+    d->Type = D3DRTYPE_INDEXBUFFER;
+    d->Usage = usage_;
+    d->Pool = pool_;
+    d->Size = buffer_.length();
+    return D3D_OK;
+}
+
+namespace {
+
+template <typename T>
+UINT max_of(const unsigned char* bytes, UINT first, UINT count) {
+    UINT m = 0;
+    for (UINT i = 0; i < count; ++i) {
+        T v;
+        std::memcpy(&v, bytes + (static_cast<size_t>(first) + i) * sizeof(T), sizeof v);
+        if (v > m) m = v;
+    }
+    return m;
+}
+
+}  // namespace
+
+UINT IndexBuffer::maxIndex(UINT first, UINT count) {
+    const UINT size = indexSize();
+    const UINT total = buffer_.length() / size;
+    if (maxGeneration_ != buffer_.generation()) {
+        maxGeneration_ = buffer_.generation();
+        wholeMax_ = size == 2 ? max_of<uint16_t>(buffer_.data(), 0, total)
+                              : max_of<uint32_t>(buffer_.data(), 0, total);
+    }
+    if (first == 0 && count >= total) return wholeMax_;
+    return size == 2 ? max_of<uint16_t>(buffer_.data(), first, count)
+                     : max_of<uint32_t>(buffer_.data(), first, count);
+}
+
+}  // namespace d3d9

@@ -1,0 +1,228 @@
+#pragma once
+// Textures, their level surfaces, the back buffer surface, and vertex and index buffers.
+#include <epoxy/gl.h>
+
+#include <memory>
+#include <vector>
+
+#include "platform/d3d9/com_object.h"
+
+namespace d3d9 {
+
+class Device;
+class Texture;
+
+// A surface is either a level of a texture (its counts are the texture's, as on the platform) or the device's
+// back buffer (counted on its own, pinning the device while the program holds it).
+class Surface final : public IDirect3DSurface9, public ComObject {
+public:
+    Surface(Device* device, Texture* container, UINT level, UINT width, UINT height, D3DFORMAT format,
+            DWORD usage, D3DPOOL pool);
+    ~Surface() override;
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+    HRESULT GetDevice(IDirect3DDevice9** ppDevice) override;
+    DWORD SetPriority(DWORD p) override;
+    DWORD GetPriority() override;
+    void PreLoad() override {}
+    D3DRESOURCETYPE GetType() override { return D3DRTYPE_SURFACE; }
+    HRESULT GetContainer(REFIID riid, void** ppContainer) override;
+    HRESULT GetDesc(D3DSURFACE_DESC* pDesc) override;
+    HRESULT LockRect(D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD Flags) override;
+    HRESULT UnlockRect() override;
+
+    // Device side.
+    void addBinding();
+    void releaseBinding();
+    Texture* container() const { return container_; }
+    Device* device() const { return device_; }
+    UINT level() const { return level_; }
+    UINT width() const { return width_; }
+    UINT height() const { return height_; }
+    bool isRenderTarget() const { return (usage_ & D3DUSAGE_RENDERTARGET) != 0; }
+    // The framebuffer drawing into this surface (made on first use, with the device's depth-stencil buffer).
+    GLuint framebuffer();
+    // Back buffer only: its colour storage.
+    void setBackBufferStorage(GLuint renderbuffer) { backBufferColor_ = renderbuffer; }
+    GLuint backBufferColor() const { return backBufferColor_; }
+
+protected:
+    IDirect3DDevice9* pinnedDevice() override;
+
+private:
+    Device* device_;
+    Texture* container_;
+    UINT level_;
+    UINT width_, height_;
+    D3DFORMAT format_;
+    DWORD usage_;
+    D3DPOOL pool_;
+    GLuint fbo_ = 0;
+    GLuint backBufferColor_ = 0;
+};
+
+class Texture final : public IDirect3DTexture9, public ComObject {
+public:
+    // Validates the arguments as the platform does; null with *result set on failure.
+    static Texture* create(Device* device, UINT width, UINT height, UINT levels, DWORD usage,
+                           D3DFORMAT format, D3DPOOL pool, HRESULT* result);
+    ~Texture() override;
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    ULONG AddRef() override { return addPublic(); }
+    ULONG Release() override { return releasePublic(); }
+    HRESULT GetDevice(IDirect3DDevice9** ppDevice) override;
+    DWORD SetPriority(DWORD p) override;
+    DWORD GetPriority() override { return priority_; }
+    void PreLoad() override {}
+    D3DRESOURCETYPE GetType() override { return D3DRTYPE_TEXTURE; }
+    DWORD SetLOD(DWORD lod) override;
+    DWORD GetLOD() override { return lod_; }
+    DWORD GetLevelCount() override;
+    HRESULT SetAutoGenFilterType(D3DTEXTUREFILTERTYPE type) override;
+    D3DTEXTUREFILTERTYPE GetAutoGenFilterType() override { return autoGenFilter_; }
+    void GenerateMipSubLevels() override;
+    HRESULT GetLevelDesc(UINT Level, D3DSURFACE_DESC* pDesc) override;
+    HRESULT GetSurfaceLevel(UINT Level, IDirect3DSurface9** ppSurfaceLevel) override;
+    HRESULT LockRect(UINT Level, D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD Flags) override;
+    HRESULT UnlockRect(UINT Level) override;
+    HRESULT AddDirtyRect(const RECT*) override { return D3D_OK; }
+
+    // Device side.
+    GLuint name() const { return name_; }
+    D3DFORMAT format() const { return format_; }
+    DWORD usage() const { return usage_; }
+    UINT width(UINT level = 0) const;
+    UINT height(UINT level = 0) const;
+    UINT glLevels() const { return glLevels_; }
+    bool autoGenMipMap() const { return (usage_ & D3DUSAGE_AUTOGENMIPMAP) != 0; }
+    // Level 0 changed (rendered into or unlocked): the generated levels are stale.
+    void markLevel0Written() { mipsStale_ = autoGenMipMap() && glLevels_ > 1; }
+    // Regenerates stale automatic levels; called before the texture is sampled.
+    void prepareForSampling();
+    Surface* surface(UINT level) { return surfaces_[level].get(); }
+
+protected:
+    IDirect3DDevice9* pinnedDevice() override;
+
+private:
+    Texture(Device* device, UINT width, UINT height, UINT glLevels, DWORD usage, D3DFORMAT format,
+            D3DPOOL pool);
+    bool lockable() const;
+
+    Device* device_;
+    UINT width_, height_;
+    UINT glLevels_;
+    DWORD usage_;
+    D3DFORMAT format_;
+    D3DPOOL pool_;
+    GLuint name_ = 0;
+    DWORD priority_ = 0;
+    DWORD lod_ = 0;
+    D3DTEXTUREFILTERTYPE autoGenFilter_ = D3DTEXF_LINEAR;
+    bool mipsStale_ = false;
+    std::vector<std::unique_ptr<Surface>> surfaces_;
+    // System-memory copies of lockable textures, one per level, top row first, 4 bytes per pixel.
+    std::vector<std::vector<unsigned char>> shadow_;
+    struct LockState {
+        bool locked = false;
+        bool readOnly = false;
+        RECT rect = {0, 0, 0, 0};
+    };
+    std::vector<LockState> locks_;
+};
+
+// Vertex and index buffers keep a system-memory copy that Lock hands out; Unlock sends the written range
+// to the GL buffer.
+class Buffer {
+public:
+    Buffer(Device* device, UINT length, DWORD usage, D3DPOOL pool);
+    ~Buffer();
+    bool valid() const { return name_ != 0; }
+    HRESULT lock(UINT offset, UINT size, void** data, DWORD flags);
+    HRESULT unlock();
+    GLuint name() const { return name_; }
+    UINT length() const { return static_cast<UINT>(data_.size()); }
+    const unsigned char* data() const { return data_.data(); }
+    // Generation counter, bumped by every unlock that may have changed the contents.
+    unsigned generation() const { return generation_; }
+
+private:
+    Device* device_;
+    GLuint name_ = 0;
+    DWORD usage_;
+    std::vector<unsigned char> data_;
+    unsigned lockCount_ = 0;
+    UINT dirtyBegin_ = 0, dirtyEnd_ = 0;
+    unsigned generation_ = 0;
+    GLenum glUsage_;
+};
+
+class VertexBuffer final : public IDirect3DVertexBuffer9, public ComObject {
+public:
+    static VertexBuffer* create(Device* device, UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                                HRESULT* result);
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    ULONG AddRef() override { return addPublic(); }
+    ULONG Release() override { return releasePublic(); }
+    HRESULT GetDevice(IDirect3DDevice9** ppDevice) override;
+    DWORD SetPriority(DWORD p) override;
+    DWORD GetPriority() override { return priority_; }
+    void PreLoad() override {}
+    D3DRESOURCETYPE GetType() override { return D3DRTYPE_VERTEXBUFFER; }
+    HRESULT Lock(UINT OffsetToLock, UINT SizeToLock, void** ppbData, DWORD Flags) override;
+    HRESULT Unlock() override;
+    HRESULT GetDesc(D3DVERTEXBUFFER_DESC* pDesc) override;
+
+    const Buffer& buffer() const { return buffer_; }
+
+protected:
+    IDirect3DDevice9* pinnedDevice() override;
+
+private:
+    VertexBuffer(Device* device, UINT length, DWORD usage, DWORD fvf, D3DPOOL pool);
+    Device* device_;
+    Buffer buffer_;
+    DWORD usage_, fvf_;
+    D3DPOOL pool_;
+    DWORD priority_ = 0;
+};
+
+class IndexBuffer final : public IDirect3DIndexBuffer9, public ComObject {
+public:
+    static IndexBuffer* create(Device* device, UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                               HRESULT* result);
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    ULONG AddRef() override { return addPublic(); }
+    ULONG Release() override { return releasePublic(); }
+    HRESULT GetDevice(IDirect3DDevice9** ppDevice) override;
+    DWORD SetPriority(DWORD p) override;
+    DWORD GetPriority() override { return priority_; }
+    void PreLoad() override {}
+    D3DRESOURCETYPE GetType() override { return D3DRTYPE_INDEXBUFFER; }
+    HRESULT Lock(UINT OffsetToLock, UINT SizeToLock, void** ppbData, DWORD Flags) override;
+    HRESULT Unlock() override;
+    HRESULT GetDesc(D3DINDEXBUFFER_DESC* pDesc) override;
+
+    const Buffer& buffer() const { return buffer_; }
+    UINT indexSize() const { return format_ == D3DFMT_INDEX32 ? 4 : 2; }
+    // Largest index in [first, first + count): the draw path refuses draws that would read past the vertices.
+    UINT maxIndex(UINT first, UINT count);
+
+private:
+    IndexBuffer(Device* device, UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool);
+    IDirect3DDevice9* pinnedDevice() override;
+    Device* device_;
+    Buffer buffer_;
+    DWORD usage_;
+    D3DFORMAT format_;
+    D3DPOOL pool_;
+    DWORD priority_ = 0;
+    // Cached maximum over the whole buffer, valid for generation maxGeneration_.
+    unsigned maxGeneration_ = ~0u;
+    UINT wholeMax_ = 0;
+};
+
+}  // namespace d3d9
