@@ -49,6 +49,64 @@ const uint32_t kDistBase[kDistSymbols] = {
 const uint8_t kShortDistBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
 const uint32_t kShortDistBase[8] = {0, 4, 8, 16, 32, 64, 128, 192};
 
+void AudioPredictor::reset() {
+    std::memset(chan, 0, sizeof chan);
+    channelDelta = 0;
+}
+
+unsigned AudioPredictor::predict(int c) {
+    Channel& v = chan[c];
+    v.count++;
+    v.d[3] = v.d[2];
+    v.d[2] = v.d[1];
+    v.d[1] = v.lastDelta - v.d[0];
+    v.d[0] = v.lastDelta;
+    int p = 8 * static_cast<int>(v.lastByte) + v.k[0] * v.d[0] + v.k[1] * v.d[1] + v.k[2] * v.d[2] +
+            v.k[3] * v.d[3] + v.k[4] * channelDelta;
+    return static_cast<unsigned>(p >> 3) & 0xFF;
+}
+
+void AudioPredictor::update(int c, unsigned s, unsigned byte) {
+    Channel& v = chan[c];
+    int x = static_cast<int8_t>(static_cast<uint8_t>(s)) * 8;
+    auto absi = [](int a) { return static_cast<unsigned>(a < 0 ? -a : a); };
+    v.err[0] += absi(x);
+    v.err[1] += absi(x - v.d[0]);
+    v.err[2] += absi(x + v.d[0]);
+    v.err[3] += absi(x - v.d[1]);
+    v.err[4] += absi(x + v.d[1]);
+    v.err[5] += absi(x - v.d[2]);
+    v.err[6] += absi(x + v.d[2]);
+    v.err[7] += absi(x - v.d[3]);
+    v.err[8] += absi(x + v.d[3]);
+    v.err[9] += absi(x - channelDelta);
+    v.err[10] += absi(x + channelDelta);
+
+    v.lastDelta = static_cast<int8_t>(static_cast<uint8_t>(byte - v.lastByte));
+    channelDelta = v.lastDelta;
+    v.lastByte = byte;
+
+    if ((v.count & 0x1F) == 0) {
+        unsigned best = v.err[0];
+        int idx = 0;
+        for (int i = 1; i < 11; ++i)
+            if (v.err[i] < best) {
+                best = v.err[i];
+                idx = i;
+            }
+        std::memset(v.err, 0, sizeof v.err);
+        if (idx > 0) {
+            // Odd indices lower a weight, even ones raise it, within -17..16.
+            int& k = v.k[(idx - 1) / 2];
+            if (idx & 1) {
+                if (k >= -16) --k;
+            } else if (k < 16) {
+                ++k;
+            }
+        }
+    }
+}
+
 void buildCrcTable(uint32_t table[256]) {
     for (uint32_t i = 0; i < 256; ++i) {
         uint32_t c = i;

@@ -48,6 +48,28 @@ extern const uint32_t kDistBase[kDistSymbols];
 extern const uint8_t kShortDistBits[8];
 extern const uint32_t kShortDistBase[8];
 
+// Multimedia mode: each byte is coded as its difference from a prediction made per channel from
+// the channel's last byte, its last four deltas and the delta of the previous byte; the weights
+// adapt every 32 bytes of a channel towards the predictor term with the least error.
+struct AudioPredictor {
+    struct Channel {
+        int k[5];
+        int d[4];
+        int lastDelta;
+        unsigned err[11];
+        unsigned count;
+        unsigned lastByte;
+    };
+    Channel chan[4];
+    int channelDelta;
+
+    void reset();
+    // Starts the next byte of channel c and returns its prediction.
+    unsigned predict(int c);
+    // Finishes it with the coded symbol s and the byte that results.
+    void update(int c, unsigned s, unsigned byte);
+};
+
 // Standard reflected CRC-32 (polynomial 0xEDB88320).
 void buildCrcTable(uint32_t table[256]);
 const uint32_t* crcTable();  // a table built once for the tools

@@ -40,15 +40,6 @@ struct HuffTable {
     uint16_t fast[1 << kFastBits];  // length << 9 | symbol, or 0 for a longer code
 };
 
-struct AudioChannel {
-    int k[5];
-    int d[4];
-    int lastDelta;
-    unsigned err[11];
-    unsigned count;
-    unsigned lastByte;
-};
-
 // The reader's process-wide state: one extraction at a time.
 struct ReaderState {
     uint32_t crc[256];
@@ -101,8 +92,7 @@ struct ReaderState {
     bool audio;
     int channels;
     int curChannel;
-    int channelDelta;
-    AudioChannel chan[4];
+    AudioPredictor predictor;
 
     // Output of the wanted member.
     uint8_t* out;
@@ -288,9 +278,8 @@ bool readTables() {
 // ---- Unpacking ---------------------------------------------------------------------------------
 
 void resetUnpackState() {
-    g.channelDelta = 0;
     g.curChannel = 0;
-    std::memset(g.chan, 0, sizeof g.chan);
+    g.predictor.reset();
     std::memset(g.oldDist, 0, sizeof g.oldDist);
     g.oldDistPtr = 0;
     g.lastDist = 0;
@@ -341,55 +330,10 @@ inline void copyString(uint32_t length, uint32_t distance) {
     }
 }
 
-uint8_t decodeAudio(int s) {
-    AudioChannel& v = g.chan[g.curChannel];
-    v.count++;
-    v.d[3] = v.d[2];
-    v.d[2] = v.d[1];
-    v.d[1] = v.lastDelta - v.d[0];
-    v.d[0] = v.lastDelta;
-    int p = 8 * static_cast<int>(v.lastByte) + v.k[0] * v.d[0] + v.k[1] * v.d[1] + v.k[2] * v.d[2] +
-            v.k[3] * v.d[3] + v.k[4] * g.channelDelta;
-    p = (p >> 3) & 0xFF;
-    unsigned ch = static_cast<unsigned>(p - s) & 0xFF;
-
-    int x = static_cast<int8_t>(static_cast<uint8_t>(s)) * 8;
-    auto absi = [](int a) { return static_cast<unsigned>(a < 0 ? -a : a); };
-    v.err[0] += absi(x);
-    v.err[1] += absi(x - v.d[0]);
-    v.err[2] += absi(x + v.d[0]);
-    v.err[3] += absi(x - v.d[1]);
-    v.err[4] += absi(x + v.d[1]);
-    v.err[5] += absi(x - v.d[2]);
-    v.err[6] += absi(x + v.d[2]);
-    v.err[7] += absi(x - v.d[3]);
-    v.err[8] += absi(x + v.d[3]);
-    v.err[9] += absi(x - g.channelDelta);
-    v.err[10] += absi(x + g.channelDelta);
-
-    v.lastDelta = static_cast<int8_t>(static_cast<uint8_t>(ch - v.lastByte));
-    g.channelDelta = v.lastDelta;
-    v.lastByte = ch;
-
-    if ((v.count & 0x1F) == 0) {
-        unsigned best = v.err[0];
-        int idx = 0;
-        for (int i = 1; i < 11; ++i)
-            if (v.err[i] < best) {
-                best = v.err[i];
-                idx = i;
-            }
-        std::memset(v.err, 0, sizeof v.err);
-        if (idx > 0) {
-            int& k = v.k[(idx - 1) / 2];
-            if (idx & 1) {
-                if (k >= -16) --k;
-            } else {
-                if (k < 16) ++k;
-            }
-        }
-    }
-    return static_cast<uint8_t>(ch);
+inline uint8_t decodeAudio(unsigned s) {
+    unsigned byte = (g.predictor.predict(g.curChannel) - s) & 0xFF;
+    g.predictor.update(g.curChannel, s, byte);
+    return static_cast<uint8_t>(byte);
 }
 
 // Unpacks the current member's packed data (the file is at its start). False when the input runs
