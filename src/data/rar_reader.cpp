@@ -590,6 +590,13 @@ int rar_get(unsigned char** data, uint32_t* size, const char* member, const char
     std::strcpy(g.archive, archive);
     std::memset(g.password, 0, sizeof g.password);
     if (password) std::strncpy(g.password, password, sizeof g.password - 1);
+    // Nothing of an earlier call carries over, not even into a member that claims to continue.
+    std::memset(&g.mainTable, 0, sizeof g.mainTable);
+    std::memset(&g.distTable, 0, sizeof g.distTable);
+    std::memset(&g.repTable, 0, sizeof g.repTable);
+    std::memset(g.audioTable, 0, sizeof g.audioTable);
+    g.audio = false;
+    g.channels = 1;
     g.out = nullptr;
     g.outSize = 0;
     g.outFull = false;
