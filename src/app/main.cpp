@@ -1,0 +1,5 @@
+#include "app/entry.h"
+
+int main() {
+    return qv_main();
+}
