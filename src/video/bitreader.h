@@ -20,8 +20,8 @@ public:
         error_ = false;
     }
 
-    // The next n bits (0 < n <= 32) without consuming them; zeros past the end.
-    uint32_t peek(int n) const { return uint32_t(window() >> (64 - n)); }
+    // The next n bits (0 <= n <= 32) without consuming them; zeros past the end.
+    uint32_t peek(int n) const { return n ? uint32_t(window() >> (64 - n)) : 0; }
 
     uint32_t read(int n) {
         uint32_t v = peek(n);

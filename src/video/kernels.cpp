@@ -193,12 +193,18 @@ void idctDouble(int16_t* block) {
                 cosTable[x][u] = (u == 0 ? std::sqrt(0.5) : 1.0) * std::cos((2 * x + 1) * u * M_PI / 16.0);
         ready = true;
     }
-    double tmp[64];
+    // Separable: rows (u -> x), then columns (v -> y).
+    double rows[64], tmp[64];
+    for (int v = 0; v < 8; ++v)
+        for (int x = 0; x < 8; ++x) {
+            double s = 0;
+            for (int u = 0; u < 8; ++u) s += cosTable[x][u] * block[v * 8 + u];
+            rows[v * 8 + x] = s;
+        }
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x) {
             double s = 0;
-            for (int v = 0; v < 8; ++v)
-                for (int u = 0; u < 8; ++u) s += cosTable[x][u] * cosTable[y][v] * block[v * 8 + u];
+            for (int v = 0; v < 8; ++v) s += cosTable[y][v] * rows[v * 8 + x];
             tmp[y * 8 + x] = s / 4.0;
         }
     for (int i = 0; i < 64; ++i) {

@@ -28,11 +28,17 @@ void forwardDct(const double* f, double* F) {
             for (int u = 0; u < 8; ++u) c[x][u] = std::cos(M_PI * (2 * x + 1) * u / 16.0);
         ready = true;
     }
+    double rows[64];
+    for (int y = 0; y < 8; ++y)
+        for (int u = 0; u < 8; ++u) {
+            double s = 0;
+            for (int x = 0; x < 8; ++x) s += f[y * 8 + x] * c[x][u];
+            rows[y * 8 + u] = s;
+        }
     for (int v = 0; v < 8; ++v)
         for (int u = 0; u < 8; ++u) {
             double s = 0;
-            for (int y = 0; y < 8; ++y)
-                for (int x = 0; x < 8; ++x) s += f[y * 8 + x] * c[x][u] * c[y][v];
+            for (int y = 0; y < 8; ++y) s += rows[y * 8 + u] * c[y][v];
             double cu = u ? 1.0 : std::sqrt(0.5), cv = v ? 1.0 : std::sqrt(0.5);
             F[v * 8 + u] = 0.25 * cu * cv * s;
         }

@@ -1,0 +1,135 @@
+// Decoding speed of the video decoder against ffmpeg's own mpeg4 decoder (one thread) on the same
+// streams, made here with ffmpeg's encoder. Prints frames per second of both and their ratio.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+#include <string>
+#include <vector>
+
+#include "video/m4v_split.h"
+#include "video/vdec.h"
+
+namespace {
+
+bool readFile(const std::string& path, std::vector<uint8_t>& out) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
+    std::fclose(f);
+    return true;
+}
+
+// Best wall time of our decoder over the whole stream; render selects the BGR0 conversion too.
+double timeOurs(const std::vector<uint8_t>& stream, bool render, int repeats, int* frames) {
+    int w = 0, h = 0;
+    if (!m4v_layer_size(stream.data(), stream.size(), &w, &h)) return -1;
+    auto records = m4v_split(stream.data(), stream.size());
+    VdecParams p{};
+    p.width = w;
+    p.height = h;
+    p.outputFormat = 4;
+    VdecSizes s{};
+    vdec_call(1, VDEC_MEMORY_SIZES, &p, &s);
+    std::vector<uint8_t> buf[6];
+    const uint32_t sizes[6] = {s.size1, s.size2, s.size3, s.size4, s.size5, s.size6};
+    std::vector<uint8_t> out(size_t(w) * h * 4);
+    double best = 1e9;
+    for (int r = 0; r < repeats; ++r) {
+        for (int i = 0; i < 6; ++i) {
+            buf[i].assign(sizes[i], 0);
+            p.buffer[i] = buf[i].data();
+        }
+        vdec_call(1, VDEC_INIT, &p, nullptr);
+        int ok = 0;
+        auto t0 = std::chrono::steady_clock::now();
+        for (const auto& rec : records) {
+            VdecFrame f{};
+            f.output = out.data();
+            f.bitstream = rec.data();
+            f.length = int32_t(rec.size());
+            f.renderFlag = render ? 1 : 0;
+            if (vdec_call(1, VDEC_DECODE, &f, nullptr) == VDEC_OK) ++ok;
+        }
+        double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        if (t < best) best = t;
+        *frames = ok;
+    }
+    return best;
+}
+
+// Best real time ffmpeg reports (-benchmark) for decoding the stream to the null muxer.
+double timeFfmpeg(const std::string& path, int repeats) {
+    double best = 1e9;
+    for (int r = 0; r < repeats; ++r) {
+        std::string cmd = "ffmpeg -hide_banner -nostdin -benchmark -threads 1 -f m4v -c:v mpeg4 -i '" + path +
+                          "' -f null - 2>&1";
+        FILE* p = popen(cmd.c_str(), "r");
+        if (!p) return -1;
+        char line[512];
+        double rtime = -1;
+        while (std::fgets(line, sizeof line, p)) {
+            const char* at = std::strstr(line, "rtime=");
+            if (at) rtime = std::atof(at + 6);
+        }
+        pclose(p);
+        if (rtime < 0) return -1;
+        if (rtime < best) best = rtime;
+    }
+    return best;
+}
+
+}  // namespace
+
+int main() {
+    struct Stream {
+        const char* name;
+        int w, h, frames;
+        const char* source;
+        const char* options;
+    };
+    const Stream streams[] = {
+        {"qcif_ip", 176, 144, 600, "mandelbrot", "-g 60 -q:v 4"},
+        {"cif_ip", 352, 288, 300, "mandelbrot", "-g 60 -q:v 4"},
+        {"cif_ip_mv4_dp", 352, 288, 300, "mandelbrot", "-g 60 -q:v 4 -flags +mv4 -data_partitioning 1 -ps 1000"},
+        {"vga_ip", 640, 480, 200, "mandelbrot", "-g 60 -q:v 4"},
+        {"vga_ip_q2", 640, 480, 200, "testsrc2", "-g 30 -q:v 2"},
+    };
+    char dirTemplate[] = "/tmp/qv_bench_video_XXXXXX";
+    const char* dir = mkdtemp(dirTemplate);
+    if (!dir || std::system("ffmpeg -hide_banner -version >/dev/null 2>&1") != 0) {
+        std::printf("ffmpeg is needed to make the benchmark streams\n");
+        return 0;
+    }
+    std::printf("%-16s %9s %7s | %10s %10s %10s | %8s %8s\n", "stream", "size", "frames", "ours fps", "+convert",
+                "ffmpeg fps", "ratio", "ratio+cv");
+    for (const Stream& s : streams) {
+        std::string path = std::string(dir) + "/" + s.name + ".m4v";
+        char cmd[1024];
+        std::snprintf(cmd, sizeof cmd,
+                      "ffmpeg -hide_banner -nostdin -loglevel error -y -f lavfi -i %s=size=%dx%d:rate=25 -frames:v %d "
+                      "-c:v mpeg4 %s -f m4v '%s'",
+                      s.source, s.w, s.h, s.frames, s.options, path.c_str());
+        if (std::system(cmd) != 0) {
+            std::printf("%-16s could not be made\n", s.name);
+            continue;
+        }
+        std::vector<uint8_t> data;
+        readFile(path, data);
+        int frames = 0, framesRendered = 0;
+        double ours = timeOurs(data, false, 5, &frames);
+        double oursConvert = timeOurs(data, true, 5, &framesRendered);
+        double ff = timeFfmpeg(path, 5);
+        double fpsOurs = frames / ours, fpsConvert = framesRendered / oursConvert, fpsFf = s.frames / ff;
+        std::printf("%-16s %4dx%-4d %7d | %10.1f %10.1f %10.1f | %8.2f %8.2f\n", s.name, s.w, s.h, frames, fpsOurs,
+                    fpsConvert, fpsFf, fpsOurs / fpsFf, fpsConvert / fpsFf);
+        std::remove(path.c_str());
+    }
+    std::printf("ratio: our frames per second over ffmpeg's (-threads 1, -f null); +cv includes the BGR0 "
+                "conversion, which ffmpeg's figure does not.\n");
+    rmdir(dir);
+    return 0;
+}
