@@ -1,0 +1,311 @@
+// Textures, render targets with automatic mip-maps, buffers and indexed drawing, state blocks.
+#include <gtest/gtest.h>
+
+#include "draw_util.h"
+#include "platform/d3d9/readback.h"
+#include "test_device.h"
+
+namespace {
+
+class Resources : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dev.ok()) << dev.error();
+        d = dev.device();
+        plain_state(d);
+        d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+    }
+    TestDevice dev;
+    IDirect3DDevice9* d = nullptr;
+};
+
+}  // namespace
+
+TEST_F(Resources, TextureCreationLevelsAndLocks) {
+    IDirect3DTexture9* t = nullptr;
+    ASSERT_EQ(d->CreateTexture(640, 480, 0, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &t, nullptr), D3D_OK);
+    EXPECT_EQ(t->GetLevelCount(), 10u);  // 640 x 480 down to 1 x 1
+    D3DSURFACE_DESC desc;
+    ASSERT_EQ(t->GetLevelDesc(3, &desc), D3D_OK);
+    EXPECT_EQ(desc.Width, 80u);
+    EXPECT_EQ(desc.Height, 60u);
+    EXPECT_EQ(desc.Format, D3DFMT_X8R8G8B8);
+    EXPECT_EQ(desc.Pool, D3DPOOL_MANAGED);
+    ASSERT_EQ(t->GetLevelDesc(9, &desc), D3D_OK);
+    EXPECT_EQ(desc.Width, 1u);
+    EXPECT_EQ(t->GetLevelDesc(10, &desc), D3DERR_INVALIDCALL);
+
+    // A sub-rectangle lock points into the level at that rectangle; X8 reads back opaque.
+    RECT r = {10, 20, 12, 22};
+    D3DLOCKED_RECT lr;
+    ASSERT_EQ(t->LockRect(0, &lr, &r, 0), D3D_OK);
+    EXPECT_EQ(t->LockRect(0, &lr, nullptr, 0), D3DERR_INVALIDCALL);  // already locked
+    static_cast<DWORD*>(lr.pBits)[0] = 0x00123456;
+    static_cast<DWORD*>(lr.pBits)[lr.Pitch / 4 + 1] = 0x00654321;
+    ASSERT_EQ(t->UnlockRect(0), D3D_OK);
+    EXPECT_EQ(t->UnlockRect(0), D3DERR_INVALIDCALL);
+    std::vector<uint32_t> px = read_texture(t);
+    EXPECT_EQ(px[20 * 640 + 10], 0xFF123456u);
+    EXPECT_EQ(px[21 * 640 + 11], 0xFF654321u);
+    RECT outside = {630, 470, 650, 480};
+    EXPECT_EQ(t->LockRect(0, &lr, &outside, 0), D3DERR_INVALIDCALL);
+    t->Release();
+
+    // Refused: render targets outside the default pool, unknown formats, too many levels, zero sizes.
+    EXPECT_EQ(
+        d->CreateTexture(64, 64, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t, nullptr),
+        D3DERR_INVALIDCALL);
+    EXPECT_EQ(d->CreateTexture(64, 64, 1, 0, D3DFMT_D24S8, D3DPOOL_MANAGED, &t, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(d->CreateTexture(64, 64, 8, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t, nullptr),
+              D3DERR_INVALIDCALL);
+    EXPECT_EQ(d->CreateTexture(0, 64, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t, nullptr),
+              D3DERR_INVALIDCALL);
+    EXPECT_EQ(t, nullptr);
+
+    // Automatic mip-maps show one level; a default-pool render target cannot be locked.
+    ASSERT_EQ(d->CreateTexture(256, 128, 0, D3DUSAGE_RENDERTARGET | D3DUSAGE_AUTOGENMIPMAP, D3DFMT_A8R8G8B8,
+                               D3DPOOL_DEFAULT, &t, nullptr),
+              D3D_OK);
+    EXPECT_EQ(t->GetLevelCount(), 1u);
+    EXPECT_EQ(t->GetAutoGenFilterType(), D3DTEXF_LINEAR);
+    EXPECT_EQ(t->LockRect(0, &lr, nullptr, 0), D3DERR_INVALIDCALL);
+    IDirect3DSurface9* s = nullptr;
+    EXPECT_EQ(t->GetSurfaceLevel(1, &s), D3DERR_INVALIDCALL);
+    t->Release();
+}
+
+TEST_F(Resources, RenderTargetMipsAreRegeneratedBeforeSampling) {
+    IDirect3DTexture9* rt = nullptr;
+    ASSERT_EQ(d->CreateTexture(256, 128, 0, D3DUSAGE_RENDERTARGET | D3DUSAGE_AUTOGENMIPMAP, D3DFMT_A8R8G8B8,
+                               D3DPOOL_DEFAULT, &rt, nullptr),
+              D3D_OK);
+    IDirect3DSurface9* surface = nullptr;
+    ASSERT_EQ(rt->GetSurfaceLevel(0, &surface), D3D_OK);
+    IDirect3DSurface9* back = nullptr;
+    ASSERT_EQ(d->GetRenderTarget(0, &back), D3D_OK);
+    // Trilinear sampling of the whole target into 4 x 2 pixels reads its smallest levels only.
+    d->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    d->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    d->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_LINEAR);
+    const float px = 2.0f / 640.0f, py = 2.0f / 480.0f;
+    const auto tiny = quad(-1, 1 - 2 * py, -1 + 4 * px, 1, 0.0f);
+
+    for (DWORD colour : {0xFFC03010u, 0xFF20D040u}) {
+        // Draw into level 0 (a quad in the target's colour), then sample it small from the back buffer.
+        ASSERT_EQ(d->SetRenderTarget(0, surface), D3D_OK);
+        d->SetTexture(0, nullptr);
+        d->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+        ASSERT_EQ(draw_fan(d, full_quad(colour), kScreenFvf), D3D_OK);
+        ASSERT_EQ(d->SetRenderTarget(0, back), D3D_OK);
+        d->SetTexture(0, rt);
+        d->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+        ASSERT_EQ(draw_fan(d, tiny, kScreenFvf), D3D_OK);
+        std::vector<uint32_t> px = read_back_buffer(d);
+        EXPECT_LE(color_distance(pixel(px, 640, 1, 0), colour), 1) << std::hex << pixel(px, 640, 1, 0);
+        EXPECT_LE(color_distance(pixel(px, 640, 3, 1), colour), 1);
+    }
+    d->SetTexture(0, nullptr);
+    back->Release();
+    surface->Release();
+    EXPECT_EQ(rt->Release(), 0u);
+}
+
+TEST_F(Resources, ManagedTextureMipChainIsSampledByDistance) {
+    // Level 0 red, level 1 green, level 2 blue: point mip selection picks the level by the pixel's footprint.
+    IDirect3DTexture9* t = nullptr;
+    ASSERT_EQ(d->CreateTexture(4, 4, 3, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t, nullptr), D3D_OK);
+    const DWORD colours[3] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF};
+    for (UINT level = 0; level < 3; ++level) {
+        D3DLOCKED_RECT lr;
+        ASSERT_EQ(t->LockRect(level, &lr, nullptr, 0), D3D_OK);
+        const UINT n = 4 >> level;
+        for (UINT y = 0; y < n; ++y)
+            for (UINT x = 0; x < n; ++x) static_cast<DWORD*>(lr.pBits)[y * lr.Pitch / 4 + x] = colours[level];
+        ASSERT_EQ(t->UnlockRect(level), D3D_OK);
+    }
+    d->SetTexture(0, t);
+    d->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_POINT);
+    const float px = 2.0f / 640.0f, py = 2.0f / 480.0f;
+    // 4 x 4 texels on 4 x 4 pixels: level 0; on 2 x 2 pixels: level 1; on 1 x 1: level 2.
+    ASSERT_EQ(draw_fan(d, quad(-1, 1 - 4 * py, -1 + 4 * px, 1), kScreenFvf), D3D_OK);
+    ASSERT_EQ(draw_fan(d, quad(-1 + 10 * px, 1 - 2 * py, -1 + 12 * px, 1), kScreenFvf), D3D_OK);
+    ASSERT_EQ(draw_fan(d, quad(-1 + 20 * px, 1 - 1 * py, -1 + 21 * px, 1), kScreenFvf), D3D_OK);
+    std::vector<uint32_t> out = read_back_buffer(d);
+    EXPECT_EQ(pixel(out, 640, 1, 1), 0xFFFF0000u);
+    EXPECT_EQ(pixel(out, 640, 10, 0), 0xFF00FF00u);
+    EXPECT_EQ(pixel(out, 640, 20, 0), 0xFF0000FFu);
+    // MIPFILTER NONE: level 0 whatever the size.
+    d->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
+    ASSERT_EQ(draw_fan(d, quad(-1 + 20 * px, 1 - 1 * py, -1 + 21 * px, 1), kScreenFvf), D3D_OK);
+    EXPECT_EQ(pixel(read_back_buffer(d), 640, 20, 0), 0xFFFF0000u);
+    t->Release();
+}
+
+TEST_F(Resources, IndexedTriangleListsWithBaseAndStartIndex) {
+    // Two quads' worth of vertices; the indices of the second quad drawn with a base vertex of 4.
+    std::vector<ScreenVertex> v = quad(-1, -1, 0, 1, 0, 0xFFFF0000);
+    const auto right = quad(0, -1, 1, 1, 0, 0xFF0000FF);
+    v.insert(v.end(), right.begin(), right.end());
+    IDirect3DVertexBuffer9* vb = make_vertex_buffer(d, v, kScreenFvf);
+    ASSERT_NE(vb, nullptr);
+    IDirect3DIndexBuffer9* ib = nullptr;
+    ASSERT_EQ(d->CreateIndexBuffer(12 * 2, 0, D3DFMT_INDEX16, D3DPOOL_MANAGED, &ib, nullptr), D3D_OK);
+    const uint16_t indices[12] = {9, 9, 9, 9, 9, 9, 0, 1, 2, 0, 2, 3};  // the first six are never drawn
+    void* p = nullptr;
+    ASSERT_EQ(ib->Lock(0, 0, &p, 0), D3D_OK);
+    std::memcpy(p, indices, sizeof indices);
+    ib->Unlock();
+    d->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+    d->SetFVF(kScreenFvf);
+    d->SetStreamSource(0, vb, 0, sizeof(ScreenVertex));
+    d->SetIndices(ib);
+    ASSERT_EQ(d->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 4, 0, 4, 6, 2), D3D_OK);
+    std::vector<uint32_t> px = read_back_buffer(d);
+    EXPECT_EQ(pixel(px, 640, 480, 240), 0xFF0000FFu);
+    EXPECT_EQ(pixel(px, 640, 160, 240), 0xFF000000u);
+    ASSERT_EQ(d->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 6, 2), D3D_OK);
+    EXPECT_EQ(pixel(read_back_buffer(d), 640, 160, 240), 0xFFFF0000u);
+    // Indices past the vertex buffer (9 + 4) are refused instead of read; so are ranges past the indices.
+    d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+    EXPECT_EQ(d->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 4, 0, 4, 0, 2), D3DERR_INVALIDCALL);
+    EXPECT_EQ(d->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 6, 3), D3DERR_INVALIDCALL);
+    EXPECT_EQ(d->DrawPrimitive(D3DPT_TRIANGLEFAN, 6, 2), D3DERR_INVALIDCALL);
+    EXPECT_EQ(pixel(read_back_buffer(d), 640, 480, 240), 0xFF000000u);
+    d->SetStreamSource(0, nullptr, 0, 0);
+    d->SetIndices(nullptr);
+    EXPECT_EQ(d->DrawPrimitive(D3DPT_TRIANGLEFAN, 0, 2), D3DERR_INVALIDCALL);
+    D3DINDEXBUFFER_DESC desc;
+    ib->GetDesc(&desc);
+    EXPECT_EQ(desc.Format, D3DFMT_INDEX16);
+    EXPECT_EQ(desc.Size, 24u);
+    ib->Release();
+    vb->Release();
+}
+
+TEST_F(Resources, DynamicBuffersAreRefilledWhole) {
+    IDirect3DVertexBuffer9* vb = nullptr;
+    ASSERT_EQ(d->CreateVertexBuffer(4 * sizeof(ScreenVertex), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY,
+                                    kScreenFvf, D3DPOOL_DEFAULT, &vb, nullptr),
+              D3D_OK);
+    d->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+    d->SetFVF(kScreenFvf);
+    d->SetStreamSource(0, vb, 0, sizeof(ScreenVertex));
+    for (DWORD colour : {0xFF112233u, 0xFF445566u}) {
+        void* p = nullptr;
+        ASSERT_EQ(vb->Lock(0, 0, &p, 0), D3D_OK);
+        const auto q = full_quad(colour);
+        std::memcpy(p, q.data(), q.size() * sizeof(ScreenVertex));
+        ASSERT_EQ(vb->Unlock(), D3D_OK);
+        ASSERT_EQ(d->DrawPrimitive(D3DPT_TRIANGLEFAN, 0, 2), D3D_OK);
+        EXPECT_EQ(pixel(read_back_buffer(d), 640, 5, 5), colour);
+    }
+    void* p = nullptr;
+    EXPECT_EQ(vb->Lock(90, 10, &p, 0), D3DERR_INVALIDCALL);  // past the end
+    EXPECT_EQ(vb->Unlock(), D3DERR_INVALIDCALL);
+    d->SetStreamSource(0, nullptr, 0, 0);
+    vb->Release();
+}
+
+TEST_F(Resources, StateBlockAppliesOnlyWhatItRecorded) {
+    IDirect3DTexture9* t = make_texture(d, 1, 1, {0xFF00FF00});
+    ASSERT_EQ(d->BeginStateBlock(), D3D_OK);
+    EXPECT_EQ(d->BeginStateBlock(), D3DERR_INVALIDCALL);
+    d->SetRenderState(D3DRS_CULLMODE, D3DCULL_CW);
+    d->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);  // the last value is kept
+    d->SetRenderState(D3DRS_TEXTUREFACTOR, 0x12345678);
+    d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_ADD);
+    d->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+    d->SetTexture(0, t);
+    D3DMATERIAL9 m = {};
+    m.Power = 7.0f;
+    d->SetMaterial(&m);
+    IDirect3DStateBlock9* block = nullptr;
+    ASSERT_EQ(d->EndStateBlock(&block), D3D_OK);
+    ASSERT_NE(block, nullptr);
+
+    // Recording did not touch the device.
+    DWORD v = 0;
+    d->GetRenderState(D3DRS_CULLMODE, &v);
+    EXPECT_EQ(v, static_cast<DWORD>(D3DCULL_NONE));
+    IDirect3DBaseTexture9* bound = nullptr;
+    d->GetTexture(0, &bound);
+    EXPECT_EQ(bound, nullptr);
+
+    d->SetRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);  // not recorded: must survive Apply
+    d->SetRenderState(D3DRS_TEXTUREFACTOR, 0);
+    EXPECT_EQ(t->Release(), 0u);  // the block keeps the texture alive
+    ASSERT_EQ(block->Apply(), D3D_OK);
+    d->GetRenderState(D3DRS_CULLMODE, &v);
+    EXPECT_EQ(v, static_cast<DWORD>(D3DCULL_CCW));
+    d->GetRenderState(D3DRS_TEXTUREFACTOR, &v);
+    EXPECT_EQ(v, 0x12345678u);
+    d->GetRenderState(D3DRS_ZFUNC, &v);
+    EXPECT_EQ(v, static_cast<DWORD>(D3DCMP_ALWAYS));
+    d->GetTextureStageState(1, D3DTSS_COLOROP, &v);
+    EXPECT_EQ(v, static_cast<DWORD>(D3DTOP_ADD));
+    d->GetTextureStageState(0, D3DTSS_COLOROP, &v);
+    EXPECT_EQ(v, static_cast<DWORD>(D3DTOP_SELECTARG1));
+    d->GetSamplerState(0, D3DSAMP_ADDRESSU, &v);
+    EXPECT_EQ(v, static_cast<DWORD>(D3DTADDRESS_CLAMP));
+    d->GetSamplerState(0, D3DSAMP_ADDRESSV, &v);
+    EXPECT_EQ(v, static_cast<DWORD>(D3DTADDRESS_WRAP));
+    D3DMATERIAL9 got;
+    d->GetMaterial(&got);
+    EXPECT_EQ(got.Power, 7.0f);
+    d->GetTexture(0, &bound);
+    EXPECT_EQ(bound, static_cast<IDirect3DBaseTexture9*>(t));
+    bound->Release();
+    // Drawing with the applied states shows the recorded texture.
+    d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+    d->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    ASSERT_EQ(draw_fan(d, full_quad(), kScreenFvf), D3D_OK);
+    EXPECT_EQ(pixel(read_back_buffer(d), 640, 320, 240), 0xFF00FF00u);
+
+    // Capture refreshes the recorded states only.
+    d->SetRenderState(D3DRS_TEXTUREFACTOR, 0xFFFFFFFF);
+    ASSERT_EQ(block->Capture(), D3D_OK);
+    d->SetRenderState(D3DRS_TEXTUREFACTOR, 1);
+    block->Apply();
+    d->GetRenderState(D3DRS_TEXTUREFACTOR, &v);
+    EXPECT_EQ(v, 0xFFFFFFFFu);
+    d->SetTexture(0, nullptr);
+    EXPECT_EQ(block->Release(), 0u);
+}
+
+TEST_F(Resources, GettersReturnWhatWasSet) {
+    D3DMATRIX m = identity();
+    m._42 = 3.0f;
+    ASSERT_EQ(d->SetTransform(D3DTS_WORLD, &m), D3D_OK);
+    D3DMATRIX got;
+    ASSERT_EQ(d->GetTransform(D3DTS_WORLD, &got), D3D_OK);
+    EXPECT_EQ(got._42, 3.0f);
+    D3DMATRIX twice = identity();
+    twice._11 = 2.0f;
+    ASSERT_EQ(d->MultiplyTransform(D3DTS_WORLD, &twice), D3D_OK);  // twice applied first
+    d->GetTransform(D3DTS_WORLD, &got);
+    EXPECT_EQ(got._11, 2.0f);
+    EXPECT_EQ(got._42, 3.0f);
+    D3DLIGHT9 l = {};
+    l.Type = D3DLIGHT_POINT;
+    l.Range = 5.0f;
+    ASSERT_EQ(d->SetLight(3, &l), D3D_OK);
+    D3DLIGHT9 back;
+    ASSERT_EQ(d->GetLight(3, &back), D3D_OK);
+    EXPECT_EQ(back.Range, 5.0f);
+    // Lights 0..2 exist now with Direct3D's default light.
+    ASSERT_EQ(d->GetLight(1, &back), D3D_OK);
+    EXPECT_EQ(back.Type, D3DLIGHT_DIRECTIONAL);
+    DWORD fvf = 0;
+    d->SetFVF(kLitFvf);
+    d->GetFVF(&fvf);
+    EXPECT_EQ(fvf, 0x152u);
+    DWORD v = 0;
+    EXPECT_EQ(d->SetRenderState(static_cast<D3DRENDERSTATETYPE>(10), 1), D3DERR_INVALIDCALL);
+    EXPECT_EQ(d->GetRenderState(D3DRS_FOGEND, &v), D3D_OK);
+    EXPECT_EQ(v, 0x3F800000u);  // 1.0f, Direct3D's default
+    EXPECT_EQ(d->GetTextureStageState(3, D3DTSS_TEXCOORDINDEX, &v), D3D_OK);
+    EXPECT_EQ(v, 3u);
+    EXPECT_EQ(d->GetSamplerState(4, D3DSAMP_MAXANISOTROPY, &v), D3D_OK);
+    EXPECT_EQ(v, 1u);
+    EXPECT_EQ(d->SetSamplerState(16, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR), D3DERR_INVALIDCALL);
+}
