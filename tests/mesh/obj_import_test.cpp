@@ -1,17 +1,19 @@
 // OBJ import: triangulation, groups per usemtl, normals, texture coordinates and handedness.
+#include "mesh/obj_import.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "mesh/mesh_file.h"
-#include "mesh/obj_import.h"
 
 namespace {
 
 // Signed area of a triangle as seen by a camera at -z looking along +z (x right, y up): negative
 // means clockwise, the front-face winding of the left-handed convention.
 float screenArea(const Mesh1File& m, const std::vector<uint16_t>& idx, size_t t) {
-    const MeshVertex &a = m.vertices[idx[3 * t]], &b = m.vertices[idx[3 * t + 1]], &c = m.vertices[idx[3 * t + 2]];
+    const MeshVertex &a = m.vertices[idx[3 * t]], &b = m.vertices[idx[3 * t + 1]],
+                     &c = m.vertices[idx[3 * t + 2]];
     return (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
 }
 
