@@ -138,6 +138,29 @@ void extendEdges(Plane& p) {
         std::memcpy(p.data + ptrdiff_t(p.height + y) * p.stride - kMargin, lastRow, len);
 }
 
+// LMAX and RMAX (Tables B-19 to B-22): the largest level per run and the largest run per level of the
+// coefficient tables.
+struct EscapeTables {
+    uint8_t lmax[2][2][64];    // [intra][last][run]
+    uint8_t rmax[2][2][2048];  // [intra][last][level]; 0 beyond the table's levels
+    EscapeTables() {
+        std::memset(this, 0, sizeof *this);
+        for (int intra = 0; intra < 2; ++intra) {
+            for (const VlcCode* c = intra ? kTcoefIntra : kTcoefInter; c->len; ++c) {
+                if (c->value == kTcoefEscape) continue;
+                int last = c->value >> 12, run = (c->value >> 5) & 63, level = c->value & 31;
+                if (level > lmax[intra][last][run]) lmax[intra][last][run] = uint8_t(level);
+                if (run > rmax[intra][last][level]) rmax[intra][last][level] = uint8_t(run);
+            }
+        }
+    }
+};
+
+const EscapeTables& escapeTables() {
+    static const EscapeTables tables;
+    return tables;
+}
+
 class VopDecoder {
 public:
     VopDecoder(State& s, BitReader& br, Picture& cur, const Picture& ref)
@@ -152,8 +175,9 @@ private:
     bool reconstruct(int n, bool partitioned);
     bool intraBlock(int n, int mx, int my, int i, bool partitioned, uint8_t* dst, int stride);
     bool interBlock(int n, uint8_t* dst, int stride);
-    bool readCoefficients(int16_t* blk, bool intra, int start, const uint8_t* scan, int& last);
-    bool readRvlcCoefficients(int16_t* blk, bool intra, int start, const uint8_t* scan, int& last);
+    template <bool Reversible, bool Dequantise>
+    bool readBlock(int16_t* blk, bool intra, int start, const uint8_t* scan, int qp, int& last,
+                   bool& acNonZero);
     int readDcDiff(bool luma);
     void motionCompensate(int n, int mx, int my);
     void predictPlane(const Plane& ref, Plane& dst, int px, int py, int w, int h, int mvx, int mvy);
@@ -175,27 +199,8 @@ private:
     const VlcTables& vlc_;
     const Kernels& k_;
     alignas(16) int16_t block_[64];
-    uint8_t lmax_[2][2][64];  // [intra][last][run]
-    uint8_t rmax_[2][2][32];  // [intra][last][level]
-    bool escapeTablesReady_ = false;
-    void buildEscapeTables();
+    const EscapeTables& escape_ = escapeTables();
 };
-
-void VopDecoder::buildEscapeTables() {
-    // LMAX and RMAX (Tables B-19 to B-22) are the largest level per run and the largest run per level of
-    // the coefficient tables.
-    std::memset(lmax_, 0, sizeof lmax_);
-    std::memset(rmax_, 0, sizeof rmax_);
-    for (int intra = 0; intra < 2; ++intra) {
-        for (const VlcCode* c = intra ? kTcoefIntra : kTcoefInter; c->len; ++c) {
-            if (c->value == kTcoefEscape) continue;
-            int last = c->value >> 12, run = (c->value >> 5) & 63, level = c->value & 31;
-            if (level > lmax_[intra][last][run]) lmax_[intra][last][run] = uint8_t(level);
-            if (run > rmax_[intra][last][level]) rmax_[intra][last][level] = uint8_t(run);
-        }
-    }
-    escapeTablesReady_ = true;
-}
 
 int VopDecoder::readDcDiff(bool luma) {
     int size = (luma ? vlc_.dcSizeLum : vlc_.dcSizeChrom).decode(br_);
@@ -207,29 +212,44 @@ int VopDecoder::readDcDiff(bool luma) {
 }
 
 // Coefficients of one block (7.4.1): run/level/last events of Table B-16 or B-17 with the three escape
-// modes. Levels are stored at blk[scan[i]] as quantised values.
-bool VopDecoder::readCoefficients(int16_t* blk, bool intra, int start, const uint8_t* scan, int& last) {
-    if (!escapeTablesReady_) buildEscapeTables();
-    const Vlc& vlc = intra ? vlc_.tcoefIntra : vlc_.tcoefInter;
+// modes, or of the reversible Table B-23. Each level goes to blk[scan[i]], as it is (intra blocks, which
+// are predicted before inverse quantisation) or inverse quantised by the H.263 method (7.4.4.2).
+template <bool Reversible, bool Dequantise>
+bool VopDecoder::readBlock(int16_t* blk, bool intra, int start, const uint8_t* scan, int qp, int& last,
+                           bool& acNonZero) {
+    const Vlc& vlc =
+        Reversible ? (intra ? vlc_.rvlcIntra : vlc_.rvlcInter) : (intra ? vlc_.tcoefIntra : vlc_.tcoefInter);
+    const int qp2 = 2 * qp, add = (qp & 1) ? qp : qp - 1;
     int i = start;
     for (;;) {
-        int v = vlc.decode(br_);
+        int e = vlc.decode(br_);
         int lst, run, level;
-        if (v == kTcoefEscape) {
-            if (!br_.readBit()) {  // type 1: level offset
-                v = vlc.decode(br_);
-                if (v < 0 || v == kTcoefEscape) return false;
-                lst = v >> 12;
-                run = (v >> 5) & 63;
-                level = (v & 31) + lmax_[intra][lst][run];
+        const bool escaped = e == kTcoefEscape;
+        if (escaped) {
+            if (Reversible) {
+                // ESCAPE (0000 plus 1), LAST, RUN(6), marker, LEVEL(11), marker, ESCAPE (0000) and sign.
+                br_.skip(1);
+                lst = int(br_.read(1));
+                run = int(br_.read(6));
+                br_.skip(1);
+                level = int(br_.read(11));
+                br_.skip(1);
+                if (br_.read(4) != 0) return false;
                 if (br_.readBit()) level = -level;
-            } else if (!br_.readBit()) {  // type 2: run offset
-                v = vlc.decode(br_);
-                if (v < 0 || v == kTcoefEscape) return false;
-                lst = v >> 12;
-                level = v & 31;
-                run = ((v >> 5) & 63) + rmax_[intra][lst][level] + 1;
-                if (br_.readBit()) level = -level;
+            } else if (!br_.readBit()) {  // type 1: level offset (LMAX, Tables B-19, B-20)
+                e = vlc.decode(br_);
+                if (e == kVlcInvalid || e == kTcoefEscape) return false;
+                lst = eventLast(e);
+                run = eventRun(e);
+                level = eventLevel(e);
+                int lmax = escape_.lmax[intra][lst][run];
+                level += level < 0 ? -lmax : lmax;
+            } else if (!br_.readBit()) {  // type 2: run offset (RMAX, Tables B-21, B-22)
+                e = vlc.decode(br_);
+                if (e == kVlcInvalid || e == kTcoefEscape) return false;
+                lst = eventLast(e);
+                level = eventLevel(e);
+                run = eventRun(e) + escape_.rmax[intra][lst][std::abs(level)] + 1;
             } else {  // type 3: fixed length
                 lst = int(br_.read(1));
                 run = int(br_.read(6));
@@ -239,51 +259,27 @@ bool VopDecoder::readCoefficients(int16_t* blk, bool intra, int start, const uin
                 if (level & 0x800) level -= 0x1000;
             }
         } else {
-            if (v < 0) return false;
-            lst = v >> 12;
-            run = (v >> 5) & 63;
-            level = v & 31;
-            if (br_.readBit()) level = -level;
+            if (e == kVlcInvalid) return false;
+            lst = eventLast(e);
+            run = eventRun(e);
+            level = eventLevel(e);
         }
         i += run;
-        if (i > 63 || br_.error()) return false;
-        blk[scan[i]] = int16_t(level);
-        last = i;
-        ++i;
-        if (lst) return true;
-    }
-}
-
-// Reversible VLC coefficients (Table B-23), read forwards.
-bool VopDecoder::readRvlcCoefficients(int16_t* blk, bool intra, int start, const uint8_t* scan, int& last) {
-    const Vlc& vlc = intra ? vlc_.rvlcIntra : vlc_.rvlcInter;
-    int i = start;
-    for (;;) {
-        int v = vlc.decode(br_);
-        int lst, run, level;
-        if (v == kTcoefEscape) {
-            // ESCAPE (0000 plus 1), LAST, RUN(6), marker, LEVEL(11), marker, ESCAPE (0000) and sign.
-            br_.skip(1);
-            lst = int(br_.read(1));
-            run = int(br_.read(6));
-            br_.skip(1);
-            level = int(br_.read(11));
-            br_.skip(1);
-            if (br_.read(4) != 0) return false;
-            if (br_.readBit()) level = -level;
+        if (i > 63) return false;
+        int pos = scan[i];
+        if (Dequantise) {
+            // |level| <= 27 from the tables keeps the product inside 12 bits; escapes are clipped.
+            int sign = level >> 31;
+            int f = qp2 * level + ((add ^ sign) - sign);
+            if (escaped) f = level ? clip(f, -2048, 2047) : 0;
+            blk[pos] = int16_t(f);
         } else {
-            if (v < 0) return false;
-            lst = v >> 12;
-            run = (v >> 5) & 63;
-            level = v & 31;
-            if (br_.readBit()) level = -level;
+            blk[pos] = int16_t(level);
         }
-        i += run;
-        if (i > 63 || br_.error()) return false;
-        blk[scan[i]] = int16_t(level);
+        acNonZero |= pos != 0;
         last = i;
         ++i;
-        if (lst) return true;
+        if (lst) return !br_.error();
     }
 }
 
@@ -476,9 +472,10 @@ bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint
     if (dcVlc) dcDiff = partitioned ? m.dcDiff[i] : readDcDiff(i < 4);
     int last = 0;
     if ((m.cbp >> (5 - i)) & 1) {
+        bool unused = false;
         bool ok = (partitioned && s_.vol.reversible_vlc)
-                      ? readRvlcCoefficients(blk, true, dcVlc ? 1 : 0, scan, last)
-                      : readCoefficients(blk, true, dcVlc ? 1 : 0, scan, last);
+                      ? readBlock<true, false>(blk, true, dcVlc ? 1 : 0, scan, qp, last, unused)
+                      : readBlock<false, false>(blk, true, dcVlc ? 1 : 0, scan, qp, last, unused);
         if (!ok) return false;
     }
     if (dcVlc) blk[0] = int16_t(dcDiff);
@@ -506,16 +503,16 @@ bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint
         self.row[i][k] = blk[k + 1];
         self.col[i][k] = blk[(k + 1) * 8];
     }
-    // Inverse quantisation, H.263 method (7.4.4.2).
-    bool acNonZero = false;
+    // Inverse quantisation, H.263 method (7.4.4.2); the DC is the dc_scaler product above.
     int add = (qp & 1) ? qp : qp - 1;
+    int nonZero = 0;
     for (int k = 1; k < 64; ++k) {
         int q = blk[k];
-        if (!q) continue;
-        acNonZero = true;
-        int f = q > 0 ? 2 * q * qp + add : 2 * q * qp - add;
-        blk[k] = int16_t(clip(f, -2048, 2047));
+        int sign = (q > 0) - (q < 0);
+        nonZero |= q;
+        blk[k] = int16_t(clip(2 * q * qp + sign * add, -2048, 2047));
     }
+    bool acNonZero = nonZero != 0;
     blk[0] = int16_t(f0);
     (void)last;
     if (!acNonZero) {
@@ -535,21 +532,11 @@ bool VopDecoder::interBlock(int n, uint8_t* dst, int stride) {
     int16_t* blk = block_;
     std::memset(blk, 0, sizeof block_);
     int last = 0;
-    bool partitioned = s_.vol.data_partitioned;
-    bool ok = (partitioned && s_.vol.reversible_vlc) ? readRvlcCoefficients(blk, false, 0, kZigzag, last)
-                                                     : readCoefficients(blk, false, 0, kZigzag, last);
-    if (!ok) return false;
-    int qp = m.qp;
-    int add = (qp & 1) ? qp : qp - 1;
     bool acNonZero = false;
-    for (int k = 0; k <= last; ++k) {
-        int pos = kZigzag[k];
-        int q = blk[pos];
-        if (!q) continue;
-        if (pos) acNonZero = true;
-        int f = q > 0 ? 2 * q * qp + add : 2 * q * qp - add;
-        blk[pos] = int16_t(clip(f, -2048, 2047));
-    }
+    bool ok = (s_.vol.data_partitioned && s_.vol.reversible_vlc)
+                  ? readBlock<true, true>(blk, false, 0, kZigzag, m.qp, last, acNonZero)
+                  : readBlock<false, true>(blk, false, 0, kZigzag, m.qp, last, acNonZero);
+    if (!ok) return false;
     if (!acNonZero) {
         int v = k_.idctDc(blk[0]);
         int16_t flat[64];

@@ -3,6 +3,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vdec {
 
 namespace {
@@ -182,6 +186,118 @@ void convertRowBgr0Fast(const uint8_t* y, const uint8_t* u, const uint8_t* v, ui
     if (n & 1) convertRowBgr0Ref(y + 2 * pairs, u + pairs, v + pairs, out + 8 * pairs, 1);
 }
 
+#if defined(__SSE2__)
+// The float inverse DCT above with four lanes per operation: every lane performs exactly the scalar
+// operations in the same order (no fused multiply-add), so the results are identical.
+struct Quad {
+    __m128 lo, hi;  // lanes 0..3 and 4..7
+};
+
+inline void transpose8(Quad* r) {
+    // 8x8 transpose as four 4x4 transposes: (0..3 x lo), (0..3 x hi), (4..7 x lo), (4..7 x hi).
+    __m128 a0 = r[0].lo, a1 = r[1].lo, a2 = r[2].lo, a3 = r[3].lo;
+    __m128 b0 = r[0].hi, b1 = r[1].hi, b2 = r[2].hi, b3 = r[3].hi;
+    __m128 c0 = r[4].lo, c1 = r[5].lo, c2 = r[6].lo, c3 = r[7].lo;
+    __m128 d0 = r[4].hi, d1 = r[5].hi, d2 = r[6].hi, d3 = r[7].hi;
+    _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
+    _MM_TRANSPOSE4_PS(b0, b1, b2, b3);
+    _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
+    _MM_TRANSPOSE4_PS(d0, d1, d2, d3);
+    r[0] = {a0, c0};
+    r[1] = {a1, c1};
+    r[2] = {a2, c2};
+    r[3] = {a3, c3};
+    r[4] = {b0, d0};
+    r[5] = {b1, d1};
+    r[6] = {b2, d2};
+    r[7] = {b3, d3};
+}
+
+// One 8-point pass, lane-parallel: x[k] holds input k for four transforms; scale applies the final 1/4.
+inline void pass8(const __m128* x, __m128* o, bool scale) {
+    const __m128 c1 = _mm_set1_ps(C1), c2 = _mm_set1_ps(C2), c3 = _mm_set1_ps(C3), c4 = _mm_set1_ps(C4),
+                 c5 = _mm_set1_ps(C5), c6 = _mm_set1_ps(C6), c7 = _mm_set1_ps(C7);
+    __m128 a0 = _mm_mul_ps(_mm_add_ps(x[0], x[4]), c4), a1 = _mm_mul_ps(_mm_sub_ps(x[0], x[4]), c4);
+    __m128 a2 = _mm_add_ps(_mm_mul_ps(x[2], c2), _mm_mul_ps(x[6], c6));
+    __m128 a3 = _mm_sub_ps(_mm_mul_ps(x[2], c6), _mm_mul_ps(x[6], c2));
+    __m128 e0 = _mm_add_ps(a0, a2), e3 = _mm_sub_ps(a0, a2), e1 = _mm_add_ps(a1, a3), e2 = _mm_sub_ps(a1, a3);
+    __m128 o0 =
+        _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(x[1], c1), _mm_mul_ps(x[3], c3)), _mm_mul_ps(x[5], c5)),
+                   _mm_mul_ps(x[7], c7));
+    __m128 o1 =
+        _mm_sub_ps(_mm_sub_ps(_mm_sub_ps(_mm_mul_ps(x[1], c3), _mm_mul_ps(x[3], c7)), _mm_mul_ps(x[5], c1)),
+                   _mm_mul_ps(x[7], c5));
+    __m128 o2 =
+        _mm_add_ps(_mm_add_ps(_mm_sub_ps(_mm_mul_ps(x[1], c5), _mm_mul_ps(x[3], c1)), _mm_mul_ps(x[5], c7)),
+                   _mm_mul_ps(x[7], c3));
+    __m128 o3 =
+        _mm_sub_ps(_mm_add_ps(_mm_sub_ps(_mm_mul_ps(x[1], c7), _mm_mul_ps(x[3], c5)), _mm_mul_ps(x[5], c3)),
+                   _mm_mul_ps(x[7], c1));
+    o[0] = _mm_add_ps(e0, o0);
+    o[7] = _mm_sub_ps(e0, o0);
+    o[1] = _mm_add_ps(e1, o1);
+    o[6] = _mm_sub_ps(e1, o1);
+    o[2] = _mm_add_ps(e2, o2);
+    o[5] = _mm_sub_ps(e2, o2);
+    o[3] = _mm_add_ps(e3, o3);
+    o[4] = _mm_sub_ps(e3, o3);
+    if (scale) {
+        const __m128 q = _mm_set1_ps(0.25f);
+        for (int k = 0; k < 8; ++k) o[k] = _mm_mul_ps(o[k], q);
+    }
+}
+
+void idctSse(int16_t* block) {
+    Quad r[8];
+    for (int k = 0; k < 8; ++k) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * k));
+        __m128i sign = _mm_srai_epi16(v, 15);
+        r[k].lo = _mm_cvtepi32_ps(_mm_unpacklo_epi16(v, sign));
+        r[k].hi = _mm_cvtepi32_ps(_mm_unpackhi_epi16(v, sign));
+    }
+    // Rows: after the transpose r[k] holds coefficient k of rows 0..3 (lo) and 4..7 (hi).
+    transpose8(r);
+    __m128 in[8], out[8];
+    for (int half = 0; half < 2; ++half) {
+        for (int k = 0; k < 8; ++k) in[k] = half ? r[k].hi : r[k].lo;
+        pass8(in, out, false);
+        for (int k = 0; k < 8; ++k) (half ? r[k].hi : r[k].lo) = out[k];
+    }
+    // r[n] now holds output n of the rows; back to row-major for the columns.
+    transpose8(r);
+    const __m128 lo = _mm_set1_ps(-256.0f), hi = _mm_set1_ps(255.0f), bias = _mm_set1_ps(256.5f);
+    const __m128i off = _mm_set1_epi32(256);
+    for (int half = 0; half < 2; ++half) {
+        for (int k = 0; k < 8; ++k) in[k] = half ? r[k].hi : r[k].lo;
+        pass8(in, out, true);
+        for (int k = 0; k < 8; ++k) {
+            __m128 v = _mm_add_ps(_mm_min_ps(_mm_max_ps(out[k], lo), hi), bias);
+            (half ? r[k].hi : r[k].lo) = _mm_castsi128_ps(_mm_sub_epi32(_mm_cvttps_epi32(v), off));
+        }
+    }
+    for (int k = 0; k < 8; ++k) {
+        __m128i v = _mm_packs_epi32(_mm_castps_si128(r[k].lo), _mm_castps_si128(r[k].hi));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * k), v);
+    }
+}
+
+void putBlockSse(uint8_t* dst, int stride, const int16_t* b) {
+    for (int y = 0; y < 8; ++y, dst += stride, b += 8) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
+    }
+}
+
+void addBlockSse(uint8_t* dst, int stride, const int16_t* b) {
+    const __m128i zero = _mm_setzero_si128();
+    for (int y = 0; y < 8; ++y, dst += stride, b += 8) {
+        __m128i p = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst)), zero);
+        __m128i v = _mm_adds_epi16(p, _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
+    }
+}
+#endif
+
 }  // namespace
 
 void idctDouble(int16_t* block) {
@@ -215,8 +331,13 @@ void idctDouble(int16_t* block) {
 
 const Kernels kReferenceKernels = {idctDcFloat, idctFloat,  putBlockRef,
                                    addBlockRef, predictRef, convertRowBgr0Ref};
+#if defined(__SSE2__)
+const Kernels kFastKernels = {idctDcFloat, idctSse,     putBlockSse,
+                              addBlockSse, predictFast, convertRowBgr0Fast};
+#else
 const Kernels kFastKernels = {idctDcFloat, idctFloat,   putBlockRef,
                               addBlockRef, predictFast, convertRowBgr0Fast};
+#endif
 
 const Kernels& kernels() {
     return kFastKernels;

@@ -40,6 +40,24 @@ Vlc::Vlc(const VlcCode* codes, int rootBits) : rootBits_(rootBits), table_(size_
     }
 }
 
+Vlc Vlc::withSign(const VlcCode* codes, int rootBits) {
+    std::vector<VlcCode> expanded;
+    for (const VlcCode* c = codes; c->len; ++c) {
+        if (c->value == kTcoefEscape) {
+            expanded.push_back(*c);
+            continue;
+        }
+        int last = c->value >> 12, run = (c->value >> 5) & 63, level = c->value & 31;
+        for (int sign = 0; sign < 2; ++sign) {
+            int signedLevel = sign ? -level : level;
+            int event = signedLevel * 256 + (last << 7) + run;
+            expanded.push_back({uint16_t((c->code << 1) | sign), uint8_t(c->len + 1), int16_t(event)});
+        }
+    }
+    expanded.push_back({0, 0, 0});
+    return Vlc(expanded.data(), rootBits);
+}
+
 VlcTables::VlcTables()
     : mcbpcI(kMcbpcI, 9),
       mcbpcP(kMcbpcP, 9),
@@ -47,10 +65,10 @@ VlcTables::VlcTables()
       mvd(kMvd, 8),
       dcSizeLum(kDcSizeLum, 8),
       dcSizeChrom(kDcSizeChrom, 8),
-      tcoefIntra(kTcoefIntra, 9),
-      tcoefInter(kTcoefInter, 9),
-      rvlcIntra(kRvlcIntra, 9),
-      rvlcInter(kRvlcInter, 9) {}
+      tcoefIntra(Vlc::withSign(kTcoefIntra, 10)),
+      tcoefInter(Vlc::withSign(kTcoefInter, 10)),
+      rvlcIntra(Vlc::withSign(kRvlcIntra, 10)),
+      rvlcInter(Vlc::withSign(kRvlcInter, 10)) {}
 
 const VlcTables& vlcTables() {
     static const VlcTables tables;

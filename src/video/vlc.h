@@ -24,6 +24,9 @@ class Vlc {
 public:
     // codes ends with a zero-length entry.
     Vlc(const VlcCode* codes, int rootBits);
+    // Coefficient tables with the sign bit folded in: every code but the escape is followed by its sign
+    // bit, and the value becomes a coefficient event (see tcoefEvent below).
+    static Vlc withSign(const VlcCode* codes, int rootBits);
 
     // Decodes one codeword; an invalid code sets the reader's error and returns kVlcInvalid.
     int decode(BitReader& br) const {
@@ -54,8 +57,21 @@ private:
     std::vector<Entry> table_;
 };
 
+// A coefficient event: signed level in bits 8 and up, last in bit 7, run in bits 0..5.
+inline int eventLevel(int e) {
+    return e >> 8;
+}
+inline int eventLast(int e) {
+    return (e >> 7) & 1;
+}
+inline int eventRun(int e) {
+    return e & 63;
+}
+
 struct VlcTables {
-    Vlc mcbpcI, mcbpcP, cbpy, mvd, dcSizeLum, dcSizeChrom, tcoefIntra, tcoefInter, rvlcIntra, rvlcInter;
+    Vlc mcbpcI, mcbpcP, cbpy, mvd, dcSizeLum, dcSizeChrom;
+    // Signed coefficient tables (Vlc::withSign).
+    Vlc tcoefIntra, tcoefInter, rvlcIntra, rvlcInter;
     VlcTables();
 };
 

@@ -130,3 +130,31 @@ TEST(VideoKernels, FastPredictionMatchesReference) {
 }
 
 }  // namespace
+
+namespace {
+
+// The optimised inverse DCT and block stores give exactly the reference's values.
+TEST(VideoKernels, FastTransformAndStoresMatchReference) {
+    std::mt19937 rng(5);
+    for (int iter = 0; iter < 20000; ++iter) {
+        int16_t a[64] = {}, b[64];
+        int count = 1 + int(rng() % 64);
+        int range = (iter % 3 == 0) ? 2048 : (iter % 3 == 1) ? 300 : 20;
+        for (int k = 0; k < count; ++k) a[rng() % 64] = int16_t(int(rng() % (2 * range)) - range);
+        std::copy(a, a + 64, b);
+        vdec::kReferenceKernels.idct(a);
+        vdec::kFastKernels.idct(b);
+        ASSERT_TRUE(std::equal(a, a + 64, b)) << "iteration " << iter;
+        uint8_t p[8 * 12], q[8 * 12];
+        for (auto& v : p) v = uint8_t(rng());
+        std::copy(p, p + sizeof p, q);
+        vdec::kReferenceKernels.addBlock(p, 12, a);
+        vdec::kFastKernels.addBlock(q, 12, b);
+        ASSERT_TRUE(std::equal(p, p + sizeof p, q));
+        vdec::kReferenceKernels.putBlock(p, 12, a);
+        vdec::kFastKernels.putBlock(q, 12, b);
+        ASSERT_TRUE(std::equal(p, p + sizeof p, q));
+    }
+}
+
+}  // namespace
