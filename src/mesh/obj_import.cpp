@@ -36,7 +36,7 @@ public:
         if (materials->empty())
             for (const std::string& n : names_) {
                 (*map)[n] = int(materials->size());
-                tinyobj::material_t m;
+                tinyobj::material_t m = tinyobj::material_t();  // zeroed: the texture options hold enums
                 m.name = n;
                 materials->push_back(m);
             }
