@@ -9,6 +9,7 @@
 #include "../resources/data_dir.h"
 #include "../resources/device_scope.h"
 #include "mesh/mesh.h"
+#include "mesh/obj_import.h"
 #include "resources/material.h"
 #include "scene/scene_cache.h"
 
@@ -175,6 +176,20 @@ TEST_F(SceneDrawTest, LightsCameraAndObjectsWithoutMeshes) {
     g_device->EndScene();
     g_device->GetTransform(D3DTS_VIEW, &view);
     EXPECT_EQ(view.m[3][2], 200.0f);
+}
+
+TEST_F(SceneDrawTest, ImportedObjFrontFacesStayVisible) {
+    // A square facing a right-handed viewer on +z, counter-clockwise; after import the left-handed
+    // camera on -z sees its front, so counter-clockwise culling keeps it.
+    Mesh1File mesh = importObj("v -50 -50 0\nv 50 -50 0\nv 50 50 0\nv -50 50 0\nf 1 2 3 4\n", "white.xml");
+    dir_.write("white.xml", std::string("<m/>"));
+    dir_.writeMesh("obj.mesh", mesh);
+    dir_.write("obj.scene", std::string("<scene><object mesh='obj.mesh'/></scene>"));
+    Scene* scene = scenes_.get("obj.scene");
+    scene->addCamera(&camera_);
+    std::vector<uint32_t> px = draw(scene);
+    EXPECT_EQ(at(px, 320, 240) & 0xFFFFFF, 0xFFFFFFu);
+    EXPECT_EQ(at(px, 10, 10) & 0xFFFFFF, 0u);
 }
 
 }  // namespace
