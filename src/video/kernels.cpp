@@ -136,6 +136,7 @@ void convertRowBgr0Ref(const uint8_t* y, const uint8_t* u, const uint8_t* v, uin
     }
 }
 
+#if !defined(__SSE2__)
 // Specialised half-sample prediction: fixed widths let the compiler vectorise the rows.
 template <int W>
 void predictFixed(uint8_t* dst, int ds, const uint8_t* src, int ss, int h, int hx, int hy, int rounding) {
@@ -185,6 +186,7 @@ void convertRowBgr0Fast(const uint8_t* y, const uint8_t* u, const uint8_t* v, ui
     }
     if (n & 1) convertRowBgr0Ref(y + 2 * pairs, u + pairs, v + pairs, out + 8 * pairs, 1);
 }
+#endif
 
 #if defined(__SSE2__)
 // The float inverse DCT above with four lanes per operation: every lane performs exactly the scalar
@@ -296,6 +298,107 @@ void addBlockSse(uint8_t* dst, int stride, const int16_t* b) {
         _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
     }
 }
+
+// Half-sample prediction with byte averages: avg(a, b) is (a + b + 1) >> 1, and rounding_control 1
+// subtracts the bit that rounding added back; the four-sample case sums in 16 bits.
+template <int W>
+inline __m128i loadPixels(const uint8_t* p) {
+    if (W == 16) return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+}
+
+template <int W>
+inline void storePixels(uint8_t* p, __m128i v) {
+    if (W == 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+    else
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
+}
+
+inline __m128i average2(__m128i a, __m128i b, int rounding) {
+    __m128i avg = _mm_avg_epu8(a, b);
+    if (!rounding) return avg;
+    return _mm_sub_epi8(avg, _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
+}
+
+template <int W>
+void predictSseFixed(uint8_t* dst, int ds, const uint8_t* src, int ss, int h, int hx, int hy, int rounding) {
+    if (!hx && !hy) {
+        for (int y = 0; y < h; ++y, dst += ds, src += ss) storePixels<W>(dst, loadPixels<W>(src));
+    } else if (hx && !hy) {
+        for (int y = 0; y < h; ++y, dst += ds, src += ss)
+            storePixels<W>(dst, average2(loadPixels<W>(src), loadPixels<W>(src + 1), rounding));
+    } else if (!hx && hy) {
+        __m128i prev = loadPixels<W>(src);
+        for (int y = 0; y < h; ++y, dst += ds) {
+            src += ss;
+            __m128i next = loadPixels<W>(src);
+            storePixels<W>(dst, average2(prev, next, rounding));
+            prev = next;
+        }
+    } else {
+        const __m128i zero = _mm_setzero_si128(), bias = _mm_set1_epi16(int16_t(2 - rounding));
+        auto sums = [&](const uint8_t* p, __m128i& lo, __m128i& hi) {
+            __m128i a = loadPixels<W>(p), b = loadPixels<W>(p + 1);
+            lo = _mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));
+            hi = _mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero));
+        };
+        __m128i pl, ph;
+        sums(src, pl, ph);
+        for (int y = 0; y < h; ++y, dst += ds) {
+            src += ss;
+            __m128i nl, nh;
+            sums(src, nl, nh);
+            __m128i lo = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(pl, nl), bias), 2);
+            __m128i hi = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(ph, nh), bias), 2);
+            storePixels<W>(dst, _mm_packus_epi16(lo, hi));
+            pl = nl;
+            ph = nh;
+        }
+    }
+}
+
+void predictSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int hx, int hy,
+                int rounding) {
+    if (w == 16)
+        predictSseFixed<16>(dst, ds, src, ss, h, hx, hy, rounding);
+    else if (w == 8)
+        predictSseFixed<8>(dst, ds, src, ss, h, hx, hy, rounding);
+    else
+        predictRef(dst, ds, src, ss, w, h, hx, hy, rounding);
+}
+
+// The BGR0 conversion eight pixels at a time: the multipliers are applied with the 16-bit high-half
+// multiply, the sums saturate to 16 bits and the packs clamp to 0..255, exactly as the plain version.
+void convertRowBgr0Sse(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int n) {
+    const __m128i zero = _mm_setzero_si128(), sixteen = _mm_set1_epi8(16), c128 = _mm_set1_epi16(128);
+    const __m128i kY = _mm_set1_epi16(9576), kVR = _mm_set1_epi16(13123), kUG = _mm_set1_epi16(-3218),
+                  kVG = _mm_set1_epi16(-6686), kUB = _mm_set1_epi16(16591);
+    int x = 0;
+    for (; x + 8 <= n; x += 8) {
+        __m128i yy = _mm_unpacklo_epi8(
+            _mm_subs_epu8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + x)), sixteen), zero);
+        __m128i l = _mm_mulhi_epi16(_mm_slli_epi16(yy, 3), kY);
+        int32_t u4, v4;
+        std::memcpy(&u4, u + x / 2, 4);
+        std::memcpy(&v4, v + x / 2, 4);
+        __m128i uu = _mm_slli_epi16(_mm_sub_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(u4), zero), c128), 3);
+        __m128i vv = _mm_slli_epi16(_mm_sub_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(v4), zero), c128), 3);
+        __m128i r = _mm_mulhi_epi16(vv, kVR);
+        __m128i g = _mm_adds_epi16(_mm_mulhi_epi16(uu, kUG), _mm_mulhi_epi16(vv, kVG));
+        __m128i b = _mm_mulhi_epi16(uu, kUB);
+        r = _mm_unpacklo_epi16(r, r);
+        g = _mm_unpacklo_epi16(g, g);
+        b = _mm_unpacklo_epi16(b, b);
+        __m128i R = _mm_packus_epi16(_mm_adds_epi16(l, r), zero);
+        __m128i G = _mm_packus_epi16(_mm_adds_epi16(l, g), zero);
+        __m128i B = _mm_packus_epi16(_mm_adds_epi16(l, b), zero);
+        __m128i bg = _mm_unpacklo_epi8(B, G), r0 = _mm_unpacklo_epi8(R, zero);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x), _mm_unpacklo_epi16(bg, r0));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x + 16), _mm_unpackhi_epi16(bg, r0));
+    }
+    if (x < n) convertRowBgr0Ref(y + x, u + x / 2, v + x / 2, out + 4 * x, n - x);
+}
 #endif
 
 }  // namespace
@@ -332,8 +435,7 @@ void idctDouble(int16_t* block) {
 const Kernels kReferenceKernels = {idctDcFloat, idctFloat,  putBlockRef,
                                    addBlockRef, predictRef, convertRowBgr0Ref};
 #if defined(__SSE2__)
-const Kernels kFastKernels = {idctDcFloat, idctSse,     putBlockSse,
-                              addBlockSse, predictFast, convertRowBgr0Fast};
+const Kernels kFastKernels = {idctDcFloat, idctSse, putBlockSse, addBlockSse, predictSse, convertRowBgr0Sse};
 #else
 const Kernels kFastKernels = {idctDcFloat, idctFloat,   putBlockRef,
                               addBlockRef, predictFast, convertRowBgr0Fast};
