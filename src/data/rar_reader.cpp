@@ -553,7 +553,7 @@ bool extract() {
     g.mainHeadSize = get16(mh + 5);
     if (g.mainHeadSize < kMainHeadSize) return false;
 
-    g.window = static_cast<uint8_t*>(std::calloc(kWindowSize, 1));
+    g.window = static_cast<uint8_t*>(std::malloc(kWindowSize));  // cleared by resetUnpackState
     g.in = static_cast<uint8_t*>(std::malloc(kInSize + kInSlack));
     if (!g.window || !g.in) return false;
     if (!seekTo(7 + static_cast<int64_t>(g.mainHeadSize))) return false;
