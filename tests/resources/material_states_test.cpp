@@ -3,9 +3,9 @@
 #include <stb_image_write.h>
 
 #include "data_dir.h"
+#include "device_scope.h"
 #include "resources/material.h"
 #include "resources/material_cache.h"
-#include "device_scope.h"
 
 namespace {
 
