@@ -104,8 +104,8 @@ def lattice(path):
                 d = min(f, 1 - f) * 24.0
                 g += math.exp(-d * d * 2.0)
             g = min(1.0, g)
-            al = 0.3 + 0.7 * g
-            c.set(x, y, (0.6 + 0.4 * g, 0.45 + 0.55 * g * g, 0.3 + 0.7 * g ** 3, al))
+            al = 0.55 + 0.45 * g
+            c.set(x, y, (0.9 + 0.1 * g, 0.6 + 0.4 * g * g, 0.35 + 0.65 * g ** 3, al))
     c.save(path, alpha=True)
 
 

@@ -40,7 +40,7 @@ Rgb ice(double x) {
     return mix(stops[i], stops[i + 1], f - i);
 }
 
-// p: phase through the whole clip (0..1), s: phase within the segment (0..1); x, y in -1..1.
+// p: phase through the whole clip (0..1); x, y in -1..1.
 Rgb tunnel(double x, double y, double p) {
     double r = std::sqrt(x * x + y * y) + 1e-3;
     double a = std::atan2(y, x);
@@ -66,7 +66,7 @@ Rgb plasma(double x, double y, double p) {
 Rgb rings(double x, double y, double p) {
     double t = 2 * kPi * p;
     double cx1 = 0.4 * std::cos(t), cy1 = 0.4 * std::sin(2 * t);
-    double cx2 = -0.4 * std::cos(2 * t), cy2 = 0.35 * std::sin(t);
+    double cx2 = -0.45 * std::cos(t + 1.3), cy2 = 0.35 * std::sin(2 * t + 0.7);
     double d1 = std::hypot(x - cx1, y - cy1), d2 = std::hypot(x - cx2, y - cy2);
     double w = std::sin(d1 * 28.0 - 4 * t) * std::sin(d2 * 28.0 + 4 * t);
     double s = w > 0 ? 0.85 : 0.25;
@@ -99,9 +99,9 @@ int main(int argc, char** argv) {
     const int segments = 4;
     for (int f = 0; f < frames; ++f) {
         double p = double(f) / frames;
-        int seg = (f * segments) / frames;
-        double s = double(f * segments - seg * frames) / frames;  // 0..1 within the segment
-        double flare = std::exp(-s * 8.0);                       // each segment opens with a burst of light
+        // Segments start an eighth of the clip in, so that the flashes (whole production seconds, that is
+        // every quarter of the clip) land in the middle of a segment rather than on a cut.
+        int seg = ((f + frames / (2 * segments)) % frames) * segments / frames;
         for (int yy = 0; yy < h; ++yy) {
             for (int xx = 0; xx < w; ++xx) {
                 // 2x2 supersampling keeps the edges soft, which the encoder likes
@@ -116,11 +116,13 @@ int main(int argc, char** argv) {
                         acc.g += c.g;
                         acc.b += c.b;
                     }
-                double k = 0.25 * 0.85 * (1.0 + 0.3 * flare);
+                // darker and more contrasted than the raw palettes: the production adds the clip over
+                // an already lit picture
+                auto tone = [](double v) { return std::pow(std::clamp(v * 0.25, 0.0, 1.0), 1.6) * 0.8; };
                 unsigned char* px = &row[size_t(xx) * 3];
-                px[0] = (unsigned char)std::lround(std::clamp(acc.r * k, 0.0, 1.0) * 255.0);
-                px[1] = (unsigned char)std::lround(std::clamp(acc.g * k, 0.0, 1.0) * 255.0);
-                px[2] = (unsigned char)std::lround(std::clamp(acc.b * k, 0.0, 1.0) * 255.0);
+                px[0] = (unsigned char)std::lround(tone(acc.r) * 255.0);
+                px[1] = (unsigned char)std::lround(tone(acc.g) * 255.0);
+                px[2] = (unsigned char)std::lround(tone(acc.b) * 255.0);
             }
             if (std::fwrite(row.data(), 1, row.size(), stdout) != row.size()) return 1;
         }

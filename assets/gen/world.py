@@ -31,7 +31,7 @@ from textures import Rng
 
 PLINTH_RING = 38.0
 MONOLITH_RING = 54.0
-AURA_RADIUS = 20.0
+AURA_RADIUS = 24.0
 ORB_Y = 4.0
 
 
@@ -249,10 +249,10 @@ def main():
             name, v, t, ", ".join(g[0] for g in mesh.groups if g[1])))
 
     lines = ['<?xml version="1.0"?>', "<!-- Plinthar: a floating sanctuary of plinths around a mirrored orb -->",
-             "<scene>", '  <ambient r="0.30" g="0.22" b="0.22" a="1"/>',
+             "<scene>", '  <ambient r="0.16" g="0.11" b="0.11" a="1"/>',
              "  <!-- warm key light high above, cool light from below, ember glow at the orb -->",
              "  <light>",
-             '    <diffuse r="0.95" g="0.74" b="0.52" a="1"/>',
+             '    <diffuse r="0.75" g="0.55" b="0.38" a="1"/>',
              '    <ambient r="0.06" g="0.04" b="0.03" a="1"/>',
              '    <position x="40" y="95" z="-30"/>',
              "  </light>",
