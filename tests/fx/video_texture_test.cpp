@@ -1,0 +1,370 @@
+// The video texture: construction checks and texts, the picture timing over a real muxed clip, damaged
+// records, and the pictures themselves against ffmpeg's decode.
+#include "fx/video_texture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "data/memfile.h"
+#include "fx/vpg.h"
+#include "fx/vpg_mux.h"
+#include "fx_device.h"
+#include "fx_support.h"
+
+namespace {
+
+// Stands in for the decoder: names the record it is handed (by its bytes: the first record with those
+// bytes, as a still clip repeats some) and paints the picture with that number, so the steps taken and
+// the picture uploaded can both be seen.
+struct StandIn {
+    std::vector<fxtest::Bytes> records;
+    std::vector<int> decoded;  // record index of each VDEC_DECODE; -1 for bytes that are no record
+    int releases = 0;
+    uint32_t failAt = 0;  // an opcode to fail (VDEC_MEMORY_SIZES ...), 0 for none
+    int32_t width = 0, height = 0;
+    uint32_t lastHandle = 0;
+};
+StandIn standIn;
+
+int32_t standInCall(uint32_t handle, uint32_t opcode, void* p1, void* p2) {
+    standIn.lastHandle = handle;
+    if (handle == 0) return VDEC_BAD_ARGUMENT;
+    if (opcode != VDEC_DECODE && opcode == standIn.failAt) return VDEC_BAD_ARGUMENT;
+    switch (opcode) {
+        case VDEC_MEMORY_SIZES: {
+            auto* params = static_cast<VdecParams*>(p1);
+            standIn.width = params->width;
+            standIn.height = params->height;
+            *static_cast<VdecSizes*>(p2) = {
+                16, 16, 16, VDEC_STATE_BYTES, VDEC_TABLE_BYTES, VDEC_BITREADER_BYTES};
+            return VDEC_OK;
+        }
+        case VDEC_RELEASE:
+            ++standIn.releases;
+            return VDEC_OK;
+        case VDEC_INIT:
+        case VDEC_SET_OUTPUT:
+        case VDEC_SET_POSTPROC:
+            return VDEC_OK;
+        default: {
+            auto* frame = static_cast<VdecFrame*>(p1);
+            const auto* bits = static_cast<const unsigned char*>(frame->bitstream);
+            int index = -1;
+            for (size_t k = 0; k < standIn.records.size() && index < 0; ++k)
+                if (standIn.records[k].size() == size_t(frame->length) &&
+                    std::equal(standIn.records[k].begin(), standIn.records[k].end(), bits))
+                    index = int(k);
+            standIn.decoded.push_back(index);
+            if (index < 0) return VDEC_FRAME_ERROR;
+            auto* out = static_cast<uint32_t*>(frame->output);
+            for (int32_t i = 0; i < standIn.width * standIn.height; ++i) out[i] = uint32_t(index);
+            return VDEC_OK;
+        }
+    }
+}
+
+// The number the stand-in gives record k: the first record with the same bytes.
+int named(int k) {
+    for (int j = 0; j < k; ++j)
+        if (standIn.records[j] == standIn.records[k]) return j;
+    return k;
+}
+
+std::string constructionText(const char* name, VdecEntry decoder = standInCall) {
+    try {
+        VideoTexture v(name, decoder);
+    } catch (const std::string& s) {
+        return s;
+    }
+    return "";
+}
+
+class VideoTextureTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { device_ = new fxtest::Device(64, 64); }
+    static void TearDownTestSuite() {
+        delete device_;
+        device_ = nullptr;
+    }
+    void SetUp() override {
+        if (!device_->ok()) GTEST_SKIP() << "no Direct3D device";
+        standIn = StandIn{};
+    }
+    // Puts a container under data/ of the scratch directory.
+    void put(const char* name, const fxtest::Bytes& bytes) {
+        fxtest::writeBytes(dir_.path() / "data" / name, bytes);
+    }
+    // The muxed long clip: 250 pictures of 64 by 48 at 25 frames per second.
+    void putLongClip() {
+        const fxtest::Bytes m4v = fxtest::makeClip("long250", 64, 48, 250, 12);
+        ASSERT_FALSE(m4v.empty()) << "ffmpeg could not make the clip";
+        VpgMuxResult mux = vpgMux(m4v.data(), m4v.size(), 25.0f);
+        ASSERT_EQ(mux.records.size(), 250u);
+        standIn.records = mux.records;
+        int distinct = 0;
+        for (int k = 0; k < 250; ++k) distinct += named(k) == k;
+        ASSERT_GT(distinct, 200) << "too few distinct pictures to tell the steps apart";
+        put("clip.vpg", vpgBuild(mux.header, mux.records));
+    }
+    // The record whose number the texture shows (the stand-in's picture).
+    static int shown(VideoTexture& v) {
+        std::vector<uint32_t> px = fxtest::readTexture(v.texture);
+        if (px.empty()) return -2;
+        for (uint32_t p : px)
+            if ((p & 0xFFFFFF) != (px[0] & 0xFFFFFF)) return -3;
+        return int(px[0] & 0xFFFFFF);
+    }
+
+    static fxtest::Device* device_;
+    fxtest::ScratchDir dir_;
+};
+fxtest::Device* VideoTextureTest::device_ = nullptr;
+
+}  // namespace
+
+TEST_F(VideoTextureTest, ConstructionTexts) {
+    EXPECT_EQ(constructionText("absent.vpg"), "file not found");
+
+    fxtest::Bytes good = vpgBuild({16, 16, 1, 25.0f}, {{1, 2, 3}});
+    put("good.vpg", good);
+    EXPECT_EQ(constructionText("good.vpg"), "");
+    fxtest::Bytes eighth = good;
+    eighth[7] = 'H';  // "VOTRAMPH"
+    put("eighth.vpg", eighth);
+    EXPECT_EQ(constructionText("eighth.vpg"), "not a VPG-file.");
+    put("tiny.vpg", fxtest::Bytes(good.begin(), good.begin() + 6));
+    EXPECT_EQ(constructionText("tiny.vpg"), "not a VPG-file.");
+    put("cut.vpg", fxtest::Bytes(good.begin(), good.begin() + 21));  // ends inside the frame rate
+    EXPECT_EQ(constructionText("cut.vpg"), "not a VPG-file.");
+
+    // Headers that cannot be played are refused before the decoder is set up.
+    struct Bad {
+        uint32_t w, h, n;
+        float rate;
+    } bad[] = {{16, 16, 0, 25},  {16, 16, 1, 0},        {16, 16, 1, -25},
+               {16, 16, 1, NAN}, {16, 16, 1, INFINITY}, {0, 16, 1, 25},
+               {16, 0, 1, 25},   {65536, 65536, 1, 25}, {16, 16, 2, 25}};
+    for (const Bad& b : bad) {
+        put("bad.vpg", vpgBuild({b.w, b.h, b.n, b.rate}, {{1, 2, 3}}));
+        EXPECT_EQ(constructionText("bad.vpg"), "not a VPG-file.")
+            << b.w << "x" << b.h << " n " << b.n << " " << b.rate;
+    }
+
+    const std::pair<uint32_t, const char*> steps[] = {{VDEC_MEMORY_SIZES, "failed to init decoder. (1)"},
+                                                      {VDEC_INIT, "failed to init decoder. (2)"},
+                                                      {VDEC_SET_OUTPUT, "failed to init decoder. (3)"},
+                                                      {VDEC_SET_POSTPROC, "failed to init decoder. (4)"}};
+    for (const auto& s : steps) {
+        standIn.failAt = s.first;
+        EXPECT_EQ(constructionText("good.vpg"), s.second);
+    }
+    standIn.failAt = 0;
+
+    // Wider than any texture the device makes.
+    put("wide.vpg", vpgBuild({65536, 1, 1, 25.0f}, {{1}}));
+    EXPECT_EQ(constructionText("wide.vpg"), "failed to create video-texture.");
+}
+
+TEST_F(VideoTextureTest, HandlesCountUpOnlyForBuiltTextures) {
+    put("good.vpg", vpgBuild({16, 16, 1, 25.0f}, {{1, 2, 3}}));
+    VideoTexture first("good.vpg", standInCall);
+    EXPECT_GE(first.decoderHandle, 1u);
+    EXPECT_EQ(constructionText("absent.vpg"), "file not found");
+    standIn.failAt = VDEC_INIT;
+    EXPECT_EQ(constructionText("good.vpg"), "failed to init decoder. (2)");
+    EXPECT_EQ(standIn.lastHandle, first.decoderHandle + 1);  // the failed one asked with the next handle
+    standIn.failAt = 0;
+    VideoTexture second("good.vpg", standInCall);
+    EXPECT_EQ(second.decoderHandle, first.decoderHandle + 1);
+    EXPECT_EQ(nextDecoderHandle, second.decoderHandle + 1);
+    EXPECT_EQ(second.width, 16u);
+    EXPECT_EQ(second.frameCount, 1u);
+    EXPECT_EQ(second.frameRate, 25.0f);
+    EXPECT_EQ(second.firstRecord, 24u);
+    EXPECT_EQ(second.recordCounter, 0u);
+    D3DSURFACE_DESC desc{};
+    ASSERT_EQ(second.texture->GetLevelDesc(0, &desc), D3D_OK);
+    EXPECT_EQ(desc.Format, D3DFMT_X8R8G8B8);
+    EXPECT_EQ(desc.Usage, DWORD(D3DUSAGE_AUTOGENMIPMAP));
+    EXPECT_EQ(desc.Pool, D3DPOOL_MANAGED);
+}
+
+TEST_F(VideoTextureTest, TimingOfAMuxedClip) {
+    putLongClip();
+    VideoTexture v("clip.vpg", standInCall);
+    EXPECT_EQ(v.frameCount, 250u);
+
+    // Target 0 right after construction: nothing to do.
+    v.update(10.0f);
+    EXPECT_TRUE(standIn.decoded.empty());
+    v.update(0.02f);
+    EXPECT_TRUE(standIn.decoded.empty());
+
+    // Target 3: the first loop shows record k - 1 at target k.
+    v.update(3.5f / 25);
+    EXPECT_EQ(standIn.decoded, (std::vector<int>{named(0), named(1), named(2)}));
+    EXPECT_EQ(shown(v), named(2));
+
+    // Same target again: no decode and no upload (a scribbled pixel buffer stays off the texture).
+    std::memset(v.pixels, 0x55, size_t(v.width) * v.height * 4);
+    v.update(3.9f / 25);
+    EXPECT_EQ(standIn.decoded.size(), 3u);
+    EXPECT_EQ(shown(v), named(2));
+
+    // A jump from target 3 to 10 decodes 7 records and uploads the last.
+    v.update(10.2f / 25);
+    EXPECT_EQ(standIn.decoded.size(), 10u);
+    EXPECT_EQ(standIn.decoded.back(), named(9));
+    EXPECT_EQ(shown(v), named(9));
+    EXPECT_EQ(v.recordCounter, 10u);
+
+    // 9.99 s is target 249: the rest of the first loop.
+    v.update(9.99f);
+    EXPECT_EQ(standIn.decoded.size(), 249u);
+    EXPECT_EQ(shown(v), named(248));
+    for (int k = 0; k < 249; ++k) EXPECT_EQ(standIn.decoded[k], named(k));
+}
+
+TEST_F(VideoTextureTest, GoingBackStepsThroughTheRestAndRewinds) {
+    putLongClip();
+    VideoTexture v("clip.vpg", standInCall);
+    v.update(5.5f / 25);
+    ASSERT_EQ(standIn.decoded, (std::vector<int>{named(0), named(1), named(2), named(3), named(4)}));
+    standIn.decoded.clear();
+    v.update(2.5f / 25);
+    // Records 5 to 249, one step that finds no record (skipped, not decoded), the rewind, then 0, 1, 2.
+    ASSERT_EQ(standIn.decoded.size(), 245u + 3);
+    for (int k = 0; k < 245; ++k) ASSERT_EQ(standIn.decoded[k], named(k + 5));
+    EXPECT_EQ(standIn.decoded[245], named(0));
+    EXPECT_EQ(standIn.decoded[246], named(1));
+    EXPECT_EQ(standIn.decoded[247], named(2));
+    EXPECT_EQ(shown(v), named(2));  // from the first rewind on, target k shows record k
+    EXPECT_EQ(v.recordCounter, 2u);
+
+    // From here on the clip loops: 10.0 s later is the same target, and target 249 shows record 249.
+    standIn.decoded.clear();
+    v.update(9.99f);
+    EXPECT_EQ(standIn.decoded.back(), named(249));
+    EXPECT_EQ(shown(v), named(249));
+    standIn.decoded.clear();
+    v.update(-4.0f);  // a negative time is target 0
+    EXPECT_EQ(standIn.decoded, (std::vector<int>{named(0)}));
+    EXPECT_EQ(shown(v), named(0));
+}
+
+TEST_F(VideoTextureTest, DamagedRecordsAndDecoderErrors) {
+    auto play = [&](const fxtest::Bytes& bytes, std::initializer_list<float> times) -> std::string {
+        put("damaged.vpg", bytes);
+        try {
+            VideoTexture v("damaged.vpg", standInCall);
+            for (float t : times) v.update(t);
+        } catch (const std::string& s) {
+            return s;
+        }
+        return "";
+    };
+    // Three records at 10 per second: targets 0 to 2; record 2 is read by the step before the rewind.
+    standIn.records = {{1, 2, 3}, {4, 5}, {6}};
+    const fxtest::Bytes good = vpgBuild({16, 16, 3, 10.0f}, standIn.records);
+    EXPECT_EQ(play(good, {0.25f, 0.05f}), "");
+    EXPECT_EQ(standIn.decoded, (std::vector<int>{0, 1, 2, 0}));
+
+    // The last record runs past the end of the file.
+    const fxtest::Bytes cut(good.begin(), good.end() - 1);
+    EXPECT_EQ(play(cut, {0.25f}), "");
+    EXPECT_EQ(play(cut, {0.25f, 0.05f}), "error in stream!!");
+
+    // A record longer than the bitstream buffer, though the file holds it; exactly the buffer is fine.
+    const fxtest::Bytes big = vpgBuild({16, 16, 2, 10.0f}, {fxtest::Bytes(kVpgMaxRecordBytes + 1, 7), {1}});
+    EXPECT_EQ(play(big, {0.15f}), "error in stream!!");
+    standIn.records = {fxtest::Bytes(kVpgMaxRecordBytes, 7), {1}};
+    standIn.decoded.clear();
+    EXPECT_EQ(play(vpgBuild({16, 16, 2, 10.0f}, standIn.records), {0.15f}), "");
+    EXPECT_EQ(standIn.decoded, (std::vector<int>{0}));
+
+    // A record the decoder cannot read.
+    standIn.records = {{1, 2, 3}};
+    EXPECT_EQ(play(vpgBuild({16, 16, 2, 10.0f}, {{9, 9}, {1, 2, 3}}), {0.15f}), "error in stream!!");
+}
+
+TEST_F(VideoTextureTest, DestructionReleasesTheDecoder) {
+    put("good.vpg", vpgBuild({16, 16, 1, 25.0f}, {{1, 2, 3}}));
+    { VideoTexture v("good.vpg", standInCall); }
+    EXPECT_EQ(standIn.releases, 1);
+    standIn.failAt = VDEC_SET_OUTPUT;
+    EXPECT_EQ(constructionText("good.vpg"), "failed to init decoder. (3)");
+    EXPECT_EQ(standIn.releases, 2);  // a half-built texture gives back what it took
+    standIn.failAt = 0;
+    EXPECT_EQ(constructionText("absent.vpg"), "file not found");
+    EXPECT_EQ(standIn.releases, 2);  // no decoder was set up
+}
+
+namespace {
+// Part of the conversion to 32-bit pixels as the decoder does it, from ffmpeg's planes.
+int clampByte(int v) {
+    return v < 0 ? 0 : v > 255 ? 255 : v;
+}
+void yuvToBgr(int y, int u, int v, int* b, int* g, int* r) {
+    const int yy = y < 16 ? 0 : y - 16;
+    const int l = (8 * yy * 9576) >> 16, uu = 8 * (u - 128), vv = 8 * (v - 128);
+    *r = clampByte(l + ((vv * 13123) >> 16));
+    *g = clampByte(l + ((uu * -3218) >> 16) + ((vv * -6686) >> 16));
+    *b = clampByte(l + ((uu * 16591) >> 16));
+}
+}  // namespace
+
+TEST_F(VideoTextureTest, PicturesMatchTheReferenceDecodeUpsideDown) {
+    const int w = 176, h = 144, n = 8;
+    const fxtest::Bytes m4v = fxtest::makeClip("picture8", w, h, n, 4);
+    const fxtest::Bytes ref = fxtest::referenceDecode("picture8");
+    ASSERT_FALSE(m4v.empty());
+    ASSERT_EQ(ref.size(), size_t(w) * h * 3 / 2 * n);
+    VpgMuxResult mux = vpgMux(m4v.data(), m4v.size(), 25.0f);
+    put("real.vpg", vpgBuild(mux.header, mux.records));
+    std::unique_ptr<VideoTexture> texture;
+    try {
+        texture.reset(new VideoTexture("real.vpg"));
+    } catch (const std::string& e) {
+        FAIL() << e;
+    }
+    VideoTexture& v = *texture;
+    for (int target = 1; target < n; ++target) {
+        try {
+            v.update((target + 0.5f) / 25);
+        } catch (const std::string& e) {
+            FAIL() << "target " << target << ": " << e;
+        }
+        const int record = target - 1;  // the first loop shows record k - 1
+        const unsigned char* yp = &ref[size_t(record) * w * h * 3 / 2];
+        const unsigned char *up = yp + w * h, *vp = up + w * h / 4;
+        const std::vector<uint32_t> px = fxtest::readTexture(v.texture);
+        ASSERT_EQ(px.size(), size_t(w) * h);
+        double total = 0;
+        int worst = 0, far = 0;
+        for (int row = 0; row < h; ++row) {
+            const int py = h - 1 - row;  // texture row 0 holds the coded picture's last row
+            for (int x = 0; x < w; ++x) {
+                int b, g, r;
+                yuvToBgr(yp[py * w + x], up[(py / 2) * (w / 2) + x / 2], vp[(py / 2) * (w / 2) + x / 2], &b,
+                         &g, &r);
+                const uint32_t p = px[size_t(row) * w + x];
+                const int d[3] = {std::abs(int(p & 0xFF) - b), std::abs(int((p >> 8) & 0xFF) - g),
+                                  std::abs(int((p >> 16) & 0xFF) - r)};
+                for (int k : d) {
+                    total += k;
+                    worst = std::max(worst, k);
+                    far += k > 8;
+                }
+            }
+        }
+        const double mean = total / (3.0 * w * h);
+        EXPECT_LT(mean, 1.0) << "record " << record;
+        EXPECT_LT(far, w * h * 3 / 1000) << "record " << record << ", largest difference " << worst;
+    }
+}
