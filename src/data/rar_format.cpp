@@ -128,8 +128,26 @@ uint32_t crc32Update(const uint32_t* table, uint32_t crc, const uint8_t* p, size
     return crc;
 }
 
+uint32_t crc32Slices(uint32_t crc, const uint8_t* p, size_t n) {
+    // Eight bytes a step: t[k][b] is the CRC of byte b followed by k zero bytes.
+    static const struct Slices {
+        uint32_t t[8][256];
+        Slices() {
+            buildCrcTable(t[0]);
+            for (int k = 1; k < 8; ++k)
+                for (int b = 0; b < 256; ++b) t[k][b] = (t[k - 1][b] >> 8) ^ t[0][t[k - 1][b] & 0xFF];
+        }
+    } s;
+    for (; n >= 8; n -= 8, p += 8) {
+        uint32_t lo = crc ^ get32(p), hi = get32(p + 4);
+        crc = s.t[7][lo & 0xFF] ^ s.t[6][(lo >> 8) & 0xFF] ^ s.t[5][(lo >> 16) & 0xFF] ^ s.t[4][lo >> 24] ^
+              s.t[3][hi & 0xFF] ^ s.t[2][(hi >> 8) & 0xFF] ^ s.t[1][(hi >> 16) & 0xFF] ^ s.t[0][hi >> 24];
+    }
+    return crc32Update(s.t[0], crc, p, n);
+}
+
 uint32_t crc32(const uint8_t* p, size_t n) {
-    return ~crc32Update(crcTable(), 0xFFFFFFFFu, p, n);
+    return ~crc32Slices(0xFFFFFFFFu, p, n);
 }
 
 void Cipher20::setup(const uint32_t* crc, const char* password) {

@@ -74,6 +74,7 @@ struct AudioPredictor {
 void buildCrcTable(uint32_t table[256]);
 const uint32_t* crcTable();  // a table built once for the tools
 uint32_t crc32Update(const uint32_t* table, uint32_t crc, const uint8_t* p, size_t n);
+uint32_t crc32Slices(uint32_t crc, const uint8_t* p, size_t n);  // the same, eight bytes a step
 uint32_t crc32(const uint8_t* p, size_t n);  // whole CRC (start 0xFFFFFFFF, final complement)
 
 // The 2.0 block cipher: 16-byte blocks, four 32-bit keys updated from each ciphertext block,

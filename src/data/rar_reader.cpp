@@ -534,7 +534,7 @@ bool decodeMember() {
     }
     if (!g.out) return true;
     if (g.outFull || g.outSize != g.unpSize) return false;
-    return ~crc32Update(g.crc, 0xFFFFFFFFu, g.out, g.unpSize) == g.fileCrc;
+    return ~crc32Slices(0xFFFFFFFFu, g.out, g.unpSize) == g.fileCrc;
 }
 
 bool extract() {
