@@ -138,6 +138,30 @@ void extendEdges(Plane& p) {
         std::memcpy(p.data + ptrdiff_t(p.height + y) * p.stride - kMargin, lastRow, len);
 }
 
+// Inverse quantisation, MPEG method (7.4.4.1): F'' = ((2 QF + k) W qs) / 16 with k = 0 (intra) or
+// Sign(QF), saturation to 12 bits and mismatch control on F[7][7]. (The committee draft divides by 32
+// with a doubled quantiser scale; with vop_quant as the scale, as streams use it, the divisor is 16, so
+// that a flat matrix of 16 gives the H.263 step 2 qs.) An intra block's DC is already F[0][0].
+// Returns whether any coefficient besides the DC is non-zero.
+bool dequantiseMpeg(int16_t* blk, const uint8_t* matrix, int qp, bool intra) {
+    int sum = intra ? blk[0] : 0;
+    int nonZero = 0;
+    for (int k = intra ? 1 : 0; k < 64; ++k) {
+        int q = blk[k];
+        if (!q) continue;
+        int f = intra ? (2 * q * matrix[k] * qp) / 16 : ((2 * q + (q > 0 ? 1 : -1)) * matrix[k] * qp) / 16;
+        f = clip(f, -2048, 2047);
+        blk[k] = int16_t(f);
+        sum += f;
+        if (k) nonZero |= f;
+    }
+    if (!(sum & 1)) {
+        blk[63] = int16_t((blk[63] & 1) ? blk[63] - 1 : blk[63] + 1);
+        nonZero |= blk[63];
+    }
+    return nonZero != 0;
+}
+
 // LMAX and RMAX (Tables B-19 to B-22): the largest level per run and the largest run per level of the
 // coefficient tables.
 struct EscapeTables {
@@ -164,7 +188,13 @@ const EscapeTables& escapeTables() {
 class VopDecoder {
 public:
     VopDecoder(State& s, BitReader& br, Picture& cur, const Picture& ref)
-        : s_(s), br_(br), cur_(cur), ref_(ref), vlc_(vlcTables()), k_(kernels()) {}
+        : s_(s),
+          br_(br),
+          cur_(cur),
+          ref_(ref),
+          vlc_(vlcTables()),
+          k_(kernels()),
+          scan_(s.vop.alternate_vertical_scan_flag ? kAlternateVertical : kZigzag) {}
 
     bool run();
 
@@ -198,6 +228,7 @@ private:
     const Picture& ref_;
     const VlcTables& vlc_;
     const Kernels& k_;
+    const uint8_t* scan_;  // scan of blocks without AC prediction
     alignas(16) int16_t block_[64];
     const EscapeTables& escape_ = escapeTables();
 };
@@ -462,7 +493,7 @@ bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint
     int fc = haveC ? slot(cn).dc[cb] : 1024;
     bool fromAbove = std::abs(fa - fb) < std::abs(fb - fc);
 
-    const uint8_t* scan = kZigzag;
+    const uint8_t* scan = scan_;
     if (m.acPred) scan = fromAbove ? kAlternateHorizontal : kAlternateVertical;
 
     int16_t* blk = block_;
@@ -503,17 +534,23 @@ bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint
         self.row[i][k] = blk[k + 1];
         self.col[i][k] = blk[(k + 1) * 8];
     }
-    // Inverse quantisation, H.263 method (7.4.4.2); the DC is the dc_scaler product above.
-    int add = (qp & 1) ? qp : qp - 1;
-    int nonZero = 0;
-    for (int k = 1; k < 64; ++k) {
-        int q = blk[k];
-        int sign = (q > 0) - (q < 0);
-        nonZero |= q;
-        blk[k] = int16_t(clip(2 * q * qp + sign * add, -2048, 2047));
+    bool acNonZero;
+    if (s_.vol.quant_type) {
+        blk[0] = int16_t(f0);
+        acNonZero = dequantiseMpeg(blk, s_.vol.intra_quant_mat, qp, true);
+    } else {
+        // Inverse quantisation, H.263 method (7.4.4.2); the DC is the dc_scaler product above.
+        int add = (qp & 1) ? qp : qp - 1;
+        int nonZero = 0;
+        for (int k = 1; k < 64; ++k) {
+            int q = blk[k];
+            int sign = (q > 0) - (q < 0);
+            nonZero |= q;
+            blk[k] = int16_t(clip(2 * q * qp + sign * add, -2048, 2047));
+        }
+        acNonZero = nonZero != 0;
+        blk[0] = int16_t(f0);
     }
-    bool acNonZero = nonZero != 0;
-    blk[0] = int16_t(f0);
     (void)last;
     if (!acNonZero) {
         int v = k_.idctDc(f0);
@@ -533,9 +570,17 @@ bool VopDecoder::interBlock(int n, uint8_t* dst, int stride) {
     std::memset(blk, 0, sizeof block_);
     int last = 0;
     bool acNonZero = false;
-    bool ok = (s_.vol.data_partitioned && s_.vol.reversible_vlc)
-                  ? readBlock<true, true>(blk, false, 0, kZigzag, m.qp, last, acNonZero)
-                  : readBlock<false, true>(blk, false, 0, kZigzag, m.qp, last, acNonZero);
+    bool ok;
+    if (s_.vol.quant_type) {
+        ok = (s_.vol.data_partitioned && s_.vol.reversible_vlc)
+                 ? readBlock<true, false>(blk, false, 0, scan_, m.qp, last, acNonZero)
+                 : readBlock<false, false>(blk, false, 0, scan_, m.qp, last, acNonZero);
+        if (ok) acNonZero = dequantiseMpeg(blk, s_.vol.nonintra_quant_mat, m.qp, false);
+    } else {
+        ok = (s_.vol.data_partitioned && s_.vol.reversible_vlc)
+                 ? readBlock<true, true>(blk, false, 0, scan_, m.qp, last, acNonZero)
+                 : readBlock<false, true>(blk, false, 0, scan_, m.qp, last, acNonZero);
+    }
     if (!ok) return false;
     if (!acNonZero) {
         int v = k_.idctDc(blk[0]);
@@ -776,8 +821,8 @@ bool VopDecoder::run() {
 bool layerSupported(const VideoObjectLayer& vol) {
     return vol.video_object_layer_shape == kShapeRectangular && vol.chroma_format == 1 && !vol.interlaced &&
            vol.obmc_disable && !vol.sprite_enable && vol.bits_per_pixel == 8 && vol.quant_precision == 5 &&
-           vol.quant_type == 0 && !vol.quarter_sample && vol.complexity_estimation_disable &&
-           !vol.newpred_enable && !vol.reduced_resolution_vop_enable && !vol.scalability;
+           !vol.quarter_sample && vol.complexity_estimation_disable && !vol.newpred_enable &&
+           !vol.reduced_resolution_vop_enable && !vol.scalability;
 }
 
 // Moves to the next byte-aligned start code, skipping user data; false when none follows.
