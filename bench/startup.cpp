@@ -79,9 +79,9 @@ private:
 int child(int64_t t0, int fd) {
     g_t0 = t0;
     stamp(0);
-    int code = qv_main([](const Display& display) {
+    int code = qv_main([](const Stagehand& stage) {
         stamp(1);
-        return std::make_unique<TimedShow>(loadProduction(display));
+        return std::make_unique<TimedShow>(loadProduction(stage));
     });
     char line[256];
     int n = std::snprintf(line, sizeof line, "%d %.3f %.3f %.3f %.3f\n", code, g_stage[0], g_stage[1],

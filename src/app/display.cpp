@@ -10,7 +10,7 @@ Display::Display(const char* title, int width, int height, D3DFORMAT backBufferF
     : Display(title, width, height, backBufferFormat, fullScreen, Direct3DCreate9) {}
 
 Display::Display(const char* title, int width, int height, D3DFORMAT backBufferFormat, bool fullScreen,
-                 IDirect3D9* (*direct3DCreate)(UINT sdkVersion))
+                 IDirect3D9* (*direct3DCreate)(UINT sdkVersion), UINT presentationInterval)
     : instance(GetModuleHandleA(nullptr)), direct3d(nullptr), device(nullptr), window(nullptr) {
     bool cursorHidden = false;
     try {
@@ -42,7 +42,7 @@ Display::Display(const char* title, int width, int height, D3DFORMAT backBufferF
         parameters.AutoDepthStencilFormat = D3DFMT_D24S8;
         parameters.Flags = 0;
         parameters.FullScreen_RefreshRateInHz = 0;
-        parameters.PresentationInterval = D3DPRESENT_INTERVAL_DEFAULT;  // waits for the vertical retrace
+        parameters.PresentationInterval = presentationInterval;  // by default waits for the vertical retrace
 
         if (fullScreen) {
             parameters.BackBufferFormat = backBufferFormat;

@@ -9,9 +9,11 @@ public:
     // width by height back buffer of backBufferFormat in full screen, of the desktop's format in a window.
     // Throws the failing step's text; whatever was built by then is released first.
     Display(const char* title, int width, int height, D3DFORMAT backBufferFormat, bool fullScreen);
-    // The same with another source of the Direct3D object (tests give a stand-in for the graphics).
+    // The same with another source of the Direct3D object (tests give a stand-in for the graphics) and,
+    // for rendering to files, another presentation interval than the vertical retrace.
     Display(const char* title, int width, int height, D3DFORMAT backBufferFormat, bool fullScreen,
-            IDirect3D9* (*direct3DCreate)(UINT sdkVersion));
+            IDirect3D9* (*direct3DCreate)(UINT sdkVersion),
+            UINT presentationInterval = D3DPRESENT_INTERVAL_DEFAULT);
     ~Display();
     Display(const Display&) = delete;
     Display& operator=(const Display&) = delete;

@@ -2,45 +2,38 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "app/capture.h"
+#include "app/frame_setup.h"
 #include "production/production.h"
-#include "resources/device.h"
 
 namespace {
 
-// Publishes the display's device as the process-wide device for as long as it lives.
-struct DevicePublication {
-    explicit DevicePublication(IDirect3DDevice9* device) { g_device = device; }
-    ~DevicePublication() { g_device = nullptr; }
-    DevicePublication(const DevicePublication&) = delete;
-    DevicePublication& operator=(const DevicePublication&) = delete;
-};
-
 class ProductionShow : public Show {
 public:
-    explicit ProductionShow(const Display& display) : production_(display.window) {}
+    explicit ProductionShow(const Stagehand& stage)
+        : production_(stage.display.window, stage.scenes, stage.textures, live_) {}
     void start() override { production_.start(); }
     double time() override { return production_.time(); }
     void frame(float t) override { production_.frame(t); }
 
 private:
+    LiveStage live_;  // outlives the production
     Production production_;
 };
 
 // Everything built here is an automatic object, so a thrown text unwinds it in reverse order of
 // construction before the handler in qv_main shows the text.
 void run(const ShowLoader& load, const EntryOptions& options) {
-    Display display("Quorvane", 640, 480, D3DFMT_X8R8G8B8, true, options.direct3DCreate);
+    Display display("Quorvane", 640, 480, D3DFMT_X8R8G8B8, options.fullScreen, options.direct3DCreate);
     DevicePublication publication(display.device);
+    // Destroyed after every production object, texture cache first.
+    SceneCache scenes;
+    TextureCache textures;
+    setLinearSamplers();
 
-    // Linear filtering between texels and between mip levels unless a drawer sets otherwise.
-    for (DWORD sampler = 0; sampler < 8; ++sampler) {
-        g_device->SetSamplerState(sampler, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
-        g_device->SetSamplerState(sampler, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
-        g_device->SetSamplerState(sampler, D3DSAMP_MIPFILTER, D3DTEXF_LINEAR);
-    }
-
-    std::unique_ptr<Show> show = load(display);
+    std::unique_ptr<Show> show = load(Stagehand{display, scenes, textures});
     show->start();
 
     bool quit = false;
@@ -80,10 +73,44 @@ int qv_main(const ShowLoader& load, const EntryOptions& options) {
     return 0;
 }
 
-std::unique_ptr<Show> loadProduction(const Display& display) {
-    return std::make_unique<ProductionShow>(display);
+std::unique_ptr<Show> loadProduction(const Stagehand& stage) {
+    return std::make_unique<ProductionShow>(stage);
 }
 
 int qv_main() {
     return qv_main(loadProduction);
+}
+
+int qv_main(int argc, char** argv) {
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
+    std::vector<std::string> ignored;
+    EntryOptions options;
+    bool capture = false;
+    CaptureOptions captureOptions;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--capture") {
+            std::vector<std::string> rest(args.begin() + long(i), args.end());
+            std::string problem = parseCaptureOptions(rest, captureOptions, ignored);
+            if (!problem.empty()) {
+                std::fprintf(stderr,
+                             "quorvane: %s\nusage: quorvane --capture DIR [--fps N] [--size WxH] "
+                             "[--video FILE.mp4] [--times T,T,...]\n",
+                             problem.c_str());
+                return 2;
+            }
+            capture = true;
+            break;
+        }
+        if (args[i] == "--windowed")
+            options.fullScreen = false;
+        else
+            ignored.push_back(args[i]);
+    }
+    if (!ignored.empty()) {
+        std::string list;
+        for (const std::string& a : ignored) list += " " + a;
+        std::fprintf(stderr, "quorvane: ignoring unknown arguments:%s\n", list.c_str());
+    }
+    if (capture) return qv_capture(captureOptions, options);
+    return qv_main(loadProduction, options);
 }

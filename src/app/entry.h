@@ -1,11 +1,13 @@
 #pragma once
-// The program entry: opens the display, sets up the device, runs the loading phase, plays the production
-// frame by frame until it ends or the user quits, tears everything down in reverse, and is the one place
-// where a thrown text reaches the user.
+// The program entry: opens the display, sets up the device and the caches, runs the loading phase, plays
+// the production frame by frame until it ends or the user quits, tears everything down in reverse, and is
+// the one place where a thrown text reaches the user.
 #include <functional>
 #include <memory>
 
 #include "app/display.h"
+#include "resources/texture_cache.h"
+#include "scene/scene_cache.h"
 
 // The production as the entry drives it.
 class Show {
@@ -16,19 +18,33 @@ public:
     virtual void frame(float t) = 0;  // per-frame updates, then BeginScene, the frame's drawing, EndScene
 };
 
-// Runs the loading phase on the open display and returns the production it built.
-using ShowLoader = std::function<std::unique_ptr<Show>(const Display& display)>;
+// What the loading phase is given: the open display and the entry's two caches.
+struct Stagehand {
+    const Display& display;
+    SceneCache& scenes;
+    TextureCache& textures;
+};
+
+// Runs the loading phase and returns the production it built.
+using ShowLoader = std::function<std::unique_ptr<Show>(const Stagehand& stage)>;
 
 struct EntryOptions {
     // Where the Direct3D object comes from; tests give a stand-in.
     IDirect3D9* (*direct3DCreate)(UINT sdkVersion) = Direct3DCreate9;
+    // Full screen as always, or a 640 by 480 window.
+    bool fullScreen = true;
 };
 
 // Returns 0 after a normal end, 1 after a thrown text was shown in a message box.
 int qv_main(const ShowLoader& load, const EntryOptions& options = EntryOptions());
 
 // The production's own loading phase.
-std::unique_ptr<Show> loadProduction(const Display& display);
+std::unique_ptr<Show> loadProduction(const Stagehand& stage);
 
 // The production itself: qv_main(loadProduction).
 int qv_main();
+
+// The program's command line. No arguments: the production as always. "--windowed": in a 640 by 480
+// window. "--capture DIR [--fps N] [--size WxH] [--video FILE.mp4] [--times T,T,...]": rendered to files
+// (app/capture.h). Any other argument is ignored with a one-line notice on standard error.
+int qv_main(int argc, char** argv);

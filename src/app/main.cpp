@@ -1,5 +1,5 @@
 #include "app/entry.h"
 
-int main() {
-    return qv_main();
+int main(int argc, char** argv) {
+    return qv_main(argc, argv);
 }

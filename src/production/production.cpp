@@ -1,21 +1,191 @@
 #include "production/production.h"
 
-#include "resources/device.h"
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
 
-Production::Production(HWND window) : music(window) {
-    music.load("ferrowake.mp3", 0.0);
+#include "mesh/mesh.h"
+#include "resources/device.h"
+#include "resources/material.h"
+
+unsigned beatIndex = 0;
+
+const float beatTimes[kBeatCount] = {0,   1,   5,    6,   10,  14,  16,   24,  25,  28,  30,  42,
+                                     46,  76,  76.5, 77,  84,  92,  92.5, 93,  110, 112, 128, 129,
+                                     162, 164, 178,  180, 198, 199, 208,  220, 221, 223, 224, 256};
+
+namespace {
+
+const char* const kVideoNames[] = {"bg.jpg", "cubetex.png", "white.png"};
+
+// Rises and falls between 0 and 1 once a second during the first six seconds, then holds 0.
+void buildPulseTrack(Track& track) {
+    for (int second = 0; second <= 6; ++second)
+        track.addKey(TrackKey{float(second), float(second % 2), 0, 0, 0, 0, 0});
+    track.computeTangents();
+}
+
+}  // namespace
+
+std::unique_ptr<Soundtrack> LiveStage::openSoundtrack(HWND window, const std::string& name) {
+    return std::make_unique<LiveSoundtrack>(window, name);
+}
+
+void LiveStage::present() {
+    if (g_device->Present(nullptr, nullptr, nullptr, nullptr) == D3DERR_DEVICELOST)
+        throw std::string("Lost device.");
+}
+
+// The loading picture, drawn opaque over the whole back buffer and presented once; then the video, handed
+// to the texture cache under the three picture names it stands in for.
+static VideoTexture* showLoadingAndLoadVideo(ScreenQuad& loadingQuad, Stage& stage, TextureCache& textures) {
+    g_device->BeginScene();
+    loadingQuad.draw(D3DBLEND_ONE, D3DBLEND_ZERO, 1.0f, 0.0f);
+    g_device->EndScene();
+    stage.present();
+
+    auto video = std::make_unique<VideoTexture>("test.vpg");
+    VideoTexture* registered = video.get();
+    textures.add(kVideoNames[0], video.release());  // the cache owns it from the first name on
+    textures.add(kVideoNames[1], registered);
+    textures.add(kVideoNames[2], registered);
+    return registered;
+}
+
+static std::unique_ptr<Soundtrack> openMusic(Track& pulseTrack, Stage& stage, HWND window) {
+    buildPulseTrack(pulseTrack);
+    return stage.openSoundtrack(window, "ferrowake.mp3");
+}
+
+static Camera& aimCamera(Camera& camera, SceneNode& target) {
+    camera.fov = 60.0f;
+    camera.nearPlane = 1.0f;
+    camera.farPlane = 2000.0f;
+    camera.target = &target;
+    camera.roll = 0.0f;
+    return camera;
+}
+
+// Adds the production's camera (camera 0: scene files define none) and light (after the file's own) and
+// turns the fog on.
+static Scene* wireScene(Scene* scene, Camera& camera, Light& light) {
+    scene->addCamera(&camera);
+    scene->addLight(&light);
+    scene->fogEnabled = true;
+    scene->fogColor = ColorRGBA{0.05f, 0.01f, 0.01f, 1.0f};
+    scene->fogStart = 60.0f;
+    scene->fogEnd = 400.0f;
+    return scene;
+}
+
+// The material whose diffuse alpha follows the pulse track: the first group's of object 27's mesh.
+static Material* findPulseMaterial(const Scene& scene) {
+    if (scene.objects.size() <= 27 || !scene.objects[27]) return nullptr;
+    const Mesh* mesh = scene.objects[27]->mesh;
+    if (!mesh || mesh->groups.empty()) return nullptr;
+    return mesh->groups[0].material;
+}
+
+Production::Production(HWND window, SceneCache& scenes, TextureCache& textures, Stage& stage)
+    : loadingQuad(textures.get("load.png"), 1.0f),
+      video(showLoadingAndLoadVideo(loadingQuad, stage, textures)),
+      music(openMusic(pulseTrack, stage, window)),
+      flashQuad(textures.get("white.png"), 1.0f),
+      blackQuad(textures.get("black.png"), 1.0f),
+      textQuad(textures.get("text0.png"), 1.0f),
+      sceneLight(nullptr),
+      sceneTarget(256, 128, D3DUSAGE_RENDERTARGET | D3DUSAGE_AUTOGENMIPMAP, D3DPOOL_DEFAULT),
+      blur1(&sceneTarget, 256, 256),
+      blur2(&blur1, 256, 256),
+      blur3(&blur2, 256, 256),
+      blur4(&blur3, 256, 256),
+      blur5(&blur4, 256, 256),
+      blur6(&blur5, 256, 256),
+      cameraTarget(nullptr),
+      camera(nullptr),
+      scene(wireScene(scenes.get("plinthar.scene"), aimCamera(camera, cameraTarget), sceneLight)),
+      grid(80, 60) {
+    pulseMaterial = findPulseMaterial(*scene);
 }
 
 void Production::start() {
-    music.play();
+    music->play();
 }
 
 double Production::time() {
-    return music.time();
+    return music->time();
 }
 
-void Production::frame(float) {
+void Production::frame(float time) {
+    const double t = time;
+
+    // A beat time equal to t is not yet passed.
+    while (beatIndex < kBeatCount && beatTimes[beatIndex] < time) ++beatIndex;
+
+    video->update(time + time);  // the clip runs at twice the production's pace
+    music->updateSpectrum();
+    const float* spectrum = music->spectrum();
+
     g_device->BeginScene();
-    g_device->Clear(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_XRGB(0, 0, 0), 1.0f, 0);
+
+    if (pulseMaterial) pulseMaterial->diffuse.a = pulseTrack.evaluate(time);
+
+    camera.fov = float(90.0 + 1000.0 * double(spectrum[25]));
+    // Every beat cuts between the two orbits.
+    if (beatIndex % 2 == 1)
+        camera.transform.position = {float(-80.0 * std::sin(0.3 * t)), float(80.0 * std::cos(0.3 * t)),
+                                     float(20.0 * std::cos(0.4 * t))};
+    else
+        camera.transform.position = {float(100.0 * std::sin(0.3 * t)), float(40.0 * std::cos(0.7 * t)),
+                                     float(60.0 * std::cos(0.3 * t))};
+    sceneLight.transform.position = {float(-70.0 * std::sin(0.7 * t)), float(70.0 * std::sin(0.7 * t)),
+                                     float(70.0 * std::cos(0.7 * t))};
+
+    // The scene into the small target, then six blur passes over it.
+    sceneTarget.binding.bind(0);
+    scene->draw(0, true);
+    sceneTarget.binding.unbind();
+    blur1.apply(true, 1.0f, 1.5f);
+    blur2.apply(false, 1.0f, 1.0f);
+    blur3.apply(true, 1.5f, 1.0f);
+    blur4.apply(false, 1.5f, 1.0f);
+    blur5.apply(true, 2.0f, 1.25f);
+    blur6.apply(false, 2.0f, 1.4f);
+
+    // The base picture.
+    scene->draw(0, true);
+
+    // The glow: the blurred scene added through a bulge that follows the music.
+    grid.reset(0, 0);
+    float r1 = float(std::max(0.3, 100.0 * double(spectrum[102])));
+    float a1 = float(std::max(0.9, 10.0 * double(spectrum[51])));
+    grid.bulge(0, 0, r1, a1);
+    grid.upload();
+    grid.draw(&blur6, D3DBLEND_ONE, D3DBLEND_ONE, 1.0f);
+
+    // The unblurred scene added again, warped harder.
+    grid.reset(0, 0);
+    float r2 = float(std::max(0.2, 200.0 * double(spectrum[102])));
+    float a2 = float(std::max(0.9, 2000.0 * double(spectrum[102])));
+    grid.bulge(0, 0, r2, a2);
+    grid.twirl(0, 0, 1.0f, 0);
+    grid.upload();
+    grid.draw(&sceneTarget, D3DBLEND_ONE, D3DBLEND_ONE, 1.0f);
+
+    // From 16 s the video flashes in at every whole second and fades within it.
+    if (time >= 16.0f)
+        flashQuad.draw(D3DBLEND_SRCALPHA, D3DBLEND_ONE, float(std::pow(1.0 - std::fmod(t, 1.0), 1.5)), 0);
+
+    // Black close to each beat, the more the nearer.
+    if (beatIndex < kBeatCount) {
+        double prev = (time > 0.0f && beatIndex > 0) ? double(beatTimes[beatIndex - 1]) : -double(FLT_MAX);
+        double next = beatTimes[beatIndex];
+        double d = 1.75 * std::min(t - prev, next - t);
+        if (d > 0.001) blackQuad.draw(D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, float(1.0 - d), 0);
+    }
+
+    // The final fade: black from 31.25 s.
+    if (time > 31.0f) blackQuad.draw(D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, float((t - 31.0) * 4.0), 0);
+
     g_device->EndScene();
 }

@@ -1,14 +1,52 @@
 #pragma once
 // The production: the constructor is the loading phase, which builds every production object in its fixed
 // order; frame() is the frame sequence for one production time. The objects are members declared in
-// construction order, so they are destroyed in reverse when the production ends or a load fails.
-#include "music/music.h"
+// construction order, so they are destroyed in reverse when the production ends or a load fails. The
+// scene and the video belong to the caches, which outlive the production.
+#include <memory>
+#include <string>
+
+#include "fx/blur_pass.h"
+#include "fx/grid.h"
+#include "fx/render_texture.h"
+#include "fx/screen_quad.h"
+#include "fx/video_texture.h"
 #include "platform/win32/win32.h"
+#include "production/soundtrack.h"
+#include "resources/texture_cache.h"
+#include "scene/scene.h"
+#include "scene/scene_cache.h"
+#include "scene/track.h"
+
+class Material;
+
+// What differs between playing live and rendering to files: where the clock and spectrum come from, and
+// what presenting the loading picture does.
+class Stage {
+public:
+    virtual ~Stage() = default;
+    // The production's soundtrack, loaded from the named file.
+    virtual std::unique_ptr<Soundtrack> openSoundtrack(HWND window, const std::string& name) = 0;
+    // Presents the back buffer; throws "Lost device." when the device is lost.
+    virtual void present() = 0;
+};
+
+// Playing live: the music on the sound device, pictures presented to the window.
+class LiveStage : public Stage {
+public:
+    std::unique_ptr<Soundtrack> openSoundtrack(HWND window, const std::string& name) override;
+    void present() override;
+};
+
+// Beat times passed so far, process-wide: only ever moves forward.
+extern unsigned beatIndex;
+constexpr unsigned kBeatCount = 36;
+extern const float beatTimes[kBeatCount];
 
 class Production {
 public:
-    // The loading phase on the display's window.
-    explicit Production(HWND window);
+    // The loading phase on the display's window with the entry's caches; `stage` outlives the production.
+    Production(HWND window, SceneCache& scenes, TextureCache& textures, Stage& stage);
     Production(const Production&) = delete;
     Production& operator=(const Production&) = delete;
 
@@ -19,6 +57,27 @@ public:
     // The frame sequence for production time t: per-frame updates, then BeginScene, the drawing, EndScene.
     void frame(float t);
 
+    // For the renderer's frame log and tests: the camera as the last frame set it, and whether the scene
+    // has the object whose material pulses.
+    const Camera& sceneCamera() const { return camera; }
+    bool pulses() const { return pulseMaterial != nullptr; }
+
 private:
-    Music music;
+    ScreenQuad loadingQuad;
+    VideoTexture* video;  // the texture cache owns it once registered
+    Track pulseTrack;
+    std::unique_ptr<Soundtrack> music;
+    ScreenQuad flashQuad;
+    ScreenQuad blackQuad;
+    ScreenQuad textQuad;  // never drawn; its picture must load all the same
+    Light sceneLight;
+    RenderTexture sceneTarget;
+    BlurPass blur1, blur2, blur3, blur4, blur5, blur6;
+    SceneNode cameraTarget;
+    Camera camera;
+    Scene* scene;  // the scene cache's
+    Grid grid;
+
+    // The first material of scene object 27's mesh; none when the scene has no such object, mesh or group.
+    Material* pulseMaterial = nullptr;
 };

@@ -111,7 +111,7 @@ protected:
         EntryOptions options;
         options.direct3DCreate = createSpy;
         return qv_main(
-            [this](const Display& display) { return std::make_unique<ScriptedShow>(display, script); },
+            [this](const Stagehand& stage) { return std::make_unique<ScriptedShow>(stage.display, script); },
             options);
     }
     Direct3DSpy spy;

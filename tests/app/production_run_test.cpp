@@ -1,11 +1,10 @@
-// The whole program with the production's own loading phase and frame: the music is loaded from data/,
-// the frames are cleared and presented on the real device, and a missing soundtrack ends in the message box.
+// The whole program live with the production's own loading phase and frame sequence on the default data
+// set: the music plays on the (dummy) sound device, and a missing soundtrack ends in the message box.
 #include <SDL.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -38,22 +37,14 @@ private:
     char previous_[4096];
 };
 
-// Two seconds of a 440 Hz tone as data/ferrowake.mp3; false without lame.
-bool makeSoundtrack(const std::string& dir) {
-    if (std::system("command -v lame >/dev/null 2>&1") != 0) return false;
-    std::string raw = dir + "/tone.raw";
-    FILE* f = std::fopen(raw.c_str(), "wb");
-    if (!f) return false;
-    for (int i = 0; i < 2 * 44100; ++i) {
-        int16_t s = int16_t(8000 * std::sin(2 * M_PI * 440.0 * i / 44100.0));
-        int16_t frame[2] = {s, s};
-        std::fwrite(frame, sizeof frame, 1, f);
-    }
-    std::fclose(f);
-    mkdir((dir + "/data").c_str(), 0755);
-    std::string cmd = "lame --silent -r -s 44.1 --bitwidth 16 --signed --little-endian '" + raw + "' '" +
-                      dir + "/data/ferrowake.mp3'";
-    return std::system(cmd.c_str()) == 0;
+// The default data set as loose files under dir/data, without the named files; false when it is absent.
+bool copyDefaultDataSet(const std::string& dir, const std::vector<std::string>& without = {}) {
+    std::string source = std::string(QV_SOURCE_DIR) + "/assets/data";
+    struct stat st;
+    if (stat((source + "/plinthar.scene").c_str(), &st) != 0) return false;
+    if (std::system(("cp -r '" + source + "' '" + dir + "/data'").c_str()) != 0) return false;
+    for (const std::string& name : without) std::remove((dir + "/data/" + name).c_str());
+    return true;
 }
 
 void pushEscape(Uint32 type) {
@@ -69,8 +60,8 @@ void pushEscape(Uint32 type) {
 
 TEST(ProductionRun, PlaysTheMusicAndEndsOnEscapePressedDuringLoading) {
     TempDir dir;
+    if (!copyDefaultDataSet(dir.path())) GTEST_SKIP() << "the default data set (assets/data) is absent";
     ASSERT_TRUE(dir.enter());
-    if (!makeSoundtrack(dir.path())) GTEST_SKIP() << "lame is not installed or failed: no soundtrack";
     ASSERT_TRUE(win32_sdl_video_init());
     pushEscape(SDL_KEYDOWN);  // waits in the queue until the first drain of the loop
 
@@ -95,6 +86,8 @@ TEST(ProductionRun, PlaysTheMusicAndEndsOnEscapePressedDuringLoading) {
 
 TEST(ProductionRun, MissingSoundtrackIsReportedAndGivesExitCodeOne) {
     TempDir dir;
+    if (!copyDefaultDataSet(dir.path(), {"ferrowake.mp3"}))
+        GTEST_SKIP() << "the default data set (assets/data) is absent";
     ASSERT_TRUE(dir.enter());
     testing::internal::CaptureStderr();
     int code = qv_main();

@@ -1,0 +1,35 @@
+#pragma once
+// Rendering the production to files: the same loading phase and frame sequence as the live run, with the
+// time taken from the frame number and rate instead of the sound device and the spectrum computed from the
+// decoded music at each frame's time. No sound device is opened.
+//
+// Into the directory it writes:
+//   loading.png          the loading picture, as presented during the loading phase
+//   frame_NNNNN.png      one picture per frame, numbered from 00000
+//   frames.txt           one line per frame: number, time, beat index, camera position x y z, field of view
+//   soundtrack.wav       the decoded music, 16-bit PCM
+// and, when asked, muxes frames and soundtrack into an MP4 video with ffmpeg.
+#include <string>
+#include <vector>
+
+#include "app/entry.h"
+
+struct CaptureOptions {
+    std::string directory;
+    int fps = 60;
+    int width = 640;  // pictures are the 640 by 480 back buffer, rescaled to another size when asked
+    int height = 480;
+    std::string video;          // MP4 file to make with ffmpeg; empty for none
+    std::vector<double> times;  // render only these times, in ascending order; empty for the whole run
+    bool progress = true;       // a progress bar on standard error
+};
+
+// Parses "--capture DIR [--fps N] [--size WxH] [--video FILE.mp4] [--times T,T,...]" from args (argv
+// without the program name). Returns an empty text on success, else what is wrong. Arguments it does not
+// know are appended to `ignored`.
+std::string parseCaptureOptions(const std::vector<std::string>& args, CaptureOptions& options,
+                                std::vector<std::string>& ignored);
+
+// Renders as above. Returns 0 when everything was written, 1 after a thrown text was shown in a message
+// box (as the live entry does) or when the files or the video could not be made (said on standard error).
+int qv_capture(const CaptureOptions& capture, const EntryOptions& options = EntryOptions());

@@ -1,0 +1,55 @@
+#include "production/soundtrack.h"
+
+#include <cmath>
+
+#include "data/memfile.h"
+
+namespace {
+
+constexpr double kBytesPerSecond = 176400.0;  // the live clock's fixed rate, whatever the file's format
+
+// The live stream's texts for the decoder's error codes.
+const char* decode_error_text(int code) {
+    switch (code) {
+        case 1:
+            return "Insufficent memory.";
+        case 20:
+            return "Zero-length music file. File is proabelby corrupted.";
+        case 41:
+            return "The file's format is not recognised/supported.";
+        default:
+            return "Unknown or undocumented BASS-error code";
+    }
+}
+
+struct FileCloser {
+    void operator()(MemoryFile* f) const { memfile_close(f); }
+};
+
+}  // namespace
+
+LiveSoundtrack::LiveSoundtrack(HWND window, const std::string& name) : music_(window) {
+    music_.load(name, 0.0);
+}
+
+CaptureSoundtrack::CaptureSoundtrack(const std::string& name) {
+    try {
+        std::unique_ptr<MemoryFile, FileCloser> file(memfile_open(name.c_str()));
+        if (!file) throw std::string("file not found");
+        int code = audio_decode_mp3(file->data, file->length, &pcm_);
+        if (code != 0) throw std::string(decode_error_text(code));
+    } catch (const std::string& e) {
+        throw std::string("Failed to load " + name + "\n" + e);
+    } catch (...) {
+        throw std::string("Failed to load " + name + "\nUnknown error");
+    }
+}
+
+void CaptureSoundtrack::updateSpectrum() {
+    // The live clock counts bytes of the file's own 16-bit frames at 176400 a second, so the frame heard
+    // at time t is t * 176400 / (2 * channels).
+    double frame = now_ > 0.0 ? std::floor(now_ * kBytesPerSecond / (2.0 * pcm_.channels)) : 0.0;
+    const uint64_t frames = pcm_.frames();
+    uint64_t position = frame < static_cast<double>(frames) ? static_cast<uint64_t>(frame) : frames;
+    audio_spectrum_at(pcm_.samples.data(), frames, pcm_.channels, position, spectrum_);
+}

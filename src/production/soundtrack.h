@@ -1,0 +1,58 @@
+#pragma once
+// The production's clock and spectrum source. Played live it is the music stream: its playing position is
+// the time and the spectrum is that of the sound being heard. Rendered to files it is the decoded music
+// at the time of the frame being rendered, with no sound device at all.
+#include <memory>
+#include <string>
+
+#include "music/music.h"
+#include "platform/audio/pcm.h"
+#include "platform/win32/win32.h"
+
+class Soundtrack {
+public:
+    virtual ~Soundtrack() = default;
+    // Starts the sound; right before the first frame.
+    virtual void play() = 0;
+    // The production time in seconds.
+    virtual double time() = 0;
+    // Fetches the 256-bin spectrum of this moment into spectrum().
+    virtual void updateSpectrum() = 0;
+    virtual const float* spectrum() const = 0;
+};
+
+// The music stream on the first sound device.
+class LiveSoundtrack : public Soundtrack {
+public:
+    // Opens the sound output on the window ("could not init bass") and loads the named file at offset 0
+    // (the music's "Failed to load " texts).
+    LiveSoundtrack(HWND window, const std::string& name);
+    void play() override { music_.play(); }
+    double time() override { return music_.time(); }
+    void updateSpectrum() override { music_.updateSpectrum(); }
+    const float* spectrum() const override { return music_.spectrum; }
+
+private:
+    Music music_;
+};
+
+// The decoded music on a clock that the renderer sets frame by frame.
+class CaptureSoundtrack : public Soundtrack {
+public:
+    // Reads and decodes the named file; throws "Failed to load " + name + "\n" + the reason, with the
+    // music's texts ("file not found", the decoder's error texts).
+    explicit CaptureSoundtrack(const std::string& name);
+    void play() override {}
+    double time() override { return now_; }
+    // The spectrum at the current time, as the live stream would hand it out at that playing position.
+    void updateSpectrum() override;
+    const float* spectrum() const override { return spectrum_; }
+
+    void setTime(double seconds) { now_ = seconds; }
+    const AudioPcm& pcm() const { return pcm_; }
+
+private:
+    AudioPcm pcm_;
+    double now_ = 0.0;
+    float spectrum_[AUDIO_SPECTRUM_BINS] = {};
+};
