@@ -173,16 +173,19 @@ TEST_F(VideoTextureTest, ConstructionTexts) {
 
 TEST_F(VideoTextureTest, HandlesCountUpOnlyForBuiltTextures) {
     put("good.vpg", vpgBuild({16, 16, 1, 25.0f}, {{1, 2, 3}}));
+    const uint32_t saved = nextDecoderHandle;
+    nextDecoderHandle = 1;  // as at the start of the process
     VideoTexture first("good.vpg", standInCall);
-    EXPECT_GE(first.decoderHandle, 1u);
+    EXPECT_EQ(first.decoderHandle, 1u);
     EXPECT_EQ(constructionText("absent.vpg"), "file not found");
     standIn.failAt = VDEC_INIT;
     EXPECT_EQ(constructionText("good.vpg"), "failed to init decoder. (2)");
     EXPECT_EQ(standIn.lastHandle, first.decoderHandle + 1);  // the failed one asked with the next handle
     standIn.failAt = 0;
     VideoTexture second("good.vpg", standInCall);
-    EXPECT_EQ(second.decoderHandle, first.decoderHandle + 1);
-    EXPECT_EQ(nextDecoderHandle, second.decoderHandle + 1);
+    EXPECT_EQ(second.decoderHandle, 2u);
+    EXPECT_EQ(nextDecoderHandle, 3u);
+    nextDecoderHandle = std::max(saved, nextDecoderHandle);
     EXPECT_EQ(second.width, 16u);
     EXPECT_EQ(second.frameCount, 1u);
     EXPECT_EQ(second.frameRate, 25.0f);
