@@ -14,12 +14,17 @@
 
 namespace {
 
-std::string scratchPath() {
-    char path[] = "/tmp/qv-rar-fuzz-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd >= 0) close(fd);
-    return path;
-}
+// A scratch file of this process, removed at exit.
+struct Scratch {
+    std::string path;
+    Scratch() {
+        char p[] = "/tmp/qv-rar-fuzz-XXXXXX";
+        int fd = mkstemp(p);
+        if (fd >= 0) close(fd);
+        path = p;
+    }
+    ~Scratch() { std::remove(path.c_str()); }
+};
 
 uint32_t le16(const uint8_t* p) {
     return p[0] | p[1] << 8;
@@ -50,7 +55,8 @@ std::vector<std::string> memberNames(const uint8_t* a, size_t n) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = scratchPath();
+    static const Scratch scratch;
+    const std::string& path = scratch.path;
     if (size < 1) return 0;
     static const char* const passwords[] = {nullptr, "pw", "Rb7qT", ""};
     const char* password = passwords[data[0] & 3];
