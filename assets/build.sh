@@ -77,6 +77,14 @@ fi
 echo "== check"
 if [ -f "$out/test.vpg" ]; then
   python3 "$here/gen/check.py" "$out"
+  # the engine's own readers must accept what the generators wrote
+  if has_cmd mesh; then
+    for m in "$out"/*.mesh; do
+      "$QVTOOL" mesh info "$m" >/dev/null || { echo "build.sh: qvtool refuses $m" >&2; exit 1; }
+    done
+  fi
+  "$QVTOOL" vpg info "$out/test.vpg" | grep -q '^matches *yes' ||
+    { echo "build.sh: qvtool vpg info finds test.vpg inconsistent" >&2; exit 1; }
 else
   echo "build.sh: check skipped until test.vpg exists" >&2
 fi
