@@ -16,15 +16,7 @@ namespace fs = std::filesystem;
 
 const fs::path kDir = fs::path(QV_SHARED_DIR) / "testdata" / "rar20";
 
-// Bitwise CRC-32, independent of the reader's table.
-uint32_t referenceCrc(const unsigned char* p, size_t n) {
-    uint32_t c = 0xFFFFFFFFu;
-    for (size_t i = 0; i < n; ++i) {
-        c ^= p[i];
-        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
-    }
-    return ~c;
-}
+using qvtest::referenceCrc;
 
 struct Extracted {
     int result;

@@ -122,6 +122,18 @@ TEST(ArchiveWriter, RoundTripsThroughOurReader) {
             }
         }
 
+        // Header CRCs as the original archiver computes them (its non-solid main header reads CF 90).
+        if (!c.options.solid) {
+            EXPECT_EQ(bytes[7], 0xCF);
+            EXPECT_EQ(bytes[8], 0x90);
+        }
+        for (size_t pos = 7; pos + 7 <= bytes.size();) {
+            uint16_t size = rar::get16(&bytes[pos + 5]);
+            EXPECT_EQ(rar::get16(&bytes[pos]), qvtest::referenceCrc(&bytes[pos + 2], size - 2) & 0xFFFF)
+                << pos;
+            pos += size + ((bytes[pos + 4] & 0x80) ? rar::get32(&bytes[pos + 7]) : 0);
+        }
+
         // Header fields as the format has them.
         rar::ArchiveIndex index = rar::listArchive("a.rar");
         ASSERT_EQ(index.entries.size(), inputs.size());

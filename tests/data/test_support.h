@@ -117,6 +117,16 @@ inline std::vector<uint8_t> makePcm(size_t frames, uint32_t seed) {
     return out;
 }
 
+// Bitwise CRC-32, independent of the table-driven one under test.
+inline uint32_t referenceCrc(const uint8_t* p, size_t n) {
+    uint32_t c = 0xFFFFFFFFu;
+    for (size_t i = 0; i < n; ++i) {
+        c ^= p[i];
+        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+    }
+    return ~c;
+}
+
 inline void writeBytes(const std::filesystem::path& p, const std::vector<uint8_t>& bytes) {
     writeFile(p, std::string(bytes.begin(), bytes.end()));
 }
