@@ -146,7 +146,8 @@ private:
     void applySampler(int sampler);
     bool validStreamSource(uint64_t vertexEnd) const;
     void afterDraw();
-    void bindTarget();
+    // Binds the current render target, with the depth-stencil buffer when the drawing uses it.
+    void bindTarget(bool withDepth);
 
     Direct3D9* d3d_;
     HWND window_;

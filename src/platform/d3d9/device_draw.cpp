@@ -431,7 +431,7 @@ HRESULT Device::prepareDraw() {
         }
         dirty_ &= ~kDirtyProgram;
     }
-    bindTarget();
+    bindTarget(depthStencil_ && (state_.rs[D3DRS_ZENABLE] != D3DZB_FALSE || state_.rs[D3DRS_STENCILENABLE]));
     gl_.useProgram(program_->name);
     updateUniforms(dirty_);
     stats_.uniformUploads += static_cast<unsigned long long>(ff_.upload(program_, uniforms_));

@@ -11,8 +11,8 @@ void Device::forgetBuffer(GLuint buffer) {
     if (inputBuffer_ == buffer) inputBuffer_ = 0;
 }
 
-void Device::bindTarget() {
-    gl_.bindDrawFramebuffer(renderTarget_->framebuffer());
+void Device::bindTarget(bool withDepth) {
+    gl_.bindDrawFramebuffer(renderTarget_->framebuffer(withDepth));
 }
 
 HRESULT Device::BeginScene() {
@@ -34,7 +34,7 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
     if ((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) && !depthStencil_) return D3DERR_INVALIDCALL;
     if (flags == 0) return D3D_OK;
     if (!makeCurrent()) return D3D_OK;
-    bindTarget();
+    bindTarget((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) != 0);
     // Clear writes every channel and the whole depth and stencil values, whatever the write masks.
     GLbitfield mask = 0;
     if (flags & D3DCLEAR_TARGET) {
@@ -89,7 +89,7 @@ HRESULT Device::SetRenderTarget(DWORD index, IDirect3DSurface9* target) {
     const D3DVIEWPORT9 full = {0, 0, s->width(), s->height(), 0.0f, 1.0f};
     state_.viewport = full;
     dirty_ |= kDirtyViewport;
-    if (makeCurrent()) bindTarget();
+    if (makeCurrent()) bindTarget(false);
     return D3D_OK;
 }
 
@@ -137,7 +137,7 @@ HRESULT Device::Present(const RECT* sourceRect, const RECT* destRect, HWND overr
     const GLint dw = static_cast<GLint>(bw * scale + 0.5), dh = static_cast<GLint>(bh * scale + 0.5);
     const GLint dx = (ww - dw) / 2, dy = (wh - dh) / 2;
     gl_.bindDrawFramebuffer(0);
-    gl_.bindReadFramebuffer(backBuffer_->framebuffer());
+    gl_.bindReadFramebuffer(backBuffer_->framebuffer(false));
     gl_.setScissor(false);
     gl_.setColorMask(0xF);
     dirty_ |= kDirtyBlend;
@@ -150,7 +150,7 @@ HRESULT Device::Present(const RECT* sourceRect, const RECT* destRect, HWND overr
     glBlitFramebuffer(0, 0, static_cast<GLint>(bw), static_cast<GLint>(bh), dx, dy + dh, dx + dw, dy,
                       GL_COLOR_BUFFER_BIT, same ? GL_NEAREST : GL_LINEAR);
     SDL_GL_SwapWindow(w);
-    bindTarget();
+    bindTarget(false);
     ++stats_.presents;
     return D3D_OK;
 }
@@ -161,7 +161,7 @@ HRESULT Device::readSurface(Surface* s, void* pixels, UINT pitch) {
     if (s == depthSurface_) return D3DERR_INVALIDCALL;
     if (!makeCurrent()) return D3DERR_DEVICELOST;
     if (s->container() && s->level() > 0) s->container()->prepareForSampling();
-    gl_.bindReadFramebuffer(s->framebuffer());
+    gl_.bindReadFramebuffer(s->framebuffer(false));
     glReadBuffer(GL_COLOR_ATTACHMENT0);
     glPixelStorei(GL_PACK_ROW_LENGTH, static_cast<GLint>(pitch / 4));
     // GL row 0 is the top row of every target of this layer.

@@ -38,9 +38,11 @@ Surface::Surface(Device* device, Texture* container, UINT level, UINT width, UIN
       pool_(pool) {}
 
 Surface::~Surface() {
-    if (fbo_ && device_->makeCurrent()) {
-        device_->gl().forgetFramebuffer(fbo_);
-        glDeleteFramebuffers(1, &fbo_);
+    for (GLuint& fbo : fbo_) {
+        if (fbo && device_->makeCurrent()) {
+            device_->gl().forgetFramebuffer(fbo);
+            glDeleteFramebuffers(1, &fbo);
+        }
     }
 }
 
@@ -123,11 +125,13 @@ HRESULT Surface::UnlockRect() {
     return container_->UnlockRect(level_);
 }
 
-GLuint Surface::framebuffer() {
-    if (fbo_) return fbo_;
+GLuint Surface::framebuffer(bool withDepth) {
+    if (!device_->depthStencilBuffer()) withDepth = false;
+    GLuint& fbo = fbo_[withDepth ? 1 : 0];
+    if (fbo) return fbo;
     GlState& gl = device_->gl();
-    glGenFramebuffers(1, &fbo_);
-    gl.bindReadFramebuffer(fbo_);
+    glGenFramebuffers(1, &fbo);
+    gl.bindReadFramebuffer(fbo);
     if (container_)
         glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, container_->name(),
                                static_cast<GLint>(level_));
@@ -135,10 +139,10 @@ GLuint Surface::framebuffer() {
         glFramebufferRenderbuffer(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
                                   backBufferColor_);
     // Every target draws with the device's one depth-stencil buffer, as the platform's auto depth-stencil.
-    if (device_->depthStencilBuffer())
+    if (withDepth)
         glFramebufferRenderbuffer(GL_READ_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER,
                                   device_->depthStencilBuffer());
-    return fbo_;
+    return fbo;
 }
 
 // ---- Texture

@@ -42,8 +42,10 @@ public:
     UINT width() const { return width_; }
     UINT height() const { return height_; }
     bool isRenderTarget() const { return (usage_ & D3DUSAGE_RENDERTARGET) != 0; }
-    // The framebuffer drawing into this surface (made on first use, with the device's depth-stencil buffer).
-    GLuint framebuffer();
+    // The framebuffer drawing into this surface, made on first use: with the device's depth-stencil buffer
+    // attached, or without it for drawing that neither tests nor writes depth or stencil (a bound depth
+    // buffer slows the software rasterizer down even when unused).
+    GLuint framebuffer(bool withDepth = true);
     // Back buffer only: its colour storage.
     void setBackBufferStorage(GLuint renderbuffer) { backBufferColor_ = renderbuffer; }
     GLuint backBufferColor() const { return backBufferColor_; }
@@ -59,7 +61,7 @@ private:
     D3DFORMAT format_;
     DWORD usage_;
     D3DPOOL pool_;
-    GLuint fbo_ = 0;
+    GLuint fbo_[2] = {0, 0};  // without, with depth-stencil
     GLuint backBufferColor_ = 0;
 };
 

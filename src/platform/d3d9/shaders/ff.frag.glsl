@@ -114,7 +114,8 @@ void runStage(int cop, int ca0, int ca1, int ca2, int aop, int aa0, int aa1, int
     else current = r;
 }
 
-vec2 stageUv(vec4 tc) { return tc.xy / tc.w; }
+// Projected coordinates carry their divisor in w.
+vec2 stageUv(vec4 tc, int projected) { return projected != 0 ? tc.xy / tc.w : tc.xy; }
 
 void main() {
     vec4 diffuse = v_diffuse;
@@ -124,7 +125,7 @@ void main() {
     vec4 tex;
 #if STAGE_COUNT > 0
 #if S0_SAMPLE
-    tex = texture(u_tex0, stageUv(v_tc0));
+    tex = texture(u_tex0, stageUv(v_tc0, TC_PROJ_0));
 #else
     tex = vec4(0.0, 0.0, 0.0, 1.0);
 #endif
@@ -133,7 +134,7 @@ void main() {
 #endif
 #if STAGE_COUNT > 1
 #if S1_SAMPLE
-    tex = texture(u_tex1, stageUv(v_tc1));
+    tex = texture(u_tex1, stageUv(v_tc1, TC_PROJ_1));
 #else
     tex = vec4(0.0, 0.0, 0.0, 1.0);
 #endif
@@ -142,7 +143,7 @@ void main() {
 #endif
 #if STAGE_COUNT > 2
 #if S2_SAMPLE
-    tex = texture(u_tex2, stageUv(v_tc2));
+    tex = texture(u_tex2, stageUv(v_tc2, TC_PROJ_2));
 #else
     tex = vec4(0.0, 0.0, 0.0, 1.0);
 #endif
@@ -151,7 +152,7 @@ void main() {
 #endif
 #if STAGE_COUNT > 3
 #if S3_SAMPLE
-    tex = texture(u_tex3, stageUv(v_tc3));
+    tex = texture(u_tex3, stageUv(v_tc3, TC_PROJ_3));
 #else
     tex = vec4(0.0, 0.0, 0.0, 1.0);
 #endif
@@ -160,7 +161,7 @@ void main() {
 #endif
 #if STAGE_COUNT > 4
 #if S4_SAMPLE
-    tex = texture(u_tex4, stageUv(v_tc4));
+    tex = texture(u_tex4, stageUv(v_tc4, TC_PROJ_4));
 #else
     tex = vec4(0.0, 0.0, 0.0, 1.0);
 #endif
@@ -169,7 +170,7 @@ void main() {
 #endif
 #if STAGE_COUNT > 5
 #if S5_SAMPLE
-    tex = texture(u_tex5, stageUv(v_tc5));
+    tex = texture(u_tex5, stageUv(v_tc5, TC_PROJ_5));
 #else
     tex = vec4(0.0, 0.0, 0.0, 1.0);
 #endif
@@ -178,7 +179,7 @@ void main() {
 #endif
 #if STAGE_COUNT > 6
 #if S6_SAMPLE
-    tex = texture(u_tex6, stageUv(v_tc6));
+    tex = texture(u_tex6, stageUv(v_tc6, TC_PROJ_6));
 #else
     tex = vec4(0.0, 0.0, 0.0, 1.0);
 #endif
@@ -187,7 +188,7 @@ void main() {
 #endif
 #if STAGE_COUNT > 7
 #if S7_SAMPLE
-    tex = texture(u_tex7, stageUv(v_tc7));
+    tex = texture(u_tex7, stageUv(v_tc7, TC_PROJ_7));
 #else
     tex = vec4(0.0, 0.0, 0.0, 1.0);
 #endif
