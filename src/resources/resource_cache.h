@@ -6,6 +6,7 @@
 //
 // Loaders throw their failure as a std::string; get() wraps it as
 // "Failed to load " + name + "\n" + text.
+#include <iterator>
 #include <map>
 #include <string>
 
@@ -28,10 +29,11 @@ public:
                 if (it == shared.end()) break;
                 if (--it->second == 0) {
                     // Forget the destroyed object everywhere, so a later object at the same address
-                    // is never handed out under this one's names.
+                    // is never handed out under this one's names; its names load afresh.
                     shared.erase(it);
-                    for (auto& entry : names())
-                        if (entry.second == resource) entry.second = nullptr;
+                    auto& table = names();
+                    for (auto e = table.begin(); e != table.end();)
+                        e = e->second == resource ? table.erase(e) : std::next(e);
                     delete resource;
                 }
             }
@@ -55,8 +57,13 @@ public:
         try {
             resource = load(name);
         } catch (const std::string& text) {
+            forgetUnused(name);
             throw "Failed to load " + name + "\n" + text;
+        } catch (...) {
+            forgetUnused(name);
+            throw;
         }
+        if (!resource) forgetUnused(name);
         if (resource) add(name, resource);
         return resource;
     }
@@ -83,6 +90,11 @@ protected:
     virtual T* load(std::string name) = 0;
 
 private:
+    // A name whose load failed holds nothing; dropping its entry keeps the table to names in use.
+    static void forgetUnused(const std::string& name) {
+        auto it = names().find(name);
+        if (it != names().end() && !it->second) names().erase(it);
+    }
     static std::map<std::string, T*>& names() {
         static std::map<std::string, T*> table;
         return table;
