@@ -203,26 +203,30 @@ HRESULT Device::initGl() {
 }
 
 Device::~Device() {
-    if (context_ && makeCurrent()) {
-        if (recording_) {
-            StateBlock* block = recording_;
-            recording_ = nullptr;
-            block->Release();
-        }
-        // Drop the device's references to bound objects; unreferenced ones go now, with the context current.
-        for (auto& t : state_.textures)
-            if (t) t->releaseInternal(), t = nullptr;
-        if (state_.stream) state_.stream->releaseInternal(), state_.stream = nullptr;
-        if (state_.indices) state_.indices->releaseInternal(), state_.indices = nullptr;
-        if (renderTarget_) renderTarget_->releaseBinding(), renderTarget_ = nullptr;
-        if (backBuffer_) backBuffer_->releaseBinding(), backBuffer_ = nullptr;
-        if (depthSurface_) depthSurface_->releaseBinding(), depthSurface_ = nullptr;
+    const bool gl = context_ && makeCurrent();
+    if (recording_) {
+        StateBlock* block = recording_;
+        recording_ = nullptr;
+        block->Release();
+    }
+    // Drop the device's references to bound objects; unreferenced ones go now (their GL objects too, while
+    // the context is current; if the window is gone the context takes them along).
+    for (auto& t : state_.textures)
+        if (t) t->releaseInternal(), t = nullptr;
+    if (state_.stream) state_.stream->releaseInternal(), state_.stream = nullptr;
+    if (state_.indices) state_.indices->releaseInternal(), state_.indices = nullptr;
+    if (renderTarget_) renderTarget_->releaseBinding(), renderTarget_ = nullptr;
+    if (backBuffer_) backBuffer_->releaseBinding(), backBuffer_ = nullptr;
+    if (depthSurface_) depthSurface_->releaseBinding(), depthSurface_ = nullptr;
+    if (gl) {
         ff_.destroy();
         glDeleteSamplers(kSamplers, samplers_);
         glDeleteVertexArrays(1, &vao_);
         glDeleteBuffers(1, &upBuffer_);
         if (depthStencil_) glDeleteRenderbuffers(1, &depthStencil_);
         glDeleteRenderbuffers(1, &backBufferColor_);
+    } else {
+        ff_.abandon();
     }
     if (context_) {
         SDL_GL_MakeCurrent(win32_sdl_window(window_), nullptr);

@@ -161,6 +161,11 @@ void FixedFunction::destroy() {
     last_ = nullptr;
 }
 
+void FixedFunction::abandon() {
+    programs_.clear();
+    last_ = nullptr;
+}
+
 bool FixedFunction::init(std::string* log) {
     FFKey key;
     std::memset(&key, 0, sizeof key);

@@ -98,6 +98,8 @@ public:
     int upload(FFProgram* program, const FFUniforms& u);
     unsigned long long built() const { return built_; }
     void destroy();
+    // Forgets the programs without GL calls (their context is gone).
+    void abandon();
 
 private:
     FFProgram* build(const FFKey& key, std::string* log);

@@ -3,6 +3,7 @@
 
 #include "draw_util.h"
 #include "platform/d3d9/readback.h"
+#include "platform/win32/win32.h"
 #include "test_device.h"
 
 namespace {
@@ -308,4 +309,85 @@ TEST_F(Resources, GettersReturnWhatWasSet) {
     EXPECT_EQ(d->GetSamplerState(4, D3DSAMP_MAXANISOTROPY, &v), D3D_OK);
     EXPECT_EQ(v, 1u);
     EXPECT_EQ(d->SetSamplerState(16, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR), D3DERR_INVALIDCALL);
+}
+
+TEST_F(Resources, RenderTargetsKeepRowZeroAtTheTopWhenSampled) {
+    IDirect3DTexture9* rt = nullptr;
+    ASSERT_EQ(
+        d->CreateTexture(64, 64, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &rt, nullptr),
+        D3D_OK);
+    IDirect3DSurface9* surface = nullptr;
+    rt->GetSurfaceLevel(0, &surface);
+    IDirect3DSurface9* back = nullptr;
+    d->GetRenderTarget(0, &back);
+    // Top half red (clip y > 0), bottom half blue.
+    d->SetRenderTarget(0, surface);
+    d->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+    ASSERT_EQ(draw_fan(d, quad(-1, 0, 1, 1, 0, 0xFFFF0000), kScreenFvf), D3D_OK);
+    ASSERT_EQ(draw_fan(d, quad(-1, -1, 1, 0, 0, 0xFF0000FF), kScreenFvf), D3D_OK);
+    std::vector<uint32_t> px = read_render_target(d);
+    EXPECT_EQ(px[2 * 64 + 5], 0xFFFF0000u);
+    EXPECT_EQ(px[60 * 64 + 5], 0xFF0000FFu);
+    // Sampled with v = 0 at the top of a full-screen quad, the picture stays upright.
+    d->SetRenderTarget(0, back);
+    d->SetTexture(0, rt);
+    d->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    ASSERT_EQ(draw_fan(d, full_quad(), kScreenFvf), D3D_OK);
+    px = read_back_buffer(d);
+    EXPECT_EQ(pixel(px, 640, 100, 20), 0xFFFF0000u);
+    EXPECT_EQ(pixel(px, 640, 100, 460), 0xFF0000FFu);
+    d->SetTexture(0, nullptr);
+    back->Release();
+    surface->Release();
+    rt->Release();
+}
+
+TEST_F(Resources, TexturesWithoutAlphaSampleAsOpaque) {
+    // X8R8G8B8 bytes B, G, R, 0 (as a video frame fills them): alpha samples as 1, so SRCALPHA blending shows
+    // the colour at full strength.
+    IDirect3DTexture9* t = make_texture(d, 1, 1, {0x00C08040}, 1, D3DFMT_X8R8G8B8);
+    d->SetTexture(0, t);
+    d->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    d->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    ASSERT_EQ(draw_fan(d, full_quad(), kScreenFvf), D3D_OK);
+    EXPECT_EQ(pixel(read_back_buffer(d), 640, 320, 240), 0xFFC08040u);
+    EXPECT_EQ(read_texture(t)[0], 0xFFC08040u);
+    t->Release();
+}
+
+TEST(FullScreen, DeviceCoversTheDesktopPresentsAndGoesBack) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "qv_fullscreen_test";
+    RegisterClassA(&wc);
+    HWND window = CreateWindowExA(0, "qv_fullscreen_test", "full", WS_POPUP | WS_VISIBLE, 0, 0, 640, 480,
+                                  nullptr, nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+    IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
+    ASSERT_NE(d3d, nullptr);
+    D3DPRESENT_PARAMETERS pp = {};
+    pp.BackBufferWidth = 640;
+    pp.BackBufferHeight = 480;
+    pp.BackBufferFormat = D3DFMT_X8R8G8B8;
+    pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
+    pp.Windowed = FALSE;
+    pp.EnableAutoDepthStencil = TRUE;
+    pp.AutoDepthStencilFormat = D3DFMT_D24S8;
+    IDirect3DDevice9* d = nullptr;
+    ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
+                                D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &d),
+              D3D_OK);
+    EXPECT_EQ(pp.BackBufferCount, 1u);  // completed as on the platform
+    ASSERT_EQ(d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF204060, 1.0f, 0), D3D_OK);
+    EXPECT_EQ(d->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+    EXPECT_EQ(pixel(read_back_buffer(d), 640, 0, 0), 0xFF204060u);
+    D3DDISPLAYMODE mode;
+    ASSERT_EQ(d->GetDisplayMode(0, &mode), D3D_OK);
+    EXPECT_EQ(mode.Width, 640u);
+    EXPECT_EQ(mode.Format, D3DFMT_X8R8G8B8);
+    EXPECT_EQ(d->Release(), 0u);
+    EXPECT_EQ(d3d->Release(), 0u);
+    EXPECT_TRUE(DestroyWindow(window));
 }
