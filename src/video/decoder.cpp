@@ -2,6 +2,7 @@
 // pictures with edge extension, and the hand-over to the output conversion.
 #include "video/decoder.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -24,8 +25,9 @@ constexpr int kMaxDimension = 8191;  // 13-bit layer width and height
 struct Plane {
     uint8_t* data;  // sample (0, 0)
     int stride;
-    int width, height;        // visible samples
-    int padRight, padBottom;  // valid extended samples beyond the visible area (32 on the left and top)
+    int width, height;          // visible samples
+    int padRight, padBottom;    // valid extended samples beyond the edge (32 on the left and top)
+    int edgeWidth, edgeHeight;  // the decoded area the margins extend: whole macroblocks
 };
 
 struct Picture {
@@ -64,8 +66,23 @@ struct State {
     bool volSupported;
     Vop vop;
     Picture pics[2];
-    int last;  // index of the last decoded picture
+    Picture bpic;  // B-VOPs: buffer 3, no margins
+    uint8_t* picBuffer[2];
+    size_t picBytes;
+    int last;     // index of the most recent anchor (I- or P-VOP); the other one is the older anchor
+    int anchors;  // anchors decoded since initialisation
     bool havePicture;
+    // Picture order: with B-VOPs in the layer (low_delay 0) an anchor is output when the next anchor
+    // arrives; the first anchor is output at once and shown again then.
+    int pending;  // anchor decoded but not yet output, or -1
+    bool pendingShown;
+    const Picture* output;  // what the last successful call output
+    bool outputNew;
+    // Times (in ticks of vop_time_increment_resolution) and second bases of the two anchors.
+    int64_t anchorTime[2];
+    uint32_t anchorSeconds[2];
+    uint32_t govSeconds;
+    bool govPending;
     uint32_t packetId;
     uint32_t pictureCount;
     MbInfo* mb;
@@ -86,7 +103,7 @@ size_t align16(size_t v) {
 }
 
 struct Layout {
-    size_t state, mb, mv, acdc, total;
+    size_t state, mb, mv, acdc, bpicV, total;
 };
 
 Layout layoutFor(int w, int h) {
@@ -96,7 +113,13 @@ Layout layoutFor(int w, int h) {
     l.mb = align16(sizeof(State));
     l.mv = l.mb + align16(mbw * mbh * sizeof(MbInfo));
     l.acdc = l.mv + align16(mbw * mbh * 4 * sizeof(Mv));
-    l.total = l.acdc + align16(2 * mbw * sizeof(AcDc));
+    l.bpicV = l.acdc + align16(2 * mbw * sizeof(AcDc));
+    // B pictures live in buffer 3; for odd sizes its chroma room (w h / 4 per plane) is short of the
+    // rounded-up planes, and the second chroma plane goes here instead.
+    size_t cw = size_t((w + 1) / 2), ch = size_t((h + 1) / 2);
+    size_t room = size_t(w) * h + 2 * ((size_t(w) * h) >> 2);
+    bool fits = size_t(w) * h + 2 * cw * ch <= room;
+    l.total = l.bpicV + (fits ? 0 : align16(cw * ch));
     return l;
 }
 
@@ -113,29 +136,33 @@ void setupPicture(Picture& p, uint8_t* buf, int w, int h) {
     int cw = (w + 1) >> 1, ch = (h + 1) >> 1;
     int ls = w + 2 * kMargin, cs = (w >> 1) + 2 * kMargin;
     int lrows = h + 2 * kMargin, crows = (h >> 1) + 2 * kMargin;
-    p.plane[0] = {buf + kMargin * ls + kMargin, ls, w, h, kMargin, kMargin};
+    // References extend from the edge of the decoded macroblocks, up to 15 samples beyond the picture's
+    // own edge (inside the 32-sample margin).
+    int ew = (w + 15) & ~15, eh = (h + 15) & ~15;
+    p.plane[0] = {buf + kMargin * ls + kMargin, ls, w, h, ls - kMargin - ew, lrows - kMargin - eh, ew, eh};
     uint8_t* u = buf + size_t(ls) * lrows;
     uint8_t* v = u + size_t(cs) * crows;
-    int padR = cs - kMargin - cw, padB = crows - kMargin - ch;
-    p.plane[1] = {u + kMargin * cs + kMargin, cs, cw, ch, padR, padB};
-    p.plane[2] = {v + kMargin * cs + kMargin, cs, cw, ch, padR, padB};
+    int padR = cs - kMargin - ew / 2, padB = crows - kMargin - eh / 2;
+    p.plane[1] = {u + kMargin * cs + kMargin, cs, cw, ch, padR, padB, ew / 2, eh / 2};
+    p.plane[2] = {v + kMargin * cs + kMargin, cs, cw, ch, padR, padB, ew / 2, eh / 2};
     std::memset(buf, 16, size_t(ls) * lrows);
     std::memset(u, 128, size_t(cs) * crows * 2);
 }
 
 // Repeats the edge samples into the margins (unrestricted motion vectors read there).
 void extendEdges(Plane& p) {
-    for (int y = 0; y < p.height; ++y) {
+    const int w = p.edgeWidth, h = p.edgeHeight;
+    for (int y = 0; y < h; ++y) {
         uint8_t* row = p.data + ptrdiff_t(y) * p.stride;
         std::memset(row - kMargin, row[0], kMargin);
-        std::memset(row + p.width, row[p.width - 1], size_t(p.padRight));
+        std::memset(row + w, row[w - 1], size_t(p.padRight));
     }
     const uint8_t* first = p.data - kMargin;
-    const uint8_t* lastRow = p.data + ptrdiff_t(p.height - 1) * p.stride - kMargin;
-    size_t len = size_t(kMargin + p.width + p.padRight);
+    const uint8_t* lastRow = p.data + ptrdiff_t(h - 1) * p.stride - kMargin;
+    size_t len = size_t(kMargin + w + p.padRight);
     for (int y = 1; y <= kMargin; ++y) std::memcpy(p.data - ptrdiff_t(y) * p.stride - kMargin, first, len);
     for (int y = 0; y < p.padBottom; ++y)
-        std::memcpy(p.data + ptrdiff_t(p.height + y) * p.stride - kMargin, lastRow, len);
+        std::memcpy(p.data + ptrdiff_t(h + y) * p.stride - kMargin, lastRow, len);
 }
 
 // Inverse quantisation, MPEG method (7.4.4.1): F'' = ((2 QF + k) W qs) / 16 with k = 0 (intra) or
@@ -187,16 +214,19 @@ const EscapeTables& escapeTables() {
 
 class VopDecoder {
 public:
-    VopDecoder(State& s, BitReader& br, Picture& cur, const Picture& ref)
+    // cur: the picture decoded; ref: the (past) reference; future: the future reference of a B-VOP.
+    VopDecoder(State& s, BitReader& br, Picture& cur, const Picture& ref, const Picture* future = nullptr)
         : s_(s),
           br_(br),
           cur_(cur),
           ref_(ref),
+          future_(future),
           vlc_(vlcTables()),
           k_(kernels()),
           scan_(s.vop.alternate_vertical_scan_flag ? kAlternateVertical : kZigzag) {}
 
     bool run();
+    bool runB(int64_t trb, int64_t trd);
 
 private:
     bool decodeCombinedMb(int n, int& qp);
@@ -204,13 +234,21 @@ private:
     bool readMotionVectors(int n, int kind);
     bool reconstruct(int n, bool partitioned);
     bool intraBlock(int n, int mx, int my, int i, bool partitioned, uint8_t* dst, int stride);
-    bool interBlock(int n, uint8_t* dst, int stride);
+    bool interBlock(int qp, uint8_t* dst, int stride);
     template <bool Reversible, bool Dequantise>
     bool readBlock(int16_t* blk, bool intra, int start, const uint8_t* scan, int qp, int& last,
                    bool& acNonZero);
     int readDcDiff(bool luma);
     void motionCompensate(int n, int mx, int my);
-    void predictPlane(const Plane& ref, Plane& dst, int px, int py, int w, int h, int mvx, int mvy);
+    void predictPlane(const Plane& ref, int px, int py, int w, int h, int mvx, int mvy, uint8_t* out,
+                      int stride);
+    void predictPlane(const Plane& ref, Plane& dst, int px, int py, int w, int h, int mvx, int mvy) {
+        predictPlane(ref, px, py, w, h, mvx, mvy, dst.data + ptrdiff_t(py) * dst.stride + px, dst.stride);
+    }
+    int readMvComponent(int fcode, int pred);
+    bool decodeBMb(int n, int& qp, Mv& predF, Mv& predB);
+    void predictB(int mx, int my, int mode, const Mv* fwd, const Mv* bwd, bool fourVectors, uint8_t* y,
+                  uint8_t* u, uint8_t* v);
     void copyMb(int n);  // not coded: prediction from the same position
     int mvPredict(int n, int mx, int my, int blk, int comp);
     bool resyncHere();
@@ -220,12 +258,24 @@ private:
         int thr = s_.vop.intra_dc_vlc_thr;
         return thr == 0 || (thr < 7 && qp < 11 + 2 * thr);
     }
-    int resyncLength() const { return s_.vop.vop_coding_type == kVopI ? 17 : 16 + s_.vop.vop_fcode_forward; }
+    int resyncLength() const {
+        const Vop& v = s_.vop;
+        if (v.vop_coding_type == kVopI) return 17;
+        int f = v.vop_fcode_forward;
+        if (v.vop_coding_type == kVopB) {
+            if (v.vop_fcode_backward > f) f = v.vop_fcode_backward;
+            if (f < 2) f = 2;  // at least 18 bits in B-VOPs
+        }
+        return 16 + f;
+    }
+    void storeB(int mx, int my, const uint8_t* y, const uint8_t* u, const uint8_t* v);
 
     State& s_;
     BitReader& br_;
     Picture& cur_;
     const Picture& ref_;
+    const Picture* future_;
+    int64_t trb_ = 0, trd_ = 0;
     const VlcTables& vlc_;
     const Kernels& k_;
     const uint8_t* scan_;  // scan of blocks without AC prediction
@@ -349,54 +399,60 @@ int VopDecoder::mvPredict(int n, int mx, int my, int blk, int comp) {
     return c > mx3 ? mx3 : c < mn3 ? mn3 : c;
 }
 
+// One motion vector component (7.6.3): motion_code and residual, added to the predictor and wrapped into
+// the range of the f_code. fcode 0 reads the direct-mode delta: f_code 1, no predictor, no wrapping.
+int VopDecoder::readMvComponent(int fcode, int pred) {
+    bool direct = fcode == 0;
+    if (direct) fcode = 1;
+    int rsize = fcode - 1, f = 1 << rsize;
+    int code = vlc_.mvd.decode(br_);
+    if (code == kVlcInvalid) return 0;
+    int diff = code;
+    if (f != 1 && code != 0) {
+        int r = int(br_.read(rsize));
+        diff = ((std::abs(code) - 1) << rsize) + r + 1;
+        if (code < 0) diff = -diff;
+    }
+    if (direct) return diff;
+    int v = pred + diff;
+    if (v < -32 * f) v += 64 * f;
+    if (v > 32 * f - 1) v -= 64 * f;
+    return v;
+}
+
 bool VopDecoder::readMotionVectors(int n, int kind) {
     int mx = n % s_.mbw, my = n / s_.mbw;
     int fcode = s_.vop.vop_fcode_forward;
-    int rsize = fcode - 1, f = 1 << rsize;
-    int high = 32 * f - 1, low = -32 * f, range = 64 * f;
     Mv* mv = &s_.mv[n * 4];
     int count = kind == kMbInter4v ? 4 : 1;
     for (int b = 0; b < count; ++b) {
         int comp[2];
-        for (int c = 0; c < 2; ++c) {
-            int code = vlc_.mvd.decode(br_);
-            if (code == kVlcInvalid) return false;
-            int diff = code;
-            if (f != 1 && code != 0) {
-                int r = int(br_.read(rsize));
-                diff = ((std::abs(code) - 1) << rsize) + r + 1;
-                if (code < 0) diff = -diff;
-            }
-            int v = mvPredict(n, mx, my, b, c) + diff;
-            if (v < low) v += range;
-            if (v > high) v -= range;
-            comp[c] = v;
-        }
+        for (int c = 0; c < 2; ++c) comp[c] = readMvComponent(fcode, mvPredict(n, mx, my, b, c));
         mv[b] = {int16_t(comp[0]), int16_t(comp[1])};
         if (count == 1) mv[1] = mv[2] = mv[3] = mv[0];
     }
     return !br_.error();
 }
 
-void VopDecoder::predictPlane(const Plane& ref, Plane& dst, int px, int py, int w, int h, int mvx, int mvy) {
+void VopDecoder::predictPlane(const Plane& ref, int px, int py, int w, int h, int mvx, int mvy, uint8_t* out,
+                              int stride) {
     int ix = px + (mvx >> 1), iy = py + (mvy >> 1);
     int hx = mvx & 1, hy = mvy & 1;
     int rounding = s_.vop.vop_rounding_type;
-    uint8_t* out = dst.data + ptrdiff_t(py) * dst.stride + px;
-    if (ix >= -kMargin && iy >= -kMargin && ix + w + 1 <= ref.width + ref.padRight &&
-        iy + h + 1 <= ref.height + ref.padBottom) {
-        k_.predict(out, dst.stride, ref.data + ptrdiff_t(iy) * ref.stride + ix, ref.stride, w, h, hx, hy,
+    if (ix >= -kMargin && iy >= -kMargin && ix + w + 1 <= ref.edgeWidth + ref.padRight &&
+        iy + h + 1 <= ref.edgeHeight + ref.padBottom) {
+        k_.predict(out, stride, ref.data + ptrdiff_t(iy) * ref.stride + ix, ref.stride, w, h, hx, hy,
                    rounding);
         return;
     }
     // Far outside the margins: fetch with the edge samples repeated, as the extended reference would be.
     uint8_t tmp[17 * 17];
     for (int y = 0; y <= h; ++y) {
-        int sy = clip(iy + y, 0, ref.height - 1);
+        int sy = clip(iy + y, 0, ref.edgeHeight - 1);
         const uint8_t* row = ref.data + ptrdiff_t(sy) * ref.stride;
-        for (int x = 0; x <= w; ++x) tmp[y * 17 + x] = row[clip(ix + x, 0, ref.width - 1)];
+        for (int x = 0; x <= w; ++x) tmp[y * 17 + x] = row[clip(ix + x, 0, ref.edgeWidth - 1)];
     }
-    k_.predict(out, dst.stride, tmp, 17, w, h, hx, hy, rounding);
+    k_.predict(out, stride, tmp, 17, w, h, hx, hy, rounding);
 }
 
 // Chroma vector of one luma vector: quarter positions go to the half position (Table 7-10).
@@ -445,6 +501,15 @@ void VopDecoder::copyMb(int n) {
 }
 
 void VopDecoder::conceal(int from, int to) {
+    if (future_) {  // B-VOP: the past reference, as a skipped macroblock would be
+        static const Mv zero[4] = {};
+        alignas(16) uint8_t y[256], u[64], v[64];
+        for (int n = from; n < to; ++n) {
+            predictB(n % s_.mbw, n / s_.mbw, 3, zero, zero, false, y, u, v);
+            storeB(n % s_.mbw, n / s_.mbw, y, u, v);
+        }
+        return;
+    }
     for (int n = from; n < to; ++n) {
         MbInfo& m = s_.mb[n];
         m.kind = kMbNotCoded;
@@ -564,8 +629,7 @@ bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint
     return true;
 }
 
-bool VopDecoder::interBlock(int n, uint8_t* dst, int stride) {
-    const MbInfo& m = s_.mb[n];
+bool VopDecoder::interBlock(int qp, uint8_t* dst, int stride) {
     int16_t* blk = block_;
     std::memset(blk, 0, sizeof block_);
     int last = 0;
@@ -573,13 +637,13 @@ bool VopDecoder::interBlock(int n, uint8_t* dst, int stride) {
     bool ok;
     if (s_.vol.quant_type) {
         ok = (s_.vol.data_partitioned && s_.vol.reversible_vlc)
-                 ? readBlock<true, false>(blk, false, 0, scan_, m.qp, last, acNonZero)
-                 : readBlock<false, false>(blk, false, 0, scan_, m.qp, last, acNonZero);
-        if (ok) acNonZero = dequantiseMpeg(blk, s_.vol.nonintra_quant_mat, m.qp, false);
+                 ? readBlock<true, false>(blk, false, 0, scan_, qp, last, acNonZero)
+                 : readBlock<false, false>(blk, false, 0, scan_, qp, last, acNonZero);
+        if (ok) acNonZero = dequantiseMpeg(blk, s_.vol.nonintra_quant_mat, qp, false);
     } else {
         ok = (s_.vol.data_partitioned && s_.vol.reversible_vlc)
-                 ? readBlock<true, true>(blk, false, 0, scan_, m.qp, last, acNonZero)
-                 : readBlock<false, true>(blk, false, 0, scan_, m.qp, last, acNonZero);
+                 ? readBlock<true, true>(blk, false, 0, scan_, qp, last, acNonZero)
+                 : readBlock<false, true>(blk, false, 0, scan_, qp, last, acNonZero);
     }
     if (!ok) return false;
     if (!acNonZero) {
@@ -623,7 +687,7 @@ bool VopDecoder::reconstruct(int n, bool partitioned) {
         uint8_t* dst;
         int stride;
         blockDst(i, dst, stride);
-        if (!interBlock(n, dst, stride)) return false;
+        if (!interBlock(m.qp, dst, stride)) return false;
     }
     return true;
 }
@@ -818,6 +882,129 @@ bool VopDecoder::run() {
     return ok;
 }
 
+// B-VOP prediction of one macroblock into 16x16 and 8x8 scratch blocks (7.6.9): mode 0 direct (four
+// vectors each way), 1 interpolated, 2 backward, 3 forward; rounding_control is 0 in B-VOPs.
+void VopDecoder::predictB(int mx, int my, int mode, const Mv* fwd, const Mv* bwd, bool fourVectors,
+                          uint8_t* y, uint8_t* u, uint8_t* v) {
+    auto predictFrom = [&](const Picture& r, const Mv* mv, uint8_t* py, uint8_t* pu, uint8_t* pv) {
+        int cx, cy;
+        if (fourVectors) {
+            for (int b = 0; b < 4; ++b)
+                predictPlane(r.plane[0], mx * 16 + (b & 1) * 8, my * 16 + (b >> 1) * 8, 8, 8, mv[b].x,
+                             mv[b].y, py + (b >> 1) * 128 + (b & 1) * 8, 16);
+            cx = chromaMv4(mv[0].x + mv[1].x + mv[2].x + mv[3].x);
+            cy = chromaMv4(mv[0].y + mv[1].y + mv[2].y + mv[3].y);
+        } else {
+            predictPlane(r.plane[0], mx * 16, my * 16, 16, 16, mv[0].x, mv[0].y, py, 16);
+            cx = chromaMv1(mv[0].x);
+            cy = chromaMv1(mv[0].y);
+        }
+        predictPlane(r.plane[1], mx * 8, my * 8, 8, 8, cx, cy, pu, 8);
+        predictPlane(r.plane[2], mx * 8, my * 8, 8, 8, cx, cy, pv, 8);
+    };
+    if (mode == 3) return predictFrom(ref_, fwd, y, u, v);
+    if (mode == 2) return predictFrom(*future_, bwd, y, u, v);
+    alignas(16) uint8_t y2[256], u2[64], v2[64];
+    predictFrom(ref_, fwd, y, u, v);
+    predictFrom(*future_, bwd, y2, u2, v2);
+    for (int i = 0; i < 256; ++i) y[i] = uint8_t((y[i] + y2[i] + 1) >> 1);
+    for (int i = 0; i < 64; ++i) {
+        u[i] = uint8_t((u[i] + u2[i] + 1) >> 1);
+        v[i] = uint8_t((v[i] + v2[i] + 1) >> 1);
+    }
+}
+
+// Copies the visible part of a reconstructed B macroblock into the B picture.
+void VopDecoder::storeB(int mx, int my, const uint8_t* y, const uint8_t* u, const uint8_t* v) {
+    const uint8_t* src[3] = {y, u, v};
+    for (int p = 0; p < 3; ++p) {
+        Plane& d = cur_.plane[p];
+        int size = p ? 8 : 16;
+        int x0 = mx * size, y0 = my * size;
+        int w = std::min(size, d.width - x0), h = std::min(size, d.height - y0);
+        for (int r = 0; r < h; ++r)
+            std::memcpy(d.data + ptrdiff_t(y0 + r) * d.stride + x0, src[p] + r * size, size_t(w));
+    }
+}
+
+// One macroblock of a B-VOP (6.2.6 with the final MODB codes: 1 direct without data, 01 mb_type, 00
+// mb_type and cbpb).
+bool VopDecoder::decodeBMb(int n, int& qp, Mv& predF, Mv& predB) {
+    int mx = n % s_.mbw, my = n / s_.mbw;
+    alignas(16) uint8_t y[256], u[64], v[64];
+    const MbInfo& colocated = s_.mb[n];  // of the future anchor
+    int mode = 3, cbp = 0;
+    Mv fwd[4] = {}, bwd[4] = {};
+    bool four = false;
+    if (colocated.kind != kMbNotCoded) {
+        int modb = br_.readBit() ? 0 : br_.readBit() ? 1 : 2;
+        mode = 0;
+        if (modb) {
+            while (mode < 4 && !br_.readBit()) ++mode;
+            if (mode == 4) return false;
+        }
+        if (modb == 2) cbp = int(br_.read(6));
+        if (mode != 0 && cbp && br_.readBit()) qp = clip(qp + (br_.readBit() ? 2 : -2), 1, 31);  // dbquant
+        if (mode == 1 || mode == 3) {
+            fwd[0].x = int16_t(readMvComponent(s_.vop.vop_fcode_forward, predF.x));
+            fwd[0].y = int16_t(readMvComponent(s_.vop.vop_fcode_forward, predF.y));
+            predF = fwd[0];
+        }
+        if (mode == 1 || mode == 2) {
+            bwd[0].x = int16_t(readMvComponent(s_.vop.vop_fcode_backward, predB.x));
+            bwd[0].y = int16_t(readMvComponent(s_.vop.vop_fcode_backward, predB.y));
+            predB = bwd[0];
+        }
+        if (mode == 0) {
+            // Direct (7.6.9.5): the co-located vectors scaled by TRB / TRD, plus the delta vector (zero
+            // when MODB leaves mb_type out).
+            int dx = modb ? readMvComponent(0, 0) : 0, dy = modb ? readMvComponent(0, 0) : 0;
+            const Mv* col = &s_.mv[n * 4];
+            bool zero = colocated.kind == kMbIntra;
+            for (int b = 0; b < 4; ++b) {
+                int64_t cx = zero ? 0 : col[b].x, cy = zero ? 0 : col[b].y;
+                int64_t fx = trd_ ? (trb_ * cx) / trd_ + dx : dx, fy = trd_ ? (trb_ * cy) / trd_ + dy : dy;
+                int64_t bx = dx ? fx - cx : trd_ ? ((trb_ - trd_) * cx) / trd_ : 0;
+                int64_t by = dy ? fy - cy : trd_ ? ((trb_ - trd_) * cy) / trd_ : 0;
+                fwd[b] = {int16_t(clip(int(fx), -4096, 4095)), int16_t(clip(int(fy), -4096, 4095))};
+                bwd[b] = {int16_t(clip(int(bx), -4096, 4095)), int16_t(clip(int(by), -4096, 4095))};
+            }
+            four = true;
+        }
+        if (br_.error()) return false;
+    }
+    predictB(mx, my, mode, fwd, bwd, four, y, u, v);
+    for (int i = 0; i < 6; ++i) {
+        if (!((cbp >> (5 - i)) & 1)) continue;
+        uint8_t* dst = i < 4 ? y + (i >> 1) * 128 + (i & 1) * 8 : i == 4 ? u : v;
+        if (!interBlock(qp, dst, i < 4 ? 16 : 8)) return false;
+    }
+    storeB(mx, my, y, u, v);
+    return !br_.error();
+}
+
+bool VopDecoder::runB(int64_t trb, int64_t trd) {
+    trb_ = trb;
+    trd_ = trd;
+    int qp = int(s_.vop.vop_quant);
+    int mbIndex = 0;
+    ++s_.packetId;
+    bool resync = !s_.vol.resync_marker_disable;
+    Mv predF = {}, predB = {};
+    while (mbIndex < s_.mbCount) {
+        if (resync && mbIndex > 0 && resyncHere()) {
+            if (!readPacketHeader(mbIndex, qp)) break;
+            predF = predB = Mv{};
+        }
+        if (mbIndex % s_.mbw == 0) predF = predB = Mv{};
+        if (!decodeBMb(mbIndex, qp, predF, predB)) break;
+        ++mbIndex;
+    }
+    if (mbIndex == s_.mbCount) return true;
+    conceal(mbIndex, s_.mbCount);
+    return false;
+}
+
 bool layerSupported(const VideoObjectLayer& vol) {
     return vol.video_object_layer_shape == kShapeRectangular && vol.chroma_format == 1 && !vol.interlaced &&
            vol.obmc_disable && !vol.sprite_enable && vol.bits_per_pixel == 8 && vol.quant_precision == 5 &&
@@ -891,7 +1078,24 @@ int32_t decoderInit(const VdecParams& p) {
     s->volSupported = true;
     setupPicture(s->pics[0], static_cast<uint8_t*>(p.buffer[0]), p.width, p.height);
     setupPicture(s->pics[1], static_cast<uint8_t*>(p.buffer[1]), p.width, p.height);
+    s->picBuffer[0] = static_cast<uint8_t*>(p.buffer[0]);
+    s->picBuffer[1] = static_cast<uint8_t*>(p.buffer[1]);
+    s->picBytes = size_t(p.width + 2 * kMargin) * (p.height + 2 * kMargin) +
+                  2 * size_t((p.width >> 1) + 2 * kMargin) * ((p.height >> 1) + 2 * kMargin);
+    {
+        // B pictures: buffer 3 without margins (see layoutFor for the second chroma plane).
+        int cw = (p.width + 1) / 2, ch = (p.height + 1) / 2;
+        uint8_t* y = static_cast<uint8_t*>(p.buffer[2]);
+        uint8_t* u = y + size_t(p.width) * p.height;
+        uint8_t* v = l.total > l.bpicV ? mem + l.bpicV : u + size_t(cw) * ch;
+        s->bpic.plane[0] = {y, p.width, p.width, p.height, 0, 0, p.width, p.height};
+        s->bpic.plane[1] = {u, cw, cw, ch, 0, 0, cw, ch};
+        s->bpic.plane[2] = {v, cw, cw, ch, 0, 0, cw, ch};
+    }
     s->last = 0;
+    s->anchors = 0;
+    s->pending = -1;
+    s->output = nullptr;
     s->havePicture = false;
     g_state = s;
     decoderSetOutput(p.outputFormat);
@@ -941,43 +1145,109 @@ int32_t decoderDecode(const VdecFrame& frame) {
         GroupOfVop gov;
         if (parseGroupOfVop(br, gov) != ParseResult::Ok) return VDEC_FRAME_ERROR;
         if (!nextStartCode(br)) return VDEC_FRAME_ERROR;
+        s->govSeconds =
+            ((gov.time_code >> 13) & 31) * 3600 + ((gov.time_code >> 7) & 63) * 60 + (gov.time_code & 63);
+        s->govPending = true;
     }
     if (br.peek32() != kVopStart) return VDEC_FRAME_ERROR;
     br.skip(32);
     Vop vop;
     if (parseVop(br, s->vol, vop) != ParseResult::Ok) return VDEC_FRAME_ERROR;
     if (!s->volSupported) return VDEC_FRAME_ERROR;
-    if (vop.vop_coded &&
-        (vop.vop_coding_type > kVopP || vop.vop_quant < 1 || vop.vop_quant > 31 || vop.vop_fcode_forward < 1))
+    if (vop.vop_coded && (vop.vop_coding_type > kVopB || vop.vop_quant < 1 || vop.vop_quant > 31 ||
+                          vop.vop_fcode_forward < 1 || vop.vop_fcode_backward < 1))
         return VDEC_FRAME_ERROR;
     s->vop = vop;
+    const int64_t resolution = s->vol.vop_time_increment_resolution;
 
-    if (!vop.vop_coded) {
-        // Not coded: the picture repeats the last one.
-        if (frame.renderFlag) render(*s, s->pics[s->last], frame);
+    if (vop.vop_coding_type == kVopB) {
+        if (s->anchors < 2) return VDEC_FRAME_ERROR;  // no pair of references yet
+        int past = 1 - s->last;
+        int64_t time =
+            int64_t(s->anchorSeconds[past] + vop.modulo_time_base) * resolution + vop.vop_time_increment;
+        const Picture* shown = &s->pics[past];  // not coded: the past reference
+        if (vop.vop_coded) {
+            VopDecoder dec(*s, br, s->bpic, s->pics[past], &s->pics[s->last]);
+            bool ok = dec.runB(time - s->anchorTime[past], s->anchorTime[s->last] - s->anchorTime[past]);
+            if (!ok) return VDEC_FRAME_ERROR;
+            shown = &s->bpic;
+        }
+        s->output = shown;
+        s->outputNew = true;
+        if (frame.renderFlag) render(*s, *shown, frame);
         ++s->pictureCount;
         return VDEC_OK;
     }
-    int curIndex = s->havePicture ? 1 - s->last : s->last;
-    if (!s->havePicture) curIndex = 1;
+
+    // An anchor: decoded over the older anchor, which is no longer referenced.
+    int curIndex = s->anchors ? 1 - s->last : 1;
     Picture& cur = s->pics[curIndex];
-    const Picture& ref = s->pics[1 - curIndex];
-    VopDecoder dec(*s, br, cur, ref);
-    bool ok = dec.run();
-    for (auto& p : cur.plane) extendEdges(p);
+    bool ok = true;
+    if (vop.vop_coded) {
+        VopDecoder dec(*s, br, cur, s->pics[1 - curIndex]);
+        ok = dec.run();
+        for (auto& p : cur.plane) extendEdges(p);
+    } else {
+        // Not coded: a copy of the last anchor, every macroblock skipped.
+        if (s->anchors) std::memcpy(s->picBuffer[curIndex], s->picBuffer[s->last], s->picBytes);
+        for (int n = 0; n < s->mbCount; ++n) {
+            s->mb[n].kind = kMbNotCoded;
+            std::memset(&s->mv[n * 4], 0, 4 * sizeof(Mv));
+        }
+    }
+    uint32_t base = (s->govPending ? s->govSeconds
+                     : s->anchors  ? s->anchorSeconds[s->last]
+                                   : 0) +
+                    vop.modulo_time_base;
+    s->govPending = false;
+    s->anchorSeconds[curIndex] = base;
+    s->anchorTime[curIndex] = int64_t(base) * resolution + vop.vop_time_increment;
     s->last = curIndex;
+    ++s->anchors;
     s->havePicture = true;
+
+    // Picture order: without B-VOPs (low_delay) the anchor is output at once.
+    const Picture* shown = &cur;
+    bool isNew = true;
+    if (s->vol.vol_control_parameters && !s->vol.low_delay) {
+        if (s->pending < 0) {
+            s->pendingShown = true;
+        } else {
+            shown = &s->pics[s->pending];
+            isNew = !s->pendingShown;
+            s->pendingShown = false;
+        }
+        s->pending = curIndex;
+    } else {
+        s->pending = -1;
+    }
+    s->output = shown;
+    s->outputNew = isNew;
     if (!ok) return VDEC_FRAME_ERROR;
-    if (frame.renderFlag) render(*s, cur, frame);
+    if (frame.renderFlag) render(*s, *shown, frame);
     ++s->pictureCount;
     return VDEC_OK;
 }
 
-bool decoderLastPicture(PlaneView planes[3]) {
-    if (!g_state || !g_state->havePicture) return false;
-    const Picture& p = g_state->pics[g_state->last];
+namespace {
+
+void view(const Picture& p, PlaneView planes[3]) {
     for (int i = 0; i < 3; ++i)
         planes[i] = {p.plane[i].data, p.plane[i].stride, p.plane[i].width, p.plane[i].height};
+}
+
+}  // namespace
+
+bool decoderOutputPicture(PlaneView planes[3], bool* isNew) {
+    if (!g_state || !g_state->output) return false;
+    view(*g_state->output, planes);
+    if (isNew) *isNew = g_state->outputNew;
+    return true;
+}
+
+bool decoderPendingPicture(PlaneView planes[3]) {
+    if (!g_state || g_state->pending < 0 || g_state->pendingShown) return false;
+    view(g_state->pics[g_state->pending], planes);
     return true;
 }
 

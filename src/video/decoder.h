@@ -22,7 +22,11 @@ struct PlaneView {
     int width;
     int height;
 };
-// Returns false when no picture has been decoded since VDEC_INIT.
-bool decoderLastPicture(PlaneView planes[3]);
+// The picture the last successful VDEC_DECODE output, in display order. *isNew is false when that call
+// showed a picture again: in a layer with B-VOPs (low_delay 0) an I- or P-VOP is output when the next one
+// arrives, so the first one is output at once and again at the second. Returns false before any picture.
+bool decoderOutputPicture(PlaneView planes[3], bool* isNew);
+// The last I- or P-VOP of a layer with B-VOPs while it has not been output yet (the end of a stream).
+bool decoderPendingPicture(PlaneView planes[3]);
 
 }  // namespace vdec

@@ -181,3 +181,33 @@ TEST(VideoInterface, DamagedRecords) {
 }
 
 }  // namespace
+
+namespace {
+
+// With B-VOPs every record still gives a picture: the first I-VOP at once, and again (as a repeat) when
+// the next anchor arrives; then display order, one picture per record.
+TEST(VideoInterface, PictureOrderWithBVops) {
+    std::vector<uint8_t> stream = makeStream("order", 48, 32, 7, "-g 12 -bf 2 -q:v 4");
+    if (stream.empty()) GTEST_SKIP() << "ffmpeg not installed";
+    auto records = m4v_split(stream.data(), stream.size());
+    ASSERT_EQ(records.size(), 7u);  // I P B B P B B
+    vtest::Session s(48, 32);
+    std::vector<std::vector<uint8_t>> shown;
+    std::vector<bool> fresh;
+    for (auto& r : records) {
+        s.clearOutput();
+        ASSERT_EQ(s.decode(r), VDEC_OK);
+        bool isNew = false;
+        vdec::PlaneView pv[3];
+        ASSERT_TRUE(vdec::decoderOutputPicture(pv, &isNew));
+        shown.push_back(s.output());
+        fresh.push_back(isNew);
+    }
+    EXPECT_EQ(fresh, (std::vector<bool>{true, false, true, true, true, true, true}));
+    EXPECT_TRUE(shown[1] == shown[0]) << "the second call shows the first I-VOP again";
+    EXPECT_FALSE(shown[2] == shown[0]);
+    vdec::PlaneView pv[3];
+    EXPECT_TRUE(vdec::decoderPendingPicture(pv)) << "the last P-VOP waits for its turn";
+}
+
+}  // namespace

@@ -109,7 +109,7 @@ public:
     std::vector<uint8_t> planes() const {
         std::vector<uint8_t> out;
         vdec::PlaneView pv[3];
-        if (!vdec::decoderLastPicture(pv)) return out;
+        if (!vdec::decoderOutputPicture(pv, nullptr)) return out;
         for (auto& p : pv)
             for (int y = 0; y < p.height; ++y)
                 out.insert(out.end(), p.data + y * p.stride, p.data + y * p.stride + p.width);
@@ -146,15 +146,23 @@ inline DecodeResult decodeStream(const std::vector<uint8_t>& stream, bool render
     int w = 0, h = 0;
     if (!m4v_layer_size(stream.data(), stream.size(), &w, &h)) return r;
     Session s(w, h);
+    auto append = [&](const vdec::PlaneView* pv) {
+        for (int i = 0; i < 3; ++i)
+            for (int y = 0; y < pv[i].height; ++y)
+                r.yuv.insert(r.yuv.end(), pv[i].data + y * pv[i].stride,
+                             pv[i].data + y * pv[i].stride + pv[i].width);
+        ++r.frames;
+    };
+    vdec::PlaneView pv[3];
     for (const auto& rec : m4v_split(stream.data(), stream.size())) {
         if (s.decode(rec, render) != VDEC_OK) {
             ++r.errors;
             continue;
         }
-        std::vector<uint8_t> p = s.planes();
-        r.yuv.insert(r.yuv.end(), p.begin(), p.end());
-        ++r.frames;
+        bool isNew = false;
+        if (vdec::decoderOutputPicture(pv, &isNew) && isNew) append(pv);
     }
+    if (vdec::decoderPendingPicture(pv)) append(pv);
     return r;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "video/convert.h"
 #include "video/decoder.h"
 #include "video/m4v_split.h"
 #include "video/vdec.h"
@@ -47,6 +48,20 @@ bool writePng(const std::string& path, const std::vector<uint8_t>& bgr0, int w, 
         }
     }
     return stbi_write_png(path.c_str(), w, h, 3, rgb.data(), w * 3) != 0;
+}
+
+// Appends one picture's planes to the raw file and, with a PNG folder, writes its format-4 output.
+bool writeFrame(FILE* f, const vdec::PlaneView* planes, const std::vector<uint8_t>* bgr0, const char* pngDir,
+                int index, int w, int h) {
+    for (int i = 0; i < 3; ++i)
+        for (int y = 0; y < planes[i].height; ++y)
+            std::fwrite(planes[i].data + size_t(y) * planes[i].stride, 1, size_t(planes[i].width), f);
+    if (!pngDir) return true;
+    char name[64];
+    std::snprintf(name, sizeof name, "/frame_%05d.png", index);
+    if (writePng(std::string(pngDir) + name, *bgr0, w, h)) return true;
+    std::fprintf(stderr, "qvtool m4v: cannot write %s%s\n", pngDir, name);
+    return false;
 }
 
 int decode(const char* in, const char* out, const char* pngDir) {
@@ -101,18 +116,25 @@ int decode(const char* in, const char* out, const char* pngDir) {
             continue;
         }
         vdec::PlaneView planes[3];
-        if (!vdec::decoderLastPicture(planes)) continue;
-        for (const vdec::PlaneView& p : planes)
-            for (int y = 0; y < p.height; ++y)
-                std::fwrite(p.data + size_t(y) * p.stride, 1, size_t(p.width), f);
+        bool isNew = false;
+        if (!vdec::decoderOutputPicture(planes, &isNew) || !isNew) continue;
+        if (!writeFrame(f, planes, pngDir ? &picture : nullptr, pngDir, frames, w, h)) {
+            std::fclose(f);
+            return 1;
+        }
+        ++frames;
+    }
+    // The last anchor of a stream with B-VOPs is still waiting for its turn.
+    vdec::PlaneView planes[3];
+    if (vdec::decoderPendingPicture(planes)) {
         if (pngDir) {
-            char name[64];
-            std::snprintf(name, sizeof name, "/frame_%05d.png", frames);
-            if (!writePng(std::string(pngDir) + name, picture, w, h)) {
-                std::fprintf(stderr, "qvtool m4v: cannot write %s%s\n", pngDir, name);
-                std::fclose(f);
-                return 1;
-            }
+            vdec::ConvertInput in{
+                planes[0].data, planes[1].data, planes[2].data, planes[0].stride, planes[1].stride, w, h};
+            vdec::convertPicture(in, 4, -1, picture.data(), 0);
+        }
+        if (!writeFrame(f, planes, pngDir ? &picture : nullptr, pngDir, frames, w, h)) {
+            std::fclose(f);
+            return 1;
         }
         ++frames;
     }
