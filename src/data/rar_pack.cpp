@@ -30,7 +30,9 @@ constexpr int kHashBits = 17;
 constexpr int kChainDepth = 32;
 constexpr size_t kLongKey = 32;  // bytes hashed for the far-repeat table
 constexpr int kLongBits = 18;
-constexpr uint32_t kLazyBelow = 32;  // look one byte ahead for a better match below this length
+constexpr uint32_t kLazyBelow = 32;
+constexpr uint32_t kNiceLength =
+    96;  // a match this long ends the search  // look one byte ahead for a better match below this length
 constexpr uint32_t kNone = 0xFFFFFFFFu;
 constexpr size_t kSkipAfter = 256;  // literals in a row before the search starts skipping
 
@@ -269,7 +271,7 @@ public:
                 if (len > best && len >= 3 + lengthBonus(d) && !(len == 3 && d > 0x1000)) {
                     best = len;
                     distance = d;
-                    if (len == maxLen) break;
+                    if (len >= std::min(maxLen, kNiceLength)) break;
                 }
             }
             uint32_t p = prev_[cand & kWindowMask];
