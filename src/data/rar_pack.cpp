@@ -9,6 +9,7 @@
 // cipher padding) never mistakes it for a table change.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <queue>
 #include <utility>
@@ -357,6 +358,10 @@ void lengthExtra(uint32_t v, uint16_t& slot, uint8_t& bits, uint32_t& extra) {
 // Chooses the symbols for input from pos to at least blockEnd, updating the stream state.
 void Packer::Impl::parseBlock(const uint8_t* buf, size_t& pos, size_t blockEnd, size_t end, size_t lowest,
                               StreamState& st, std::vector<Token>& tokens) {
+    struct {
+        size_t pos;
+        uint32_t len, dist;
+    } lookahead = {SIZE_MAX, 0, 0};
     while (pos < blockEnd) {
         finder.insertUpTo(buf, pos, end);
         // Data that has not matched for a long stretch is searched more and more sparsely.
@@ -369,8 +374,13 @@ void Packer::Impl::parseBlock(const uint8_t* buf, size_t& pos, size_t blockEnd, 
         size_t low = pos > lowest + kMaxDistance ? pos - kMaxDistance : lowest;
         uint32_t maxLen = static_cast<uint32_t>(std::min<size_t>(kMaxMatch, end - pos));
 
-        uint32_t dist = 0;
-        uint32_t len = finder.find(buf, pos, end, low, maxLen, dist);
+        uint32_t dist = 0, len;
+        if (pos == lookahead.pos) {  // searched already, one step ago
+            len = lookahead.len;
+            dist = lookahead.dist;
+        } else {
+            len = finder.find(buf, pos, end, low, maxLen, dist);
+        }
 
         // Repeats of the last four distances.
         uint32_t repLen = 0;
@@ -394,6 +404,7 @@ void Packer::Impl::parseBlock(const uint8_t* buf, size_t& pos, size_t blockEnd, 
             uint32_t l1 =
                 finder.find(buf, pos + 1, end, low, std::min<uint32_t>(kMaxMatch, end - pos - 1), d1);
             literal = l1 > len + 1 || (l1 == len + 1 && d1 <= dist);  // the longer match comes next
+            lookahead = {pos + 1, l1, d1};
         }
 
         Token t{0, -1, 0, 0, 0, 0};
