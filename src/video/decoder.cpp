@@ -240,6 +240,9 @@ private:
                    bool& acNonZero);
     int readDcDiff(bool luma);
     void motionCompensate(int n, int mx, int my);
+    void predictMb(const Picture& r, int mx, int my, const Mv* mv, bool four, uint8_t* y, int ys, uint8_t* u,
+                   uint8_t* v, int cs);
+    void predictLuma(const Plane& ref, int px, int py, int n, int mvx, int mvy, uint8_t* out, int stride);
     void predictPlane(const Plane& ref, int px, int py, int w, int h, int mvx, int mvy, uint8_t* out,
                       int stride);
     void predictPlane(const Plane& ref, Plane& dst, int px, int py, int w, int h, int mvx, int mvy) {
@@ -462,6 +465,11 @@ inline int chromaMv1(int v) {
     return v < 0 ? -c : c;
 }
 
+// Quarter-sample luma vectors (or their sum) in half-sample units before the chroma rounding.
+inline int quarterToHalf(int v) {
+    return v / 2;
+}
+
 // Chroma vector from the sum of four luma vectors (Table 7-7, sixteenth-sample rounding).
 inline int chromaMv4(int sum) {
     static const int8_t kRound16[16] = {0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2};
@@ -470,22 +478,62 @@ inline int chromaMv4(int sum) {
     return sum < 0 ? -c : c;
 }
 
-void VopDecoder::motionCompensate(int n, int mx, int my) {
-    const Mv* mv = &s_.mv[n * 4];
+// Motion-compensated prediction of one macroblock from r (one vector, or four for the 8x8 blocks) into
+// y (16x16) and u, v (8x8).
+void VopDecoder::predictMb(const Picture& r, int mx, int my, const Mv* mv, bool four, uint8_t* y, int ys,
+                           uint8_t* u, uint8_t* v, int cs) {
     int cx, cy;
-    if (s_.mb[n].kind == kMbInter4v) {
+    if (four) {
         for (int b = 0; b < 4; ++b)
-            predictPlane(ref_.plane[0], cur_.plane[0], mx * 16 + (b & 1) * 8, my * 16 + (b >> 1) * 8, 8, 8,
-                         mv[b].x, mv[b].y);
-        cx = chromaMv4(mv[0].x + mv[1].x + mv[2].x + mv[3].x);
-        cy = chromaMv4(mv[0].y + mv[1].y + mv[2].y + mv[3].y);
+            predictLuma(r.plane[0], mx * 16 + (b & 1) * 8, my * 16 + (b >> 1) * 8, 8, mv[b].x, mv[b].y,
+                        y + (b >> 1) * 8 * ys + (b & 1) * 8, ys);
+        int sx = 0, sy = 0;
+        for (int b = 0; b < 4; ++b) {
+            sx += s_.vol.quarter_sample ? quarterToHalf(mv[b].x) : mv[b].x;
+            sy += s_.vol.quarter_sample ? quarterToHalf(mv[b].y) : mv[b].y;
+        }
+        cx = chromaMv4(sx);
+        cy = chromaMv4(sy);
     } else {
-        predictPlane(ref_.plane[0], cur_.plane[0], mx * 16, my * 16, 16, 16, mv[0].x, mv[0].y);
-        cx = chromaMv1(mv[0].x);
-        cy = chromaMv1(mv[0].y);
+        predictLuma(r.plane[0], mx * 16, my * 16, 16, mv[0].x, mv[0].y, y, ys);
+        int vx = mv[0].x, vy = mv[0].y;
+        if (s_.vol.quarter_sample) {
+            vx = quarterToHalf(vx);
+            vy = quarterToHalf(vy);
+        }
+        cx = chromaMv1(vx);
+        cy = chromaMv1(vy);
     }
-    predictPlane(ref_.plane[1], cur_.plane[1], mx * 8, my * 8, 8, 8, cx, cy);
-    predictPlane(ref_.plane[2], cur_.plane[2], mx * 8, my * 8, 8, 8, cx, cy);
+    predictPlane(r.plane[1], mx * 8, my * 8, 8, 8, cx, cy, u, cs);
+    predictPlane(r.plane[2], mx * 8, my * 8, 8, 8, cx, cy, v, cs);
+}
+
+void VopDecoder::predictLuma(const Plane& ref, int px, int py, int n, int mvx, int mvy, uint8_t* out,
+                             int stride) {
+    if (!s_.vol.quarter_sample) return predictPlane(ref, px, py, n, n, mvx, mvy, out, stride);
+    int ix = px + (mvx >> 2), iy = py + (mvy >> 2);
+    int fx = mvx & 3, fy = mvy & 3;
+    int rounding = s_.vop.vop_rounding_type;
+    if (ix >= -kMargin && iy >= -kMargin && ix + n + 1 <= ref.edgeWidth + ref.padRight &&
+        iy + n + 1 <= ref.edgeHeight + ref.padBottom) {
+        k_.predictQuarter(out, stride, ref.data + ptrdiff_t(iy) * ref.stride + ix, ref.stride, n, fx, fy,
+                          rounding);
+        return;
+    }
+    uint8_t tmp[17 * 17];
+    for (int y = 0; y <= n; ++y) {
+        const uint8_t* row = ref.data + ptrdiff_t(clip(iy + y, 0, ref.edgeHeight - 1)) * ref.stride;
+        for (int x = 0; x <= n; ++x) tmp[y * 17 + x] = row[clip(ix + x, 0, ref.edgeWidth - 1)];
+    }
+    k_.predictQuarter(out, stride, tmp, 17, n, fx, fy, rounding);
+}
+
+void VopDecoder::motionCompensate(int n, int mx, int my) {
+    const Plane* p = cur_.plane;
+    predictMb(ref_, mx, my, &s_.mv[n * 4], s_.mb[n].kind == kMbInter4v,
+              p[0].data + ptrdiff_t(my) * 16 * p[0].stride + mx * 16, p[0].stride,
+              p[1].data + ptrdiff_t(my) * 8 * p[1].stride + mx * 8,
+              p[2].data + ptrdiff_t(my) * 8 * p[2].stride + mx * 8, p[1].stride);
 }
 
 void VopDecoder::copyMb(int n) {
@@ -887,20 +935,7 @@ bool VopDecoder::run() {
 void VopDecoder::predictB(int mx, int my, int mode, const Mv* fwd, const Mv* bwd, bool fourVectors,
                           uint8_t* y, uint8_t* u, uint8_t* v) {
     auto predictFrom = [&](const Picture& r, const Mv* mv, uint8_t* py, uint8_t* pu, uint8_t* pv) {
-        int cx, cy;
-        if (fourVectors) {
-            for (int b = 0; b < 4; ++b)
-                predictPlane(r.plane[0], mx * 16 + (b & 1) * 8, my * 16 + (b >> 1) * 8, 8, 8, mv[b].x,
-                             mv[b].y, py + (b >> 1) * 128 + (b & 1) * 8, 16);
-            cx = chromaMv4(mv[0].x + mv[1].x + mv[2].x + mv[3].x);
-            cy = chromaMv4(mv[0].y + mv[1].y + mv[2].y + mv[3].y);
-        } else {
-            predictPlane(r.plane[0], mx * 16, my * 16, 16, 16, mv[0].x, mv[0].y, py, 16);
-            cx = chromaMv1(mv[0].x);
-            cy = chromaMv1(mv[0].y);
-        }
-        predictPlane(r.plane[1], mx * 8, my * 8, 8, 8, cx, cy, pu, 8);
-        predictPlane(r.plane[2], mx * 8, my * 8, 8, 8, cx, cy, pv, 8);
+        predictMb(r, mx, my, mv, fourVectors, py, 16, pu, pv, 8);
     };
     if (mode == 3) return predictFrom(ref_, fwd, y, u, v);
     if (mode == 2) return predictFrom(*future_, bwd, y, u, v);
@@ -1008,8 +1043,8 @@ bool VopDecoder::runB(int64_t trb, int64_t trd) {
 bool layerSupported(const VideoObjectLayer& vol) {
     return vol.video_object_layer_shape == kShapeRectangular && vol.chroma_format == 1 && !vol.interlaced &&
            vol.obmc_disable && !vol.sprite_enable && vol.bits_per_pixel == 8 && vol.quant_precision == 5 &&
-           !vol.quarter_sample && vol.complexity_estimation_disable && !vol.newpred_enable &&
-           !vol.reduced_resolution_vop_enable && !vol.scalability;
+           vol.complexity_estimation_disable && !vol.newpred_enable && !vol.reduced_resolution_vop_enable &&
+           !vol.scalability;
 }
 
 // Moves to the next byte-aligned start code, skipping user data; false when none follows.

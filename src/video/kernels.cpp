@@ -115,6 +115,59 @@ void predictRef(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, 
     }
 }
 
+// 8-tap half-sample filter over a line of n + 1 samples (stride step), mirrored at both ends: sample -k
+// reads k - 1, sample n + k reads n + 1 - k.
+inline void halfLine(const uint8_t* s, int step, int n, int rounding, uint8_t* out) {
+    static const int kTaps[8] = {-1, 3, -6, 20, 20, -6, 3, -1};
+    for (int i = 0; i < n; ++i) {
+        int sum = 0;
+        for (int t = 0; t < 8; ++t) {
+            int k = i - 3 + t;
+            if (k < 0) k = -k - 1;
+            if (k > n) k = 2 * n + 1 - k;
+            sum += kTaps[t] * s[k * step];
+        }
+        out[i] = clamp255((sum + 16 - rounding) >> 5);
+    }
+}
+
+void predictQuarterRef(uint8_t* dst, int ds, const uint8_t* src, int ss, int n, int fx, int fy,
+                       int rounding) {
+    // Horizontal stage over n + 1 rows (the vertical filter reads them all).
+    uint8_t h[17 * 17], half[17];
+    int rows = fy ? n + 1 : n;
+    for (int y = 0; y < rows; ++y) {
+        const uint8_t* row = src + y * ss;
+        uint8_t* out = h + y * 17;
+        if (fx == 0) {
+            for (int x = 0; x < n; ++x) out[x] = row[x];
+            continue;
+        }
+        halfLine(row, 1, n, rounding, half);
+        for (int x = 0; x < n; ++x) {
+            if (fx == 2)
+                out[x] = half[x];
+            else
+                out[x] = uint8_t((half[x] + row[x + (fx == 3)] + 1 - rounding) >> 1);
+        }
+    }
+    // Vertical stage.
+    for (int x = 0; x < n; ++x) {
+        uint8_t col[17];
+        if (fy) halfLine(h + x, 17, n, rounding, col);
+        for (int y = 0; y < n; ++y) {
+            int v;
+            if (fy == 0)
+                v = h[y * 17 + x];
+            else if (fy == 2)
+                v = col[y];
+            else
+                v = (col[y] + h[(y + (fy == 3)) * 17 + x] + 1 - rounding) >> 1;
+            dst[y * ds + x] = uint8_t(v);
+        }
+    }
+}
+
 // Fixed-point BT.601 conversion of the output stage: each multiplier is applied as the high half of a
 // 32-bit product with a value pre-scaled by 8; sums saturate to 16 bits, results clamp to 0..255.
 inline int sat16(int v) {
@@ -432,13 +485,14 @@ void idctDouble(int16_t* block) {
     }
 }
 
-const Kernels kReferenceKernels = {idctDcFloat, idctFloat,  putBlockRef,
-                                   addBlockRef, predictRef, convertRowBgr0Ref};
+const Kernels kReferenceKernels = {idctDcFloat, idctFloat,         putBlockRef,      addBlockRef,
+                                   predictRef,  predictQuarterRef, convertRowBgr0Ref};
 #if defined(__SSE2__)
-const Kernels kFastKernels = {idctDcFloat, idctSse, putBlockSse, addBlockSse, predictSse, convertRowBgr0Sse};
+const Kernels kFastKernels = {idctDcFloat, idctSse,           putBlockSse,      addBlockSse,
+                              predictSse,  predictQuarterRef, convertRowBgr0Sse};
 #else
-const Kernels kFastKernels = {idctDcFloat, idctFloat,   putBlockRef,
-                              addBlockRef, predictFast, convertRowBgr0Fast};
+const Kernels kFastKernels = {idctDcFloat, idctFloat,         putBlockRef,       addBlockRef,
+                              predictFast, predictQuarterRef, convertRowBgr0Fast};
 #endif
 
 const Kernels& kernels() {
