@@ -181,18 +181,24 @@ bool FixedFunction::init(std::string* log) {
 }
 
 FFProgram* FixedFunction::program(const FFKey& key) {
-    if (last_ && std::memcmp(&last_->key, &key, sizeof key) == 0) return last_;
+    if (last_ && std::memcmp(&last_->key, &key, sizeof key) == 0) return last_->name ? last_ : nullptr;
     for (auto& p : programs_) {
-        if (std::memcmp(&p->key, &key, sizeof key) == 0) return last_ = p.get();
+        if (std::memcmp(&p->key, &key, sizeof key) == 0) {
+            last_ = p.get();
+            return p->name ? last_ : nullptr;
+        }
     }
     std::string log;
     FFProgram* p = build(key, &log);
     if (!p) {
+        // Kept as a failed entry, so that the configuration is not compiled again on every draw.
         std::fprintf(stderr, "d3d9: fixed-function program failed to build:\n%s\n", log.c_str());
-        return nullptr;
+        p = new FFProgram;
+        p->key = key;
     }
     programs_.emplace_back(p);
-    return last_ = p;
+    last_ = p;
+    return p->name ? p : nullptr;
 }
 
 namespace {
