@@ -43,10 +43,10 @@ std::vector<ManifestRow> manifest() {
 
 // The corpus streams that use the tools built so far: I-, P- and B-VOPs, H.263 and MPEG quantisation,
 // half- and quarter-sample motion, progressive pictures.
-const char* const kBuiltTools[] = {"A01", "A02", "A03", "A04", "A05", "A06", "A07", "A08", "A10", "A11",
-                                   "A12", "A13", "A14", "A15", "A16", "A17", "A18", "A19", "A20", "A21",
-                                   "A22", "A23", "A24", "A25", "A26", "A27", "A28", "A29", "A30", "A31",
-                                   "A33", "C02", "C04", "C05", "C06", "C07", "D01", "D02", "D03", "D05"};
+const char* const kBuiltTools[] = {
+    "A01", "A02", "A03", "A04", "A05", "A06", "A07", "A08", "A10", "A11", "A12", "A13", "A14", "A15",
+    "A16", "A17", "A18", "A19", "A20", "A21", "A22", "A23", "A24", "A25", "A26", "A27", "A28", "A29",
+    "A30", "A31", "A33", "C01", "C02", "C04", "C05", "C06", "C07", "D01", "D02", "D03", "D05"};
 
 bool usesBuiltTools(const std::string& name) {
     for (const char* id : kBuiltTools)
@@ -156,6 +156,7 @@ TEST(VideoConformance, GeneratedStreamsMatchReferenceDecodes) {
         {"gen_104x56_bframes_mv4_resync", 104, 56, 12, "testsrc2", "-g 6 -bf 1 -flags +mv4 -ps 100 -q:v 3"},
         {"gen_64x48_mpeg_quant_bframes", 64, 48, 10, "testsrc2", "-g 10 -bf 1 -mpeg_quant 1 -q:v 3"},
         {"gen_72x56_qpel_mv4_bframes", 72, 56, 10, "mandelbrot", "-g 10 -bf 1 -flags +qpel+mv4 -q:v 3"},
+        {"gen_112x80_qpel", 112, 80, 6, "testsrc2", "-g 12 -flags +qpel -q:v 4"},
     };
     for (const Case& c : cases) {
         std::string path = vtest::tempDir() + "/" + c.label + ".m4v";
