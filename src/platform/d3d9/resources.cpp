@@ -356,8 +356,7 @@ HRESULT Texture::UnlockRect(UINT level) {
 // ---- Buffers
 // ------------------------------------------------------------------------------------------------
 
-Buffer::Buffer(Device* device, UINT length, DWORD usage, D3DPOOL pool) : device_(device), usage_(usage) {
-    (void)pool;
+Buffer::Buffer(Device* device, UINT length, DWORD usage) : device_(device) {
     glUsage_ = (usage & D3DUSAGE_DYNAMIC) ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW;
     if (!device_->makeCurrent()) return;
     glGenBuffers(1, &name_);
@@ -437,7 +436,7 @@ VertexBuffer* VertexBuffer::create(Device* device, UINT length, DWORD usage, DWO
 }
 
 VertexBuffer::VertexBuffer(Device* device, UINT length, DWORD usage, DWORD fvf, D3DPOOL pool)
-    : device_(device), buffer_(device, length, usage, pool), usage_(usage), fvf_(fvf), pool_(pool) {}
+    : device_(device), buffer_(device, length, usage), usage_(usage), fvf_(fvf), pool_(pool) {}
 
 IDirect3DDevice9* VertexBuffer::pinnedDevice() {
     return device_;
@@ -507,7 +506,7 @@ IndexBuffer* IndexBuffer::create(Device* device, UINT length, DWORD usage, D3DFO
 }
 
 IndexBuffer::IndexBuffer(Device* device, UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool)
-    : device_(device), buffer_(device, length, usage, pool), usage_(usage), format_(format), pool_(pool) {}
+    : device_(device), buffer_(device, length, usage), usage_(usage), format_(format), pool_(pool) {}
 
 IDirect3DDevice9* IndexBuffer::pinnedDevice() {
     return device_;

@@ -140,7 +140,7 @@ private:
 // to the GL buffer.
 class Buffer {
 public:
-    Buffer(Device* device, UINT length, DWORD usage, D3DPOOL pool);
+    Buffer(Device* device, UINT length, DWORD usage);
     ~Buffer();
     bool valid() const { return name_ != 0; }
     HRESULT lock(UINT offset, UINT size, void** data, DWORD flags);
@@ -154,7 +154,6 @@ public:
 private:
     Device* device_;
     GLuint name_ = 0;
-    DWORD usage_;
     std::vector<unsigned char> data_;
     unsigned lockCount_ = 0;
     UINT dirtyBegin_ = 0, dirtyEnd_ = 0;
