@@ -23,6 +23,16 @@ namespace d3d9 {
 class Direct3D9;
 class StateBlock;
 
+// The vertices a draw reads: `primitives` primitives from index `first` of the index buffer (plus
+// baseVertex), or from vertex `first` without one.
+struct DrawRange {
+    D3DPRIMITIVETYPE type;
+    UINT primitives;
+    const IndexBuffer* indices;
+    UINT first;
+    int baseVertex;
+};
+
 // What a setter changes; the draw path redoes only the marked work.
 enum DirtyBits : uint32_t {
     kDirtyProgram = 1u << 0,        // anything that selects the shader variant
@@ -138,7 +148,9 @@ private:
     bool windowUsable() const;
 
     // Draw path (device_draw.cpp).
-    HRESULT prepareDraw();
+    HRESULT prepareDraw(const DrawRange& range);
+    // True when the draw samples the stage's texture only through magnification (magnification.cpp).
+    bool onlyMagnifies(int stage, const DrawRange& range) const;
     void applyVertexInput(GLuint buffer, UINT offset, UINT stride);
     void updateActiveLights();
     void updateUniforms(uint32_t dirty);

@@ -414,7 +414,7 @@ void Device::applyVertexInput(GLuint buffer, UINT offset, UINT stride) {
     enabledAttribs_ = enabled;
 }
 
-HRESULT Device::prepareDraw() {
+HRESULT Device::prepareDraw(const DrawRange& range) {
     if (dirty_ & kDirtyActiveLights) {
         updateActiveLights();
         dirty_ = (dirty_ & ~kDirtyActiveLights) | kDirtyProgram | kDirtyLights;
@@ -436,11 +436,22 @@ HRESULT Device::prepareDraw() {
     updateUniforms(dirty_);
     stats_.uniformUploads += static_cast<unsigned long long>(ff_.upload(program_, uniforms_));
 
+    // Bind the sampled textures; a texture gets its lower levels (regenerated if stale) unless every stage
+    // that samples it in this draw provably only magnifies it.
     const FFKey& key = program_->key;
+    bool levels[kStages] = {};
     for (int s = 0; s < key.stageCount; ++s) {
         if (!key.stage[s].sample) continue;
         Texture* t = state_.textures[s];
-        t->prepareForSampling();
+        levels[s] = t->glLevels() > 1 && !onlyMagnifies(s, range);
+        for (int o = 0; o < s; ++o)
+            if (key.stage[o].sample && state_.textures[o] == t)
+                levels[o] = levels[s] = levels[o] || levels[s];
+    }
+    for (int s = 0; s < key.stageCount; ++s) {
+        if (!key.stage[s].sample) continue;
+        Texture* t = state_.textures[s];
+        t->useLevels(levels[s]);
         gl_.bindTexture(s, t->name());
         gl_.bindSampler(s, samplers_[s]);
     }
@@ -481,7 +492,7 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT prim
         return D3DERR_INVALIDCALL;
     }
     if (!makeCurrent()) return D3D_OK;  // nothing to draw on: as a lost device, succeed silently
-    if (FAILED(prepareDraw())) {
+    if (FAILED(prepareDraw(DrawRange{type, primitiveCount, nullptr, startVertex, 0}))) {
         ++stats_.refusedDraws;
         return D3DERR_INVALIDCALL;
     }
@@ -518,7 +529,7 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, int baseVertex, UINT
         }
     }
     if (!makeCurrent()) return D3D_OK;
-    if (FAILED(prepareDraw())) {
+    if (FAILED(prepareDraw(DrawRange{type, primitiveCount, ib, startIndex, baseVertex}))) {
         ++stats_.refusedDraws;
         return D3DERR_INVALIDCALL;
     }
@@ -549,7 +560,7 @@ HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, cons
     }
     state_.streamOffset = state_.streamStride = 0;
     if (!makeCurrent()) return D3D_OK;
-    if (FAILED(prepareDraw())) {
+    if (FAILED(prepareDraw(DrawRange{type, primitiveCount, nullptr, 0, 0}))) {
         ++stats_.refusedDraws;
         return D3DERR_INVALIDCALL;
     }

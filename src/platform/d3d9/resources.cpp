@@ -194,7 +194,8 @@ Texture::Texture(Device* device, UINT width, UINT height, UINT glLevels, DWORD u
                      static_cast<GLsizei>(this->width(level)), static_cast<GLsizei>(this->height(level)), 0,
                      GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, nullptr);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(glLevels_ - 1));
+    maxLevel_ = static_cast<GLint>(glLevels_) - 1;
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, maxLevel_);
     // X8R8G8B8 has no alpha: it samples as 1.
     if (format_ == D3DFMT_X8R8G8B8) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_A, GL_ONE);
     if (glGetError() != GL_NO_ERROR) {
@@ -291,12 +292,19 @@ void Texture::GenerateMipSubLevels() {
     prepareForSampling();
 }
 
-void Texture::prepareForSampling() {
-    if (!mipsStale_) return;
-    mipsStale_ = false;
+void Texture::useLevels(bool all) {
+    const GLint max = all ? static_cast<GLint>(glLevels_) - 1 : 0;
+    if (max == maxLevel_ && !(all && mipsStale_)) return;
     if (!device_->makeCurrent()) return;
     device_->gl().bindTextureForUpdate(name_);
-    glGenerateMipmap(GL_TEXTURE_2D);
+    if (max != maxLevel_) {
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, max);
+        maxLevel_ = max;
+    }
+    if (all && mipsStale_) {
+        mipsStale_ = false;
+        glGenerateMipmap(GL_TEXTURE_2D);
+    }
 }
 
 HRESULT Texture::GetLevelDesc(UINT level, D3DSURFACE_DESC* d) {

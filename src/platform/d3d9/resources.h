@@ -103,7 +103,10 @@ public:
     // Level 0 changed (rendered into or unlocked): the generated levels are stale.
     void markLevel0Written() { mipsStale_ = autoGenMipMap() && glLevels_ > 1; }
     // Regenerates stale automatic levels; called before the texture is sampled.
-    void prepareForSampling();
+    void prepareForSampling() { useLevels(true); }
+    // Makes the lower levels visible to sampling (regenerating stale automatic ones) or hides them, for a
+    // draw that only magnifies the texture.
+    void useLevels(bool all);
     Surface* surface(UINT level) { return surfaces_[level].get(); }
 
 protected:
@@ -125,6 +128,7 @@ private:
     DWORD lod_ = 0;
     D3DTEXTUREFILTERTYPE autoGenFilter_ = D3DTEXF_LINEAR;
     bool mipsStale_ = false;
+    GLint maxLevel_ = 0;  // GL_TEXTURE_MAX_LEVEL as set
     std::vector<std::unique_ptr<Surface>> surfaces_;
     // System-memory copies of lockable textures, one per level, top row first, 4 bytes per pixel.
     std::vector<std::vector<unsigned char>> shadow_;

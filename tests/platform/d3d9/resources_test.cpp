@@ -391,3 +391,44 @@ TEST(FullScreen, DeviceCoversTheDesktopPresentsAndGoesBack) {
     EXPECT_EQ(d3d->Release(), 0u);
     EXPECT_TRUE(DestroyWindow(window));
 }
+
+TEST_F(Resources, OneDrawMixingMagnifiedAndMinifiedTrianglesKeepsTheMipChain) {
+    // 64 x 64 texture: level 0 red, every lower level green.
+    IDirect3DTexture9* t = nullptr;
+    ASSERT_EQ(d->CreateTexture(64, 64, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t, nullptr), D3D_OK);
+    for (UINT level = 0; level < t->GetLevelCount(); ++level) {
+        D3DLOCKED_RECT lr;
+        ASSERT_EQ(t->LockRect(level, &lr, nullptr, 0), D3D_OK);
+        const UINT n = 64 >> level;
+        for (UINT y = 0; y < n; ++y)
+            for (UINT x = 0; x < n; ++x)
+                static_cast<DWORD*>(lr.pBits)[y * lr.Pitch / 4 + x] = level == 0 ? 0xFFFF0000 : 0xFF00FF00;
+        ASSERT_EQ(t->UnlockRect(level), D3D_OK);
+    }
+    d->SetTexture(0, t);
+    d->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    d->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    d->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_POINT);
+    // A large triangle showing the texture magnified, then a small one showing all of it on a few pixels.
+    const std::vector<ScreenVertex> tris = {
+        {-1, 1, 0, 0xFFFFFFFF, 0, 0},   {0, 1, 0, 0xFFFFFFFF, 1, 0},     {-1, 0, 0, 0xFFFFFFFF, 0, 1},
+        {0.5f, 0, 0, 0xFFFFFFFF, 0, 0}, {0.53f, 0, 0, 0xFFFFFFFF, 1, 0}, {0.5f, -0.04f, 0, 0xFFFFFFFF, 0, 1}};
+    IDirect3DVertexBuffer9* vb = make_vertex_buffer(d, tris, kScreenFvf);
+    d->SetFVF(kScreenFvf);
+    d->SetStreamSource(0, vb, 0, sizeof(ScreenVertex));
+    ASSERT_EQ(d->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 2), D3D_OK);
+    std::vector<uint32_t> px = read_back_buffer(d);
+    EXPECT_EQ(pixel(px, 640, 40, 40), 0xFFFF0000u);    // magnified: level 0
+    EXPECT_EQ(pixel(px, 640, 481, 241), 0xFF00FF00u);  // minified: a lower level
+    // The magnified triangle alone still reads level 0, and afterwards the minified one still finds its
+    // levels.
+    ASSERT_EQ(d->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3D_OK);
+    ASSERT_EQ(d->DrawPrimitive(D3DPT_TRIANGLELIST, 3, 1), D3D_OK);
+    px = read_back_buffer(d);
+    EXPECT_EQ(pixel(px, 640, 40, 40), 0xFFFF0000u);
+    EXPECT_EQ(pixel(px, 640, 481, 241), 0xFF00FF00u);
+    d->SetStreamSource(0, nullptr, 0, 0);
+    d->SetTexture(0, nullptr);
+    vb->Release();
+    t->Release();
+}

@@ -1,0 +1,136 @@
+// Which draws only magnify a texture.
+//
+// Sampling with a level-of-detail of at most zero reads level 0 through the magnification filter, whatever
+// the mip filter and whatever the lower levels hold. For flat (affine) screen-space draws, such as
+// full-target quads and distortion grids, the texel-to-pixel ratio of every triangle can be computed from the
+// vertices; when no triangle minifies, the draw samples level 0 only, so the texture is bound without its
+// lower levels: the software rasterizer then skips the level-of-detail work, and automatic levels need not be
+// regenerated for it. Perspective draws and anything not provable keep full mip-mapping.
+#include <cmath>
+#include <cstring>
+
+#include "platform/d3d9/device.h"
+
+namespace d3d9 {
+
+namespace {
+
+// Byte offset of texture-coordinate set `set` in a vertex of the format.
+UINT texcoord_offset(DWORD fvf, UINT set) {
+    UINT offset;
+    switch (fvf & D3DFVF_POSITION_MASK) {
+        case D3DFVF_XYZ:
+            offset = 12;
+            break;
+        case D3DFVF_XYZRHW:
+        case D3DFVF_XYZW:
+            offset = 16;
+            break;
+        default:
+            offset = 12 + 4 * (((fvf & D3DFVF_POSITION_MASK) - D3DFVF_XYZ) / 2);
+            break;
+    }
+    if (fvf & D3DFVF_NORMAL) offset += 12;
+    if (fvf & D3DFVF_PSIZE) offset += 4;
+    if (fvf & D3DFVF_DIFFUSE) offset += 4;
+    if (fvf & D3DFVF_SPECULAR) offset += 4;
+    static const UINT kFloats[4] = {2, 3, 4, 1};
+    for (UINT i = 0; i < set; ++i) offset += 4 * kFloats[(fvf >> (16 + 2 * i)) & 3];
+    return offset;
+}
+
+// Triangles larger than this many are not examined (the examination would cost more than it saves).
+constexpr UINT kMaxExaminedTriangles = 20000;
+// Ratios up to this bound count as 1:1 (a level-of-detail of 0.0007 at most, far below 1/255 of a level).
+constexpr float kRatioTolerance = 1.0005f;
+
+}  // namespace
+
+bool Device::onlyMagnifies(int stage, const DrawRange& range) const {
+    const FFKey::Stage& g = program_->key.stage[stage];
+    if (program_->key.positionRhw || g.tcGen != 0 || g.tcProjected || g.tcSource >= 8 || g.tcDim < 2)
+        return false;
+    const DWORD* samp = state_.samp[stage];
+    // A positive bias or a smallest-level clamp moves the level of detail up.
+    if (samp[D3DSAMP_MAXMIPLEVEL] != 0 || bits_float(samp[D3DSAMP_MIPMAPLODBIAS]) > 0.0f) return false;
+    if (range.type != D3DPT_TRIANGLELIST && range.type != D3DPT_TRIANGLEFAN &&
+        range.type != D3DPT_TRIANGLESTRIP)
+        return false;
+    if (range.primitives > kMaxExaminedTriangles) return false;
+
+    // Flat draws only: clip w must be 1 for every vertex (the combined matrix's fourth column 0, 0, 0, 1).
+    const float* wvp = uniforms_.wvp;  // Direct3D order: element [row * 4 + column]
+    if (wvp[3] != 0.0f || wvp[7] != 0.0f || wvp[11] != 0.0f || wvp[15] != 1.0f) return false;
+    // Texture transform, as the 2 x 2 part and translation of (u, v, 1) * M.
+    float m00 = 1, m01 = 0, m10 = 0, m11 = 1;
+    if (g.tcCount != 0) {
+        if (g.tcCount < 2) return false;
+        const D3DMATRIX& t = state_.transforms[kSlotTexture0 + stage];
+        m00 = t._11, m01 = t._12, m10 = t._21, m11 = t._22;
+    }
+    const Texture* texture = state_.textures[stage];
+    const float tw = static_cast<float>(texture->width()), th = static_cast<float>(texture->height());
+    const float sx = 0.5f * static_cast<float>(state_.viewport.Width);  // pixels per clip unit
+    const float sy = 0.5f * static_cast<float>(state_.viewport.Height);
+
+    const VertexBuffer* vb = state_.stream;
+    if (!vb) return false;  // DrawPrimitiveUP: the vertices are not kept
+    const unsigned char* base = vb->buffer().data() + state_.streamOffset;
+    const UINT stride = state_.streamStride;
+    const UINT tcOffset = texcoord_offset(state_.fvf, g.tcSource);
+    const unsigned char* indices = range.indices ? range.indices->buffer().data() : nullptr;
+    const UINT indexSize = range.indices ? range.indices->indexSize() : 0;
+
+    auto vertex = [&](UINT i, float* px, float* py, float* tu, float* tv) {
+        UINT v;
+        if (indices) {
+            if (indexSize == 2) {
+                uint16_t x;
+                std::memcpy(&x, indices + static_cast<size_t>(range.first + i) * 2, 2);
+                v = x;
+            } else {
+                std::memcpy(&v, indices + static_cast<size_t>(range.first + i) * 4, 4);
+            }
+            v += static_cast<UINT>(range.baseVertex);
+        } else {
+            v = range.first + i;
+        }
+        const unsigned char* p = base + static_cast<size_t>(v) * stride;
+        float pos[3], uv[2];
+        std::memcpy(pos, p, sizeof pos);
+        std::memcpy(uv, p + tcOffset, sizeof uv);
+        *px = (pos[0] * wvp[0] + pos[1] * wvp[4] + pos[2] * wvp[8] + wvp[12]) * sx;
+        *py = (pos[0] * wvp[1] + pos[1] * wvp[5] + pos[2] * wvp[9] + wvp[13]) * sy;
+        *tu = (uv[0] * m00 + uv[1] * m10) * tw;
+        *tv = (uv[0] * m01 + uv[1] * m11) * th;
+    };
+    const float limit = kRatioTolerance * kRatioTolerance;
+    for (UINT t = 0; t < range.primitives; ++t) {
+        UINT a, b, c;
+        if (range.type == D3DPT_TRIANGLELIST) {
+            a = 3 * t, b = 3 * t + 1, c = 3 * t + 2;
+        } else if (range.type == D3DPT_TRIANGLEFAN) {
+            a = 0, b = t + 1, c = t + 2;
+        } else {
+            a = t, b = t + 1, c = t + 2;
+        }
+        float x0, y0, u0, v0, x1, y1, u1, v1, x2, y2, u2, v2;
+        vertex(a, &x0, &y0, &u0, &v0);
+        vertex(b, &x1, &y1, &u1, &v1);
+        vertex(c, &x2, &y2, &u2, &v2);
+        const float ax = x1 - x0, ay = y1 - y0, bx = x2 - x0, by = y2 - y0;
+        const float det = ax * by - bx * ay;
+        if (!std::isfinite(det)) return false;
+        if (std::fabs(det) < 1e-6f) continue;  // no area: draws no pixel
+        const float du1 = u1 - u0, dv1 = v1 - v0, du2 = u2 - u0, dv2 = v2 - v0;
+        // Texel derivatives along screen x and y: [du dv] = J * [dx dy].
+        const float inv = 1.0f / det;
+        const float dudx = (du1 * by - du2 * ay) * inv, dudy = (du2 * ax - du1 * bx) * inv;
+        const float dvdx = (dv1 * by - dv2 * ay) * inv, dvdy = (dv2 * ax - dv1 * bx) * inv;
+        const float rx = dudx * dudx + dvdx * dvdx, ry = dudy * dudy + dvdy * dvdy;
+        if (!(rx <= limit && ry <= limit)) return false;
+    }
+    return true;
+}
+
+}  // namespace d3d9
