@@ -102,6 +102,9 @@ int main() {
          "-g 60 -q:v 4 -flags +mv4 -data_partitioning 1 -ps 1000"},
         {"vga_ip", 640, 480, 200, "mandelbrot", "-g 60 -q:v 4"},
         {"vga_ip_q2", 640, 480, 200, "testsrc2", "-g 30 -q:v 2"},
+        {"cif_bf2", 352, 288, 300, "mandelbrot", "-g 60 -bf 2 -q:v 4"},
+        {"cif_qpel_bf2", 352, 288, 300, "mandelbrot", "-g 60 -bf 2 -flags +qpel -q:v 4"},
+        {"vga_asp", 640, 480, 200, "testsrc2", "-g 60 -bf 2 -flags +qpel+mv4 -mpeg_quant 1 -q:v 3"},
     };
     char dirTemplate[] = "/tmp/qv_bench_video_XXXXXX";
     const char* dir = mkdtemp(dirTemplate);

@@ -158,3 +158,25 @@ TEST(VideoKernels, FastTransformAndStoresMatchReference) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(VideoKernels, FastQuarterSamplePredictionMatchesReference) {
+    std::mt19937 rng(3);
+    std::vector<uint8_t> src(24 * 24);
+    for (int iter = 0; iter < 4000; ++iter) {
+        // Smooth areas and noise, so that the filter's clipping is reached too.
+        for (size_t i = 0; i < src.size(); ++i)
+            src[i] = (iter & 1) ? uint8_t(rng()) : uint8_t((i * 7 + iter) & 255);
+        int n = (rng() & 1) ? 16 : 8;
+        int fx = int(rng() & 3), fy = int(rng() & 3), rounding = int(rng() & 1);
+        uint8_t a[16 * 16], b[16 * 16];
+        vdec::kReferenceKernels.predictQuarter(a, 16, src.data() + 25, 24, n, fx, fy, rounding);
+        vdec::kFastKernels.predictQuarter(b, 16, src.data() + 25, 24, n, fx, fy, rounding);
+        for (int y = 0; y < n; ++y)
+            ASSERT_TRUE(std::equal(a + y * 16, a + y * 16 + n, b + y * 16))
+                << n << " " << fx << "," << fy << " r" << rounding << " row " << y;
+    }
+}
+
+}  // namespace
