@@ -44,6 +44,7 @@ struct MbInfo {
     uint8_t cbp;  // bit 5 - i: pattern of block i
     uint8_t acPred;
     uint8_t useDcVlc;
+    uint8_t fieldDct;   // dct_type: luma blocks hold one field each
     int16_t dcDiff[6];  // data partitioning: dct_dc_differential read ahead of the texture
 };
 
@@ -717,8 +718,12 @@ bool VopDecoder::reconstruct(int n, bool partitioned) {
         const Plane& p = cur_.plane[i < 4 ? 0 : i - 3];
         int x = i < 4 ? mx * 16 + (i & 1) * 8 : mx * 8;
         int y = i < 4 ? my * 16 + (i >> 1) * 8 : my * 8;
-        dst = p.data + ptrdiff_t(y) * p.stride + x;
         stride = p.stride;
+        if (i < 4 && m.fieldDct) {  // field blocks: top field in blocks 0 and 1, bottom in 2 and 3
+            y = my * 16 + (i >> 1);
+            stride = 2 * p.stride;
+        }
+        dst = p.data + ptrdiff_t(y) * p.stride + x;
     };
     if (m.kind == kMbIntra) {
         for (int i = 0; i < 6; ++i) {
@@ -773,6 +778,12 @@ bool VopDecoder::decodeCombinedMb(int n, int& qp) {
     m.cbp = uint8_t((cbpy << 2) | (v & 3));
     m.kind = intra ? kMbIntra : type == 2 ? kMbInter4v : kMbInter;
     m.useDcVlc = intra && useIntraDcVlc(qp);
+    m.fieldDct = 0;
+    if (s_.vol.interlaced) {
+        // interlaced_information(): dct_type, and field_prediction of 16x16 inter macroblocks.
+        if (intra || m.cbp) m.fieldDct = uint8_t(br_.read(1));
+        if ((type == 0 || type == 1) && br_.readBit()) return false;  // field motion: not built
+    }
     if (intra) {
         std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv));
     } else if (!readMotionVectors(n, m.kind)) {
@@ -969,6 +980,7 @@ bool VopDecoder::decodeBMb(int n, int& qp, Mv& predF, Mv& predB) {
     alignas(16) uint8_t y[256], u[64], v[64];
     const MbInfo& colocated = s_.mb[n];  // of the future anchor
     int mode = 3, cbp = 0;
+    bool fieldDct = false;
     Mv fwd[4] = {}, bwd[4] = {};
     bool four = false;
     if (colocated.kind != kMbNotCoded) {
@@ -980,6 +992,10 @@ bool VopDecoder::decodeBMb(int n, int& qp, Mv& predF, Mv& predB) {
         }
         if (modb == 2) cbp = int(br_.read(6));
         if (mode != 0 && cbp && br_.readBit()) qp = clip(qp + (br_.readBit() ? 2 : -2), 1, 31);  // dbquant
+        if (s_.vol.interlaced) {
+            if (cbp) fieldDct = br_.readBit();
+            if (mode != 0 && br_.readBit()) return false;  // field motion: not built
+        }
         if (mode == 1 || mode == 3) {
             fwd[0].x = int16_t(readMvComponent(s_.vop.vop_fcode_forward, predF.x));
             fwd[0].y = int16_t(readMvComponent(s_.vop.vop_fcode_forward, predF.y));
@@ -1011,8 +1027,8 @@ bool VopDecoder::decodeBMb(int n, int& qp, Mv& predF, Mv& predB) {
     predictB(mx, my, mode, fwd, bwd, four, y, u, v);
     for (int i = 0; i < 6; ++i) {
         if (!((cbp >> (5 - i)) & 1)) continue;
-        uint8_t* dst = i < 4 ? y + (i >> 1) * 128 + (i & 1) * 8 : i == 4 ? u : v;
-        if (!interBlock(qp, dst, i < 4 ? 16 : 8)) return false;
+        uint8_t* dst = i < 4 ? y + (i >> 1) * (fieldDct ? 16 : 128) + (i & 1) * 8 : i == 4 ? u : v;
+        if (!interBlock(qp, dst, i < 4 ? (fieldDct ? 32 : 16) : 8)) return false;
     }
     storeB(mx, my, y, u, v);
     return !br_.error();
@@ -1041,10 +1057,10 @@ bool VopDecoder::runB(int64_t trb, int64_t trd) {
 }
 
 bool layerSupported(const VideoObjectLayer& vol) {
-    return vol.video_object_layer_shape == kShapeRectangular && vol.chroma_format == 1 && !vol.interlaced &&
-           vol.obmc_disable && !vol.sprite_enable && vol.bits_per_pixel == 8 && vol.quant_precision == 5 &&
-           vol.complexity_estimation_disable && !vol.newpred_enable && !vol.reduced_resolution_vop_enable &&
-           !vol.scalability;
+    return vol.video_object_layer_shape == kShapeRectangular && vol.chroma_format == 1 &&
+           !(vol.interlaced && vol.data_partitioned) && vol.obmc_disable && !vol.sprite_enable &&
+           vol.bits_per_pixel == 8 && vol.quant_precision == 5 && vol.complexity_estimation_disable &&
+           !vol.newpred_enable && !vol.reduced_resolution_vop_enable && !vol.scalability;
 }
 
 // Moves to the next byte-aligned start code, skipping user data; false when none follows.
