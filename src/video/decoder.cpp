@@ -46,6 +46,11 @@ struct MbInfo {
     uint8_t useDcVlc;
     uint8_t fieldDct;   // dct_type: luma blocks hold one field each
     int16_t dcDiff[6];  // data partitioning: dct_dc_differential read ahead of the texture
+    // Field prediction (interlaced P-VOPs): per field the vector (vertical in field lines) and the
+    // reference field; the motion vector array holds their average for the neighbours' prediction.
+    uint8_t fieldPred;
+    uint8_t fieldRef[2];
+    int16_t fieldMv[2][2];
 };
 
 struct Mv {
@@ -131,6 +136,12 @@ inline int clip(int v, int lo, int hi) {
 // "//": integer division rounding to the nearest, half away from zero (b > 0).
 inline int divRound(int a, int b) {
     return a >= 0 ? (a + (b >> 1)) / b : -((-a + (b >> 1)) / b);
+}
+
+// Div2Round (7.6.2.1): halves a sum of two vectors, any fraction going to the half-sample position.
+inline int div2Round(int x) {
+    static const int kRound[4] = {0, 1, 1, 1};
+    return ((x >> 1) & ~1) + kRound[x & 3];
 }
 
 void setupPicture(Picture& p, uint8_t* buf, int w, int h) {
@@ -241,6 +252,9 @@ private:
                    bool& acNonZero);
     int readDcDiff(bool luma);
     void motionCompensate(int n, int mx, int my);
+    void predictFieldBlock(const Plane& ref, int field, int px, int py, int w, int h, int mvx, int mvy,
+                           uint8_t* out, int stride);
+    bool readFieldVectors(int n);
     void predictMb(const Picture& r, int mx, int my, const Mv* mv, bool four, uint8_t* y, int ys, uint8_t* u,
                    uint8_t* v, int cs);
     void predictLuma(const Plane& ref, int px, int py, int n, int mvx, int mvy, uint8_t* out, int stride);
@@ -403,6 +417,23 @@ int VopDecoder::mvPredict(int n, int mx, int my, int blk, int comp) {
     return c > mx3 ? mx3 : c < mn3 ? mn3 : c;
 }
 
+// Field vectors (7.6.2.1): both fields share the frame predictor; the vertical difference is added to
+// half the predictor, in field lines.
+bool VopDecoder::readFieldVectors(int n) {
+    MbInfo& m = s_.mb[n];
+    int mx = n % s_.mbw, my = n / s_.mbw;
+    int px = mvPredict(n, mx, my, 0, 0), py = mvPredict(n, mx, my, 0, 1);
+    int fcode = s_.vop.vop_fcode_forward;
+    for (int f = 0; f < 2; ++f) {
+        m.fieldMv[f][0] = int16_t(readMvComponent(fcode, px));
+        m.fieldMv[f][1] = int16_t(readMvComponent(fcode, py / 2));
+    }
+    Mv avg = {int16_t(div2Round(m.fieldMv[0][0] + m.fieldMv[1][0])),
+              int16_t(div2Round(2 * m.fieldMv[0][1] + 2 * m.fieldMv[1][1]))};
+    for (int b = 0; b < 4; ++b) s_.mv[n * 4 + b] = avg;
+    return !br_.error();
+}
+
 // One motion vector component (7.6.3): motion_code and residual, added to the predictor and wrapped into
 // the range of the f_code. fcode 0 reads the direct-mode delta: f_code 1, no predictor, no wrapping.
 int VopDecoder::readMvComponent(int fcode, int pred) {
@@ -529,8 +560,36 @@ void VopDecoder::predictLuma(const Plane& ref, int px, int py, int n, int mvx, i
     k_.predictQuarter(out, stride, tmp, 17, n, fx, fy, rounding);
 }
 
+// Half-sample prediction of a w by h block from one field of a reference plane, its lines clamped to the
+// field (the frame margins mix the two fields).
+void VopDecoder::predictFieldBlock(const Plane& ref, int field, int px, int py, int w, int h, int mvx,
+                                   int mvy, uint8_t* out, int stride) {
+    int ix = px + (mvx >> 1), iy = py + (mvy >> 1);
+    int lines = (ref.edgeHeight - field + 1) / 2;
+    uint8_t tmp[17 * 17];
+    for (int y = 0; y <= h; ++y) {
+        int fy = clip(iy + y, 0, lines - 1);
+        const uint8_t* row = ref.data + ptrdiff_t(2 * fy + field) * ref.stride;
+        for (int x = 0; x <= w; ++x) tmp[y * 17 + x] = row[clip(ix + x, 0, ref.edgeWidth - 1)];
+    }
+    k_.predict(out, stride, tmp, 17, w, h, mvx & 1, mvy & 1, s_.vop.vop_rounding_type);
+}
+
 void VopDecoder::motionCompensate(int n, int mx, int my) {
     const Plane* p = cur_.plane;
+    const MbInfo& m = s_.mb[n];
+    if (m.fieldPred) {
+        for (int f = 0; f < 2; ++f) {
+            int mvx = m.fieldMv[f][0], mvy = m.fieldMv[f][1];
+            predictFieldBlock(ref_.plane[0], m.fieldRef[f], mx * 16, my * 8, 16, 8, mvx, mvy,
+                              p[0].data + ptrdiff_t(my * 16 + f) * p[0].stride + mx * 16, 2 * p[0].stride);
+            int cx = chromaMv1(mvx), cy = chromaMv1(mvy);
+            for (int c = 1; c < 3; ++c)
+                predictFieldBlock(ref_.plane[c], m.fieldRef[f], mx * 8, my * 4, 8, 4, cx, cy,
+                                  p[c].data + ptrdiff_t(my * 8 + f) * p[c].stride + mx * 8, 2 * p[c].stride);
+        }
+        return;
+    }
     predictMb(ref_, mx, my, &s_.mv[n * 4], s_.mb[n].kind == kMbInter4v,
               p[0].data + ptrdiff_t(my) * 16 * p[0].stride + mx * 16, p[0].stride,
               p[1].data + ptrdiff_t(my) * 8 * p[1].stride + mx * 8,
@@ -562,6 +621,7 @@ void VopDecoder::conceal(int from, int to) {
     for (int n = from; n < to; ++n) {
         MbInfo& m = s_.mb[n];
         m.kind = kMbNotCoded;
+        m.fieldPred = 0;
         m.packet = 0;
         std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv));
         copyMb(n);
@@ -751,6 +811,7 @@ constexpr int kDquant[4] = {-1, -2, 1, 2};
 bool VopDecoder::decodeCombinedMb(int n, int& qp) {
     MbInfo& m = s_.mb[n];
     m.packet = s_.packetId;
+    m.fieldPred = 0;
     bool pVop = s_.vop.vop_coding_type == kVopP;
     int v;
     for (;;) {
@@ -779,14 +840,19 @@ bool VopDecoder::decodeCombinedMb(int n, int& qp) {
     m.kind = intra ? kMbIntra : type == 2 ? kMbInter4v : kMbInter;
     m.useDcVlc = intra && useIntraDcVlc(qp);
     m.fieldDct = 0;
+    m.fieldPred = 0;
     if (s_.vol.interlaced) {
         // interlaced_information(): dct_type, and field_prediction of 16x16 inter macroblocks.
         if (intra || m.cbp) m.fieldDct = uint8_t(br_.read(1));
-        if ((type == 0 || type == 1) && br_.readBit()) return false;  // field motion: not built
+        if ((type == 0 || type == 1) && br_.readBit()) {  // field_prediction
+            m.fieldPred = 1;
+            m.fieldRef[0] = uint8_t(br_.read(1));  // forward_top_field_reference
+            m.fieldRef[1] = uint8_t(br_.read(1));  // forward_bottom_field_reference
+        }
     }
     if (intra) {
         std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv));
-    } else if (!readMotionVectors(n, m.kind)) {
+    } else if (!(m.fieldPred ? readFieldVectors(n) : readMotionVectors(n, m.kind))) {
         return false;
     }
     if (br_.error()) return false;
@@ -805,6 +871,7 @@ bool VopDecoder::decodePartitionedPacket(int& mbIndex, int& qp) {
         int n = first + count;
         MbInfo& m = s_.mb[n];
         m.packet = s_.packetId;
+        m.fieldPred = 0;
         if (pVop && br_.readBit()) {
             m.kind = kMbNotCoded;
             m.cbp = 0;
@@ -1012,6 +1079,7 @@ bool VopDecoder::decodeBMb(int n, int& qp, Mv& predF, Mv& predB) {
             int dx = modb ? readMvComponent(0, 0) : 0, dy = modb ? readMvComponent(0, 0) : 0;
             const Mv* col = &s_.mv[n * 4];
             bool zero = colocated.kind == kMbIntra;
+            if (colocated.fieldPred) return false;  // field direct mode: not built
             for (int b = 0; b < 4; ++b) {
                 int64_t cx = zero ? 0 : col[b].x, cy = zero ? 0 : col[b].y;
                 int64_t fx = trd_ ? (trb_ * cx) / trd_ + dx : dx, fy = trd_ ? (trb_ * cy) / trd_ + dy : dy;
@@ -1243,6 +1311,7 @@ int32_t decoderDecode(const VdecFrame& frame) {
         if (s->anchors) std::memcpy(s->picBuffer[curIndex], s->picBuffer[s->last], s->picBytes);
         for (int n = 0; n < s->mbCount; ++n) {
             s->mb[n].kind = kMbNotCoded;
+            s->mb[n].fieldPred = 0;
             std::memset(&s->mv[n * 4], 0, 4 * sizeof(Mv));
         }
     }
