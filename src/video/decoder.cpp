@@ -89,6 +89,7 @@ struct State {
     uint32_t anchorSeconds[2];
     uint32_t govSeconds;
     bool govPending;
+    int64_t tframe;  // frame period for interlaced direct mode: first B-VOP of the layer to its past anchor
     uint32_t packetId;
     uint32_t pictureCount;
     MbInfo* mb;
@@ -264,7 +265,10 @@ private:
         predictPlane(ref, px, py, w, h, mvx, mvy, dst.data + ptrdiff_t(py) * dst.stride + px, dst.stride);
     }
     int readMvComponent(int fcode, int pred);
-    bool decodeBMb(int n, int& qp, Mv& predF, Mv& predB);
+    bool decodeBMb(int n, int& qp, Mv* pmv);
+    void predictBField(int mx, int my, int mode, const Mv* fwd, const uint8_t* fwdRef, const Mv* bwd,
+                       const uint8_t* bwdRef, uint8_t* y, uint8_t* u, uint8_t* v);
+    void directField(const MbInfo& col, int dx, int dy, Mv* fwd, Mv* bwd);
     void predictB(int mx, int my, int mode, const Mv* fwd, const Mv* bwd, bool fourVectors, uint8_t* y,
                   uint8_t* u, uint8_t* v);
     void copyMb(int n);  // not coded: prediction from the same position
@@ -845,6 +849,7 @@ bool VopDecoder::decodeCombinedMb(int n, int& qp) {
         // interlaced_information(): dct_type, and field_prediction of 16x16 inter macroblocks.
         if (intra || m.cbp) m.fieldDct = uint8_t(br_.read(1));
         if ((type == 0 || type == 1) && br_.readBit()) {  // field_prediction
+            if (s_.vol.quarter_sample) return false;      // quarter-sample field motion: not built
             m.fieldPred = 1;
             m.fieldRef[0] = uint8_t(br_.read(1));  // forward_top_field_reference
             m.fieldRef[1] = uint8_t(br_.read(1));  // forward_bottom_field_reference
@@ -1042,12 +1047,13 @@ void VopDecoder::storeB(int mx, int my, const uint8_t* y, const uint8_t* u, cons
 
 // One macroblock of a B-VOP (6.2.6 with the final MODB codes: 1 direct without data, 01 mb_type, 00
 // mb_type and cbpb).
-bool VopDecoder::decodeBMb(int n, int& qp, Mv& predF, Mv& predB) {
+bool VopDecoder::decodeBMb(int n, int& qp, Mv* pmv) {
     int mx = n % s_.mbw, my = n / s_.mbw;
     alignas(16) uint8_t y[256], u[64], v[64];
     const MbInfo& colocated = s_.mb[n];  // of the future anchor
     int mode = 3, cbp = 0;
-    bool fieldDct = false;
+    bool fieldDct = false, field = false;
+    uint8_t fwdRef[2] = {0, 1}, bwdRef[2] = {0, 1};
     Mv fwd[4] = {}, bwd[4] = {};
     bool four = false;
     if (colocated.kind != kMbNotCoded) {
@@ -1061,38 +1067,68 @@ bool VopDecoder::decodeBMb(int n, int& qp, Mv& predF, Mv& predB) {
         if (mode != 0 && cbp && br_.readBit()) qp = clip(qp + (br_.readBit() ? 2 : -2), 1, 31);  // dbquant
         if (s_.vol.interlaced) {
             if (cbp) fieldDct = br_.readBit();
-            if (mode != 0 && br_.readBit()) return false;  // field motion: not built
+            if (mode != 0 && br_.readBit()) {             // field_prediction
+                if (s_.vol.quarter_sample) return false;  // quarter-sample field motion: not built
+                field = true;
+                if (mode != 2) {
+                    fwdRef[0] = uint8_t(br_.read(1));
+                    fwdRef[1] = uint8_t(br_.read(1));
+                }
+                if (mode != 3) {
+                    bwdRef[0] = uint8_t(br_.read(1));
+                    bwdRef[1] = uint8_t(br_.read(1));
+                }
+            }
         }
-        if (mode == 1 || mode == 3) {
-            fwd[0].x = int16_t(readMvComponent(s_.vop.vop_fcode_forward, predF.x));
-            fwd[0].y = int16_t(readMvComponent(s_.vop.vop_fcode_forward, predF.y));
-            predF = fwd[0];
-        }
-        if (mode == 1 || mode == 2) {
-            bwd[0].x = int16_t(readMvComponent(s_.vop.vop_fcode_backward, predB.x));
-            bwd[0].y = int16_t(readMvComponent(s_.vop.vop_fcode_backward, predB.y));
-            predB = bwd[0];
-        }
+        // Predictors (Table 7-12): 0, 1 forward top and bottom field, 2, 3 backward; a frame vector sets
+        // both of its direction.
+        auto readDirection = [&](int fcode, Mv* p, Mv* out) {
+            if (field) {
+                for (int f = 0; f < 2; ++f) {
+                    int x = readMvComponent(fcode, p[f].x);
+                    int fy = readMvComponent(fcode, p[f].y / 2);
+                    p[f] = {int16_t(x), int16_t(2 * fy)};
+                    out[f] = {int16_t(x), int16_t(fy)};
+                }
+            } else {
+                out[0].x = int16_t(readMvComponent(fcode, p[0].x));
+                out[0].y = int16_t(readMvComponent(fcode, p[0].y));
+                p[0] = p[1] = out[0];
+            }
+        };
+        if (mode == 1 || mode == 3) readDirection(s_.vop.vop_fcode_forward, pmv, fwd);
+        if (mode == 1 || mode == 2) readDirection(s_.vop.vop_fcode_backward, pmv + 2, bwd);
         if (mode == 0) {
             // Direct (7.6.9.5): the co-located vectors scaled by TRB / TRD, plus the delta vector (zero
             // when MODB leaves mb_type out).
             int dx = modb ? readMvComponent(0, 0) : 0, dy = modb ? readMvComponent(0, 0) : 0;
-            const Mv* col = &s_.mv[n * 4];
-            bool zero = colocated.kind == kMbIntra;
-            if (colocated.fieldPred) return false;  // field direct mode: not built
-            for (int b = 0; b < 4; ++b) {
-                int64_t cx = zero ? 0 : col[b].x, cy = zero ? 0 : col[b].y;
-                int64_t fx = trd_ ? (trb_ * cx) / trd_ + dx : dx, fy = trd_ ? (trb_ * cy) / trd_ + dy : dy;
-                int64_t bx = dx ? fx - cx : trd_ ? ((trb_ - trd_) * cx) / trd_ : 0;
-                int64_t by = dy ? fy - cy : trd_ ? ((trb_ - trd_) * cy) / trd_ : 0;
-                fwd[b] = {int16_t(clip(int(fx), -4096, 4095)), int16_t(clip(int(fy), -4096, 4095))};
-                bwd[b] = {int16_t(clip(int(bx), -4096, 4095)), int16_t(clip(int(by), -4096, 4095))};
+            if (colocated.fieldPred) {
+                field = true;
+                directField(colocated, dx, dy, fwd, bwd);
+                fwdRef[0] = colocated.fieldRef[0];
+                fwdRef[1] = colocated.fieldRef[1];
+            } else {
+                const Mv* col = &s_.mv[n * 4];
+                bool zero = colocated.kind == kMbIntra;
+                for (int b = 0; b < 4; ++b) {
+                    int64_t cx = zero ? 0 : col[b].x, cy = zero ? 0 : col[b].y;
+                    int64_t fx = trd_ ? (trb_ * cx) / trd_ + dx : dx,
+                            fy = trd_ ? (trb_ * cy) / trd_ + dy : dy;
+                    int64_t bx = dx ? fx - cx : trd_ ? ((trb_ - trd_) * cx) / trd_ : 0;
+                    int64_t by = dy ? fy - cy : trd_ ? ((trb_ - trd_) * cy) / trd_ : 0;
+                    fwd[b] = {int16_t(clip(int(fx), -4096, 4095)), int16_t(clip(int(fy), -4096, 4095))};
+                    bwd[b] = {int16_t(clip(int(bx), -4096, 4095)), int16_t(clip(int(by), -4096, 4095))};
+                }
+                four = true;
             }
-            four = true;
         }
         if (br_.error()) return false;
     }
-    predictB(mx, my, mode, fwd, bwd, four, y, u, v);
+    if (field) {
+        predictBField(mx, my, mode, fwd, fwdRef, bwd, bwdRef, y, u, v);
+    } else {
+        predictB(mx, my, mode, fwd, bwd, four, y, u, v);
+    }
     for (int i = 0; i < 6; ++i) {
         if (!((cbp >> (5 - i)) & 1)) continue;
         uint8_t* dst = i < 4 ? y + (i >> 1) * (fieldDct ? 16 : 128) + (i & 1) * 8 : i == 4 ? u : v;
@@ -1102,6 +1138,52 @@ bool VopDecoder::decodeBMb(int n, int& qp, Mv& predF, Mv& predB) {
     return !br_.error();
 }
 
+// Field prediction of a B macroblock: per direction a vector (vertical in field lines) and a reference
+// field for each of the two fields; both directions are averaged in the interpolated and direct modes.
+void VopDecoder::predictBField(int mx, int my, int mode, const Mv* fwd, const uint8_t* fwdRef, const Mv* bwd,
+                               const uint8_t* bwdRef, uint8_t* y, uint8_t* u, uint8_t* v) {
+    auto predictFrom = [&](const Picture& r, const Mv* mv, const uint8_t* refs, uint8_t* py, uint8_t* pu,
+                           uint8_t* pv) {
+        for (int f = 0; f < 2; ++f) {
+            predictFieldBlock(r.plane[0], refs[f], mx * 16, my * 8, 16, 8, mv[f].x, mv[f].y, py + f * 16, 32);
+            int cx = chromaMv1(mv[f].x), cy = chromaMv1(mv[f].y);
+            predictFieldBlock(r.plane[1], refs[f], mx * 8, my * 4, 8, 4, cx, cy, pu + f * 8, 16);
+            predictFieldBlock(r.plane[2], refs[f], mx * 8, my * 4, 8, 4, cx, cy, pv + f * 8, 16);
+        }
+    };
+    if (mode == 3) return predictFrom(ref_, fwd, fwdRef, y, u, v);
+    if (mode == 2) return predictFrom(*future_, bwd, bwdRef, y, u, v);
+    alignas(16) uint8_t y2[256], u2[64], v2[64];
+    predictFrom(ref_, fwd, fwdRef, y, u, v);
+    predictFrom(*future_, bwd, bwdRef, y2, u2, v2);
+    for (int i = 0; i < 256; ++i) y[i] = uint8_t((y[i] + y2[i] + 1) >> 1);
+    for (int i = 0; i < 64; ++i) {
+        u[i] = uint8_t((u[i] + u2[i] + 1) >> 1);
+        v[i] = uint8_t((v[i] + v2[i] + 1) >> 1);
+    }
+}
+
+// Interlaced direct mode (7.6.9.5 for fields): the co-located field vectors scaled by the temporal
+// distances in field periods, TRB[i] and TRD[i], corrected by delta (Table 7-13).
+void VopDecoder::directField(const MbInfo& col, int dx, int dy, Mv* fwd, Mv* bwd) {
+    static const int8_t kDelta[2][4][2] = {
+        {{0, -1}, {0, 0}, {1, -1}, {1, 0}},  // top_field_first 0; index top ref * 2 + bottom ref
+        {{0, 1}, {0, 0}, {-1, 1}, {-1, 0}},  // top_field_first 1
+    };
+    int64_t tframe = s_.tframe > 0 ? s_.tframe : 1;
+    int64_t frames_d = 2 * ((trd_ + tframe / 2) / tframe), frames_b = 2 * ((trb_ + tframe / 2) / tframe);
+    const int8_t* delta = kDelta[s_.vop.top_field_first ? 1 : 0][col.fieldRef[0] * 2 + col.fieldRef[1]];
+    for (int i = 0; i < 2; ++i) {
+        int64_t trd = frames_d + delta[i], trb = frames_b + delta[i];
+        int64_t cx = col.fieldMv[i][0], cy = col.fieldMv[i][1];
+        int64_t fx = trd ? (trb * cx) / trd + dx : dx, fy = trd ? (trb * cy) / trd + dy : dy;
+        int64_t bx = dx ? fx - cx : trd ? ((trb - trd) * cx) / trd : 0;
+        int64_t by = dy ? fy - cy : trd ? ((trb - trd) * cy) / trd : 0;
+        fwd[i] = {int16_t(clip(int(fx), -4096, 4095)), int16_t(clip(int(fy), -4096, 4095))};
+        bwd[i] = {int16_t(clip(int(bx), -4096, 4095)), int16_t(clip(int(by), -4096, 4095))};
+    }
+}
+
 bool VopDecoder::runB(int64_t trb, int64_t trd) {
     trb_ = trb;
     trd_ = trd;
@@ -1109,14 +1191,14 @@ bool VopDecoder::runB(int64_t trb, int64_t trd) {
     int mbIndex = 0;
     ++s_.packetId;
     bool resync = !s_.vol.resync_marker_disable;
-    Mv predF = {}, predB = {};
+    Mv pmv[4] = {};
     while (mbIndex < s_.mbCount) {
         if (resync && mbIndex > 0 && resyncHere()) {
             if (!readPacketHeader(mbIndex, qp)) break;
-            predF = predB = Mv{};
+            std::fill(pmv, pmv + 4, Mv{});
         }
-        if (mbIndex % s_.mbw == 0) predF = predB = Mv{};
-        if (!decodeBMb(mbIndex, qp, predF, predB)) break;
+        if (mbIndex % s_.mbw == 0) std::fill(pmv, pmv + 4, Mv{});
+        if (!decodeBMb(mbIndex, qp, pmv)) break;
         ++mbIndex;
     }
     if (mbIndex == s_.mbCount) return true;
@@ -1254,6 +1336,7 @@ int32_t decoderDecode(const VdecFrame& frame) {
         }
         g_timeIncrementResolution = vol.vop_time_increment_resolution;
         s->vol = vol;
+        s->tframe = 0;
         s->volSupported = layerSupported(vol) && int(vol.video_object_layer_width) == s->width &&
                           int(vol.video_object_layer_height) == s->height;
         if (!nextStartCode(br)) return VDEC_FRAME_ERROR;
@@ -1285,6 +1368,7 @@ int32_t decoderDecode(const VdecFrame& frame) {
         int64_t time =
             int64_t(s->anchorSeconds[past] + vop.modulo_time_base) * resolution + vop.vop_time_increment;
         const Picture* shown = &s->pics[past];  // not coded: the past reference
+        if (!s->tframe) s->tframe = time - s->anchorTime[past];
         if (vop.vop_coded) {
             VopDecoder dec(*s, br, s->bpic, s->pics[past], &s->pics[s->last]);
             bool ok = dec.runB(time - s->anchorTime[past], s->anchorTime[s->last] - s->anchorTime[past]);
