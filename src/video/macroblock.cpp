@@ -1,0 +1,636 @@
+// Macroblock syntax and reconstruction of I- and P-VOPs: coefficients, intra prediction, inverse
+// quantisation, motion vectors, video packets and data partitioning.
+#include <cstring>
+
+#include "video/decoder_state.h"
+#include "video/scan_tables.h"
+
+namespace vdec {
+
+namespace {
+
+// Inverse quantisation, MPEG method (7.4.4.1): F'' = ((2 QF + k) W qs) / 16 with k = 0 (intra) or
+// Sign(QF), saturation to 12 bits and mismatch control on F[7][7]. (The committee draft divides by 32
+// with a doubled quantiser scale; with vop_quant as the scale, as streams use it, the divisor is 16, so
+// that a flat matrix of 16 gives the H.263 step 2 qs.) An intra block's DC is already F[0][0].
+// Returns whether any coefficient besides the DC is non-zero.
+bool dequantiseMpeg(int16_t* blk, const uint8_t* matrix, int qp, bool intra) {
+    int sum = intra ? blk[0] : 0;
+    int nonZero = 0;
+    for (int k = intra ? 1 : 0; k < 64; ++k) {
+        int q = blk[k];
+        if (!q) continue;
+        int f = intra ? (2 * q * matrix[k] * qp) / 16 : ((2 * q + (q > 0 ? 1 : -1)) * matrix[k] * qp) / 16;
+        f = clip(f, -2048, 2047);
+        blk[k] = int16_t(f);
+        sum += f;
+        if (k) nonZero |= f;
+    }
+    if (!(sum & 1)) {
+        blk[63] = int16_t((blk[63] & 1) ? blk[63] - 1 : blk[63] + 1);
+        nonZero |= blk[63];
+    }
+    return nonZero != 0;
+}
+
+}  // namespace
+
+EscapeTables::EscapeTables() {
+    std::memset(this, 0, sizeof *this);
+    for (int intra = 0; intra < 2; ++intra) {
+        for (const VlcCode* c = intra ? kTcoefIntra : kTcoefInter; c->len; ++c) {
+            if (c->value == kTcoefEscape) continue;
+            int last = c->value >> 12, run = (c->value >> 5) & 63, level = c->value & 31;
+            if (level > lmax[intra][last][run]) lmax[intra][last][run] = uint8_t(level);
+            if (run > rmax[intra][last][level]) rmax[intra][last][level] = uint8_t(run);
+        }
+    }
+}
+
+const EscapeTables& escapeTables() {
+    static const EscapeTables tables;
+    return tables;
+}
+
+int VopDecoder::readDcDiff(bool luma) {
+    int size = (luma ? vlc_.dcSizeLum : vlc_.dcSizeChrom).decode(br_);
+    if (size <= 0) return 0;
+    int code = int(br_.read(size));
+    int diff = (code >> (size - 1)) ? code : code - ((1 << size) - 1);
+    if (size > 8) br_.skip(1);  // marker_bit
+    return diff;
+}
+
+// Coefficients of one block (7.4.1): run/level/last events of Table B-16 or B-17 with the three escape
+// modes, or of the reversible Table B-23. Each level goes to blk[scan[i]], as it is (intra blocks, which
+// are predicted before inverse quantisation) or inverse quantised by the H.263 method (7.4.4.2).
+template <bool Reversible, bool Dequantise>
+bool VopDecoder::readBlock(int16_t* blk, bool intra, int start, const uint8_t* scan, int qp, int& last,
+                           bool& acNonZero) {
+    const Vlc& vlc =
+        Reversible ? (intra ? vlc_.rvlcIntra : vlc_.rvlcInter) : (intra ? vlc_.tcoefIntra : vlc_.tcoefInter);
+    const int qp2 = 2 * qp, add = (qp & 1) ? qp : qp - 1;
+    int i = start;
+    for (;;) {
+        int e = vlc.decode(br_);
+        int lst, run, level;
+        const bool escaped = e == kTcoefEscape;
+        if (escaped) {
+            if (Reversible) {
+                // ESCAPE (0000 plus 1), LAST, RUN(6), marker, LEVEL(11), marker, ESCAPE (0000) and sign.
+                br_.skip(1);
+                lst = int(br_.read(1));
+                run = int(br_.read(6));
+                br_.skip(1);
+                level = int(br_.read(11));
+                br_.skip(1);
+                if (br_.read(4) != 0) return false;
+                if (br_.readBit()) level = -level;
+            } else if (!br_.readBit()) {  // type 1: level offset (LMAX, Tables B-19, B-20)
+                e = vlc.decode(br_);
+                if (e == kVlcInvalid || e == kTcoefEscape) return false;
+                lst = eventLast(e);
+                run = eventRun(e);
+                level = eventLevel(e);
+                int lmax = escape_.lmax[intra][lst][run];
+                level += level < 0 ? -lmax : lmax;
+            } else if (!br_.readBit()) {  // type 2: run offset (RMAX, Tables B-21, B-22)
+                e = vlc.decode(br_);
+                if (e == kVlcInvalid || e == kTcoefEscape) return false;
+                lst = eventLast(e);
+                level = eventLevel(e);
+                run = eventRun(e) + escape_.rmax[intra][lst][std::abs(level)] + 1;
+            } else {  // type 3: fixed length
+                lst = int(br_.read(1));
+                run = int(br_.read(6));
+                br_.skip(1);
+                level = int(br_.read(12));
+                br_.skip(1);
+                if (level & 0x800) level -= 0x1000;
+            }
+        } else {
+            if (e == kVlcInvalid) return false;
+            lst = eventLast(e);
+            run = eventRun(e);
+            level = eventLevel(e);
+        }
+        i += run;
+        if (i > 63) return false;
+        int pos = scan[i];
+        if (Dequantise) {
+            // |level| <= 27 from the tables keeps the product inside 12 bits; escapes are clipped.
+            int sign = level >> 31;
+            int f = qp2 * level + ((add ^ sign) - sign);
+            if (escaped) f = level ? clip(f, -2048, 2047) : 0;
+            blk[pos] = int16_t(f);
+        } else {
+            blk[pos] = int16_t(level);
+        }
+        acNonZero |= pos != 0;
+        last = i;
+        ++i;
+        if (lst) return !br_.error();
+    }
+}
+
+// Motion vector predictor (7.6.5): median of the left, above and above-right candidates of Figure 7-18.
+int VopDecoder::mvPredict(int n, int mx, int my, int blk, int comp) {
+    // Candidate (macroblock offset, block) per block 0..3.
+    static const int8_t cand[4][3][3] = {
+        {{-1, 0, 1}, {0, -1, 2}, {1, -1, 2}},
+        {{0, 0, 0}, {0, -1, 3}, {1, -1, 2}},
+        {{-1, 0, 3}, {0, 0, 0}, {0, 0, 1}},
+        {{0, 0, 2}, {0, 0, 0}, {0, 0, 1}},
+    };
+    int val[3];
+    bool valid[3];
+    int validCount = 0;
+    for (int c = 0; c < 3; ++c) {
+        int dx = cand[blk][c][0], dy = cand[blk][c][1], b = cand[blk][c][2];
+        int cx = mx + dx, cy = my + dy;
+        valid[c] = false;
+        val[c] = 0;
+        if (cx < 0 || cy < 0 || cx >= s_.mbw) continue;
+        int cn = cy * s_.mbw + cx;
+        if (cn != n && s_.mb[cn].packet != s_.packetId) continue;
+        valid[c] = true;
+        ++validCount;
+        const Mv& m = s_.mv[cn * 4 + b];
+        val[c] = comp ? m.y : m.x;
+    }
+    if (validCount == 0) return 0;
+    if (validCount == 1) {
+        for (int c = 0; c < 3; ++c)
+            if (valid[c]) return val[c];
+    }
+    int a = val[0], b = val[1], c = val[2];
+    int mx3 = a > b ? a : b, mn3 = a < b ? a : b;
+    return c > mx3 ? mx3 : c < mn3 ? mn3 : c;
+}
+
+// Field vectors (7.6.2.1): both fields share the frame predictor; the vertical difference is added to
+// half the predictor, in field lines.
+bool VopDecoder::readFieldVectors(int n) {
+    MbInfo& m = s_.mb[n];
+    int mx = n % s_.mbw, my = n / s_.mbw;
+    int px = mvPredict(n, mx, my, 0, 0), py = mvPredict(n, mx, my, 0, 1);
+    int fcode = s_.vop.vop_fcode_forward;
+    for (int f = 0; f < 2; ++f) {
+        m.fieldMv[f][0] = int16_t(readMvComponent(fcode, px));
+        m.fieldMv[f][1] = int16_t(readMvComponent(fcode, py / 2));
+    }
+    Mv avg = {int16_t(div2Round(m.fieldMv[0][0] + m.fieldMv[1][0])),
+              int16_t(div2Round(2 * m.fieldMv[0][1] + 2 * m.fieldMv[1][1]))};
+    for (int b = 0; b < 4; ++b) s_.mv[n * 4 + b] = avg;
+    return !br_.error();
+}
+
+// One motion vector component (7.6.3): motion_code and residual, added to the predictor and wrapped into
+// the range of the f_code. fcode 0 reads the direct-mode delta: f_code 1, no predictor, no wrapping.
+int VopDecoder::readMvComponent(int fcode, int pred) {
+    bool direct = fcode == 0;
+    if (direct) fcode = 1;
+    int rsize = fcode - 1, f = 1 << rsize;
+    int code = vlc_.mvd.decode(br_);
+    if (code == kVlcInvalid) return 0;
+    int diff = code;
+    if (f != 1 && code != 0) {
+        int r = int(br_.read(rsize));
+        diff = ((std::abs(code) - 1) << rsize) + r + 1;
+        if (code < 0) diff = -diff;
+    }
+    if (direct) return diff;
+    int v = pred + diff;
+    if (v < -32 * f) v += 64 * f;
+    if (v > 32 * f - 1) v -= 64 * f;
+    return v;
+}
+
+bool VopDecoder::readMotionVectors(int n, int kind) {
+    int mx = n % s_.mbw, my = n / s_.mbw;
+    int fcode = s_.vop.vop_fcode_forward;
+    Mv* mv = &s_.mv[n * 4];
+    int count = kind == kMbInter4v ? 4 : 1;
+    for (int b = 0; b < count; ++b) {
+        int comp[2];
+        for (int c = 0; c < 2; ++c) comp[c] = readMvComponent(fcode, mvPredict(n, mx, my, b, c));
+        mv[b] = {int16_t(comp[0]), int16_t(comp[1])};
+        if (count == 1) mv[1] = mv[2] = mv[3] = mv[0];
+    }
+    return !br_.error();
+}
+
+void VopDecoder::copyMb(int n) {
+    int mx = n % s_.mbw, my = n / s_.mbw;
+    for (int p = 0; p < 3; ++p) {
+        int sz = p ? 8 : 16;
+        const Plane& r = ref_.plane[p];
+        Plane& c = cur_.plane[p];
+        for (int y = 0; y < sz; ++y)
+            std::memcpy(c.data + ptrdiff_t(my * sz + y) * c.stride + mx * sz,
+                        r.data + ptrdiff_t(my * sz + y) * r.stride + mx * sz, size_t(sz));
+    }
+}
+
+void VopDecoder::conceal(int from, int to) {
+    if (future_) {  // B-VOP: the past reference, as a skipped macroblock would be
+        static const Mv zero[4] = {};
+        alignas(16) uint8_t y[256], u[64], v[64];
+        for (int n = from; n < to; ++n) {
+            predictB(n % s_.mbw, n / s_.mbw, 3, zero, zero, false, y, u, v);
+            storeB(n % s_.mbw, n / s_.mbw, y, u, v);
+        }
+        return;
+    }
+    for (int n = from; n < to; ++n) {
+        MbInfo& m = s_.mb[n];
+        m.kind = kMbNotCoded;
+        m.fieldPred = 0;
+        m.packet = 0;
+        std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv));
+        copyMb(n);
+    }
+}
+
+// Intra block: DC and AC prediction (7.4.3), inverse quantisation (7.4.4), inverse DCT.
+bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint8_t* dst, int stride) {
+    const MbInfo& m = s_.mb[n];
+    int qp = m.qp;
+    int dcScaler = i < 4 ? kDcScalerLum[qp] : kDcScalerChrom[qp];
+    // Neighbours A (left), B (above left), C (above): macroblock and block index.
+    int an, ab = 0, bn, bb = 0, cn, cb = 0;
+    int mbw = s_.mbw;
+    if (i < 4) {
+        int bx = mx * 2 + (i & 1), by = my * 2 + (i >> 1);
+        auto locate = [&](int x, int y, int& mbn, int& blk) {
+            if (x < 0 || y < 0) {
+                mbn = -1;
+                return;
+            }
+            mbn = (y >> 1) * mbw + (x >> 1);
+            blk = ((y & 1) << 1) | (x & 1);
+        };
+        locate(bx - 1, by, an, ab);
+        locate(bx - 1, by - 1, bn, bb);
+        locate(bx, by - 1, cn, cb);
+    } else {
+        an = mx > 0 ? n - 1 : -1;
+        bn = mx > 0 && my > 0 ? n - mbw - 1 : -1;
+        cn = my > 0 ? n - mbw : -1;
+        ab = bb = cb = i;
+    }
+    auto available = [&](int mbn) {
+        if (mbn < 0) return false;
+        if (mbn == n) return true;
+        return s_.mb[mbn].packet == s_.packetId && s_.mb[mbn].kind == kMbIntra;
+    };
+    auto slot = [&](int mbn) -> AcDc& { return s_.acdc[((mbn / mbw) & 1) * mbw + mbn % mbw]; };
+    bool haveA = available(an), haveB = available(bn), haveC = available(cn);
+    int fa = haveA ? slot(an).dc[ab] : 1024;
+    int fb = haveB ? slot(bn).dc[bb] : 1024;
+    int fc = haveC ? slot(cn).dc[cb] : 1024;
+    bool fromAbove = std::abs(fa - fb) < std::abs(fb - fc);
+
+    const uint8_t* scan = scan_;
+    if (m.acPred) scan = fromAbove ? kAlternateHorizontal : kAlternateVertical;
+
+    int16_t* blk = block_;
+    std::memset(blk, 0, sizeof block_);
+    int dcDiff = 0;
+    bool dcVlc = m.useDcVlc;
+    if (dcVlc) dcDiff = partitioned ? m.dcDiff[i] : readDcDiff(i < 4);
+    int last = 0;
+    if ((m.cbp >> (5 - i)) & 1) {
+        bool unused = false;
+        bool ok = (partitioned && s_.vol.reversible_vlc)
+                      ? readBlock<true, false>(blk, true, dcVlc ? 1 : 0, scan, qp, last, unused)
+                      : readBlock<false, false>(blk, true, dcVlc ? 1 : 0, scan, qp, last, unused);
+        if (!ok) return false;
+    }
+    if (dcVlc) blk[0] = int16_t(dcDiff);
+
+    int qf0 = blk[0] + divRound(fromAbove ? fc : fa, dcScaler);
+    AcDc& self = slot(n);
+    if (m.acPred) {
+        if (fromAbove) {
+            if (haveC) {
+                const AcDc& p = slot(cn);
+                int pq = s_.mb[cn].qp;
+                for (int u = 1; u < 8; ++u)
+                    blk[u] = int16_t(clip(blk[u] + divRound(p.row[cb][u - 1] * pq, qp), -2048, 2047));
+            }
+        } else if (haveA) {
+            const AcDc& p = slot(an);
+            int pq = s_.mb[an].qp;
+            for (int v = 1; v < 8; ++v)
+                blk[v * 8] = int16_t(clip(blk[v * 8] + divRound(p.col[ab][v - 1] * pq, qp), -2048, 2047));
+        }
+    }
+    int f0 = clip(qf0 * dcScaler, -2048, 2047);
+    self.dc[i] = int16_t(f0);
+    for (int k = 0; k < 7; ++k) {
+        self.row[i][k] = blk[k + 1];
+        self.col[i][k] = blk[(k + 1) * 8];
+    }
+    bool acNonZero;
+    if (s_.vol.quant_type) {
+        blk[0] = int16_t(f0);
+        acNonZero = dequantiseMpeg(blk, s_.vol.intra_quant_mat, qp, true);
+    } else {
+        // Inverse quantisation, H.263 method (7.4.4.2); the DC is the dc_scaler product above.
+        int add = (qp & 1) ? qp : qp - 1;
+        int nonZero = 0;
+        for (int k = 1; k < 64; ++k) {
+            int q = blk[k];
+            int sign = (q > 0) - (q < 0);
+            nonZero |= q;
+            blk[k] = int16_t(clip(2 * q * qp + sign * add, -2048, 2047));
+        }
+        acNonZero = nonZero != 0;
+        blk[0] = int16_t(f0);
+    }
+    (void)last;
+    if (!acNonZero) {
+        int v = k_.idctDc(f0);
+        int16_t flat[64];
+        for (int k = 0; k < 64; ++k) flat[k] = int16_t(v);
+        k_.putBlock(dst, stride, flat);
+    } else {
+        k_.idct(blk);
+        k_.putBlock(dst, stride, blk);
+    }
+    return true;
+}
+
+bool VopDecoder::interBlock(int qp, uint8_t* dst, int stride) {
+    int16_t* blk = block_;
+    std::memset(blk, 0, sizeof block_);
+    int last = 0;
+    bool acNonZero = false;
+    bool ok;
+    if (s_.vol.quant_type) {
+        ok = (s_.vol.data_partitioned && s_.vol.reversible_vlc)
+                 ? readBlock<true, false>(blk, false, 0, scan_, qp, last, acNonZero)
+                 : readBlock<false, false>(blk, false, 0, scan_, qp, last, acNonZero);
+        if (ok) acNonZero = dequantiseMpeg(blk, s_.vol.nonintra_quant_mat, qp, false);
+    } else {
+        ok = (s_.vol.data_partitioned && s_.vol.reversible_vlc)
+                 ? readBlock<true, true>(blk, false, 0, scan_, qp, last, acNonZero)
+                 : readBlock<false, true>(blk, false, 0, scan_, qp, last, acNonZero);
+    }
+    if (!ok) return false;
+    if (!acNonZero) {
+        int v = k_.idctDc(blk[0]);
+        int16_t flat[64];
+        for (int k = 0; k < 64; ++k) flat[k] = int16_t(v);
+        k_.addBlock(dst, stride, flat);
+    } else {
+        k_.idct(blk);
+        k_.addBlock(dst, stride, blk);
+    }
+    return true;
+}
+
+bool VopDecoder::reconstruct(int n, bool partitioned) {
+    const MbInfo& m = s_.mb[n];
+    int mx = n % s_.mbw, my = n / s_.mbw;
+    if (m.kind == kMbNotCoded) {
+        copyMb(n);
+        return true;
+    }
+    auto blockDst = [&](int i, uint8_t*& dst, int& stride) {
+        const Plane& p = cur_.plane[i < 4 ? 0 : i - 3];
+        int x = i < 4 ? mx * 16 + (i & 1) * 8 : mx * 8;
+        int y = i < 4 ? my * 16 + (i >> 1) * 8 : my * 8;
+        stride = p.stride;
+        if (i < 4 && m.fieldDct) {  // field blocks: top field in blocks 0 and 1, bottom in 2 and 3
+            y = my * 16 + (i >> 1);
+            stride = 2 * p.stride;
+        }
+        dst = p.data + ptrdiff_t(y) * p.stride + x;
+    };
+    if (m.kind == kMbIntra) {
+        for (int i = 0; i < 6; ++i) {
+            uint8_t* dst;
+            int stride;
+            blockDst(i, dst, stride);
+            if (!intraBlock(n, mx, my, i, partitioned, dst, stride)) return false;
+        }
+        return true;
+    }
+    motionCompensate(n, mx, my);
+    for (int i = 0; i < 6; ++i) {
+        if (!((m.cbp >> (5 - i)) & 1)) continue;
+        uint8_t* dst;
+        int stride;
+        blockDst(i, dst, stride);
+        if (!interBlock(m.qp, dst, stride)) return false;
+    }
+    return true;
+}
+
+// dquant (Table 6-17)
+constexpr int kDquant[4] = {-1, -2, 1, 2};
+
+bool VopDecoder::decodeCombinedMb(int n, int& qp) {
+    MbInfo& m = s_.mb[n];
+    m.packet = s_.packetId;
+    m.fieldPred = 0;
+    bool pVop = s_.vop.vop_coding_type == kVopP;
+    int v;
+    for (;;) {
+        if (pVop && br_.readBit()) {  // not_coded
+            m.kind = kMbNotCoded;
+            m.qp = uint8_t(qp);
+            m.cbp = 0;
+            std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv));
+            copyMb(n);
+            return !br_.error();
+        }
+        v = (pVop ? vlc_.mcbpcP : vlc_.mcbpcI).decode(br_);
+        if (v == kVlcInvalid || br_.error()) return false;
+        if (v != kMcbpcStuffing) break;
+    }
+    int type = v >> 2;
+    bool intra = type >= 3;
+    m.mbType = uint8_t(type);
+    m.acPred = intra ? uint8_t(br_.read(1)) : 0;
+    int cbpy = vlc_.cbpy.decode(br_);
+    if (cbpy < 0) return false;
+    if (!intra) cbpy = 15 - cbpy;
+    if (type == 1 || type == 4) qp = clip(qp + kDquant[br_.read(2)], 1, 31);
+    m.qp = uint8_t(qp);
+    m.cbp = uint8_t((cbpy << 2) | (v & 3));
+    m.kind = intra ? kMbIntra : type == 2 ? kMbInter4v : kMbInter;
+    m.useDcVlc = intra && useIntraDcVlc(qp);
+    m.fieldDct = 0;
+    m.fieldPred = 0;
+    if (s_.vol.interlaced) {
+        // interlaced_information(): dct_type, and field_prediction of 16x16 inter macroblocks.
+        if (intra || m.cbp) m.fieldDct = uint8_t(br_.read(1));
+        if ((type == 0 || type == 1) && br_.readBit()) {  // field_prediction
+            if (s_.vol.quarter_sample) return false;      // quarter-sample field motion: not built
+            m.fieldPred = 1;
+            m.fieldRef[0] = uint8_t(br_.read(1));  // forward_top_field_reference
+            m.fieldRef[1] = uint8_t(br_.read(1));  // forward_bottom_field_reference
+        }
+    }
+    if (intra) {
+        std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv));
+    } else if (!(m.fieldPred ? readFieldVectors(n) : readMotionVectors(n, m.kind))) {
+        return false;
+    }
+    if (br_.error()) return false;
+    return reconstruct(n, false) && !br_.error();
+}
+
+// Data-partitioned video packet (6.2.6.2): headers and motion (or DC) first, then the second partition,
+// then the texture of every macroblock of the packet.
+bool VopDecoder::decodePartitionedPacket(int& mbIndex, int& qp) {
+    bool pVop = s_.vop.vop_coding_type == kVopP;
+    int first = mbIndex, count = 0;
+    const uint32_t marker = pVop ? 0x1F001 : 0x6B001;
+    const int markerBits = pVop ? 17 : 19;
+    while (br_.peek(markerBits) != marker) {
+        if (br_.error() || first + count >= s_.mbCount) return false;
+        int n = first + count;
+        MbInfo& m = s_.mb[n];
+        m.packet = s_.packetId;
+        m.fieldPred = 0;
+        if (pVop && br_.readBit()) {
+            m.kind = kMbNotCoded;
+            m.cbp = 0;
+            m.qp = uint8_t(qp);
+            std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv));
+            ++count;
+            continue;
+        }
+        int v = (pVop ? vlc_.mcbpcP : vlc_.mcbpcI).decode(br_);
+        if (v == kVlcInvalid) return false;
+        if (v == kMcbpcStuffing) continue;
+        int type = v >> 2;
+        bool intra = type >= 3;
+        m.mbType = uint8_t(type);
+        m.kind = intra ? kMbIntra : type == 2 ? kMbInter4v : kMbInter;
+        m.cbp = uint8_t(v & 3);
+        if (!pVop) {
+            if (type == 4) qp = clip(qp + kDquant[br_.read(2)], 1, 31);
+            m.qp = uint8_t(qp);
+            m.useDcVlc = useIntraDcVlc(qp);
+            if (m.useDcVlc)
+                for (int i = 0; i < 6; ++i) m.dcDiff[i] = int16_t(readDcDiff(i < 4));
+        }
+        if (intra) {
+            std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv));
+        } else if (!readMotionVectors(n, m.kind)) {
+            return false;
+        }
+        ++count;
+    }
+    br_.skip(markerBits);
+    for (int k = 0; k < count; ++k) {
+        MbInfo& m = s_.mb[first + k];
+        if (!pVop) {
+            m.acPred = uint8_t(br_.read(1));
+            int cbpy = vlc_.cbpy.decode(br_);
+            if (cbpy < 0) return false;
+            m.cbp = uint8_t(m.cbp | (cbpy << 2));
+            continue;
+        }
+        if (m.kind == kMbNotCoded) {
+            m.qp = uint8_t(qp);
+            continue;
+        }
+        bool intra = m.kind == kMbIntra;
+        m.acPred = intra ? uint8_t(br_.read(1)) : 0;
+        int cbpy = vlc_.cbpy.decode(br_);
+        if (cbpy < 0) return false;
+        if (!intra) cbpy = 15 - cbpy;
+        m.cbp = uint8_t(m.cbp | (cbpy << 2));
+        if (m.mbType == 1 || m.mbType == 4) qp = clip(qp + kDquant[br_.read(2)], 1, 31);
+        m.qp = uint8_t(qp);
+        m.useDcVlc = intra && useIntraDcVlc(qp);
+        if (m.useDcVlc)
+            for (int i = 0; i < 6; ++i) m.dcDiff[i] = int16_t(readDcDiff(i < 4));
+    }
+    if (br_.error()) return false;
+    for (int k = 0; k < count; ++k) {
+        if (!reconstruct(first + k, true) || br_.error()) return false;
+    }
+    mbIndex = first + count;
+    return true;
+}
+
+// next_resync_marker() stuffing followed by a resync_marker at the reading position?
+bool VopDecoder::resyncHere() {
+    int n = br_.bitsToAlign();
+    if (n == 0) n = 8;
+    uint32_t stuffing = (1u << (n - 1)) - 1;
+    int len = resyncLength();
+    if (br_.peek(n) != stuffing) return false;
+    return br_.peek(n + len) == ((stuffing << len) | 1u);
+}
+
+// video_packet_header() (6.2.5.2)
+bool VopDecoder::readPacketHeader(int& mbIndex, int& qp) {
+    int n = br_.bitsToAlign();
+    br_.skip((n ? n : 8) + resyncLength());
+    int number = int(br_.read(s_.mbNumberBits));
+    int quant = int(br_.read(s_.vol.quant_precision));
+    if (br_.readBit()) {  // header_extension_code
+        int guard = 0;
+        while (br_.readBit()) {
+            if (++guard > 1024 || br_.error()) return false;
+        }
+        br_.skip(1);
+        br_.skip(s_.vol.vop_time_increment_bits);
+        br_.skip(1);
+        int type = int(br_.read(2));
+        br_.skip(3);  // intra_dc_vlc_thr
+        if (type != kVopI) br_.skip(3);
+        if (type == kVopB) br_.skip(3);
+        if (type != s_.vop.vop_coding_type) return false;
+    }
+    if (br_.error() || number < mbIndex || number >= s_.mbCount || quant < 1 || quant > 31) return false;
+    conceal(mbIndex, number);
+    mbIndex = number;
+    qp = quant;
+    ++s_.packetId;
+    return true;
+}
+
+bool VopDecoder::run() {
+    int qp = int(s_.vop.vop_quant);
+    int mbIndex = 0;
+    ++s_.packetId;
+    bool resync = !s_.vol.resync_marker_disable;
+    bool ok = true;
+    while (mbIndex < s_.mbCount) {
+        if (resync && mbIndex > 0 && resyncHere()) {
+            if (!readPacketHeader(mbIndex, qp)) {
+                ok = false;
+                break;
+            }
+        }
+        if (s_.vol.data_partitioned) {
+            if (!decodePartitionedPacket(mbIndex, qp)) {
+                ok = false;
+                break;
+            }
+            if (mbIndex < s_.mbCount && !resyncHere()) {
+                ok = false;
+                break;
+            }
+        } else {
+            if (!decodeCombinedMb(mbIndex, qp)) {
+                ok = false;
+                break;
+            }
+            ++mbIndex;
+        }
+    }
+    if (!ok) conceal(mbIndex < s_.mbCount ? mbIndex : s_.mbCount, s_.mbCount);
+    return ok;
+}
+
+}  // namespace vdec
