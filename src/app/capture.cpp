@@ -317,39 +317,52 @@ void render(const CaptureOptions& capture, const EntryOptions& options) {
 
 }  // namespace
 
-std::string parseCaptureOptions(const std::vector<std::string>& args, CaptureOptions& options,
-                                std::vector<std::string>& ignored) {
-    size_t i = 0;
-    if (i < args.size() && args[i] == "--capture") ++i;
-    if (i >= args.size() || args[i].empty() || args[i].compare(0, 2, "--") == 0)
-        return "--capture needs a directory";
-    options.directory = args[i++];
-    for (; i < args.size(); ++i) {
+const char* const kCaptureUsage =
+    "usage: quorvane --capture DIR [--fps N] [--size WxH] [--video FILE.mp4] [--times T,T,...]\n";
+
+CommandLine parseCommandLine(const std::vector<std::string>& args) {
+    CommandLine line;
+    CaptureOptions& options = line.captureOptions;
+    std::vector<std::string> captureOnly;  // ignored unless --capture comes too
+    auto fail = [&](const char* problem) {
+        line.problem = problem;
+        return line;
+    };
+    for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        bool hasValue = i + 1 < args.size();
-        if (a == "--fps") {
+        const bool hasValue = i + 1 < args.size();
+        if (a == "--windowed") {
+            line.entry.fullScreen = false;
+        } else if (a == "--capture") {
+            if (!hasValue || args[i + 1].empty() || args[i + 1].compare(0, 2, "--") == 0)
+                return fail("--capture needs a directory");
+            line.capture = true;
+            options.directory = args[++i];
+        } else if (a == "--fps") {
             if (!hasValue || !parseInt(args[++i], 1, 1000, options.fps))
-                return "--fps needs a whole number of frames per second from 1 to 1000";
+                return fail("--fps needs a whole number of frames per second from 1 to 1000");
+            captureOnly.insert(captureOnly.end(), {a, args[i]});
         } else if (a == "--size") {
-            if (!hasValue) return "--size needs WIDTHxHEIGHT";
-            const std::string& v = args[++i];
+            const std::string v = hasValue ? args[++i] : "";
             size_t x = v.find('x');
             if (x == std::string::npos || !parseInt(v.substr(0, x), 16, 7680, options.width) ||
                 !parseInt(v.substr(x + 1), 16, 4320, options.height))
-                return "--size needs WIDTHxHEIGHT, each from 16 to 7680 by 4320";
+                return fail("--size needs WIDTHxHEIGHT, from 16x16 to 7680x4320");
+            captureOnly.insert(captureOnly.end(), {a, v});
         } else if (a == "--video") {
-            if (!hasValue || args[i + 1].empty()) return "--video needs a file name";
+            if (!hasValue || args[i + 1].empty()) return fail("--video needs a file name");
             options.video = args[++i];
+            captureOnly.insert(captureOnly.end(), {a, options.video});
         } else if (a == "--times") {
             if (!hasValue || !parseTimes(args[++i], options.times))
-                return "--times needs a comma-separated list of times in seconds";
-        } else if (a == "--windowed") {
-            // the renderer always uses a window
+                return fail("--times needs a comma-separated list of times in seconds");
+            captureOnly.insert(captureOnly.end(), {a, args[i]});
         } else {
-            ignored.push_back(a);
+            line.ignored.push_back(a);
         }
     }
-    return "";
+    if (!line.capture) line.ignored.insert(line.ignored.end(), captureOnly.begin(), captureOnly.end());
+    return line;
 }
 
 int qv_capture(const CaptureOptions& capture, const EntryOptions& options) {

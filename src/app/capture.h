@@ -24,11 +24,19 @@ struct CaptureOptions {
     bool progress = true;       // a progress bar on standard error
 };
 
-// Parses "--capture DIR [--fps N] [--size WxH] [--video FILE.mp4] [--times T,T,...]" from args (argv
-// without the program name). Returns an empty text on success, else what is wrong. Arguments it does not
-// know are appended to `ignored`.
-std::string parseCaptureOptions(const std::vector<std::string>& args, CaptureOptions& options,
-                                std::vector<std::string>& ignored);
+// The program's command line, in any order: "--windowed", and "--capture DIR" with its options "--fps N",
+// "--size WxH", "--video FILE.mp4" and "--times T,T,...". Anything else, and capture options without
+// "--capture", is ignored.
+struct CommandLine {
+    EntryOptions entry;
+    bool capture = false;
+    CaptureOptions captureOptions;
+    std::vector<std::string> ignored;
+    std::string problem;  // what is wrong with a capture option; empty when nothing is
+};
+CommandLine parseCommandLine(const std::vector<std::string>& args);  // argv without the program name
+
+extern const char* const kCaptureUsage;
 
 // Renders as above. Returns 0 when everything was written, 1 after a thrown text was shown in a message
 // box (as the live entry does) or when the files or the video could not be made (said on standard error).

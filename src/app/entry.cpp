@@ -82,35 +82,16 @@ int qv_main() {
 }
 
 int qv_main(int argc, char** argv) {
-    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
-    std::vector<std::string> ignored;
-    EntryOptions options;
-    bool capture = false;
-    CaptureOptions captureOptions;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--capture") {
-            std::vector<std::string> rest(args.begin() + long(i), args.end());
-            std::string problem = parseCaptureOptions(rest, captureOptions, ignored);
-            if (!problem.empty()) {
-                std::fprintf(stderr,
-                             "quorvane: %s\nusage: quorvane --capture DIR [--fps N] [--size WxH] "
-                             "[--video FILE.mp4] [--times T,T,...]\n",
-                             problem.c_str());
-                return 2;
-            }
-            capture = true;
-            break;
-        }
-        if (args[i] == "--windowed")
-            options.fullScreen = false;
-        else
-            ignored.push_back(args[i]);
+    CommandLine line = parseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    if (!line.problem.empty()) {
+        std::fprintf(stderr, "quorvane: %s\n%s", line.problem.c_str(), kCaptureUsage);
+        return 2;
     }
-    if (!ignored.empty()) {
+    if (!line.ignored.empty()) {
         std::string list;
-        for (const std::string& a : ignored) list += " " + a;
+        for (const std::string& a : line.ignored) list += " " + a;
         std::fprintf(stderr, "quorvane: ignoring unknown arguments:%s\n", list.c_str());
     }
-    if (capture) return qv_capture(captureOptions, options);
-    return qv_main(loadProduction, options);
+    if (line.capture) return qv_capture(line.captureOptions, line.entry);
+    return qv_main(loadProduction, line.entry);
 }

@@ -107,9 +107,10 @@ protected:
         EXPECT_FALSE(IsWindow(spy.focusWindow));
         EXPECT_EQ(cursorCounter(), cursorBefore);
     }
-    int run() {
+    int run(bool fullScreen = true) {
         EntryOptions options;
         options.direct3DCreate = createSpy;
+        options.fullScreen = fullScreen;
         return qv_main(
             [this](const Stagehand& stage) { return std::make_unique<ScriptedShow>(stage.display, script); },
             options);
@@ -136,6 +137,18 @@ TEST_F(EntryTest, RunsUntilTheFirstFrameAfterThirtyTwoSeconds) {
     EXPECT_EQ(spy.parameters.BackBufferWidth, 640u);
     EXPECT_EQ(spy.parameters.BackBufferHeight, 480u);
     EXPECT_EQ(spy.parameters.BackBufferFormat, D3DFMT_X8R8G8B8);
+}
+
+TEST_F(EntryTest, WindowedRunUsesA640By480Window) {
+    script.clock = {33.0};
+    EXPECT_EQ(run(false), 0);
+    EXPECT_EQ(spy.parameters.Windowed, TRUE);
+    EXPECT_EQ(spy.parameters.BackBufferWidth, 640u);
+    EXPECT_EQ(spy.parameters.BackBufferHeight, 480u);
+    EXPECT_EQ(script.frameTimes.size(), 1u);
+    // The cursor was never hidden, yet the display shows it once more on the way out, as always.
+    EXPECT_EQ(cursorCounter(), cursorBefore + 1);
+    ShowCursor(FALSE);
 }
 
 TEST_F(EntryTest, EveryKeyPressWritesTheFrameTime) {
