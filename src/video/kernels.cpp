@@ -168,6 +168,28 @@ void predictQuarterRef(uint8_t* dst, int ds, const uint8_t* src, int ss, int n, 
     }
 }
 
+// Fixed-point BT.601 conversion of the output stage: each multiplier is applied as the high half of a
+// 32-bit product with a value pre-scaled by 8; sums saturate to 16 bits, results clamp to 0..255.
+inline int sat16(int v) {
+    return v < -32768 ? -32768 : v > 32767 ? 32767 : v;
+}
+
+void convertRowBgr0Ref(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int n) {
+    for (int x = 0; x < n; ++x) {
+        int yy = y[x] > 16 ? y[x] - 16 : 0;
+        int l = (8 * yy * 9576) >> 16;
+        int uu = 8 * (u[x >> 1] - 128), vv = 8 * (v[x >> 1] - 128);
+        int r = (vv * 13123) >> 16;
+        int g = sat16(((uu * -3218) >> 16) + ((vv * -6686) >> 16));
+        int b = (uu * 16591) >> 16;
+        out[4 * x + 0] = clamp255(sat16(l + b));
+        out[4 * x + 1] = clamp255(sat16(l + g));
+        out[4 * x + 2] = clamp255(sat16(l + r));
+        out[4 * x + 3] = 0;
+    }
+}
+
+#if !defined(__SSE2__)
 // The same prediction arranged for the vectoriser: mirrored copies of each line remove the branches, and
 // the vertical filter runs across whole rows.
 void predictQuarterFast(uint8_t* dst, int ds, const uint8_t* src, int ss, int n, int fx, int fy,
@@ -224,28 +246,6 @@ void predictQuarterFast(uint8_t* dst, int ds, const uint8_t* src, int ss, int n,
     }
 }
 
-// Fixed-point BT.601 conversion of the output stage: each multiplier is applied as the high half of a
-// 32-bit product with a value pre-scaled by 8; sums saturate to 16 bits, results clamp to 0..255.
-inline int sat16(int v) {
-    return v < -32768 ? -32768 : v > 32767 ? 32767 : v;
-}
-
-void convertRowBgr0Ref(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int n) {
-    for (int x = 0; x < n; ++x) {
-        int yy = y[x] > 16 ? y[x] - 16 : 0;
-        int l = (8 * yy * 9576) >> 16;
-        int uu = 8 * (u[x >> 1] - 128), vv = 8 * (v[x >> 1] - 128);
-        int r = (vv * 13123) >> 16;
-        int g = sat16(((uu * -3218) >> 16) + ((vv * -6686) >> 16));
-        int b = (uu * 16591) >> 16;
-        out[4 * x + 0] = clamp255(sat16(l + b));
-        out[4 * x + 1] = clamp255(sat16(l + g));
-        out[4 * x + 2] = clamp255(sat16(l + r));
-        out[4 * x + 3] = 0;
-    }
-}
-
-#if !defined(__SSE2__)
 // Specialised half-sample prediction: fixed widths let the compiler vectorise the rows.
 template <int W>
 void predictFixed(uint8_t* dst, int ds, const uint8_t* src, int ss, int h, int hx, int hy, int rounding) {
@@ -508,6 +508,75 @@ void convertRowBgr0Sse(const uint8_t* y, const uint8_t* u, const uint8_t* v, uin
     }
     if (x < n) convertRowBgr0Ref(y + x, u + x / 2, v + x / 2, out + 4 * x, n - x);
 }
+
+// Quarter-sample prediction with 16-bit lanes: the 8-tap sums stay within +-15300, the packs clamp.
+inline __m128i tap8(const __m128i* x, __m128i bias) {
+    const __m128i k3 = _mm_set1_epi16(3), k6 = _mm_set1_epi16(6), k20 = _mm_set1_epi16(20);
+    __m128i sum = _mm_mullo_epi16(_mm_add_epi16(x[3], x[4]), k20);
+    sum = _mm_sub_epi16(sum, _mm_mullo_epi16(_mm_add_epi16(x[2], x[5]), k6));
+    sum = _mm_add_epi16(sum, _mm_mullo_epi16(_mm_add_epi16(x[1], x[6]), k3));
+    sum = _mm_sub_epi16(sum, _mm_add_epi16(x[0], x[7]));
+    return _mm_srai_epi16(_mm_add_epi16(sum, bias), 5);
+}
+
+void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int n, int fx, int fy,
+                       int rounding) {
+    alignas(16) uint8_t h[17 * 16];
+    if (n == 8) std::memset(h, 0, sizeof h);  // the unused right half of each row is filtered too
+    const int rows = fy ? n + 1 : n;
+    const __m128i bias = _mm_set1_epi16(int16_t(16 - rounding)), zero = _mm_setzero_si128();
+    for (int y = 0; y < rows; ++y) {
+        const uint8_t* row = src + y * ss;
+        uint8_t* out = h + y * 16;
+        if (fx == 0) {
+            std::memcpy(out, row, size_t(n));
+            continue;
+        }
+        alignas(16) int16_t e[32];
+        for (int k = 0; k <= n; ++k) e[k + 3] = row[k];
+        for (int j = 0; j < 3; ++j) {
+            e[2 - j] = row[j];
+            e[n + 4 + j] = row[n - j];
+        }
+        __m128i res[2];
+        for (int half = 0; half < n / 8; ++half) {
+            __m128i x[8];
+            for (int t = 0; t < 8; ++t)
+                x[t] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(e + half * 8 + t));
+            res[half] = tap8(x, bias);
+        }
+        __m128i v = _mm_packus_epi16(res[0], n == 16 ? res[1] : res[0]);
+        if (fx != 2) {
+            __m128i other = n == 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + (fx == 3)))
+                                    : _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + (fx == 3)));
+            v = average2(v, other, rounding);
+        }
+        if (n == 16)
+            _mm_store_si128(reinterpret_cast<__m128i*>(out), v);
+        else
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out), v);
+    }
+    if (fy == 0) {
+        for (int y = 0; y < n; ++y) std::memcpy(dst + y * ds, h + y * 16, size_t(n));
+        return;
+    }
+    auto rowAt = [&](int k) { return h + 16 * (k < 0 ? -k - 1 : k > n ? 2 * n + 1 - k : k); };
+    for (int y = 0; y < n; ++y) {
+        __m128i lo[8], hi[8];
+        for (int t = 0; t < 8; ++t) {
+            __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(rowAt(y - 3 + t)));
+            lo[t] = _mm_unpacklo_epi8(r, zero);
+            hi[t] = _mm_unpackhi_epi8(r, zero);
+        }
+        __m128i v = _mm_packus_epi16(tap8(lo, bias), tap8(hi, bias));
+        if (fy != 2)
+            v = average2(v, _mm_load_si128(reinterpret_cast<const __m128i*>(rowAt(y + (fy == 3)))), rounding);
+        if (n == 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + y * ds), v);
+        else
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + y * ds), v);
+    }
+}
 #endif
 
 }  // namespace
@@ -544,8 +613,8 @@ void idctDouble(int16_t* block) {
 const Kernels kReferenceKernels = {idctDcFloat, idctFloat,         putBlockRef,      addBlockRef,
                                    predictRef,  predictQuarterRef, convertRowBgr0Ref};
 #if defined(__SSE2__)
-const Kernels kFastKernels = {idctDcFloat,        idctSse,          putBlockSse, addBlockSse, predictSse,
-                              predictQuarterFast, convertRowBgr0Sse};
+const Kernels kFastKernels = {idctDcFloat, idctSse,           putBlockSse,      addBlockSse,
+                              predictSse,  predictQuarterSse, convertRowBgr0Sse};
 #else
 const Kernels kFastKernels = {idctDcFloat, idctFloat,          putBlockRef,       addBlockRef,
                               predictFast, predictQuarterFast, convertRowBgr0Fast};
