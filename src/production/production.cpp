@@ -25,20 +25,9 @@ void buildPulseTrack(Track& track) {
     track.computeTangents();
 }
 
-}  // namespace
-
-std::unique_ptr<Soundtrack> LiveStage::openSoundtrack(HWND window, const std::string& name) {
-    return std::make_unique<LiveSoundtrack>(window, name);
-}
-
-void LiveStage::present() {
-    if (g_device->Present(nullptr, nullptr, nullptr, nullptr) == D3DERR_DEVICELOST)
-        throw std::string("Lost device.");
-}
-
 // The loading picture, drawn opaque over the whole back buffer and presented once; then the video, handed
 // to the texture cache under the three picture names it stands in for.
-static VideoTexture* showLoadingAndLoadVideo(ScreenQuad& loadingQuad, Stage& stage, TextureCache& textures) {
+VideoTexture* showLoadingAndLoadVideo(ScreenQuad& loadingQuad, Stage& stage, TextureCache& textures) {
     g_device->BeginScene();
     loadingQuad.draw(D3DBLEND_ONE, D3DBLEND_ZERO, 1.0f, 0.0f);
     g_device->EndScene();
@@ -52,12 +41,12 @@ static VideoTexture* showLoadingAndLoadVideo(ScreenQuad& loadingQuad, Stage& sta
     return registered;
 }
 
-static std::unique_ptr<Soundtrack> openMusic(Track& pulseTrack, Stage& stage, HWND window) {
+std::unique_ptr<Soundtrack> openMusic(Track& pulseTrack, Stage& stage, HWND window) {
     buildPulseTrack(pulseTrack);
     return stage.openSoundtrack(window, "ferrowake.mp3");
 }
 
-static Camera& aimCamera(Camera& camera, SceneNode& target) {
+Camera& aimCamera(Camera& camera, SceneNode& target) {
     camera.fov = 60.0f;
     camera.nearPlane = 1.0f;
     camera.farPlane = 2000.0f;
@@ -68,7 +57,7 @@ static Camera& aimCamera(Camera& camera, SceneNode& target) {
 
 // Adds the production's camera (camera 0: scene files define none) and light (after the file's own) and
 // turns the fog on.
-static Scene* wireScene(Scene* scene, Camera& camera, Light& light) {
+Scene* wireScene(Scene* scene, Camera& camera, Light& light) {
     scene->addCamera(&camera);
     scene->addLight(&light);
     scene->fogEnabled = true;
@@ -79,11 +68,22 @@ static Scene* wireScene(Scene* scene, Camera& camera, Light& light) {
 }
 
 // The material whose diffuse alpha follows the pulse track: the first group's of object 27's mesh.
-static Material* findPulseMaterial(const Scene& scene) {
+Material* findPulseMaterial(const Scene& scene) {
     if (scene.objects.size() <= 27 || !scene.objects[27]) return nullptr;
     const Mesh* mesh = scene.objects[27]->mesh;
     if (!mesh || mesh->groups.empty()) return nullptr;
     return mesh->groups[0].material;
+}
+
+}  // namespace
+
+std::unique_ptr<Soundtrack> LiveStage::openSoundtrack(HWND window, const std::string& name) {
+    return std::make_unique<LiveSoundtrack>(window, name);
+}
+
+void LiveStage::present() {
+    if (g_device->Present(nullptr, nullptr, nullptr, nullptr) == D3DERR_DEVICELOST)
+        throw std::string("Lost device.");
 }
 
 Production::Production(HWND window, SceneCache& scenes, TextureCache& textures, Stage& stage)
@@ -116,30 +116,30 @@ double Production::time() {
     return music->time();
 }
 
-void Production::frame(float time) {
-    const double t = time;
+void Production::frame(float t) {
+    const double td = t;  // the formulas run in double precision
 
     // A beat time equal to t is not yet passed.
-    while (beatIndex < kBeatCount && beatTimes[beatIndex] < time) ++beatIndex;
+    while (beatIndex < kBeatCount && beatTimes[beatIndex] < t) ++beatIndex;
 
-    video->update(time + time);  // the clip runs at twice the production's pace
+    video->update(t + t);  // the clip runs at twice the production's pace
     music->updateSpectrum();
     const float* spectrum = music->spectrum();
 
     g_device->BeginScene();
 
-    if (pulseMaterial) pulseMaterial->diffuse.a = pulseTrack.evaluate(time);
+    if (pulseMaterial) pulseMaterial->diffuse.a = pulseTrack.evaluate(t);
 
     camera.fov = float(90.0 + 1000.0 * double(spectrum[25]));
     // Every beat cuts between the two orbits.
     if (beatIndex % 2 == 1)
-        camera.transform.position = {float(-80.0 * std::sin(0.3 * t)), float(80.0 * std::cos(0.3 * t)),
-                                     float(20.0 * std::cos(0.4 * t))};
+        camera.transform.position = {float(-80.0 * std::sin(0.3 * td)), float(80.0 * std::cos(0.3 * td)),
+                                     float(20.0 * std::cos(0.4 * td))};
     else
-        camera.transform.position = {float(100.0 * std::sin(0.3 * t)), float(40.0 * std::cos(0.7 * t)),
-                                     float(60.0 * std::cos(0.3 * t))};
-    sceneLight.transform.position = {float(-70.0 * std::sin(0.7 * t)), float(70.0 * std::sin(0.7 * t)),
-                                     float(70.0 * std::cos(0.7 * t))};
+        camera.transform.position = {float(100.0 * std::sin(0.3 * td)), float(40.0 * std::cos(0.7 * td)),
+                                     float(60.0 * std::cos(0.3 * td))};
+    sceneLight.transform.position = {float(-70.0 * std::sin(0.7 * td)), float(70.0 * std::sin(0.7 * td)),
+                                     float(70.0 * std::cos(0.7 * td))};
 
     // The scene into the small target, then six blur passes over it.
     sceneTarget.binding.bind(0);
@@ -173,19 +173,19 @@ void Production::frame(float time) {
     grid.draw(&sceneTarget, D3DBLEND_ONE, D3DBLEND_ONE, 1.0f);
 
     // From 16 s the video flashes in at every whole second and fades within it.
-    if (time >= 16.0f)
-        flashQuad.draw(D3DBLEND_SRCALPHA, D3DBLEND_ONE, float(std::pow(1.0 - std::fmod(t, 1.0), 1.5)), 0);
+    if (t >= 16.0f)
+        flashQuad.draw(D3DBLEND_SRCALPHA, D3DBLEND_ONE, float(std::pow(1.0 - std::fmod(td, 1.0), 1.5)), 0);
 
     // Black close to each beat, the more the nearer.
     if (beatIndex < kBeatCount) {
-        double prev = (time > 0.0f && beatIndex > 0) ? double(beatTimes[beatIndex - 1]) : -double(FLT_MAX);
+        double prev = (t > 0.0f && beatIndex > 0) ? double(beatTimes[beatIndex - 1]) : -double(FLT_MAX);
         double next = beatTimes[beatIndex];
-        double d = 1.75 * std::min(t - prev, next - t);
+        double d = 1.75 * std::min(td - prev, next - td);
         if (d > 0.001) blackQuad.draw(D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, float(1.0 - d), 0);
     }
 
     // The final fade: black from 31.25 s.
-    if (time > 31.0f) blackQuad.draw(D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, float((t - 31.0) * 4.0), 0);
+    if (t > 31.0f) blackQuad.draw(D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, float((td - 31.0) * 4.0), 0);
 
     g_device->EndScene();
 }
