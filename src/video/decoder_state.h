@@ -160,7 +160,8 @@ private:
     bool reconstruct(int n, bool partitioned);
     bool intraBlock(int n, int mx, int my, int i, bool partitioned, uint8_t* dst, int stride);
     bool interBlock(int qp, uint8_t* dst, int stride);
-    template <bool Reversible, bool Dequantise>
+    enum { kDequantNone, kDequantH263, kDequantMpegInter };
+    template <bool Reversible, int Dequantise>
     bool readBlock(int16_t* blk, bool intra, int start, const uint8_t* scan, int qp, int& last,
                    bool& acNonZero);
     int readDcDiff(bool luma);
@@ -212,7 +213,9 @@ private:
     int64_t trb_ = 0, trd_ = 0;
     const VlcTables& vlc_;
     const Kernels& k_;
-    const uint8_t* scan_;  // scan of blocks without AC prediction
+    const uint8_t* scan_;                  // scan of blocks without AC prediction
+    const uint8_t* mpegMatrix_ = nullptr;  // inter blocks with MPEG quantisation: matrix and coefficient sum
+    int mpegSum_ = 0;
     alignas(16) int16_t block_[64];
     const EscapeTables& escape_ = escapeTables();
 };

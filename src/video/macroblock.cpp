@@ -12,19 +12,21 @@ namespace {
 // Inverse quantisation, MPEG method (7.4.4.1): F'' = ((2 QF + k) W qs) / 16 with k = 0 (intra) or
 // Sign(QF), saturation to 12 bits and mismatch control on F[7][7]. (The committee draft divides by 32
 // with a doubled quantiser scale; with vop_quant as the scale, as streams use it, the divisor is 16, so
-// that a flat matrix of 16 gives the H.263 step 2 qs.) An intra block's DC is already F[0][0].
-// Returns whether any coefficient besides the DC is non-zero.
-bool dequantiseMpeg(int16_t* blk, const uint8_t* matrix, int qp, bool intra) {
-    int sum = intra ? blk[0] : 0;
+// that a flat matrix of 16 gives the H.263 step 2 qs.) Inter blocks are dequantised as they are read
+// (readBlock); this is the intra case, whose F[0][0] is already the dc_scaler product and whose first
+// row and column may hold predicted values. Returns whether any coefficient besides the DC is non-zero.
+bool dequantiseMpegIntra(int16_t* blk, const uint8_t* matrix, int qp) {
+    int sum = blk[0];
     int nonZero = 0;
-    for (int k = intra ? 1 : 0; k < 64; ++k) {
-        int q = blk[k];
+    for (int pos = 1; pos < 64; ++pos) {
+        int q = blk[pos];
         if (!q) continue;
-        int f = intra ? (2 * q * matrix[k] * qp) / 16 : ((2 * q + (q > 0 ? 1 : -1)) * matrix[k] * qp) / 16;
-        f = clip(f, -2048, 2047);
-        blk[k] = int16_t(f);
+        int a = q < 0 ? -q : q;
+        int f = (2 * a * matrix[pos] * qp) >> 4;  // truncating division, on the magnitude
+        f = q < 0 ? (f > 2048 ? -2048 : -f) : (f > 2047 ? 2047 : f);
+        blk[pos] = int16_t(f);
         sum += f;
-        if (k) nonZero |= f;
+        nonZero |= f;
     }
     if (!(sum & 1)) {
         blk[63] = int16_t((blk[63] & 1) ? blk[63] - 1 : blk[63] + 1);
@@ -64,7 +66,7 @@ int VopDecoder::readDcDiff(bool luma) {
 // Coefficients of one block (7.4.1): run/level/last events of Table B-16 or B-17 with the three escape
 // modes, or of the reversible Table B-23. Each level goes to blk[scan[i]], as it is (intra blocks, which
 // are predicted before inverse quantisation) or inverse quantised by the H.263 method (7.4.4.2).
-template <bool Reversible, bool Dequantise>
+template <bool Reversible, int Dequantise>
 bool VopDecoder::readBlock(int16_t* blk, bool intra, int start, const uint8_t* scan, int qp, int& last,
                            bool& acNonZero) {
     const Vlc& vlc =
@@ -117,12 +119,22 @@ bool VopDecoder::readBlock(int16_t* blk, bool intra, int start, const uint8_t* s
         i += run;
         if (i > 63) return false;
         int pos = scan[i];
-        if (Dequantise) {
+        if (Dequantise == kDequantH263) {
             // |level| <= 27 from the tables keeps the product inside 12 bits; escapes are clipped.
             int sign = level >> 31;
             int f = qp2 * level + ((add ^ sign) - sign);
             if (escaped) f = level ? clip(f, -2048, 2047) : 0;
             blk[pos] = int16_t(f);
+        } else if (Dequantise == kDequantMpegInter) {
+            // ((2 |QF| + 1) W qs) / 16, saturated; the sum feeds the mismatch control.
+            int sign = level >> 31;
+            int a = (level ^ sign) - sign;
+            int f = ((2 * a + 1) * mpegMatrix_[pos] * qp) >> 4;
+            if (f > 2047 + (sign & 1)) f = 2047 + (sign & 1);
+            if (!level) f = 0;
+            f = (f ^ sign) - sign;
+            blk[pos] = int16_t(f);
+            mpegSum_ += f;
         } else {
             blk[pos] = int16_t(level);
         }
@@ -303,8 +315,8 @@ bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint
     if ((m.cbp >> (5 - i)) & 1) {
         bool unused = false;
         bool ok = (partitioned && s_.vol.reversible_vlc)
-                      ? readBlock<true, false>(blk, true, dcVlc ? 1 : 0, scan, qp, last, unused)
-                      : readBlock<false, false>(blk, true, dcVlc ? 1 : 0, scan, qp, last, unused);
+                      ? readBlock<true, kDequantNone>(blk, true, dcVlc ? 1 : 0, scan, qp, last, unused)
+                      : readBlock<false, kDequantNone>(blk, true, dcVlc ? 1 : 0, scan, qp, last, unused);
         if (!ok) return false;
     }
     if (dcVlc) blk[0] = int16_t(dcDiff);
@@ -335,7 +347,7 @@ bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint
     bool acNonZero;
     if (s_.vol.quant_type) {
         blk[0] = int16_t(f0);
-        acNonZero = dequantiseMpeg(blk, s_.vol.intra_quant_mat, qp, true);
+        acNonZero = dequantiseMpegIntra(blk, s_.vol.intra_quant_mat, qp);
     } else {
         // Inverse quantisation, H.263 method (7.4.4.2); the DC is the dc_scaler product above.
         int add = (qp & 1) ? qp : qp - 1;
@@ -369,14 +381,19 @@ bool VopDecoder::interBlock(int qp, uint8_t* dst, int stride) {
     bool acNonZero = false;
     bool ok;
     if (s_.vol.quant_type) {
+        mpegMatrix_ = s_.vol.nonintra_quant_mat;
+        mpegSum_ = 0;
         ok = (s_.vol.data_partitioned && s_.vol.reversible_vlc)
-                 ? readBlock<true, false>(blk, false, 0, scan_, qp, last, acNonZero)
-                 : readBlock<false, false>(blk, false, 0, scan_, qp, last, acNonZero);
-        if (ok) acNonZero = dequantiseMpeg(blk, s_.vol.nonintra_quant_mat, qp, false);
+                 ? readBlock<true, kDequantMpegInter>(blk, false, 0, scan_, qp, last, acNonZero)
+                 : readBlock<false, kDequantMpegInter>(blk, false, 0, scan_, qp, last, acNonZero);
+        if (!(mpegSum_ & 1)) {  // mismatch control (7.4.4.1)
+            blk[63] = int16_t((blk[63] & 1) ? blk[63] - 1 : blk[63] + 1);
+            acNonZero = true;
+        }
     } else {
         ok = (s_.vol.data_partitioned && s_.vol.reversible_vlc)
-                 ? readBlock<true, true>(blk, false, 0, scan_, qp, last, acNonZero)
-                 : readBlock<false, true>(blk, false, 0, scan_, qp, last, acNonZero);
+                 ? readBlock<true, kDequantH263>(blk, false, 0, scan_, qp, last, acNonZero)
+                 : readBlock<false, kDequantH263>(blk, false, 0, scan_, qp, last, acNonZero);
     }
     if (!ok) return false;
     if (!acNonZero) {

@@ -107,3 +107,33 @@ TEST(VideoConvert, FastRowConverterMatchesReference) {
 }
 
 }  // namespace
+
+namespace {
+
+// The other converters: 24-bit BGR with the same colour arithmetic, planar copy, packed 4:2:2.
+TEST(VideoConvert, OtherFormats) {
+    Pic p(10, 4, 0, 0, 0);
+    std::mt19937 rng(9);
+    for (auto& s : p.y) s = uint8_t(rng());
+    for (auto& s : p.u) s = uint8_t(rng());
+    for (auto& s : p.v) s = uint8_t(rng());
+    std::vector<uint8_t> bgr0(10 * 4 * 4), bgr(10 * 4 * 3);
+    vdec::convertPicture(p.input(), 8, 1, bgr0.data(), 0);  // whole groups of 8: the first 8 columns
+    vdec::convertPicture(p.input(), 9, 1, bgr.data(), 0);
+    for (int r = 0; r < 4; ++r)
+        for (int x = 0; x < 8; ++x)
+            for (int c = 0; c < 3; ++c) EXPECT_EQ(bgr[(r * 10 + x) * 3 + c], bgr0[(r * 10 + x) * 4 + c]);
+    std::vector<uint8_t> planar(10 * 4 + 2 * 5 * 2);
+    vdec::convertPicture(p.input(), 3, 1, planar.data(), 0);
+    EXPECT_TRUE(std::equal(p.y.begin(), p.y.end(), planar.begin()));
+    EXPECT_TRUE(std::equal(p.u.begin(), p.u.end(), planar.begin() + 40));
+    EXPECT_TRUE(std::equal(p.v.begin(), p.v.end(), planar.begin() + 50));
+    std::vector<uint8_t> yuy2(10 * 4 * 2);
+    vdec::convertPicture(p.input(), 1, 1, yuy2.data(), 0);
+    EXPECT_EQ(yuy2[0], p.y[0]);
+    EXPECT_EQ(yuy2[1], p.u[0]);
+    EXPECT_EQ(yuy2[3], p.v[0]);
+    EXPECT_EQ(yuy2[2 * 10 + 2], p.y[11]);  // row 1, pixel 1
+}
+
+}  // namespace

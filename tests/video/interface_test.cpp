@@ -211,3 +211,35 @@ TEST(VideoInterface, PictureOrderWithBVops) {
 }
 
 }  // namespace
+
+namespace {
+
+// VDEC_SET_OUTPUT with a code outside 1..11 keeps the converter and turns the rows top-down.
+TEST(VideoInterface, OutputFormatSelection) {
+    std::vector<uint8_t> stream = makeStream("format", 32, 16, 1, "-q:v 3");
+    if (stream.empty()) GTEST_SKIP() << "ffmpeg not installed";
+    auto records = m4v_split(stream.data(), stream.size());
+    std::vector<uint8_t> topDown, bottomUp, outside;
+    {
+        vtest::Session s(32, 16, 8);
+        ASSERT_EQ(s.decode(records[0]), VDEC_OK);
+        topDown = s.output();
+    }
+    {
+        vtest::Session s(32, 16, 4);
+        ASSERT_EQ(s.decode(records[0]), VDEC_OK);
+        bottomUp = s.output();
+        VdecParams p{};
+        p.outputFormat = 12;
+        ASSERT_EQ(vdec_call(1, VDEC_SET_OUTPUT, &p, nullptr), VDEC_OK);
+        ASSERT_EQ(s.decode(records[0]), VDEC_OK);
+        outside = s.output();
+    }
+    EXPECT_TRUE(outside == topDown);
+    EXPECT_FALSE(bottomUp == topDown);
+    for (int r = 0; r < 16; ++r)
+        EXPECT_TRUE(std::equal(bottomUp.begin() + r * 128, bottomUp.begin() + r * 128 + 128,
+                               topDown.begin() + (15 - r) * 128));
+}
+
+}  // namespace
