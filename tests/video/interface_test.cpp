@@ -144,10 +144,14 @@ TEST(VideoInterface, NotCodedPictureRepeatsTheLastOne) {
 TEST(VideoInterface, DamagedRecords) {
     std::vector<uint8_t> stream = makeStream("damage", 96, 64, 8, "-g 4 -flags +mv4 -q:v 3");
     std::vector<uint8_t> dp = makeStream("damage_dp", 96, 64, 8, "-g 4 -data_partitioning 1 -ps 100 -q:v 3");
-    if (stream.empty() || dp.empty()) GTEST_SKIP() << "ffmpeg not installed";
+    std::vector<uint8_t> asp =
+        makeStream("damage_asp", 96, 64, 8, "-g 8 -bf 2 -flags +qpel+mv4+ildct+ilme -mpeg_quant 1 -q:v 3");
+    std::vector<uint8_t> field =
+        makeStream("damage_field", 96, 64, 8, "-g 8 -bf 1 -flags +ildct+ilme -q:v 3");
+    if (stream.empty() || dp.empty() || asp.empty() || field.empty()) GTEST_SKIP() << "ffmpeg not installed";
     std::mt19937 rng(1234);
     int pictures = 0, errors = 0;
-    for (const std::vector<uint8_t>* src : {&stream, &dp}) {
+    for (const std::vector<uint8_t>* src : {&stream, &dp, &asp, &field}) {
         auto records = m4v_split(src->data(), src->size());
         for (int round = 0; round < 40; ++round) {
             vtest::Session s(96, 64);
