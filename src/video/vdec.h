@@ -3,6 +3,12 @@
 // Typical use: VDEC_MEMORY_SIZES for the picture size, allocate the six buffers (4, 5 and 6 zero-filled),
 // VDEC_INIT with them, VDEC_SET_OUTPUT, VDEC_SET_POSTPROC 0, then one VDEC_DECODE per coded picture in
 // stream order. The decoder keeps one state for the whole process; any non-zero handle addresses it.
+//
+// Picture order: every successful VDEC_DECODE outputs one picture. In a layer without B-VOPs (low_delay)
+// that is the picture just decoded. In a layer with B-VOPs (low_delay 0) a B-VOP is output at once and an
+// I- or P-VOP when the next I- or P-VOP arrives, so that the pictures come out in display order; the first
+// I-VOP of such a stream is output at once and shown again at the second I- or P-VOP, and the last one is
+// never output through this interface (one record in, one picture out, one picture behind).
 #pragma once
 
 #include <cstdint>
