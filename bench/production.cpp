@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr int kPassRuns = 50;
 
 double ms(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double, std::milli>(b - a).count();
@@ -125,6 +127,51 @@ void run(int fps, size_t limit) {
         }
     }
     if (back) back->Release();
+
+    // The frame's passes one by one, on objects like the production's, each repeated and finished.
+    std::printf("per pass (ms, mean of %d; GL work finished after each):\n", kPassRuns);
+    Scene* scene = scenes.get("plinthar.scene");  // the production's, camera 0 included
+    RenderTexture target(256, 128, D3DUSAGE_RENDERTARGET | D3DUSAGE_AUTOGENMIPMAP, D3DPOOL_DEFAULT);
+    BlurPass b1(&target, 256, 256), b2(&b1, 256, 256), b3(&b2, 256, 256), b4(&b3, 256, 256),
+        b5(&b4, 256, 256), b6(&b5, 256, 256);
+    Grid grid(80, 60);
+    ScreenQuad quad(textures.get("black.png"), 1.0f);
+    auto timed = [](const char* name, const std::function<void()>& pass) {
+        g_device->BeginScene();
+        pass();  // warm-up
+        g_device->EndScene();
+        d3d9_finish(g_device);
+        const Clock::time_point t0 = Clock::now();
+        for (int i = 0; i < kPassRuns; ++i) {
+            g_device->BeginScene();
+            pass();
+            g_device->EndScene();
+            d3d9_finish(g_device);
+        }
+        std::printf("  %-44s %7.2f\n", name, ms(t0, Clock::now()) / kPassRuns);
+    };
+    timed("scene, full screen", [&] { scene->draw(0, true); });
+    timed("scene into the 256 x 128 target", [&] {
+        target.binding.bind(0);
+        scene->draw(0, true);
+        target.binding.unbind();
+    });
+    timed("six blur passes", [&] {
+        b1.apply(true, 1.0f, 1.5f);
+        b2.apply(false, 1.0f, 1.0f);
+        b3.apply(true, 1.5f, 1.0f);
+        b4.apply(false, 1.5f, 1.0f);
+        b5.apply(true, 2.0f, 1.25f);
+        b6.apply(false, 2.0f, 1.4f);
+    });
+    timed("grid: rebuild, bulge, upload, draw", [&] {
+        grid.reset(0, 0);
+        grid.bulge(0, 0, 0.3f, 0.9f);
+        grid.upload();
+        grid.draw(&b6, D3DBLEND_ONE, D3DBLEND_ONE, 1.0f);
+    });
+    timed("full-screen quad, blended", [&] { quad.draw(D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, 0.5f, 0); });
+    timed("clear only", [&] { g_device->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0); });
 }
 
 }  // namespace
