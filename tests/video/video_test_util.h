@@ -2,6 +2,8 @@
 // reference decodes made with ffmpeg.
 #pragma once
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -33,14 +35,21 @@ inline bool haveFfmpeg() {
     return have == 1;
 }
 
+// A scratch folder for this test process, removed at exit (the tests delete their files as they go).
 inline std::string tempDir() {
-    static std::string dir;
-    if (dir.empty()) {
-        char tmpl[] = "/tmp/qv_video_test_XXXXXX";
-        const char* d = mkdtemp(tmpl);
-        dir = d ? d : "/tmp";
-    }
-    return dir;
+    struct Dir {
+        std::string path;
+        Dir() {
+            char tmpl[] = "/tmp/qv_video_test_XXXXXX";
+            const char* d = mkdtemp(tmpl);
+            path = d ? d : "/tmp";
+        }
+        ~Dir() {
+            if (path != "/tmp") rmdir(path.c_str());
+        }
+    };
+    static Dir dir;
+    return dir.path;
 }
 
 inline int run(const std::string& cmd) {
