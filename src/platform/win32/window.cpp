@@ -81,6 +81,15 @@ SDL_Window* win32_sdl_window(HWND hWnd) {
 bool win32_set_fullscreen(HWND hWnd, bool fullScreen) {
     Window* w = findWindow(hWnd);
     if (!w) return false;
+    if (fullScreen) {
+        // Cover the desktop first: without a window manager the full-screen request alone leaves the
+        // window at its old size while SDL already reports the desktop's.
+        SDL_Rect bounds;
+        if (SDL_GetDisplayBounds(SDL_GetWindowDisplayIndex(w->sdl), &bounds) == 0) {
+            SDL_SetWindowPosition(w->sdl, bounds.x, bounds.y);
+            SDL_SetWindowSize(w->sdl, bounds.w, bounds.h);
+        }
+    }
     return SDL_SetWindowFullscreen(w->sdl, fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) == 0;
 }
 
