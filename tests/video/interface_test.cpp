@@ -247,3 +247,52 @@ TEST(VideoInterface, OutputFormatSelection) {
 }
 
 }  // namespace
+
+namespace {
+
+// The first initialisation of a process presets a time-increment resolution of 15 (4-bit increments),
+// so a clip of bare VOPs coded at 15 Hz decodes without any layer header. Checked in a fresh process.
+TEST(VideoInterface, FirstInitialisationPresetsFifteenHertz) {
+    std::vector<uint8_t> stream;
+    if (vtest::haveFfmpeg()) {
+        std::string path = vtest::tempDir() + "/preset15.m4v";
+        if (vtest::run(
+                "ffmpeg -hide_banner -nostdin -loglevel error -y -f lavfi -i testsrc2=size=32x32:rate=15 "
+                "-frames:v 3 -c:v mpeg4 -threads 1 -g 3 -q:v 4 -f m4v '" +
+                path + "'") == 0)
+            vtest::readFile(path, stream);
+        std::remove(path.c_str());
+    }
+    if (stream.empty()) GTEST_SKIP() << "ffmpeg not installed";
+    auto records = m4v_split(stream.data(), stream.size());
+    ASSERT_EQ(records.size(), 3u);
+    // Each record without its layer headers: from the group-of-VOP or VOP start code on.
+    std::vector<std::vector<uint8_t>> bare;
+    for (const auto& r : records) {
+        size_t at = 0;
+        while (at + 4 <= r.size() && !(r[at] == 0 && r[at + 1] == 0 && r[at + 2] == 1 && r[at + 3] >= 0xB3))
+            ++at;
+        ASSERT_LE(at + 4, r.size());
+        bare.emplace_back(r.begin() + long(at), r.end());
+    }
+    // The decoding runs in a freshly started process (nothing calls the decoder before it here).
+    auto bareMatchesFull = [&]() {
+        std::vector<std::vector<uint8_t>> bareOut;
+        std::vector<std::vector<uint8_t>> fullOut;
+        {
+            vtest::Session s(32, 32);  // the process's first initialisation
+            for (const auto& r : bare)
+                bareOut.push_back(s.decode(r) == VDEC_OK ? s.output() : std::vector<uint8_t>());
+        }
+        {
+            vtest::Session s(32, 32);
+            for (const auto& r : records)
+                fullOut.push_back(s.decode(r) == VDEC_OK ? s.output() : std::vector<uint8_t>());
+        }
+        return bareOut == fullOut && !fullOut[2].empty();
+    };
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::exit(bareMatchesFull() ? 0 : 1), testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
