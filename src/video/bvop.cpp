@@ -60,8 +60,7 @@ bool VopDecoder::decodeBMb(int n, int& qp, Mv* pmv) {
         if (mode != 0 && cbp && br_.readBit()) qp = clip(qp + (br_.readBit() ? 2 : -2), 1, 31);  // dbquant
         if (s_.vol.interlaced) {
             if (cbp) fieldDct = br_.readBit();
-            if (mode != 0 && br_.readBit()) {             // field_prediction
-                if (s_.vol.quarter_sample) return false;  // quarter-sample field motion: not built
+            if (mode != 0 && br_.readBit()) {  // field_prediction
                 field = true;
                 if (mode != 2) {
                     fwdRef[0] = uint8_t(br_.read(1));
@@ -137,12 +136,8 @@ void VopDecoder::predictBField(int mx, int my, int mode, const Mv* fwd, const ui
                                const uint8_t* bwdRef, uint8_t* y, uint8_t* u, uint8_t* v) {
     auto predictFrom = [&](const Picture& r, const Mv* mv, const uint8_t* refs, uint8_t* py, uint8_t* pu,
                            uint8_t* pv) {
-        for (int f = 0; f < 2; ++f) {
-            predictFieldBlock(r.plane[0], refs[f], mx * 16, my * 8, 16, 8, mv[f].x, mv[f].y, py + f * 16, 32);
-            int cx = chromaMv1(mv[f].x), cy = chromaMv1(mv[f].y);
-            predictFieldBlock(r.plane[1], refs[f], mx * 8, my * 4, 8, 4, cx, cy, pu + f * 8, 16);
-            predictFieldBlock(r.plane[2], refs[f], mx * 8, my * 4, 8, 4, cx, cy, pv + f * 8, 16);
-        }
+        const int16_t fieldMv[2][2] = {{mv[0].x, mv[0].y}, {mv[1].x, mv[1].y}};
+        predictFields(r, mx, my, fieldMv, refs, py, 16, pu, pv, 8);
     };
     if (mode == 3) return predictFrom(ref_, fwd, fwdRef, y, u, v);
     if (mode == 2) return predictFrom(*future_, bwd, bwdRef, y, u, v);

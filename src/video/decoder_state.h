@@ -167,7 +167,10 @@ private:
     int readDcDiff(bool luma);
     void motionCompensate(int n, int mx, int my);
     void predictFieldBlock(const Plane& ref, int field, int px, int py, int w, int h, int mvx, int mvy,
-                           uint8_t* out, int stride);
+                           uint8_t* out, int stride, bool quarter);
+    void fieldChromaMv(int x, int y, int& cx, int& cy) const;
+    void predictFields(const Picture& r, int mx, int my, const int16_t (*mv)[2], const uint8_t* refs,
+                       uint8_t* y, int ys, uint8_t* u, uint8_t* v, int cs);
     bool readFieldVectors(int n);
     void predictMb(const Picture& r, int mx, int my, const Mv* mv, bool four, uint8_t* y, int ys, uint8_t* u,
                    uint8_t* v, int cs);

@@ -131,20 +131,20 @@ inline void halfLine(const uint8_t* s, int step, int n, int rounding, uint8_t* o
     }
 }
 
-void predictQuarterRef(uint8_t* dst, int ds, const uint8_t* src, int ss, int n, int fx, int fy,
+void predictQuarterRef(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int fx, int fy,
                        int rounding) {
-    // Horizontal stage over n + 1 rows (the vertical filter reads them all).
-    uint8_t h[17 * 17], half[17];
-    int rows = fy ? n + 1 : n;
+    // Horizontal stage over h + 1 rows (the vertical filter reads them all).
+    uint8_t hs[17 * 17], half[17];
+    int rows = fy ? h + 1 : h;
     for (int y = 0; y < rows; ++y) {
         const uint8_t* row = src + y * ss;
-        uint8_t* out = h + y * 17;
+        uint8_t* out = hs + y * 17;
         if (fx == 0) {
-            for (int x = 0; x < n; ++x) out[x] = row[x];
+            for (int x = 0; x < w; ++x) out[x] = row[x];
             continue;
         }
-        halfLine(row, 1, n, rounding, half);
-        for (int x = 0; x < n; ++x) {
+        halfLine(row, 1, w, rounding, half);
+        for (int x = 0; x < w; ++x) {
             if (fx == 2)
                 out[x] = half[x];
             else
@@ -152,17 +152,17 @@ void predictQuarterRef(uint8_t* dst, int ds, const uint8_t* src, int ss, int n, 
         }
     }
     // Vertical stage.
-    for (int x = 0; x < n; ++x) {
+    for (int x = 0; x < w; ++x) {
         uint8_t col[17];
-        if (fy) halfLine(h + x, 17, n, rounding, col);
-        for (int y = 0; y < n; ++y) {
+        if (fy) halfLine(hs + x, 17, h, rounding, col);
+        for (int y = 0; y < h; ++y) {
             int v;
             if (fy == 0)
-                v = h[y * 17 + x];
+                v = hs[y * 17 + x];
             else if (fy == 2)
                 v = col[y];
             else
-                v = (col[y] + h[(y + (fy == 3)) * 17 + x] + 1 - rounding) >> 1;
+                v = (col[y] + hs[(y + (fy == 3)) * 17 + x] + 1 - rounding) >> 1;
             dst[y * ds + x] = uint8_t(v);
         }
     }
@@ -192,14 +192,15 @@ void convertRowBgr0Ref(const uint8_t* y, const uint8_t* u, const uint8_t* v, uin
 #if !defined(__SSE2__)
 // The same prediction arranged for the vectoriser: mirrored copies of each line remove the branches, and
 // the vertical filter runs across whole rows.
-void predictQuarterFast(uint8_t* dst, int ds, const uint8_t* src, int ss, int n, int fx, int fy,
+void predictQuarterFast(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int fx, int fy,
                         int rounding) {
-    uint8_t h[17 * 16];  // horizontal stage, n + 1 rows of n samples
-    int rows = fy ? n + 1 : n;
+    uint8_t hs[17 * 16];  // horizontal stage, h + 1 rows of w samples
+    const int n = w;
+    int rows = fy ? h + 1 : h;
     const int bias = 16 - rounding, avgBias = 1 - rounding;
     for (int y = 0; y < rows; ++y) {
         const uint8_t* row = src + y * ss;
-        uint8_t* out = h + y * 16;
+        uint8_t* out = hs + y * 16;
         if (fx == 0) {
             std::memcpy(out, row, size_t(n));
             continue;
@@ -220,12 +221,12 @@ void predictQuarterFast(uint8_t* dst, int ds, const uint8_t* src, int ss, int n,
         }
     }
     if (fy == 0) {
-        for (int y = 0; y < n; ++y) std::memcpy(dst + y * ds, h + y * 16, size_t(n));
+        for (int y = 0; y < h; ++y) std::memcpy(dst + y * ds, hs + y * 16, size_t(w));
         return;
     }
-    // Row r of the mirrored column: -k reads k - 1, n + k reads n + 1 - k.
-    auto rowAt = [&](int k) { return h + 16 * (k < 0 ? -k - 1 : k > n ? 2 * n + 1 - k : k); };
-    for (int y = 0; y < n; ++y) {
+    // Row r of the mirrored column: -k reads k - 1, h + k reads h + 1 - k.
+    auto rowAt = [&](int k) { return hs + 16 * (k < 0 ? -k - 1 : k > h ? 2 * h + 1 - k : k); };
+    for (int y = 0; y < h; ++y) {
         const uint8_t* r0 = rowAt(y - 3);
         const uint8_t* r1 = rowAt(y - 2);
         const uint8_t* r2 = rowAt(y - 1);
@@ -236,7 +237,7 @@ void predictQuarterFast(uint8_t* dst, int ds, const uint8_t* src, int ss, int n,
         const uint8_t* r7 = rowAt(y + 4);
         const uint8_t* other = fy == 3 ? r4 : r3;
         uint8_t* out = dst + y * ds;
-        for (int x = 0; x < n; ++x) {
+        for (int x = 0; x < w; ++x) {
             int sum =
                 -r0[x] + 3 * r1[x] - 6 * r2[x] + 20 * r3[x] + 20 * r4[x] - 6 * r5[x] + 3 * r6[x] - r7[x];
             int v = (sum + bias) >> 5;
@@ -519,15 +520,16 @@ inline __m128i tap8(const __m128i* x, __m128i bias) {
     return _mm_srai_epi16(_mm_add_epi16(sum, bias), 5);
 }
 
-void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int n, int fx, int fy,
+void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int fx, int fy,
                        int rounding) {
-    alignas(16) uint8_t h[17 * 16];
-    if (n == 8) std::memset(h, 0, sizeof h);  // the unused right half of each row is filtered too
-    const int rows = fy ? n + 1 : n;
+    alignas(16) uint8_t hs[17 * 16];
+    const int n = w;
+    if (n == 8) std::memset(hs, 0, sizeof hs);  // the unused right half of each row is filtered too
+    const int rows = fy ? h + 1 : h;
     const __m128i bias = _mm_set1_epi16(int16_t(16 - rounding)), zero = _mm_setzero_si128();
     for (int y = 0; y < rows; ++y) {
         const uint8_t* row = src + y * ss;
-        uint8_t* out = h + y * 16;
+        uint8_t* out = hs + y * 16;
         if (fx == 0) {
             std::memcpy(out, row, size_t(n));
             continue;
@@ -557,11 +559,11 @@ void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int n, 
             _mm_storel_epi64(reinterpret_cast<__m128i*>(out), v);
     }
     if (fy == 0) {
-        for (int y = 0; y < n; ++y) std::memcpy(dst + y * ds, h + y * 16, size_t(n));
+        for (int y = 0; y < h; ++y) std::memcpy(dst + y * ds, hs + y * 16, size_t(w));
         return;
     }
-    auto rowAt = [&](int k) { return h + 16 * (k < 0 ? -k - 1 : k > n ? 2 * n + 1 - k : k); };
-    for (int y = 0; y < n; ++y) {
+    auto rowAt = [&](int k) { return hs + 16 * (k < 0 ? -k - 1 : k > h ? 2 * h + 1 - k : k); };
+    for (int y = 0; y < h; ++y) {
         __m128i lo[8], hi[8];
         for (int t = 0; t < 8; ++t) {
             __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(rowAt(y - 3 + t)));

@@ -486,7 +486,6 @@ bool VopDecoder::decodeCombinedMb(int n, int& qp) {
         // interlaced_information(): dct_type, and field_prediction of 16x16 inter macroblocks.
         if (intra || m.cbp) m.fieldDct = uint8_t(br_.read(1));
         if ((type == 0 || type == 1) && br_.readBit()) {  // field_prediction
-            if (s_.vol.quarter_sample) return false;      // quarter-sample field motion: not built
             m.fieldPred = 1;
             m.fieldRef[0] = uint8_t(br_.read(1));  // forward_top_field_reference
             m.fieldRef[1] = uint8_t(br_.read(1));  // forward_bottom_field_reference

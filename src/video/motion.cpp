@@ -62,7 +62,7 @@ void VopDecoder::predictLuma(const Plane& ref, int px, int py, int n, int mvx, i
     int rounding = s_.vop.vop_rounding_type;
     if (ix >= -kMargin && iy >= -kMargin && ix + n + 1 <= ref.edgeWidth + ref.padRight &&
         iy + n + 1 <= ref.edgeHeight + ref.padBottom) {
-        k_.predictQuarter(out, stride, ref.data + ptrdiff_t(iy) * ref.stride + ix, ref.stride, n, fx, fy,
+        k_.predictQuarter(out, stride, ref.data + ptrdiff_t(iy) * ref.stride + ix, ref.stride, n, n, fx, fy,
                           rounding);
         return;
     }
@@ -71,37 +71,66 @@ void VopDecoder::predictLuma(const Plane& ref, int px, int py, int n, int mvx, i
         const uint8_t* row = ref.data + ptrdiff_t(clip(iy + y, 0, ref.edgeHeight - 1)) * ref.stride;
         for (int x = 0; x <= n; ++x) tmp[y * 17 + x] = row[clip(ix + x, 0, ref.edgeWidth - 1)];
     }
-    k_.predictQuarter(out, stride, tmp, 17, n, fx, fy, rounding);
+    k_.predictQuarter(out, stride, tmp, 17, n, n, fx, fy, rounding);
 }
 
-// Half-sample prediction of a w by h block from one field of a reference plane, its lines clamped to the
-// field (the frame margins mix the two fields).
+// Prediction of a w by h block from one field of a reference plane. Lines outside the plane take the
+// nearest edge line in frame coordinates, as clip_ref does in mc() (7.5.9.1), so that beyond the top and
+// bottom a field reads the other field's edge line. Luma of quarter-sample layers is interpolated at
+// quarter-sample accuracy within the field, the 16x8 block being the reference area the 8-tap filter
+// mirrors at; chroma and half-sample layers at half-sample accuracy (field motion compensation, 7.6.2.1).
 void VopDecoder::predictFieldBlock(const Plane& ref, int field, int px, int py, int w, int h, int mvx,
-                                   int mvy, uint8_t* out, int stride) {
-    int ix = px + (mvx >> 1), iy = py + (mvy >> 1);
-    int lines = (ref.edgeHeight - field + 1) / 2;
+                                   int mvy, uint8_t* out, int stride, bool quarter) {
+    const int shift = quarter ? 2 : 1;
+    int ix = px + (mvx >> shift), iy = py + (mvy >> shift);
     uint8_t tmp[17 * 17];
     for (int y = 0; y <= h; ++y) {
-        int fy = clip(iy + y, 0, lines - 1);
-        const uint8_t* row = ref.data + ptrdiff_t(2 * fy + field) * ref.stride;
+        int line = clip(2 * (iy + y) + field, 0, ref.edgeHeight - 1);
+        const uint8_t* row = ref.data + ptrdiff_t(line) * ref.stride;
         for (int x = 0; x <= w; ++x) tmp[y * 17 + x] = row[clip(ix + x, 0, ref.edgeWidth - 1)];
     }
-    k_.predict(out, stride, tmp, 17, w, h, mvx & 1, mvy & 1, s_.vop.vop_rounding_type);
+    if (quarter)
+        k_.predictQuarter(out, stride, tmp, 17, w, h, mvx & 3, mvy & 3, s_.vop.vop_rounding_type);
+    else
+        k_.predict(out, stride, tmp, 17, w, h, mvx & 1, mvy & 1, s_.vop.vop_rounding_type);
+}
+
+// Chroma vector of a field vector (x, y: y in field lines). Half-sample layers: Table 7-10 on each
+// component. Quarter-sample layers halve the luma vector first, as for frame vectors; the vertical
+// component, 2 y in frame quarter-samples, halves to y frame half-samples, which the field's mc() call
+// shifts to field half-samples (dy_halfpel >> 1, rounding down, 7.5.9.1).
+void VopDecoder::fieldChromaMv(int x, int y, int& cx, int& cy) const {
+    if (!s_.vol.quarter_sample) {
+        cx = chromaMv1(x);
+        cy = chromaMv1(y);
+        return;
+    }
+    cx = chromaMv1(quarterToHalf(x));
+    cy = chromaMv1(y >> 1);
+}
+
+// Field prediction of one direction: both 16x8 luma fields and the 8x4 chroma fields, into y (16 wide,
+// line stride ys) and u, v (8 wide, line stride cs); a field's lines go to every other line.
+void VopDecoder::predictFields(const Picture& r, int mx, int my, const int16_t (*mv)[2], const uint8_t* refs,
+                               uint8_t* y, int ys, uint8_t* u, uint8_t* v, int cs) {
+    for (int f = 0; f < 2; ++f) {
+        predictFieldBlock(r.plane[0], refs[f], mx * 16, my * 8, 16, 8, mv[f][0], mv[f][1], y + f * ys, 2 * ys,
+                          s_.vol.quarter_sample != 0);
+        int cx, cy;
+        fieldChromaMv(mv[f][0], mv[f][1], cx, cy);
+        predictFieldBlock(r.plane[1], refs[f], mx * 8, my * 4, 8, 4, cx, cy, u + f * cs, 2 * cs, false);
+        predictFieldBlock(r.plane[2], refs[f], mx * 8, my * 4, 8, 4, cx, cy, v + f * cs, 2 * cs, false);
+    }
 }
 
 void VopDecoder::motionCompensate(int n, int mx, int my) {
     const Plane* p = cur_.plane;
     const MbInfo& m = s_.mb[n];
     if (m.fieldPred) {
-        for (int f = 0; f < 2; ++f) {
-            int mvx = m.fieldMv[f][0], mvy = m.fieldMv[f][1];
-            predictFieldBlock(ref_.plane[0], m.fieldRef[f], mx * 16, my * 8, 16, 8, mvx, mvy,
-                              p[0].data + ptrdiff_t(my * 16 + f) * p[0].stride + mx * 16, 2 * p[0].stride);
-            int cx = chromaMv1(mvx), cy = chromaMv1(mvy);
-            for (int c = 1; c < 3; ++c)
-                predictFieldBlock(ref_.plane[c], m.fieldRef[f], mx * 8, my * 4, 8, 4, cx, cy,
-                                  p[c].data + ptrdiff_t(my * 8 + f) * p[c].stride + mx * 8, 2 * p[c].stride);
-        }
+        predictFields(ref_, mx, my, m.fieldMv, m.fieldRef,
+                      p[0].data + ptrdiff_t(my * 16) * p[0].stride + mx * 16, p[0].stride,
+                      p[1].data + ptrdiff_t(my * 8) * p[1].stride + mx * 8,
+                      p[2].data + ptrdiff_t(my * 8) * p[2].stride + mx * 8, p[1].stride);
         return;
     }
     predictMb(ref_, mx, my, &s_.mv[n * 4], s_.mb[n].kind == kMbInter4v,

@@ -42,7 +42,7 @@ std::vector<ManifestRow> manifest() {
 }
 
 // The corpus streams that use the tools built so far: I-, P- and B-VOPs, H.263 and MPEG quantisation,
-// half- and quarter-sample motion, interlaced layers (field DCT, alternate scan, half-sample field motion).
+// half- and quarter-sample motion, interlaced layers (field DCT, alternate scan, field motion).
 const char* const kBuiltTools[] = {"A01", "A02", "A03", "A04", "A05", "A06", "A07", "A08", "A10", "A11",
                                    "A12", "A13", "A14", "A15", "A16", "A17", "A18", "A19", "A20", "A21",
                                    "A22", "A23", "A24", "A25", "A26", "A27", "A28", "A29", "A30", "A31",
@@ -121,21 +121,19 @@ TEST(VideoConformance, EquivalentCodingsDecodeIdentically) {
     }
 }
 
-// Tools this decoder does not build give frame errors, never pictures.
+// Tools this decoder does not build give frame errors, never pictures: interlaced layers with data
+// partitioning (the partitioned macroblock syntax carries no dct_type or field_prediction).
 TEST(VideoConformance, UnbuiltToolsGiveFrameErrors) {
-    std::vector<ManifestRow> rows = manifest();
-    if (rows.empty()) GTEST_SKIP() << "no test corpus at " << kCorpus;
-    // Quarter-sample field motion (C03).
-    for (const char* id : {"C03"}) {
-        for (const ManifestRow& r : rows) {
-            if (r.name.compare(0, 3, id) != 0) continue;
-            std::vector<uint8_t> data;
-            ASSERT_TRUE(vtest::readFile(kCorpus + "/" + r.path, data));
-            vtest::DecodeResult d = vtest::decodeStream(data);
-            EXPECT_GT(d.errors, 0) << id;
-            EXPECT_LT(d.frames, r.frames) << id;
-        }
-    }
+    if (!vtest::haveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+    std::string path = vtest::tempDir() + "/interlaced_dp.m4v";
+    ASSERT_TRUE(
+        vtest::ffmpegEncode(path, 48, 32, 3, "testsrc2", "-g 3 -flags +ildct+ilme -data_partitioning 1"));
+    std::vector<uint8_t> data;
+    ASSERT_TRUE(vtest::readFile(path, data));
+    std::remove(path.c_str());
+    vtest::DecodeResult d = vtest::decodeStream(data);
+    EXPECT_EQ(d.errors, 3);
+    EXPECT_EQ(d.frames, 0);
 }
 
 // Streams made here with ffmpeg's encoder: the tools one at a time, at sizes that are not multiples of 16.
@@ -159,6 +157,7 @@ TEST(VideoConformance, GeneratedStreamsMatchReferenceDecodes) {
         {"gen_72x56_qpel_mv4_bframes", 72, 56, 10, "mandelbrot", "-g 10 -bf 1 -flags +qpel+mv4 -q:v 3"},
         {"gen_112x80_qpel", 112, 80, 6, "testsrc2", "-g 12 -flags +qpel -q:v 4"},
         {"gen_96x64_interlaced", 96, 64, 8, "mandelbrot", "-g 8 -flags +ildct+ilme -q:v 4"},
+        {"gen_96x64_interlaced_qpel", 96, 64, 8, "mandelbrot", "-g 8 -flags +qpel+ildct+ilme -q:v 4"},
         {"gen_96x64_interlaced_altscan_bframes", 96, 64, 8, "testsrc2",
          "-g 8 -bf 1 -flags +ildct -alternate_scan 1 -q:v 4"},
     };
@@ -216,6 +215,99 @@ TEST(VideoConformance, AcPredictionWithAlternateScanMatchesEncoderReconstruction
         for (int i = 0; i < 25; ++i) {
             double p = vtest::psnr(d.yuv.data() + i * frame, source.data() + i * frame, luma);
             EXPECT_NEAR(p, reported[size_t(i)], c.tolerance) << c.stream << " frame " << i;
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// An interlaced source: two pictures of a 50 Hz lavfi graph woven into each frame.
+std::string interlacedSource(const std::string& graph, int w, int h) {
+    const char* sep = graph.find('=') == std::string::npos ? "=" : ":";
+    return "'" + graph + sep + "size=" + std::to_string(w) + "x" + std::to_string(h) +
+           ":rate=50,format=yuv420p,tinterlace=mode=interleave_top'";
+}
+
+// Quarter-sample field motion in P- and B-VOPs: 16x8 quarter-sample field prediction, the chroma vectors
+// derived from it, and field references beyond the picture's top and bottom edges (the life pattern
+// moves across them).
+TEST(VideoConformance, QuarterSampleFieldMotionMatchesReferenceDecodes) {
+    if (!vtest::haveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+    struct Case {
+        const char* label;
+        const char* graph;
+        int frames;
+        const char* options;
+    } cases[] = {
+        {"gen_96x64_qpel_field_p", "testsrc2", 8, "-g 8 -flags +qpel+ildct+ilme -q:v 4"},
+        {"gen_96x64_qpel_field_edges", "life=mold=10:seed=7", 10, "-g 10 -flags +qpel+ilme -q:v 3"},
+        {"gen_96x64_qpel_field_bframes", "testsrc2", 10, "-g 10 -bf 2 -flags +qpel+ildct+ilme -q:v 3"},
+    };
+    for (const Case& c : cases) {
+        std::string path = vtest::tempDir() + "/" + c.label + ".m4v";
+        ASSERT_EQ(vtest::run("ffmpeg -hide_banner -nostdin -loglevel error -y -f lavfi -i " +
+                             interlacedSource(c.graph, 96, 64) + " -frames:v " + std::to_string(c.frames) +
+                             " -c:v mpeg4 -threads 1 " + c.options + " -f m4v '" + path + "'"),
+                  0)
+            << c.label;
+        expectMatchesReference(path, c.label, c.frames);
+        std::remove(path.c_str());
+    }
+}
+
+// The corpus's interlaced ASP stream (field motion at quarter-sample accuracy, 4MV, MPEG quantisation,
+// B-VOPs): the reference decoder disagrees with its encoder here, so the anchors' luma PSNR against the
+// encoder's input must equal what the encoder reported for its reconstruction. Its B-VOPs come out up to
+// 1 dB below the encoder's figure (as those of the half-sample B03 do): held to that bound.
+TEST(VideoConformance, InterlacedAspStreamMatchesEncoderReconstruction) {
+    const std::string stream = "C03_ilace_asp";
+    std::vector<uint8_t> data;
+    if (!vtest::readFile(kCorpus + "/streams/" + stream + ".m4v", data))
+        GTEST_SKIP() << "no test corpus at " << kCorpus;
+    if (!vtest::haveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed (needed for the source pictures)";
+    const int w = 352, h = 288, frames = 25;
+    std::string srcPath = vtest::tempDir() + "/c03_source.yuv";
+    ASSERT_EQ(vtest::run("ffmpeg -hide_banner -nostdin -loglevel error -y -f lavfi -i "
+                         "testsrc2=size=352x288:rate=50,tinterlace=mode=interleave_top -frames:v 25 "
+                         "-pix_fmt yuv420p -f rawvideo '" +
+                         srcPath + "'"),
+              0);
+    std::vector<uint8_t> source;
+    ASSERT_TRUE(vtest::readFile(srcPath, source));
+    std::remove(srcPath.c_str());
+    // The encoder reports in coding order; an anchor is shown when the next anchor arrives.
+    std::ifstream vstats(kCorpus + "/info/" + stream + ".vstats.txt");
+    std::vector<std::pair<double, bool>> shown;  // PSNR, B-VOP
+    bool havePending = false;
+    double pending = 0;
+    std::string line;
+    while (std::getline(vstats, line)) {
+        size_t at = line.find("PSNR="), type = line.find("type= ");
+        if (at == std::string::npos || type == std::string::npos) continue;
+        double p = std::stod(line.substr(at + 5));
+        if (line[type + 6] == 'B') {
+            shown.push_back({p, true});
+            continue;
+        }
+        if (havePending) shown.push_back({pending, false});
+        pending = p;
+        havePending = true;
+    }
+    if (havePending) shown.push_back({pending, false});
+    vtest::DecodeResult d = vtest::decodeStream(data);
+    EXPECT_EQ(d.errors, 0);
+    ASSERT_EQ(d.frames, frames);
+    ASSERT_EQ(shown.size(), size_t(frames));
+    const size_t luma = size_t(w) * h, frame = luma * 3 / 2;
+    ASSERT_GE(source.size(), frames * frame);
+    for (int i = 0; i < frames; ++i) {
+        double p = vtest::psnr(d.yuv.data() + i * frame, source.data() + i * frame, luma);
+        if (shown[size_t(i)].second) {
+            EXPECT_GE(p, shown[size_t(i)].first - 1.0) << "B-VOP shown " << i;
+        } else {
+            EXPECT_NEAR(p, shown[size_t(i)].first, 0.1) << "anchor shown " << i;
         }
     }
 }

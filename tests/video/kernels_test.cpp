@@ -168,14 +168,17 @@ TEST(VideoKernels, FastQuarterSamplePredictionMatchesReference) {
         // Smooth areas and noise, so that the filter's clipping is reached too.
         for (size_t i = 0; i < src.size(); ++i)
             src[i] = (iter & 1) ? uint8_t(rng()) : uint8_t((i * 7 + iter) & 255);
-        int n = (rng() & 1) ? 16 : 8;
+        // Square blocks and the 16 by 8 of a field.
+        static const int kShapes[3][2] = {{16, 16}, {8, 8}, {16, 8}};
+        const int* shape = kShapes[rng() % 3];
+        int w = shape[0], h = shape[1];
         int fx = int(rng() & 3), fy = int(rng() & 3), rounding = int(rng() & 1);
         uint8_t a[16 * 16], b[16 * 16];
-        vdec::kReferenceKernels.predictQuarter(a, 16, src.data() + 25, 24, n, fx, fy, rounding);
-        vdec::kFastKernels.predictQuarter(b, 16, src.data() + 25, 24, n, fx, fy, rounding);
-        for (int y = 0; y < n; ++y)
-            ASSERT_TRUE(std::equal(a + y * 16, a + y * 16 + n, b + y * 16))
-                << n << " " << fx << "," << fy << " r" << rounding << " row " << y;
+        vdec::kReferenceKernels.predictQuarter(a, 16, src.data() + 25, 24, w, h, fx, fy, rounding);
+        vdec::kFastKernels.predictQuarter(b, 16, src.data() + 25, 24, w, h, fx, fy, rounding);
+        for (int y = 0; y < h; ++y)
+            ASSERT_TRUE(std::equal(a + y * 16, a + y * 16 + w, b + y * 16))
+                << w << "x" << h << " " << fx << "," << fy << " r" << rounding << " row " << y;
     }
 }
 
