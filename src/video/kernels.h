@@ -20,7 +20,7 @@ struct Kernels {
     // half-sample flags; rounding is rounding_control (0 or 1).
     void (*predict)(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int w, int h, int hx,
                     int hy, int rounding);
-    // Quarter-sample prediction of a w by h block (w = 8 or 16, h = 8 or 16; 16 by 8 for a field): src
+    // Quarter-sample prediction of a w by h block (w = 8 or 16, h = 8 or 16): src
     // points at the integer position of a (w + 1) by (h + 1) reference area, fx and fy are the
     // quarter-sample fractions 0..3. Half positions use the 8-tap filter (-1, 3, -6, 20, 20, -6, 3, -1) / 32
     // with the area mirrored at its border, quarter positions the average of their neighbours; horizontal

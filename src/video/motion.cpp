@@ -77,8 +77,10 @@ void VopDecoder::predictLuma(const Plane& ref, int px, int py, int n, int mvx, i
 // Prediction of a w by h block from one field of a reference plane. Lines outside the plane take the
 // nearest edge line in frame coordinates, as clip_ref does in mc() (7.5.9.1), so that beyond the top and
 // bottom a field reads the other field's edge line. Luma of quarter-sample layers is interpolated at
-// quarter-sample accuracy within the field, the 16x8 block being the reference area the 8-tap filter
-// mirrors at; chroma and half-sample layers at half-sample accuracy (field motion compensation, 7.6.2.1).
+// quarter-sample accuracy within the field, each 8x8 half of the 16x8 field block being a reference area
+// of its own that the 8-tap filter mirrors at (the rule the streams are coded with; the committee draft
+// predates quarter-sample motion); chroma and half-sample layers at half-sample accuracy (field motion
+// compensation, 7.6.2.1).
 void VopDecoder::predictFieldBlock(const Plane& ref, int field, int px, int py, int w, int h, int mvx,
                                    int mvy, uint8_t* out, int stride, bool quarter) {
     const int shift = quarter ? 2 : 1;
@@ -89,9 +91,10 @@ void VopDecoder::predictFieldBlock(const Plane& ref, int field, int px, int py, 
         const uint8_t* row = ref.data + ptrdiff_t(line) * ref.stride;
         for (int x = 0; x <= w; ++x) tmp[y * 17 + x] = row[clip(ix + x, 0, ref.edgeWidth - 1)];
     }
-    if (quarter)
-        k_.predictQuarter(out, stride, tmp, 17, w, h, mvx & 3, mvy & 3, s_.vop.vop_rounding_type);
-    else
+    if (quarter) {
+        for (int x = 0; x < w; x += 8)
+            k_.predictQuarter(out + x, stride, tmp + x, 17, 8, h, mvx & 3, mvy & 3, s_.vop.vop_rounding_type);
+    } else
         k_.predict(out, stride, tmp, 17, w, h, mvx & 1, mvy & 1, s_.vop.vop_rounding_type);
 }
 

@@ -55,7 +55,10 @@ bool usesBuiltTools(const std::string& name) {
     return false;
 }
 
-void expectMatchesReference(const std::string& stream, const std::string& label, int expectedFrames) {
+// maxDifference > 0: no sample may differ from the reference by more (the inverse DCTs' rounding alone
+// stays within a few levels over a short stream; a wrong prediction rule does not).
+void expectMatchesReference(const std::string& stream, const std::string& label, int expectedFrames,
+                            int maxDifference = 0) {
     std::vector<uint8_t> data;
     ASSERT_TRUE(vtest::readFile(stream, data)) << stream;
     int w = 0, h = 0;
@@ -78,6 +81,11 @@ void expectMatchesReference(const std::string& stream, const std::string& label,
                 c.minPsnr, c.avgPsnr, c.exact);
     EXPECT_GE(c.minPsnr, 48.0) << label;
     EXPECT_GE(c.avgPsnr, 52.0) << label;
+    if (maxDifference > 0 && ours.yuv.size() == ref.size()) {
+        int worst = 0;
+        for (size_t i = 0; i < ref.size(); ++i) worst = std::max(worst, std::abs(ours.yuv[i] - ref[i]));
+        EXPECT_LE(worst, maxDifference) << label;
+    }
 }
 
 TEST(VideoConformance, CorpusMatchesReferenceDecodes) {
@@ -157,7 +165,6 @@ TEST(VideoConformance, GeneratedStreamsMatchReferenceDecodes) {
         {"gen_72x56_qpel_mv4_bframes", 72, 56, 10, "mandelbrot", "-g 10 -bf 1 -flags +qpel+mv4 -q:v 3"},
         {"gen_112x80_qpel", 112, 80, 6, "testsrc2", "-g 12 -flags +qpel -q:v 4"},
         {"gen_96x64_interlaced", 96, 64, 8, "mandelbrot", "-g 8 -flags +ildct+ilme -q:v 4"},
-        {"gen_96x64_interlaced_qpel", 96, 64, 8, "mandelbrot", "-g 8 -flags +qpel+ildct+ilme -q:v 4"},
         {"gen_96x64_interlaced_altscan_bframes", 96, 64, 8, "testsrc2",
          "-g 8 -bf 1 -flags +ildct -alternate_scan 1 -q:v 4"},
     };
@@ -242,6 +249,7 @@ TEST(VideoConformance, QuarterSampleFieldMotionMatchesReferenceDecodes) {
         const char* options;
     } cases[] = {
         {"gen_96x64_qpel_field_p", "testsrc2", 8, "-g 8 -flags +qpel+ildct+ilme -q:v 4"},
+        {"gen_96x64_qpel_field_mandelbrot", "mandelbrot", 8, "-g 8 -flags +qpel+ildct+ilme -q:v 4"},
         {"gen_96x64_qpel_field_edges", "life=mold=10:seed=7", 10, "-g 10 -flags +qpel+ilme -q:v 3"},
         {"gen_96x64_qpel_field_bframes", "testsrc2", 10, "-g 10 -bf 2 -flags +qpel+ildct+ilme -q:v 3"},
     };
@@ -252,7 +260,7 @@ TEST(VideoConformance, QuarterSampleFieldMotionMatchesReferenceDecodes) {
                              " -c:v mpeg4 -threads 1 " + c.options + " -f m4v '" + path + "'"),
                   0)
             << c.label;
-        expectMatchesReference(path, c.label, c.frames);
+        expectMatchesReference(path, c.label, c.frames, 4);
         std::remove(path.c_str());
     }
 }
@@ -307,7 +315,7 @@ TEST(VideoConformance, InterlacedAspStreamMatchesEncoderReconstruction) {
         if (shown[size_t(i)].second) {
             EXPECT_GE(p, shown[size_t(i)].first - 1.0) << "B-VOP shown " << i;
         } else {
-            EXPECT_NEAR(p, shown[size_t(i)].first, 0.1) << "anchor shown " << i;
+            EXPECT_NEAR(p, shown[size_t(i)].first, 0.05) << "anchor shown " << i;
         }
     }
 }
