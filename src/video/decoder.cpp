@@ -81,6 +81,8 @@ void extendEdges(Plane& p) {
         std::memcpy(p.data + ptrdiff_t(h + y) * p.stride - kMargin, lastRow, len);
 }
 
+// Interlaced layers with data partitioning are refused: the partitioned I- and P-VOP syntax (6.2.6.2)
+// has no place for dct_type or the field motion of interlaced_information().
 bool layerSupported(const VideoObjectLayer& vol) {
     return vol.video_object_layer_shape == kShapeRectangular && vol.chroma_format == 1 &&
            !(vol.interlaced && vol.data_partitioned) && vol.obmc_disable && !vol.sprite_enable &&

@@ -268,7 +268,8 @@ TEST(VideoConformance, QuarterSampleFieldMotionMatchesReferenceDecodes) {
 // The corpus's interlaced ASP stream (field motion at quarter-sample accuracy, 4MV, MPEG quantisation,
 // B-VOPs): the reference decoder disagrees with its encoder here, so the anchors' luma PSNR against the
 // encoder's input must equal what the encoder reported for its reconstruction. Its B-VOPs come out up to
-// 1 dB below the encoder's figure (as those of the half-sample B03 do): held to that bound.
+// 1 dB below the encoder's figure, as the reference decoder's do (and those of the half-sample B03): held
+// to that bound.
 TEST(VideoConformance, InterlacedAspStreamMatchesEncoderReconstruction) {
     const std::string stream = "C03_ilace_asp";
     std::vector<uint8_t> data;
