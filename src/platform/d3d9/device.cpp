@@ -181,6 +181,11 @@ HRESULT Device::initGl() {
     glGenSamplers(kSamplers, samplers_);
     for (int i = 0; i < kSamplers; ++i) applySampler(i);
     dirtySamplers_ = 0;
+    glGenSamplers(1, &uniformSampler_);
+    glSamplerParameteri(uniformSampler_, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glSamplerParameteri(uniformSampler_, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glSamplerParameteri(uniformSampler_, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glSamplerParameteri(uniformSampler_, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
 
     std::string log;
     if (!ff_.init(&log)) {
@@ -221,6 +226,7 @@ Device::~Device() {
     if (gl) {
         ff_.destroy();
         glDeleteSamplers(kSamplers, samplers_);
+        glDeleteSamplers(1, &uniformSampler_);
         glDeleteVertexArrays(1, &vao_);
         glDeleteBuffers(1, &upBuffer_);
         if (depthStencil_) glDeleteRenderbuffers(1, &depthStencil_);

@@ -186,6 +186,8 @@ private:
     GLuint vao_ = 0;
     GLuint upBuffer_ = 0;  // stream for DrawPrimitiveUP
     GLuint samplers_[kSamplers] = {};
+    // Point sampling for textures whose level 0 is one value throughout (see Texture::uniformLevel0).
+    GLuint uniformSampler_ = 0;
 
     FixedFunction ff_;
     FFUniforms uniforms_{};

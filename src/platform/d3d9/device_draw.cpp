@@ -453,7 +453,13 @@ HRESULT Device::prepareDraw(const DrawRange& range) {
         Texture* t = state_.textures[s];
         t->useLevels(levels[s]);
         gl_.bindTexture(s, t->name());
-        gl_.bindSampler(s, samplers_[s]);
+        // A texture of one value samples as that value through any filter as long as only level 0 is
+        // read and the border colour cannot be: point sampling then gives the same picture for less work.
+        const DWORD* samp = state_.samp[s];
+        const bool uniform = !levels[s] && t->uniformLevel0() &&
+                             samp[D3DSAMP_ADDRESSU] != D3DTADDRESS_BORDER &&
+                             samp[D3DSAMP_ADDRESSV] != D3DTADDRESS_BORDER;
+        gl_.bindSampler(s, uniform ? uniformSampler_ : samplers_[s]);
     }
     if (dirtySamplers_) {
         for (int i = 0; i < kSamplers; ++i)

@@ -1,6 +1,8 @@
 #include "platform/d3d9/resources.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 #include "platform/d3d9/device.h"
 
@@ -341,6 +343,26 @@ HRESULT Texture::LockRect(UINT level, D3DLOCKED_RECT* out, const RECT* pRect, DW
     return D3D_OK;
 }
 
+namespace {
+
+// Whether every texel of a level (4 bytes each) has the same value in the bits of `mask`; stops at the
+// first difference, so a real picture costs next to nothing.
+bool uniform_texels(const std::vector<unsigned char>& level, uint32_t mask) {
+    const size_t n = level.size() / 4;
+    if (n == 0) return false;
+    uint32_t first;
+    std::memcpy(&first, level.data(), 4);
+    first &= mask;
+    for (size_t i = 1; i < n; ++i) {
+        uint32_t v;
+        std::memcpy(&v, level.data() + i * 4, 4);
+        if ((v & mask) != first) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 HRESULT Texture::UnlockRect(UINT level) {
     if (level >= GetLevelCount() || !locks_[level].locked) return D3DERR_INVALIDCALL;
     LockState& lock = locks_[level];
@@ -357,7 +379,14 @@ HRESULT Texture::UnlockRect(UINT level) {
         GL_UNSIGNED_INT_8_8_8_8_REV,
         shadow_[level].data() + (static_cast<size_t>(r.top) * w + static_cast<size_t>(r.left)) * 4);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-    if (level == 0) markLevel0Written();
+    if (level == 0) {
+        const bool whole = r.left == 0 && r.top == 0 && static_cast<UINT>(r.right) == w &&
+                           static_cast<UINT>(r.bottom) == height(0);
+        const bool known = level0Known_ || whole;
+        markLevel0Written();
+        level0Known_ = known;
+        uniform0_ = known && uniform_texels(shadow_[0], format_ == D3DFMT_X8R8G8B8 ? 0x00FFFFFFu : ~0u);
+    }
     return D3D_OK;
 }
 

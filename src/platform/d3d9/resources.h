@@ -100,8 +100,15 @@ public:
     UINT height(UINT level = 0) const;
     UINT glLevels() const { return glLevels_; }
     bool autoGenMipMap() const { return (usage_ & D3DUSAGE_AUTOGENMIPMAP) != 0; }
-    // Level 0 changed (rendered into or unlocked): the generated levels are stale.
-    void markLevel0Written() { mipsStale_ = autoGenMipMap() && glLevels_ > 1; }
+    // Level 0 changed (rendered into or unlocked): the generated levels are stale, and its contents are no
+    // longer known.
+    void markLevel0Written() {
+        mipsStale_ = autoGenMipMap() && glLevels_ > 1;
+        level0Known_ = uniform0_ = false;
+    }
+    // Every texel of level 0 is known to read the same value (for example a plain black image), so every
+    // sample of level 0 that stays inside the texture is that value whatever the filter.
+    bool uniformLevel0() const { return uniform0_; }
     // Regenerates stale automatic levels; called before the texture is sampled.
     void prepareForSampling() { useLevels(true); }
     // Makes the lower levels visible to sampling (regenerating stale automatic ones) or hides them, for a
@@ -128,6 +135,8 @@ private:
     DWORD lod_ = 0;
     D3DTEXTUREFILTERTYPE autoGenFilter_ = D3DTEXF_LINEAR;
     bool mipsStale_ = false;
+    bool level0Known_ = false;  // GL's level 0 equals shadow_[0] (uploaded whole since it was last drawn)
+    bool uniform0_ = false;
     GLint maxLevel_ = 0;  // GL_TEXTURE_MAX_LEVEL as set
     std::vector<std::unique_ptr<Surface>> surfaces_;
     // System-memory copies of lockable textures, one per level, top row first, 4 bytes per pixel.

@@ -302,6 +302,34 @@ TEST_F(Cascade, WrapRepeatsAndClampHoldsTheEdgeTexels) {
     t->Release();
 }
 
+TEST_F(Cascade, TextureOfOneColourSamplesAsItExceptAtTheBorderAndAfterAChange) {
+    IDirect3DTexture9* t = make_texture(d, 2, 1, {0xFF808080, 0xFF808080});
+    d->SetTexture(0, t);
+    d->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    d->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    auto sample = [&](UINT x) { return pixel(read_back_buffer(d), 640, x, 240) & 0xFFFFFF; };
+    // u = -1 .. 2 across the screen: x = 40 lies outside the texture, where the border colour shows.
+    const auto wide = quad(-1, -1, 1, 1, 0, 0xFFFFFFFF, -1.0f, 0.0f, 2.0f, 1.0f);
+    d->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_BORDER);
+    d->SetSamplerState(0, D3DSAMP_BORDERCOLOR, 0xFFFF0000);
+    ASSERT_EQ(draw_fan(d, wide, kScreenFvf), D3D_OK);
+    EXPECT_EQ(sample(40), 0xFF0000u);
+    EXPECT_EQ(sample(320), 0x808080u);
+    d->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+    ASSERT_EQ(draw_fan(d, wide, kScreenFvf), D3D_OK);
+    EXPECT_EQ(sample(40), 0x808080u);
+    // The right texel turns white through a partial lock: the middle of the screen is filtered between the
+    // two again (u = 0.5008, weight 0.5016 of the right texel).
+    D3DLOCKED_RECT lr;
+    RECT right = {1, 0, 2, 1};
+    ASSERT_EQ(t->LockRect(0, &lr, &right, 0), D3D_OK);
+    *static_cast<DWORD*>(lr.pBits) = 0xFFFFFFFF;
+    t->UnlockRect(0);
+    ASSERT_EQ(draw_fan(d, full_quad(), kScreenFvf), D3D_OK);
+    EXPECT_NEAR(channel_r(sample(320)), 192, 1);
+    t->Release();
+}
+
 TEST_F(Cascade, TextureTransformCount2TranslatesWithRowThree) {
     // Four texels in a row; a translation of a quarter in _31 moves every sample one texel right.
     IDirect3DTexture9* t = make_texture(d, 4, 1, {0xFF000000, 0xFF505050, 0xFFA0A0A0, 0xFFF0F0F0});
