@@ -23,6 +23,8 @@ int g_postproc = 0;
 bool g_initialised = false;
 uint32_t g_timeIncrementResolution = 15;
 
+constexpr uint32_t kShortVideoStartMarker = 0x20;  // 22 bits: 0000 0000 0000 0000 1000 00
+
 size_t align16(size_t v) {
     return (v + 15) & ~size_t(15);
 }
@@ -113,6 +115,64 @@ void render(const State& s, const Picture& pic, const VdecFrame& frame) {
     convertPicture(in, g_format, g_direction, static_cast<uint8_t*>(frame.output), frame.stride);
 }
 
+// A picture with short header: the picture header after short_video_start_marker, then its GOBs. The
+// layer settings MPEG-4 records use are kept; the picture is decoded with the fixed ones and output at
+// once (no B pictures).
+int32_t decodeShortHeader(State* s, BitReader& br, const VdecFrame& frame) {
+    // source_format: width, height, GOBs and macroblocks per GOB.
+    static const int kFormats[6][4] = {
+        {0, 0, 0, 0},       {128, 96, 6, 8},    {176, 144, 9, 11},
+        {352, 288, 18, 22}, {704, 576, 18, 88}, {1408, 1152, 18, 352},
+    };
+    br.skip(22);
+    br.skip(8);                                  // temporal_reference
+    if (!br.readBit()) return VDEC_FRAME_ERROR;  // marker_bit
+    if (br.readBit()) return VDEC_FRAME_ERROR;   // zero_bit
+    br.skip(3);                                  // split screen, document camera, freeze release
+    int format = int(br.read(3));
+    if (format < 1 || format > 5) return VDEC_FRAME_ERROR;  // reserved, or the extended picture type
+    if (kFormats[format][0] != s->width || kFormats[format][1] != s->height) return VDEC_FRAME_ERROR;
+    int type = int(br.read(1));
+    if (br.read(4)) return VDEC_FRAME_ERROR;  // optional modes (unrestricted vectors, SAC, AP, PB)
+    int quant = int(br.read(5));
+    if (quant == 0 || br.readBit()) return VDEC_FRAME_ERROR;  // continuous presence multipoint
+    while (br.readBit()) br.skip(8);                          // pei, psupp
+    if (br.error()) return VDEC_FRAME_ERROR;
+
+    Vop vop;
+    vop.vop_coding_type = type ? kVopP : kVopI;
+    vop.vop_quant = uint32_t(quant);
+    const VideoObjectLayer layer = s->vol;
+    s->vol = VideoObjectLayer();
+    s->vol.video_object_layer_width = uint32_t(s->width);
+    s->vol.video_object_layer_height = uint32_t(s->height);
+    s->vop = vop;
+
+    int curIndex = s->anchors ? 1 - s->last : 1;
+    Picture& cur = s->pics[curIndex];
+    bool ok;
+    {
+        VopDecoder dec(*s, br, cur, s->pics[1 - curIndex]);
+        ok = dec.runShortHeader(kFormats[format][2], kFormats[format][3]);
+    }
+    for (auto& p : cur.plane) extendEdges(p);
+    s->vol = layer;
+    if (s->anchors) {
+        s->anchorSeconds[curIndex] = s->anchorSeconds[s->last];
+        s->anchorTime[curIndex] = s->anchorTime[s->last];
+    }
+    s->last = curIndex;
+    ++s->anchors;
+    s->havePicture = true;
+    s->pending = -1;
+    s->output = &cur;
+    s->outputNew = true;
+    if (!ok) return VDEC_FRAME_ERROR;
+    if (frame.renderFlag) render(*s, cur, frame);
+    ++s->pictureCount;
+    return VDEC_OK;
+}
+
 }  // namespace
 
 uint32_t decoderStateBytes(int32_t width, int32_t height) {
@@ -198,6 +258,7 @@ int32_t decoderDecode(const VdecFrame& frame) {
     if (!s || !frame.bitstream || frame.length <= 0) return VDEC_FRAME_ERROR;
     if (frame.renderFlag && !frame.output) return VDEC_BAD_ARGUMENT;
     BitReader br(static_cast<const uint8_t*>(frame.bitstream), size_t(frame.length));
+    if (br.peek(22) == kShortVideoStartMarker) return decodeShortHeader(s, br, frame);
 
     // Video object and layer headers (optional).
     if (br.peek(27) == (kVideoObjectStartMin >> 5)) {

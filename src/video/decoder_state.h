@@ -152,9 +152,13 @@ public:
 
     bool run();
     bool runB(int64_t trb, int64_t trd);
+    // A picture with short header (H.263 baseline): its GOB layer after the picture header.
+    bool runShortHeader(int gobs, int mbsPerGob);
 
 private:
     bool decodeCombinedMb(int n, int& qp);
+    bool decodeShortMb(int n, int& qp);
+    bool shortIntraBlock(int qp, bool coded, uint8_t* dst, int stride);
     bool decodePartitionedPacket(int& mbIndex, int& qp);
     bool readMotionVectors(int n, int kind);
     bool reconstruct(int n, bool partitioned);
@@ -221,6 +225,7 @@ private:
     int mpegSum_ = 0;
     alignas(16) int16_t block_[64];
     const EscapeTables& escape_ = escapeTables();
+    bool shortHeader_ = false;  // coefficient escapes are H.263's fixed-length ones
 };
 
 }  // namespace vdec

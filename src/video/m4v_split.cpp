@@ -12,10 +12,32 @@ size_t findStartCode(const uint8_t* d, size_t size, size_t pos) {
     return size;
 }
 
+// Offset of the next byte-aligned H.263 picture start code (22 bits 0000 0000 0000 0000 1000 00) at or
+// after pos, or size.
+size_t findPictureStart(const uint8_t* d, size_t size, size_t pos) {
+    for (size_t i = pos; i + 3 <= size; ++i)
+        if (d[i] == 0 && d[i + 1] == 0 && (d[i + 2] & 0xFC) == 0x80) return i;
+    return size;
+}
+
+// A raw H.263 stream: a picture start code comes before any MPEG-4 start code.
+bool isShortHeaderStream(const uint8_t* d, size_t size) {
+    size_t psc = findPictureStart(d, size, 0);
+    return psc < size && psc < findStartCode(d, size, 0);
+}
+
 }  // namespace
 
 std::vector<std::vector<uint8_t>> m4v_split(const uint8_t* data, size_t size) {
     std::vector<std::vector<uint8_t>> records;
+    if (isShortHeaderStream(data, size)) {
+        for (size_t pos = findPictureStart(data, size, 0); pos < size;) {
+            size_t next = findPictureStart(data, size, pos + 3);
+            records.emplace_back(data + pos, data + next);
+            pos = next;
+        }
+        return records;
+    }
     std::vector<uint8_t> pending;
     bool lastWasVideoObject = false;
     size_t pos = findStartCode(data, size, 0);
@@ -48,6 +70,18 @@ std::vector<std::vector<uint8_t>> m4v_split(const uint8_t* data, size_t size) {
 }
 
 bool m4v_layer_size(const uint8_t* data, size_t size, int* width, int* height) {
+    if (isShortHeaderStream(data, size)) {
+        // source_format of the first picture header: 22 + 8 + 5 bits after the start code's first byte.
+        static const int kSizes[6][2] = {{0, 0}, {128, 96}, {176, 144}, {352, 288}, {704, 576}, {1408, 1152}};
+        size_t psc = findPictureStart(data, size, 0);
+        vdec::BitReader br(data + psc, size - psc);
+        br.skip(22 + 8 + 5);
+        int format = int(br.read(3));
+        if (br.error() || format < 1 || format > 5) return false;
+        *width = kSizes[format][0];
+        *height = kSizes[format][1];
+        return true;
+    }
     size_t pos = findStartCode(data, size, 0);
     while (pos + 4 <= size) {
         uint8_t code = data[pos + 3];

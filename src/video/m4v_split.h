@@ -8,8 +8,10 @@
 // One record per VOP: the video object and layer headers that precede it (when present), its group-of-VOP
 // header and the VOP itself. Visual-object-sequence and visual-object headers, user data and other start
 // codes the decoder does not read are dropped; a layer header without a video object start code gets one.
+// A raw H.263 stream (a picture start code before any MPEG-4 start code) is split into one record per
+// picture instead, each from its byte-aligned picture start code to the next.
 std::vector<std::vector<uint8_t>> m4v_split(const uint8_t* data, size_t size);
 
-// Width and height from the first video object layer header of a stream or record; false when there is
-// none or it cannot be read.
+// Width and height from the first video object layer header of a stream or record (of a raw H.263
+// stream: from the first picture header's source format); false when there is none or it cannot be read.
 bool m4v_layer_size(const uint8_t* data, size_t size, int* width, int* height);

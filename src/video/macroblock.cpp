@@ -88,6 +88,12 @@ bool VopDecoder::readBlock(int16_t* blk, bool intra, int start, const uint8_t* s
                 br_.skip(1);
                 if (br_.read(4) != 0) return false;
                 if (br_.readBit()) level = -level;
+            } else if (shortHeader_) {  // LAST, RUN(6), LEVEL(8); levels 0 and -128 are forbidden
+                lst = int(br_.read(1));
+                run = int(br_.read(6));
+                int l = int(br_.read(8));
+                if (l == 0 || l == 128) return false;
+                level = l < 128 ? l : l - 256;
             } else if (!br_.readBit()) {  // type 1: level offset (LMAX, Tables B-19, B-20)
                 e = vlc.decode(br_);
                 if (e == kVlcInvalid || e == kTcoefEscape) return false;

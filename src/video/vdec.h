@@ -4,6 +4,13 @@
 // VDEC_INIT with them, VDEC_SET_OUTPUT, VDEC_SET_POSTPROC 0, then one VDEC_DECODE per coded picture in
 // stream order. The decoder keeps one state for the whole process; any non-zero handle addresses it.
 //
+// Headers: a record holds one picture. An MPEG-4 record may open with the video object and layer headers
+// and a group of VOP header, and must then hold a VOP start code. A record that starts with the 22-bit
+// short_video_start_marker is a picture with short header (H.263 baseline): it carries its own picture
+// header and takes no other header; its source format must give the size of VDEC_INIT, else the result is
+// VDEC_FRAME_ERROR, as it is for the optional modes of that header. Such a picture leaves the layer
+// settings of MPEG-4 records as they are and is output at once.
+//
 // Picture order: every successful VDEC_DECODE outputs one picture. In a layer without B-VOPs (low_delay)
 // that is the picture just decoded. In a layer with B-VOPs (low_delay 0) a B-VOP is output at once and an
 // I- or P-VOP when the next I- or P-VOP arrives, so that the pictures come out in display order; the first

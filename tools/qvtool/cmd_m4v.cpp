@@ -15,7 +15,7 @@
 #include <stb/stb_image_write.h>
 
 extern const char* const qvtool_m4v_summary =
-    "decode a raw MPEG-4 Part 2 stream: m4v decode IN.m4v OUT.yuv [--bgra DIR]";
+    "decode a raw MPEG-4 Part 2 or H.263 stream: m4v decode IN.m4v OUT.yuv [--bgra DIR]";
 
 namespace {
 
@@ -72,7 +72,8 @@ int decode(const char* in, const char* out, const char* pngDir) {
     }
     int w = 0, h = 0;
     if (!m4v_layer_size(data.data(), data.size(), &w, &h)) {
-        std::fprintf(stderr, "qvtool m4v: %s has no readable video object layer header\n", in);
+        std::fprintf(stderr, "qvtool m4v: %s has no readable video object layer or H.263 picture header\n",
+                     in);
         return 1;
     }
     std::vector<std::vector<uint8_t>> records = m4v_split(data.data(), data.size());
