@@ -148,7 +148,7 @@ def box(mesh, material, lo, hi, tile=8.0, faces="xXyYzZ", side_material=None):
     faces: which of -x, +x, -y, +y, -z, +z to emit (lower = negative side)."""
     x0, y0, z0 = lo
     x1, y1, z1 = hi
-    spec = {
+    face_table = {
         "x": ((-1, 0, 0), [(x0, y1, z1), (x0, y1, z0), (x0, y0, z0), (x0, y0, z1)], (2, 1)),
         "X": ((1, 0, 0), [(x1, y1, z0), (x1, y1, z1), (x1, y0, z1), (x1, y0, z0)], (2, 1)),
         "y": ((0, -1, 0), [(x0, y0, z0), (x1, y0, z0), (x1, y0, z1), (x0, y0, z1)], (0, 2)),
@@ -157,7 +157,7 @@ def box(mesh, material, lo, hi, tile=8.0, faces="xXyYzZ", side_material=None):
         "Z": ((0, 0, 1), [(x1, y1, z1), (x0, y1, z1), (x0, y0, z1), (x1, y0, z1)], (0, 1)),
     }
     for f in faces:
-        n, pts, (ua, va) = spec[f]
+        n, pts, (ua, va) = face_table[f]
         mat = material
         if side_material and f in "xXzZ":
             mat = side_material
