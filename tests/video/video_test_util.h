@@ -56,12 +56,13 @@ inline int run(const std::string& cmd) {
     return std::system((cmd + " >/dev/null 2>&1").c_str());
 }
 
-// The reference decode of an elementary stream as planar 4:2:0 frames.
-inline bool ffmpegDecode(const std::string& in, const std::string& out) {
-    return run("ffmpeg -hide_banner -nostdin -loglevel error -y -threads 1 -flags +bitexact -idct simple -f "
-               "m4v "
-               "-c:v mpeg4 -i '" +
-               in + "' -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt yuv420p '" + out + "'") == 0;
+// The reference decode of an elementary stream as planar 4:2:0 frames (format "h263" for raw H.263).
+inline bool ffmpegDecode(const std::string& in, const std::string& out, const std::string& format = "m4v") {
+    const std::string codec = format == "h263" ? "h263" : "mpeg4";
+    return run("ffmpeg -hide_banner -nostdin -loglevel error -y -threads 1 -flags +bitexact -idct simple "
+               "-f " +
+               format + " -c:v " + codec + " -i '" + in +
+               "' -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt yuv420p '" + out + "'") == 0;
 }
 
 // A test stream from lavfi's testsrc2 made with ffmpeg's mpeg4 encoder and the given options.
