@@ -66,7 +66,7 @@ TEST(VideoShortHeader, CorpusH263StreamsMatchReferenceDecodes) {
     EXPECT_EQ(checked, 3);
 }
 
-// Both small source formats; GOB headers (with empty ones between), quantiser changes per macroblock,
+// Sub-QCIF, QCIF and 4CIF; GOB headers (with empty ones between), quantiser changes per macroblock,
 // large motion, intra refresh.
 TEST(VideoShortHeader, GeneratedStreamsMatchReferenceDecodes) {
     if (!vtest::haveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
@@ -81,6 +81,7 @@ TEST(VideoShortHeader, GeneratedStreamsMatchReferenceDecodes) {
         {"h263_176x144_dquant", "mandelbrot", 176, 144, 12,
          "-g 25 -qmin 2 -qmax 20 -q:v 3 -mbd rd -aq-mode 1"},
         {"h263_128x96_gob_motion", "life=mold=10:seed=3", 128, 96, 10, "-g 10 -ps 100 -q:v 2"},
+        {"h263_704x576_gob", "mandelbrot", 704, 576, 3, "-g 3 -ps 400 -q:v 4"},  // two rows a GOB
     };
     for (const Case& c : cases) {
         std::string path = vtest::tempDir() + "/" + c.label + ".h263";
