@@ -156,6 +156,11 @@ public:
     bool runShortHeader(int gobs, int mbsPerGob);
 
 private:
+    // not_coded/COD and mcbpc (stuffing skipped), shared by both macroblock layers: kMbHeaderSkipped after
+    // copying a not-coded macroblock, kMbHeaderCoded with the mcbpc value in v, kMbHeaderError on a bad or
+    // short code.
+    enum MbHeader { kMbHeaderError, kMbHeaderSkipped, kMbHeaderCoded };
+    MbHeader readCodAndMcbpc(int n, int qp, int& v);
     bool decodeCombinedMb(int n, int& qp);
     bool decodeShortMb(int n, int& qp);
     bool shortIntraBlock(int qp, bool coded, uint8_t* dst, int stride);

@@ -455,24 +455,36 @@ bool VopDecoder::reconstruct(int n, bool partitioned) {
 // dquant (Table 6-17)
 constexpr int kDquant[4] = {-1, -2, 1, 2};
 
-bool VopDecoder::decodeCombinedMb(int n, int& qp) {
-    MbInfo& m = s_.mb[n];
-    m.packet = s_.packetId;
-    m.fieldPred = 0;
-    bool pVop = s_.vop.vop_coding_type == kVopP;
-    int v;
+VopDecoder::MbHeader VopDecoder::readCodAndMcbpc(int n, int qp, int& v) {
+    const bool pVop = s_.vop.vop_coding_type == kVopP;
     for (;;) {
-        if (pVop && br_.readBit()) {  // not_coded
+        if (pVop && br_.readBit()) {  // not_coded (COD in a short-header picture)
+            MbInfo& m = s_.mb[n];
             m.kind = kMbNotCoded;
             m.qp = uint8_t(qp);
             m.cbp = 0;
             std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv));
             copyMb(n);
-            return !br_.error();
+            return kMbHeaderSkipped;
         }
         v = (pVop ? vlc_.mcbpcP : vlc_.mcbpcI).decode(br_);
-        if (v == kVlcInvalid || br_.error()) return false;
-        if (v != kMcbpcStuffing) break;
+        if (v == kVlcInvalid || br_.error()) return kMbHeaderError;
+        if (v != kMcbpcStuffing) return kMbHeaderCoded;
+    }
+}
+
+bool VopDecoder::decodeCombinedMb(int n, int& qp) {
+    MbInfo& m = s_.mb[n];
+    m.packet = s_.packetId;
+    m.fieldPred = 0;
+    int v = 0;
+    switch (readCodAndMcbpc(n, qp, v)) {
+        case kMbHeaderError:
+            return false;
+        case kMbHeaderSkipped:
+            return !br_.error();
+        case kMbHeaderCoded:
+            break;
     }
     int type = v >> 2;
     bool intra = type >= 3;

@@ -46,20 +46,14 @@ bool VopDecoder::decodeShortMb(int n, int& qp) {
     m.fieldDct = 0;
     m.acPred = 0;
     m.useDcVlc = 0;
-    bool pVop = s_.vop.vop_coding_type == kVopP;
-    int v;
-    for (;;) {
-        if (pVop && br_.readBit()) {  // COD: not coded
-            m.kind = kMbNotCoded;
-            m.qp = uint8_t(qp);
-            m.cbp = 0;
-            std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv));
-            copyMb(n);
+    int v = 0;
+    switch (readCodAndMcbpc(n, qp, v)) {
+        case kMbHeaderError:
+            return false;
+        case kMbHeaderSkipped:
             return !br_.error();
-        }
-        v = (pVop ? vlc_.mcbpcP : vlc_.mcbpcI).decode(br_);
-        if (v == kVlcInvalid || br_.error()) return false;
-        if (v != kMcbpcStuffing) break;
+        case kMbHeaderCoded:
+            break;
     }
     int type = v >> 2;
     if (type == 2) return false;  // four vectors belong to an optional mode
