@@ -100,7 +100,10 @@ void GlState::bindTexture(int unit, GLuint texture) {
 }
 
 void GlState::bindTextureForUpdate(GLuint texture) {
-    bindTexture(kUnits, texture);
+    // The calls that follow act on the active unit's texture, so the update unit is made active even when
+    // the texture is already bound there.
+    activeUnit(kUnits);
+    if (textures_[kUnits] != texture) glBindTexture(GL_TEXTURE_2D, textures_[kUnits] = texture);
 }
 
 void GlState::bindSampler(int unit, GLuint sampler) {

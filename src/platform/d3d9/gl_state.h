@@ -20,7 +20,7 @@ public:
     void bindDrawFramebuffer(GLuint fbo);
     void bindReadFramebuffer(GLuint fbo);
     void bindTexture(int unit, GLuint texture);
-    // For uploads: binds on a scratch unit so that draw bindings stay as they are.
+    // For uploads: binds on a scratch unit, which it leaves active, so that draw bindings stay as they are.
     void bindTextureForUpdate(GLuint texture);
     void bindSampler(int unit, GLuint sampler);
     // Called when a texture or buffer is deleted, so that a recycled name is never mistaken for a bound one.
