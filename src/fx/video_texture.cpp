@@ -56,7 +56,10 @@ VideoTexture::VideoTexture(const char* fileName, VdecEntry decoder) : decoder_(d
         if (decoder_(decoderHandle, VDEC_SET_POSTPROC, &postproc, nullptr) != VDEC_OK)
             throw std::string("failed to init decoder. (4)");
         firstRecord = memfile_tell(file);
-        recordCounter = 0;
+        // Counted as past the end, so that the first update rewinds as every later wrap does: target k then
+        // always shows record k, and a picture depends on its time alone, not on whether the clip has
+        // looped before.
+        recordCounter = frameCount + 1;
         pixels = static_cast<unsigned char*>(std::malloc(size_t(width) * height * 4));
         if (!pixels) throw std::string("out of memory");
         if (FAILED(g_device->CreateTexture(width, height, 0, D3DUSAGE_AUTOGENMIPMAP, D3DFMT_X8R8G8B8,

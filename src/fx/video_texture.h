@@ -18,7 +18,7 @@ public:
     uint32_t width = 0;
     uint32_t height = 0;
     uint32_t frameCount = 0;
-    uint32_t recordCounter = 0;       // steps taken through the records; see update
+    uint32_t recordCounter = 0;       // the record last decoded; frameCount + 1 before the first
     uint32_t firstRecord = 0;         // file offset of the first record
     unsigned char* pixels = nullptr;  // width * height * 4 bytes: blue, green, red, 0, last row first
     float frameRate = 0;

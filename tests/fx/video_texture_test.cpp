@@ -190,7 +190,7 @@ TEST_F(VideoTextureTest, HandlesCountUpOnlyForBuiltTextures) {
     EXPECT_EQ(second.frameCount, 1u);
     EXPECT_EQ(second.frameRate, 25.0f);
     EXPECT_EQ(second.firstRecord, 24u);
-    EXPECT_EQ(second.recordCounter, 0u);
+    EXPECT_EQ(second.recordCounter, second.frameCount + 1);  // nothing decoded yet
     D3DSURFACE_DESC desc{};
     ASSERT_EQ(second.texture->GetLevelDesc(0, &desc), D3D_OK);
     EXPECT_EQ(desc.Format, D3DFMT_X8R8G8B8);
@@ -203,51 +203,54 @@ TEST_F(VideoTextureTest, TimingOfAMuxedClip) {
     VideoTexture v("clip.vpg", standInCall);
     EXPECT_EQ(v.frameCount, 250u);
 
-    // Target 0 right after construction: nothing to do.
+    // Target 0 (10 s is one whole loop) right after construction shows record 0; the same target again
+    // decodes nothing.
     v.update(10.0f);
-    EXPECT_TRUE(standIn.decoded.empty());
+    EXPECT_EQ(standIn.decoded, (std::vector<int>{named(0)}));
+    EXPECT_EQ(shown(v), named(0));
     v.update(0.02f);
-    EXPECT_TRUE(standIn.decoded.empty());
+    EXPECT_EQ(standIn.decoded.size(), 1u);
 
-    // Target 3: the first loop shows record k - 1 at target k.
+    // Target k shows record k, in the first loop as in every later one.
     v.update(3.5f / 25);
-    EXPECT_EQ(standIn.decoded, (std::vector<int>{named(0), named(1), named(2)}));
-    EXPECT_EQ(shown(v), named(2));
+    EXPECT_EQ(standIn.decoded, (std::vector<int>{named(0), named(1), named(2), named(3)}));
+    EXPECT_EQ(shown(v), named(3));
 
     // Same target again: no decode and no upload (a scribbled pixel buffer stays off the texture).
     std::memset(v.pixels, 0x55, size_t(v.width) * v.height * 4);
     v.update(3.9f / 25);
-    EXPECT_EQ(standIn.decoded.size(), 3u);
-    EXPECT_EQ(shown(v), named(2));
+    EXPECT_EQ(standIn.decoded.size(), 4u);
+    EXPECT_EQ(shown(v), named(3));
 
     // A jump from target 3 to 10 decodes 7 records and uploads the last.
     v.update(10.2f / 25);
-    EXPECT_EQ(standIn.decoded.size(), 10u);
-    EXPECT_EQ(standIn.decoded.back(), named(9));
-    EXPECT_EQ(shown(v), named(9));
+    EXPECT_EQ(standIn.decoded.size(), 11u);
+    EXPECT_EQ(standIn.decoded.back(), named(10));
+    EXPECT_EQ(shown(v), named(10));
     EXPECT_EQ(v.recordCounter, 10u);
 
-    // 9.99 s is target 249: the rest of the first loop.
+    // 9.99 s is target 249: the rest of the loop.
     v.update(9.99f);
-    EXPECT_EQ(standIn.decoded.size(), 249u);
-    EXPECT_EQ(shown(v), named(248));
-    for (int k = 0; k < 249; ++k) EXPECT_EQ(standIn.decoded[k], named(k));
+    EXPECT_EQ(standIn.decoded.size(), 250u);
+    EXPECT_EQ(shown(v), named(249));
+    for (int k = 0; k < 250; ++k) EXPECT_EQ(standIn.decoded[k], named(k));
 }
 
 TEST_F(VideoTextureTest, GoingBackStepsThroughTheRestAndRewinds) {
     putLongClip();
     VideoTexture v("clip.vpg", standInCall);
     v.update(5.5f / 25);
-    ASSERT_EQ(standIn.decoded, (std::vector<int>{named(0), named(1), named(2), named(3), named(4)}));
+    ASSERT_EQ(standIn.decoded,
+              (std::vector<int>{named(0), named(1), named(2), named(3), named(4), named(5)}));
     standIn.decoded.clear();
     v.update(2.5f / 25);
-    // Records 5 to 249, one step that finds no record (skipped, not decoded), the rewind, then 0, 1, 2.
-    ASSERT_EQ(standIn.decoded.size(), 245u + 3);
-    for (int k = 0; k < 245; ++k) ASSERT_EQ(standIn.decoded[k], named(k + 5));
-    EXPECT_EQ(standIn.decoded[245], named(0));
-    EXPECT_EQ(standIn.decoded[246], named(1));
-    EXPECT_EQ(standIn.decoded[247], named(2));
-    EXPECT_EQ(shown(v), named(2));  // from the first rewind on, target k shows record k
+    // Records 6 to 249, two steps that find no record (skipped, not decoded), the rewind, then 0, 1, 2.
+    ASSERT_EQ(standIn.decoded.size(), 244u + 3);
+    for (int k = 0; k < 244; ++k) ASSERT_EQ(standIn.decoded[k], named(k + 6));
+    EXPECT_EQ(standIn.decoded[244], named(0));
+    EXPECT_EQ(standIn.decoded[245], named(1));
+    EXPECT_EQ(standIn.decoded[246], named(2));
+    EXPECT_EQ(shown(v), named(2));
     EXPECT_EQ(v.recordCounter, 2u);
 
     // From here on the clip loops: 10.0 s later is the same target, and target 249 shows record 249.
@@ -272,7 +275,7 @@ TEST_F(VideoTextureTest, DamagedRecordsAndDecoderErrors) {
         }
         return "";
     };
-    // Three records at 10 per second: targets 0 to 2; record 2 is read by the step before the rewind.
+    // Three records at 10 per second: targets 0 to 2; going back from 2 to 0 rewinds.
     standIn.records = {{1, 2, 3}, {4, 5}, {6}};
     const fxtest::Bytes good = vpgBuild({16, 16, 3, 10.0f}, standIn.records);
     EXPECT_EQ(play(good, {0.25f, 0.05f}), "");
@@ -280,20 +283,20 @@ TEST_F(VideoTextureTest, DamagedRecordsAndDecoderErrors) {
 
     // The last record runs past the end of the file.
     const fxtest::Bytes cut(good.begin(), good.end() - 1);
-    EXPECT_EQ(play(cut, {0.25f}), "");
-    EXPECT_EQ(play(cut, {0.25f, 0.05f}), "error in stream!!");
+    EXPECT_EQ(play(cut, {0.15f}), "");
+    EXPECT_EQ(play(cut, {0.25f}), "error in stream!!");
 
     // A record longer than the bitstream buffer, though the file holds it; exactly the buffer is fine.
     const fxtest::Bytes big = vpgBuild({16, 16, 2, 10.0f}, {fxtest::Bytes(kVpgMaxRecordBytes + 1, 7), {1}});
-    EXPECT_EQ(play(big, {0.15f}), "error in stream!!");
+    EXPECT_EQ(play(big, {0.05f}), "error in stream!!");
     standIn.records = {fxtest::Bytes(kVpgMaxRecordBytes, 7), {1}};
     standIn.decoded.clear();
     EXPECT_EQ(play(vpgBuild({16, 16, 2, 10.0f}, standIn.records), {0.15f}), "");
-    EXPECT_EQ(standIn.decoded, (std::vector<int>{0}));
+    EXPECT_EQ(standIn.decoded, (std::vector<int>{0, 1}));
 
     // A record the decoder cannot read.
     standIn.records = {{1, 2, 3}};
-    EXPECT_EQ(play(vpgBuild({16, 16, 2, 10.0f}, {{9, 9}, {1, 2, 3}}), {0.15f}), "error in stream!!");
+    EXPECT_EQ(play(vpgBuild({16, 16, 2, 10.0f}, {{9, 9}, {1, 2, 3}}), {0.05f}), "error in stream!!");
 }
 
 TEST_F(VideoTextureTest, DestructionReleasesTheDecoder) {
@@ -337,13 +340,13 @@ TEST_F(VideoTextureTest, PicturesMatchTheReferenceDecodeUpsideDown) {
         FAIL() << e;
     }
     VideoTexture& v = *texture;
-    for (int target = 1; target < n; ++target) {
+    for (int target = 0; target < n; ++target) {
         try {
             v.update((target + 0.5f) / 25);
         } catch (const std::string& e) {
             FAIL() << "target " << target << ": " << e;
         }
-        const int record = target - 1;  // the first loop shows record k - 1
+        const int record = target;
         const unsigned char* yp = &ref[size_t(record) * w * h * 3 / 2];
         const unsigned char *up = yp + w * h, *vp = up + w * h / 4;
         const std::vector<uint32_t> px = fxtest::readTexture(v.texture);

@@ -278,21 +278,14 @@ int frames(int argc, char** argv) {
         const uint32_t n = video.frameCount;
         int written = 0;
         if (time >= 0) {
-            // Play up to time as the production does, one picture at a time, so the clip wraps as it would.
-            const double shown = std::floor(time * rate);
-            const uint32_t steps = shown < n ? static_cast<uint32_t>(shown) : n;
-            for (uint32_t k = 1; k <= steps; ++k) video.update(static_cast<float>((k + 0.5) / rate));
             video.update(time);
             char name[64];
             std::snprintf(name, sizeof name, "time_%.3f.png", time);
             if (!writePng(video, (out / name).string())) throw std::string("cannot write ") + name;
             ++written;
         } else {
-            // The first loop shows each record one picture late; from the second loop on, picture k is
-            // record k. Play the first loop, then write the second.
-            for (uint32_t k = 1; k < n; ++k) video.update(static_cast<float>((k + 0.5) / rate));
             for (uint32_t k = 0; k < n; ++k) {
-                video.update(static_cast<float>((n + k + 0.5) / rate));
+                video.update(static_cast<float>((k + 0.5) / rate));
                 char name[64];
                 std::snprintf(name, sizeof name, "frame_%05u.png", k);
                 if (!writePng(video, (out / name).string())) throw std::string("cannot write ") + name;
