@@ -191,15 +191,16 @@ Texture::Texture(Device* device, UINT width, UINT height, UINT glLevels, DWORD u
     GlState& gl = device_->gl();
     glGenTextures(1, &name_);
     gl.bindTextureForUpdate(name_);
+    // X8R8G8B8 has no alpha: stored without one, it samples as 1 and blending reads destination alpha 1,
+    // as for the back buffer.
+    const GLint internal = format_ == D3DFMT_X8R8G8B8 ? GL_RGB8 : GL_RGBA8;
     for (UINT level = 0; level < glLevels_; ++level)
-        glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(level), GL_RGBA8,
+        glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(level), internal,
                      static_cast<GLsizei>(this->width(level)), static_cast<GLsizei>(this->height(level)), 0,
                      GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, nullptr);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
     maxLevel_ = static_cast<GLint>(glLevels_) - 1;
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, maxLevel_);
-    // X8R8G8B8 has no alpha: it samples as 1.
-    if (format_ == D3DFMT_X8R8G8B8) glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_A, GL_ONE);
     if (glGetError() != GL_NO_ERROR) {
         gl.forgetTexture(name_);
         glDeleteTextures(1, &name_);
