@@ -340,16 +340,50 @@ TEST_F(VideoTextureTest, PicturesMatchTheReferenceDecodeUpsideDown) {
         FAIL() << e;
     }
     VideoTexture& v = *texture;
-    for (int target = 0; target < n; ++target) {
+    // Between updates other textures are drawn beside the video on a second stage, and refilled every other
+    // picture, as the frame does with its other textures; the picture is read from what drawing samples,
+    // not from the memory copy.
+    IDirect3DTexture9* others[2] = {};
+    for (IDirect3DTexture9*& o : others)
+        ASSERT_EQ(g_device->CreateTexture(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &o, nullptr), D3D_OK);
+    g_device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_ADD);
+    g_device->SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    g_device->SetTextureStageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
+    const struct {
+        float x, y, z, u, v;
+    } triangle[3] = {{-1, -1, 0.5f, 0, 1}, {-1, 1, 0.5f, 0, 0}, {1, 1, 0.5f, 1, 0}};
+    IDirect3DSurface9* level0 = nullptr;
+    ASSERT_EQ(v.texture->GetSurfaceLevel(0, &level0), D3D_OK);
+    // Targets 0 to n - 1, then a wrap back to 2 and on to the end again.
+    std::vector<int> targets;
+    for (int target = 0; target < n; ++target) targets.push_back(target);
+    for (int target = 2; target < n; ++target) targets.push_back(target);
+    for (size_t step = 0; step < targets.size(); ++step) {
+        const int target = targets[step];
+        IDirect3DTexture9* other = others[step % 2];
+        g_device->SetFVF(D3DFVF_XYZ | D3DFVF_TEX1);
+        g_device->SetTexture(0, v.texture);
+        g_device->SetTexture(1, other);
+        g_device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, triangle, sizeof triangle[0]);
         try {
-            v.update((target + 0.5f) / 25);
+            v.update((float(step >= size_t(n) ? n + target : target) + 0.5f) / 25);
         } catch (const std::string& e) {
             FAIL() << "target " << target << ": " << e;
         }
+        if (step % 2 == 0) {
+            D3DLOCKED_RECT locked{};
+            ASSERT_EQ(other->LockRect(0, &locked, nullptr, 0), D3D_OK);
+            std::memset(locked.pBits, int(step * 37 & 0xFF), size_t(locked.Pitch) * 8);
+            other->UnlockRect(0);
+        }
+        // What drawing samples equals the memory copy (without the X byte).
+        std::vector<uint32_t> px = fxtest::readSurface(level0).px, copy = fxtest::readTexture(v.texture);
+        for (uint32_t& p : px) p &= 0x00FFFFFF;
+        for (uint32_t& p : copy) p &= 0x00FFFFFF;
+        ASSERT_TRUE(px == copy) << "target " << target << ": the texture does not hold the uploaded picture";
         const int record = target;
         const unsigned char* yp = &ref[size_t(record) * w * h * 3 / 2];
         const unsigned char *up = yp + w * h, *vp = up + w * h / 4;
-        const std::vector<uint32_t> px = fxtest::readTexture(v.texture);
         ASSERT_EQ(px.size(), size_t(w) * h);
         double total = 0;
         int worst = 0, far = 0;
@@ -373,4 +407,8 @@ TEST_F(VideoTextureTest, PicturesMatchTheReferenceDecodeUpsideDown) {
         EXPECT_LT(mean, 1.0) << "record " << record;
         EXPECT_LT(far, w * h * 3 / 1000) << "record " << record << ", largest difference " << worst;
     }
+    g_device->SetTexture(0, nullptr);
+    g_device->SetTexture(1, nullptr);
+    level0->Release();
+    for (IDirect3DTexture9* o : others) o->Release();
 }
