@@ -63,7 +63,8 @@ public:
                 advance(1);
                 problem = startTag();
             } else {
-                // "<!DOCTYPE ...>", "<?pi ...>", "< x": unknown markup, which the parser skips to the first '>'.
+                // "<!DOCTYPE ...>", "<?pi ...>", "< x": unknown markup, which the parser skips to the first
+                // '>'.
                 advance(1);
                 if (!skipPast(">")) problem = "unterminated markup";
             }

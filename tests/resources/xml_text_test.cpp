@@ -118,7 +118,8 @@ TEST(XmlNesting, CraftedTextsCannotPassTheLimit) {
     }
     // The limit itself: 256 levels load, 257 do not.
     auto nested = [](int levels) {
-        return "<s>" + repeat("<object>", levels - 2) + "<object/>" + repeat("</object>", levels - 2) + "</s>";
+        return "<s>" + repeat("<object>", levels - 2) + "<object/>" + repeat("</object>", levels - 2) +
+               "</s>";
     };
     std::unique_ptr<Scene> scene(parseScene(nested(256).c_str(), meshes));
     EXPECT_EQ(scene->objects.size(), 255u);
@@ -138,9 +139,9 @@ TEST(XmlNesting, TheWalkSeesTheNestingTheParserBuilds) {
     std::mt19937 rng(18);
     auto pick = [&](int n) { return int(rng() % unsigned(n)); };
     const char* const content[] = {
-        "text /> here",     "<!-- <e> /> </e> -->", "<![CDATA[<e>/></e>]]>", "<?pi <e ?>",
-        "&#x41;&amp;/>",    "<!DOCTYPE x>",         "<?xml version=\"a>b\"?>", "\n",
-        "<e a=\"/>\"/>",    "<e\nb='>'\n/>",
+        "text /> here",  "<!-- <e> /> </e> -->", "<![CDATA[<e>/></e>]]>",   "<?pi <e ?>",
+        "&#x41;&amp;/>", "<!DOCTYPE x>",         "<?xml version=\"a>b\"?>", "\n",
+        "<e a=\"/>\"/>", "<e\nb='>'\n/>",
     };
     const char* const attributes[] = {"", " a=\"/>\"", " b='>'", " c=\"&gt;/e>\"", " d=plain", " e = \"x\""};
     std::function<std::string(int)> element = [&](int depth) {
@@ -159,9 +160,14 @@ TEST(XmlNesting, TheWalkSeesTheNestingTheParserBuilds) {
         if (damaged) {
             size_t at = size_t(pick(int(text.size())));
             switch (pick(3)) {
-                case 0: text.erase(at, 1); break;
-                case 1: text.insert(at, 1, text[at]); break;
-                default: text[at] = damage[pick(10)];
+                case 0:
+                    text.erase(at, 1);
+                    break;
+                case 1:
+                    text.insert(at, 1, text[at]);
+                    break;
+                default:
+                    text[at] = damage[pick(10)];
             }
         }
         const XmlTextCheck check = xmlCheckText(text.c_str(), kMaxXmlNesting);
