@@ -37,6 +37,7 @@ public:
     Walk(const char* text, int limit) : p_(text), limit_(limit) {}
 
     XmlTextCheck run() {
+        if (const char* bad = brokenUtf8()) return {"invalid UTF-8", lineOf(bad), 0};
         while (*p_) {
             if (*p_ != '<') {
                 advance(1);
@@ -81,6 +82,26 @@ private:
     int depth_ = 0;  // open elements
     int max_ = 0;
 
+    // Reading UTF-8, the parser takes a lead byte and the bytes its value announces as one character,
+    // whatever they are: a lead byte before "<!--" hides the comment from it, and the tags inside become
+    // real. A text where a byte from 0xC0 up is not followed by as many bytes from 0x80 up (as one of its
+    // length would need) is refused, so no markup character is ever swallowed; the data's own files are
+    // plain ASCII.
+    const char* brokenUtf8() const {
+        for (const char* q = p_; *q; ++q) {
+            const auto lead = static_cast<unsigned char>(*q);
+            if (lead < 0xC0) continue;
+            const int more = lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+            for (int i = 1; i <= more; ++i)
+                if (static_cast<unsigned char>(q[i]) < 0x80) return q;
+        }
+        return nullptr;
+    }
+    int lineOf(const char* at) const {
+        int line = 1;
+        for (const char* q = p_; q < at; ++q) line += *q == '\n';
+        return line;
+    }
     void advance(size_t n) {
         for (; n && *p_; --n, ++p_)
             if (*p_ == '\n') ++line_;

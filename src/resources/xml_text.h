@@ -14,7 +14,9 @@ struct XmlTextCheck {
     int depth;            // deepest element nesting seen (up to the problem)
 };
 
-// Walks a zero-terminated text. Problems: "nesting too deep" (more than `limit` open elements),
+// Walks a zero-terminated text. Problems: "invalid UTF-8" (a byte from 0xC0 up whose sequence is cut short,
+// which the parser would read together with the markup after it), "nesting too deep" (more than `limit`
+// open elements),
 // "unterminated comment", "unterminated CDATA section", "unterminated quote" (also a quoted value that
 // runs into a '<', which XML does not allow and which is how a missing quote shows), "unterminated
 // markup", "malformed tag", "malformed declaration".
