@@ -29,6 +29,12 @@ VideoTexture::VideoTexture(const char* fileName, VdecEntry decoder) : decoder_(d
             memfile_read(&header.frameRate, 4, 1, file) != 1)
             throw std::string("not a VPG-file.");
         if (vpgHeaderProblem(header, file->length)) throw std::string("not a VPG-file.");
+        // A header that claims more pictures than the file holds whole records for (or a record longer
+        // than the bitstream buffer among them) is a damaged file: refused here rather than played with
+        // the last picture held over the missing ones and the loop's length taken from the header.
+        if (vpgRecordsPresent(file->data, file->length, kVpgMaxRecordBytes, header.frameCount) <
+            header.frameCount)
+            throw std::string("not a VPG-file.");
         width = header.width;
         height = header.height;
         frameCount = header.frameCount;

@@ -23,8 +23,9 @@ public:
     unsigned char* pixels = nullptr;  // width * height * 4 bytes: blue, green, red, 0, last row first
     float frameRate = 0;
 
-    // Throws "file not found", "not a VPG-file.", "failed to init decoder. (1)" to "(4)", "out of
-    // memory" or "failed to create video-texture.".
+    // Throws "file not found", "not a VPG-file." (also for a header that counts more pictures than the
+    // file holds whole records for, or a record longer than the bitstream buffer among them), "failed to
+    // init decoder. (1)" to "(4)", "out of memory" or "failed to create video-texture.".
     explicit VideoTexture(const char* fileName, VdecEntry decoder = vdec_call);
     // Gives back the file, the pixels and the decoder's buffers, and releases the decoder.
     ~VideoTexture() override;

@@ -34,6 +34,18 @@ const char* vpgHeaderProblem(const VpgHeader& h, uint64_t fileLength) {
     return nullptr;
 }
 
+uint32_t vpgRecordsPresent(const unsigned char* data, uint64_t size, uint32_t capacity, uint32_t limit) {
+    uint32_t count = 0;
+    uint64_t pos = kVpgHeaderBytes;
+    while (count < limit && pos <= size && size - pos >= 4) {
+        const uint32_t len = getU32(data + pos);
+        if (len > capacity || len > size - pos - 4) break;
+        pos += 4 + uint64_t(len);
+        ++count;
+    }
+    return count;
+}
+
 uint32_t vpgTarget(float time, uint32_t frameCount, float frameRate) {
     double t = time > 0 && std::isfinite(time) ? time : 0.0;  // negative, NaN and infinity count as 0
     double loop = static_cast<double>(frameCount) / frameRate;

@@ -23,6 +23,10 @@ struct VpgHeader {
 // and decoder buffers stay within 32-bit signed sizes. Null when it can, else the reason.
 const char* vpgHeaderProblem(const VpgHeader& header, uint64_t fileLength);
 
+// How many whole records, each no longer than `capacity`, follow the header of the container in
+// data[0, size), counting no further than `limit`.
+uint32_t vpgRecordsPresent(const unsigned char* data, uint64_t size, uint32_t capacity, uint32_t limit);
+
 // The picture index for a time: trunc(fmod(time, N / rate) * rate), in double precision. Negative
 // and not-finite times count as 0. The header must have passed vpgHeaderProblem.
 uint32_t vpgTarget(float time, uint32_t frameCount, float frameRate);

@@ -33,7 +33,13 @@ VideoTexture* showLoadingAndLoadVideo(ScreenQuad& loadingQuad, Stage& stage, Tex
     g_device->EndScene();
     stage.present();
 
-    auto video = std::make_unique<VideoTexture>("test.vpg");
+    // Named like every other asset that fails to load; the video texture's own text follows.
+    std::unique_ptr<VideoTexture> video;
+    try {
+        video = std::make_unique<VideoTexture>("test.vpg");
+    } catch (const std::string& text) {
+        throw "Failed to load test.vpg\n" + text;
+    }
     VideoTexture* registered = video.get();
     textures.add(kVideoNames[0], video.release());  // the cache owns it from the first name on
     textures.add(kVideoNames[1], registered);

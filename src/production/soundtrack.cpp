@@ -32,6 +32,21 @@ LiveSoundtrack::LiveSoundtrack(HWND window, const std::string& name) : music_(wi
     music_.load(name, 0.0);
 }
 
+double LiveSoundtrack::time() {
+    const auto now = std::chrono::steady_clock::now();
+    if (playedOut_) return endTime_ + std::chrono::duration<double>(now - playedOutAt_).count();
+    const double t = music_.time();
+    // The time of the stream's last byte position (its 16-bit samples), converted as the position is.
+    const AudioPcm* pcm = audio_stream_pcm(music_.stream);
+    if (pcm && !pcm->samples.empty() &&
+        t >= static_cast<double>(pcm->samples.size() * 2) * (1.0 / kBytesPerSecond)) {
+        playedOut_ = true;
+        endTime_ = t;
+        playedOutAt_ = now;
+    }
+    return t;
+}
+
 CaptureSoundtrack::CaptureSoundtrack(const std::string& name) {
     try {
         std::unique_ptr<MemoryFile, FileCloser> file(memfile_open(name.c_str()));

@@ -2,6 +2,7 @@
 // The production's clock and spectrum source. Played live it is the music stream: its playing position is
 // the time and the spectrum is that of the sound being heard. Rendered to files it is the decoded music
 // at the time of the frame being rendered, with no sound device at all.
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -28,12 +29,18 @@ public:
     // (the music's "Failed to load " texts).
     LiveSoundtrack(HWND window, const std::string& name);
     void play() override { music_.play(); }
-    double time() override { return music_.time(); }
+    // The music's playing position; once the stream has played out (its position stands at the end of
+    // the sound), the time goes on at real time from there, so music shorter than the production still
+    // lets it reach its end, as a capture does.
+    double time() override;
     void updateSpectrum() override { music_.updateSpectrum(); }
     const float* spectrum() const override { return music_.spectrum; }
 
 private:
     Music music_;
+    bool playedOut_ = false;
+    double endTime_ = 0.0;                               // the music's time at its end
+    std::chrono::steady_clock::time_point playedOutAt_;  // when the position was first seen there
 };
 
 // The decoded music on a clock that the renderer sets frame by frame.

@@ -2,7 +2,6 @@
 
 #include <tinyxml.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -10,6 +9,7 @@
 #include "data/memfile.h"
 #include "resources/device.h"
 #include "resources/texture_cache.h"
+#include "resources/xml_text.h"
 
 namespace {
 
@@ -114,37 +114,9 @@ void parseRgba(const TiXmlNode* node, ColorRGBA& out) {
     out.a = floatAttribute(e, "a", 1.0f);
 }
 
-bool xmlNestingWithin(const char* text, int limit) {
-    int depth = 0;
-    for (const char* p = text; *p; ++p) {
-        if (*p != '<') {
-            if (*p == '/' && p[1] == '>') --depth;  // an empty element closes itself
-            continue;
-        }
-        if (!std::strncmp(p, "<!--", 4)) {
-            const char* end = std::strstr(p + 4, "-->");
-            if (!end) break;
-            p = end + 2;
-        } else if (p[1] == '/') {
-            --depth;
-        } else if (p[1] != '?' && p[1] != '!' && ++depth > limit) {
-            return false;
-        }
-    }
-    return true;
-}
-
 Material* parseMaterial(const char* text, TextureCache& textures) {
-    if (!xmlNestingWithin(text, kMaxXmlNesting)) throw std::string("nesting too deep");
     TiXmlDocument doc;
-    doc.Parse(text);
-    if (doc.Error()) {
-        // TinyXML's ErrorRow() already counts lines from 1; it is 0 when the location is unknown.
-        int row = doc.ErrorRow() > 0 ? doc.ErrorRow() : 1;
-        char message[512];
-        std::snprintf(message, sizeof message, "line %i: %s", row, doc.ErrorDesc() ? doc.ErrorDesc() : "");
-        throw std::string(message);
-    }
+    xmlParseDocument(doc, text);
     auto material = std::make_unique<Material>();
     if (const TiXmlElement* root = doc.RootElement())
         for (const TiXmlNode* child = root->FirstChild(); child; child = child->NextSibling())

@@ -44,14 +44,10 @@ public:
 // missing node or one that is not an element.
 void parseRgba(const TiXmlNode* node, ColorRGBA& out);
 
-// True when the XML text's elements nest no deeper than `limit`. Parsing recurses per level, so
-// loaders refuse deeper texts ("nesting too deep") instead of running out of stack.
-bool xmlNestingWithin(const char* text, int limit);
-constexpr int kMaxXmlNesting = 256;
-
 // The material cache's loader: reads the material file through the data lookup. Throws
-// "File not found", "line N: description" for broken XML, "invalid zbuffer mode",
-// "invalid cull mode", "invalid srcblend", "invalid dstblend", or the texture cache's text.
+// "File not found", "line N: description" for broken XML or a text without a root element (see
+// xml_text.h), "invalid zbuffer mode", "invalid cull mode", "invalid srcblend", "invalid dstblend",
+// or the texture cache's text.
 Material* loadMaterial(const std::string& name, TextureCache& textures);
 
 // The same from a zero-terminated text already in memory.

@@ -2,13 +2,13 @@
 
 #include <tinyxml.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
 #include "data/memfile.h"
 #include "mesh/mesh_cache.h"
 #include "resources/material.h"
+#include "resources/xml_text.h"
 
 namespace {
 
@@ -97,16 +97,8 @@ void parseLight(Scene& scene, const TiXmlNode* node, SceneNode* parent, MeshCach
 }
 
 Scene* parseScene(const char* text, MeshCache& meshes) {
-    if (!xmlNestingWithin(text, kMaxXmlNesting)) throw std::string("nesting too deep");
     TiXmlDocument doc;
-    doc.Parse(text);
-    if (doc.Error()) {
-        // TinyXML's ErrorRow() already counts lines from 1; it is 0 when the location is unknown.
-        int row = doc.ErrorRow() > 0 ? doc.ErrorRow() : 1;
-        char message[512];
-        std::snprintf(message, sizeof message, "line %i: %s", row, doc.ErrorDesc() ? doc.ErrorDesc() : "");
-        throw std::string(message);
-    }
+    xmlParseDocument(doc, text);
     auto scene = std::make_unique<Scene>();
     if (const TiXmlElement* root = doc.RootElement()) parseChildren(*scene, root, nullptr, meshes);
     return scene.release();

@@ -9,8 +9,9 @@ class MeshCache;
 class TiXmlElement;
 class TiXmlNode;
 
-// The scene cache's loader. Throws "File not found", "line N: description" for broken XML, or the
-// mesh cache's text for a mesh that cannot be loaded. Nodes it creates belong to the scene.
+// The scene cache's loader. Throws "File not found", "line N: description" for broken XML or a text
+// without a root element (see xml_text.h), or the mesh cache's text for a mesh that cannot be loaded.
+// Nodes it creates belong to the scene.
 Scene* loadScene(const std::string& name, MeshCache& meshes);
 
 // The same from a zero-terminated text already in memory.

@@ -156,6 +156,15 @@ TEST_F(VideoTextureTest, ConstructionTexts) {
             << b.w << "x" << b.h << " n " << b.n << " " << b.rate;
     }
 
+    // A header that counts more pictures than the file holds whole records for is refused, however much
+    // room the records it has take; the same records under their own count play.
+    const std::vector<fxtest::Bytes> three = {fxtest::Bytes(40, 1), fxtest::Bytes(40, 2),
+                                              fxtest::Bytes(40, 3)};
+    put("short.vpg", vpgBuild({16, 16, 5, 25.0f}, three));
+    EXPECT_EQ(constructionText("short.vpg"), "not a VPG-file.");
+    put("whole.vpg", vpgBuild({16, 16, 3, 25.0f}, three));
+    EXPECT_EQ(constructionText("whole.vpg"), "");
+
     const std::pair<uint32_t, const char*> steps[] = {{VDEC_MEMORY_SIZES, "failed to init decoder. (1)"},
                                                       {VDEC_INIT, "failed to init decoder. (2)"},
                                                       {VDEC_SET_OUTPUT, "failed to init decoder. (3)"},
@@ -281,14 +290,15 @@ TEST_F(VideoTextureTest, DamagedRecordsAndDecoderErrors) {
     EXPECT_EQ(play(good, {0.25f, 0.05f}), "");
     EXPECT_EQ(standIn.decoded, (std::vector<int>{0, 1, 2, 0}));
 
-    // The last record runs past the end of the file.
+    // The last record runs past the end of the file: fewer whole records than the header counts, refused
+    // at load.
     const fxtest::Bytes cut(good.begin(), good.end() - 1);
-    EXPECT_EQ(play(cut, {0.15f}), "");
-    EXPECT_EQ(play(cut, {0.25f}), "error in stream!!");
+    EXPECT_EQ(play(cut, {0.05f}), "not a VPG-file.");
 
-    // A record longer than the bitstream buffer, though the file holds it; exactly the buffer is fine.
+    // A record longer than the bitstream buffer, though the file holds it, is refused at load too;
+    // exactly the buffer is fine.
     const fxtest::Bytes big = vpgBuild({16, 16, 2, 10.0f}, {fxtest::Bytes(kVpgMaxRecordBytes + 1, 7), {1}});
-    EXPECT_EQ(play(big, {0.05f}), "error in stream!!");
+    EXPECT_EQ(play(big, {0.05f}), "not a VPG-file.");
     standIn.records = {fxtest::Bytes(kVpgMaxRecordBytes, 7), {1}};
     standIn.decoded.clear();
     EXPECT_EQ(play(vpgBuild({16, 16, 2, 10.0f}, standIn.records), {0.15f}), "");

@@ -235,8 +235,17 @@ TEST(CaptureRun, MissingSoundtrackAndVideoTexts) {
     EXPECT_EQ(run.err,
               "Error: Failed to load ferrowake.mp3\nThe file's format is not recognised/supported.\n");
 
+    // The video names its file like every other asset, with the video texture's own text after it.
+    std::string video = readFile(dir / "data/test.vpg");
     std::remove((dir / "data/test.vpg").c_str());
     run = runQuorvane(dir.path(), "--capture out --times 0");
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "Error: file not found\n");
+    EXPECT_EQ(run.err, "Error: Failed to load test.vpg\nfile not found\n");
+    // A header that counts more pictures than the file holds records for.
+    ASSERT_GT(video.size(), 24u);
+    video[16] = '\xff', video[17] = '\xff';
+    ASSERT_TRUE(writeFile(dir / "data/test.vpg", video));
+    run = runQuorvane(dir.path(), "--capture out --times 0");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "Error: Failed to load test.vpg\nnot a VPG-file.\n");
 }

@@ -1,13 +1,24 @@
 // Material loader on arbitrary text. Textures resolve without touching the disk or a device: names
-// starting with "x" fail, others become empty texture sources.
+// starting with "x" fail, others become empty texture sources. Every text the nesting walk lets through is
+// also parsed on its own, and the parser's tree may not nest deeper than the walk counted: the guard
+// against the parser's recursion must not be fooled.
+//
+// Cap, for throughput: texts of at most kMaxInput bytes (the options file gives libFuzzer the same -max_len).
+#include <tinyxml.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "resources/material.h"
 #include "resources/texture_cache.h"
+#include "resources/xml_text.h"
 
 namespace {
+
+constexpr size_t kMaxInput = 8192;
 
 class FakeTextures : public TextureCache {
 protected:
@@ -17,10 +28,32 @@ protected:
     }
 };
 
+int treeDepth(const TiXmlNode* top) {
+    int deepest = 0;
+    std::vector<std::pair<const TiXmlNode*, int>> stack{{top, 0}};
+    while (!stack.empty()) {
+        auto [node, depth] = stack.back();
+        stack.pop_back();
+        for (const TiXmlNode* c = node->FirstChild(); c; c = c->NextSibling()) {
+            const int d = depth + (c->ToElement() ? 1 : 0);
+            if (d > deepest) deepest = d;
+            stack.push_back({c, d});
+        }
+    }
+    return deepest;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > kMaxInput) return 0;
     std::string text(reinterpret_cast<const char*>(data), size);
+    const XmlTextCheck check = xmlCheckText(text.c_str(), kMaxXmlNesting);
+    if (!check.problem) {
+        TiXmlDocument doc;
+        doc.Parse(text.c_str());
+        if (treeDepth(&doc) > check.depth) __builtin_trap();
+    }
     FakeTextures textures;
     try {
         delete parseMaterial(text.c_str(), textures);

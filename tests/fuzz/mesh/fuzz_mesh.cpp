@@ -1,5 +1,8 @@
 // MESH1 loader on arbitrary bytes. Materials resolve without touching the disk: names starting with
 // "x" fail, others load as default materials, so both paths of the group loop are exercised.
+//
+// Cap, for throughput: inputs of at most kMaxInput bytes (the options file gives libFuzzer the same
+// -max_len).
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,6 +11,8 @@
 #include "mesh/mesh_cache.h"
 
 namespace {
+
+constexpr size_t kMaxInput = 16384;
 
 class FakeMaterials : public MaterialCache {
 protected:
@@ -20,6 +25,7 @@ protected:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > kMaxInput) return 0;
     FakeMaterials materials;
     try {
         Mesh* mesh = readMesh(data, size, materials);

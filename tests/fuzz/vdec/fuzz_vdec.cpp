@@ -1,16 +1,31 @@
 // libFuzzer target: an elementary stream split into records and decoded through vdec_call, picture by
 // picture, with the output conversion on.
+//
+// Caps, for throughput (the conformance tests cover large pictures and long streams): inputs of at most
+// kMaxInput bytes (the options file gives libFuzzer the same -max_len; longer seeds are cut there), pictures
+// of at most kMaxPixels (a stream whose layer header asks for more is skipped), and no more pictures than
+// make kMaxDecodedPixels in all (at least one).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "video/m4v_split.h"
 #include "video/vdec.h"
 
+namespace {
+constexpr size_t kMaxInput = 16384;
+constexpr int kMaxPixels = 128 * 96;
+constexpr size_t kMaxDecodedPixels = 8 * 64 * 48;
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > kMaxInput) return 0;
     int w = 64, h = 48;
     int lw, lh;
-    if (m4v_layer_size(data, size, &lw, &lh) && lw * lh <= 352 * 288) {
+    if (m4v_layer_size(data, size, &lw, &lh)) {
+        if (lw * lh > kMaxPixels) return 0;
         w = lw;
         h = lh;
     }
@@ -20,9 +35,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     p.outputFormat = (size & 1) ? 4 : 8;
     VdecSizes s{};
     if (vdec_call(1, VDEC_MEMORY_SIZES, &p, &s) != VDEC_OK) return 0;
+    // The decoder state is the one large buffer and its size never changes: it is kept from run to run
+    // (cleared each time, as the interface asks) instead of being mapped afresh, which took most of the
+    // time. The others are allocated to their exact sizes, so that reads past them are caught.
+    static std::vector<uint8_t> state;
     std::vector<uint8_t> buf[6];
     const uint32_t sizes[6] = {s.size1, s.size2, s.size3, s.size4, s.size5, s.size6};
     for (int i = 0; i < 6; ++i) {
+        if (i == 3) {
+            if (state.size() != sizes[i]) state = std::vector<uint8_t>(sizes[i]);
+            std::memset(state.data(), 0, state.size());
+            p.buffer[i] = state.data();
+            continue;
+        }
         buf[i].assign(sizes[i], 0);
         p.buffer[i] = buf[i].data();
     }
@@ -30,6 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> out(size_t(w) * h * 4);
     std::vector<std::vector<uint8_t>> records = m4v_split(data, size);
     if (records.empty()) records.emplace_back(data, data + size);
+    const size_t most = std::max<size_t>(1, kMaxDecodedPixels / (size_t(w) * h));
+    if (records.size() > most) records.resize(most);
     for (const auto& r : records) {
         // Exact-size copies so that reads past a record's end are caught.
         std::vector<uint8_t> rec(r);
