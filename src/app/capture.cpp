@@ -244,7 +244,7 @@ public:
         kill(pid_, SIGKILL);
         closePipe();
         wait();
-        std::remove(path_.c_str());
+        removeUnfinished();
     }
     VideoEncoder(const VideoEncoder&) = delete;
     VideoEncoder& operator=(const VideoEncoder&) = delete;
@@ -267,7 +267,7 @@ public:
         int status = wait();
         pid_ = -1;
         if (complete && WIFEXITED(status) && WEXITSTATUS(status) == 0) return;
-        std::remove(path_.c_str());
+        removeUnfinished();
         if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
             throw VideoFailure{"ffmpeg could not be started (is it installed?); no video was made"};
         if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
@@ -280,6 +280,11 @@ public:
     }
 
 private:
+    // Only a regular file is removed: a video asked for at /dev/null or a named pipe stays as it was.
+    void removeUnfinished() const {
+        struct stat st;
+        if (stat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(path_.c_str());
+    }
     void closePipe() {
         if (pipe_ >= 0) close(pipe_);
         pipe_ = -1;
