@@ -5,9 +5,12 @@
 // Each run starts this program afresh (fork and exec) in DIR, which holds the data set (default: the
 // repository's assets/, with the packed archive). The child runs the real entry and production live (set
 // SDL_AUDIODRIVER=dummy where there is no sound device) and reports, in milliseconds since the parent started
-// it: entering main, the display open (loading phase begins), the loading picture presented, the loading
-// phase done (music starts) and the first frame presented. The parent prints every run and the median of
-// each stage. Figures only.
+// it: entering main, the display open (loading phase begins), the loading picture read and drawn, then
+// presented, the music's loading (reading and decoding) begun and ended, the loading phase done (the music
+// starts), the first frame drawn and presented. It also reports the CPU time the process had used by then
+// (all threads), which varies less than the wall-clock time on a machine shared with other work. The parent
+// prints every run, the median of each stage and of each step (the time since the stage before; the video
+// loads between the loading picture and the music), and the load average around the runs. Figures only.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,8 +32,10 @@ namespace {
 
 const char* const kStartEnv = "QV_BENCH_STARTUP_T0";
 const char* const kResultEnv = "QV_BENCH_STARTUP_FD";
-constexpr int kStages = 5;
-const char* const kStageNames[kStages] = {"main", "display open", "loading picture", "loaded", "first frame"};
+constexpr int kStages = 9;
+const char* const kStageNames[kStages] = {
+    "main",        "display open", "loading picture drawn", "loading picture shown", "music began",
+    "music ended", "loaded",       "first frame drawn",     "first frame shown"};
 
 int64_t nowNs() {
     timespec ts;
@@ -47,33 +52,45 @@ bool exists(const std::string& path) {
 
 int64_t g_t0 = 0;
 double g_stage[kStages] = {};
+double g_cpu[kStages] = {};
 
 void stamp(int stage) {
     g_stage[stage] = double(nowNs() - g_t0) / 1e6;
+    timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    g_cpu[stage] = double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
-// The live stage, stamped when the loading picture has been presented.
+// The live stage, stamped around presenting the loading picture and around loading the music (which the
+// loading phase does right after the video).
 class TimedStage : public LiveStage {
 public:
     void present() override {
-        LiveStage::present();
         stamp(2);
+        LiveStage::present();
+        stamp(3);
+    }
+    std::unique_ptr<Soundtrack> openSoundtrack(HWND window, const std::string& name) override {
+        stamp(4);
+        auto soundtrack = LiveStage::openSoundtrack(window, name);
+        stamp(5);
+        return soundtrack;
     }
 };
 
-// The production as the entry plays it, stamped at the start of the music and after the first frame.
+// The production as the entry plays it, stamped at the start of the music and around the first frame.
 class TimedShow : public Show {
 public:
     explicit TimedShow(const Stagehand& stage)
         : production_(stage.display.window, stage.scenes, stage.textures, stage_) {}
     void start() override {
-        stamp(3);
+        stamp(6);
         production_.start();
     }
     double time() override {
         // Asked for the second frame's time: the first frame has been presented.
         if (frames_ == 1) {
-            stamp(4);
+            stamp(8);
             ended_ = true;
         }
         return ended_ ? 1e9 : production_.time();  // past the end: the run stops after this frame
@@ -81,6 +98,7 @@ public:
     void frame(float t) override {
         ++frames_;
         production_.frame(t);
+        if (frames_ == 1) stamp(7);
     }
 
 private:
@@ -97,10 +115,14 @@ int child(int64_t t0, int fd) {
         stamp(1);
         return std::make_unique<TimedShow>(stage);
     });
-    char line[256];
-    int n = std::snprintf(line, sizeof line, "%d %.3f %.3f %.3f %.3f %.3f\n", code, g_stage[0], g_stage[1],
-                          g_stage[2], g_stage[3], g_stage[4]);
-    if (write(fd, line, size_t(n)) != n) return 2;
+    std::string line = std::to_string(code);
+    for (int i = 0; i < kStages; ++i) {
+        char item[64];
+        std::snprintf(item, sizeof item, " %.3f %.3f", g_stage[i], g_cpu[i]);
+        line += item;
+    }
+    line += "\n";
+    if (write(fd, line.data(), line.size()) != ssize_t(line.size())) return 2;
     return code;
 }
 
@@ -109,6 +131,18 @@ int child(int64_t t0, int fd) {
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+std::string loadAverage() {
+    char text[128] = {};
+    if (FILE* f = std::fopen("/proc/loadavg", "r")) {
+        if (!std::fgets(text, sizeof text, f)) text[0] = 0;
+        std::fclose(f);
+    }
+    std::string s = text;
+    size_t cut = 0;
+    for (int fields = 0; fields < 3 && cut != std::string::npos; ++fields) cut = s.find(' ', cut + 1);
+    return cut == std::string::npos ? s : s.substr(0, cut);
 }
 
 }  // namespace
@@ -123,15 +157,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no data set in %s (gorvel.yo or data/)\n", dir.c_str());
         return 1;
     }
-    std::printf("data: %s\n", dir.c_str());
+    std::printf("data: %s\nload average before: %s (on %ld processors)\n", dir.c_str(), loadAverage().c_str(),
+                sysconf(_SC_NPROCESSORS_ONLN));
     char exe[4096];
     ssize_t len = readlink("/proc/self/exe", exe, sizeof exe - 1);
     if (len <= 0) return 1;
     exe[len] = 0;
 
-    std::vector<double> stages[kStages];
-    std::printf("%-6s %8s %14s %17s %8s %13s   (ms since the process was started)\n", "run", kStageNames[0],
-                kStageNames[1], kStageNames[2], kStageNames[3], kStageNames[4]);
+    std::vector<double> stages[kStages], cpu[kStages], steps[kStages], stepCpu[kStages];
+    std::printf("%-4s", "run");
+    for (int i = 0; i < kStages; ++i) std::printf(" %9.9s", kStageNames[i]);
+    std::printf("   (ms since the process was started; CPU ms below)\n");
     for (int run = 1; run <= runs; ++run) {
         int fds[2];
         if (pipe(fds) != 0) return 1;
@@ -153,20 +189,42 @@ int main(int argc, char** argv) {
         close(fds[0]);
         int status = 0;
         waitpid(pid, &status, 0);
-        int code = -1;
-        double s[kStages] = {};
-        if (std::sscanf(out.c_str(), "%d %lf %lf %lf %lf %lf", &code, &s[0], &s[1], &s[2], &s[3], &s[4]) !=
-                6 ||
-            code != 0) {
-            std::printf("%-5d run failed (exit status %d)\n", run,
+        double s[kStages] = {}, c[kStages] = {};
+        const char* at = out.c_str();
+        char* end = nullptr;
+        int code = int(std::strtol(at, &end, 10));
+        bool ok = end != at;
+        for (int i = 0; ok && i < kStages; ++i) {
+            at = end;
+            s[i] = std::strtod(at, &end);
+            ok = end != at;
+            at = end;
+            c[i] = std::strtod(at, &end);
+            ok = ok && end != at;
+        }
+        if (!ok || code != 0) {
+            std::printf("%-4d run failed (exit status %d)\n", run,
                         WIFEXITED(status) ? WEXITSTATUS(status) : -1);
             continue;
         }
-        std::printf("%-6d %8.1f %14.1f %17.1f %8.1f %13.1f\n", run, s[0], s[1], s[2], s[3], s[4]);
-        for (int i = 0; i < kStages; ++i) stages[i].push_back(s[i]);
+        std::printf("%-4d", run);
+        for (int i = 0; i < kStages; ++i) std::printf(" %9.1f", s[i]);
+        std::printf("\n%-4s", "");
+        for (int i = 0; i < kStages; ++i) std::printf(" %9.1f", c[i]);
+        std::printf("\n");
+        for (int i = 0; i < kStages; ++i) {
+            stages[i].push_back(s[i]);
+            cpu[i].push_back(c[i]);
+            steps[i].push_back(i ? s[i] - s[i - 1] : s[i]);
+            stepCpu[i].push_back(i ? c[i] - c[i - 1] : c[i]);
+        }
     }
-    if (!stages[4].empty())
-        std::printf("%-6s %8.1f %14.1f %17.1f %8.1f %13.1f\n", "median", median(stages[0]), median(stages[1]),
-                    median(stages[2]), median(stages[3]), median(stages[4]));
+    std::printf("load average after: %s\n", loadAverage().c_str());
+    if (stages[0].empty()) return 1;
+    std::printf("\nmedians over %zu runs (ms)\n%-22s %9s %9s %9s %9s\n", stages[0].size(), "stage", "at",
+                "step", "CPU at", "step CPU");
+    for (int i = 0; i < kStages; ++i)
+        std::printf("%-22s %9.1f %9.1f %9.1f %9.1f\n", kStageNames[i], median(stages[i]), median(steps[i]),
+                    median(cpu[i]), median(stepCpu[i]));
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "app/capture.h"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -9,9 +11,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 #include "app/frame_setup.h"
 #include "platform/d3d9/readback.h"
@@ -90,43 +96,51 @@ bool makeDirectories(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The back buffer as RGB bytes at the asked size.
-class PictureWriter {
-public:
-    PictureWriter(int width, int height)
-        : width_(width),
-          height_(height),
-          argb_(size_t(kBackBufferWidth) * kBackBufferHeight),
-          rgb_(size_t(kBackBufferWidth) * kBackBufferHeight * 3),
-          scaled_(size_t(width) * height * 3) {}
+// Reads the back buffer into `bgra` (640 by 480 pixels, bytes B, G, R, A); false when it fails.
+bool readBackBuffer(std::vector<uint32_t>& bgra) {
+    bgra.resize(size_t(kBackBufferWidth) * kBackBufferHeight);
+    IDirect3DSurface9* back = nullptr;
+    if (FAILED(g_device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back)) || !back) return false;
+    HRESULT hr = d3d9_read_surface(back, bgra.data(), kBackBufferWidth * 4);
+    back->Release();
+    return SUCCEEDED(hr);
+}
 
-    // Reads the back buffer and writes it as a PNG; false when either step fails.
-    bool write(const std::string& path) {
-        IDirect3DSurface9* back = nullptr;
-        if (FAILED(g_device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back)) || !back) return false;
-        HRESULT hr = d3d9_read_surface(back, argb_.data(), kBackBufferWidth * 4);
-        back->Release();
-        if (FAILED(hr)) return false;
-        for (size_t i = 0; i < argb_.size(); ++i) {
-            rgb_[3 * i + 0] = uint8_t(argb_[i] >> 16);
-            rgb_[3 * i + 1] = uint8_t(argb_[i] >> 8);
-            rgb_[3 * i + 2] = uint8_t(argb_[i]);
-        }
-        const unsigned char* out = rgb_.data();
-        if (width_ != kBackBufferWidth || height_ != kBackBufferHeight) {
-            if (!stbir_resize_uint8(rgb_.data(), kBackBufferWidth, kBackBufferHeight, 0, scaled_.data(),
-                                    width_, height_, 0, 3))
-                return false;
-            out = scaled_.data();
+// A back buffer's pictures at the asked size: BGRA for the video, RGB for the PNG files. The resampler
+// filters every channel alone, so both carry the same colours.
+class PictureScaler {
+public:
+    PictureScaler(int width, int height) : width_(width), height_(height) {}
+    bool rescaled() const { return width_ != kBackBufferWidth || height_ != kBackBufferHeight; }
+
+    // The picture as BGRA bytes at the asked size; null when the resampler fails.
+    const uint8_t* bgra(const std::vector<uint32_t>& backBuffer) {
+        const uint8_t* in = reinterpret_cast<const uint8_t*>(backBuffer.data());
+        if (!rescaled()) return in;
+        scaled_.resize(size_t(width_) * height_ * 4);
+        if (!stbir_resize_uint8(in, kBackBufferWidth, kBackBufferHeight, 0, scaled_.data(), width_, height_,
+                                0, 4))
+            return nullptr;
+        return scaled_.data();
+    }
+
+    // Writes a BGRA picture of the asked size as an RGB PNG; false when it fails.
+    bool writePng(const uint8_t* bgra, const std::string& path) {
+        rgb_.resize(size_t(width_) * height_ * 3);
+        for (size_t i = 0, n = size_t(width_) * height_; i < n; ++i) {
+            rgb_[3 * i + 0] = bgra[4 * i + 2];
+            rgb_[3 * i + 1] = bgra[4 * i + 1];
+            rgb_[3 * i + 2] = bgra[4 * i + 0];
         }
         stbi_write_force_png_filter = 2;  // "up": the cheapest filter that keeps the files small
-        return stbi_write_png(path.c_str(), width_, height_, 3, out, width_ * 3) != 0;
+        return stbi_write_png(path.c_str(), width_, height_, 3, rgb_.data(), width_ * 3) != 0;
     }
+
+    size_t frameBytes() const { return size_t(width_) * height_ * 4; }
 
 private:
     int width_, height_;
-    std::vector<uint32_t> argb_;
-    std::vector<uint8_t> rgb_, scaled_;
+    std::vector<uint8_t> scaled_, rgb_;
 };
 
 // Little-endian 16-bit PCM in a RIFF WAVE file.
@@ -170,38 +184,224 @@ bool writeWav(const std::string& path, const AudioPcm& pcm) {
     return std::fclose(f) == 0 && ok;
 }
 
-// Runs ffmpeg on the pictures and the soundtrack; a message on failure, empty on success.
-std::string muxVideo(const CaptureOptions& capture) {
-    std::string fps = std::to_string(capture.fps);
-    std::string pictures = joinPath(capture.directory, "frame_%05d.png");
-    std::string sound = joinPath(capture.directory, "soundtrack.wav");
-    // ffmpeg's own MPEG-4 Part 2 and AAC encoders; bit-exact flags keep repeated captures identical.
-    // A key picture once a second rather than every twelfth picture keeps the file small.
-    // clang-format off
-    std::vector<std::string> args = {
-        "ffmpeg", "-nostdin", "-v", "error", "-y",
-        "-framerate", fps, "-i", pictures, "-i", sound, "-map", "0:v", "-map", "1:a",
-        "-c:v", "mpeg4", "-q:v", "4", "-g", fps, "-pix_fmt", "yuv420p",
-        "-c:a", "aac", "-b:a", "192k", "-shortest", "-threads", "1",
-        "-fflags", "+bitexact", "-flags:v", "+bitexact", "-flags:a", "+bitexact", "-map_metadata", "-1",
-        capture.video};
-    // clang-format on
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid;
-    int err = posix_spawnp(&pid, "ffmpeg", nullptr, nullptr, argv.data(), environ);
-    if (err != 0) return "ffmpeg could not be started (is it installed?); no video was made";
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+// A failure of the video (ffmpeg missing, failing or no longer reading); the capture ends with its text.
+struct VideoFailure {
+    std::string text;
+};
+
+// ffmpeg making the video from raw BGRA frames written into a pipe and the soundtrack WAV: H.264 (x264,
+// constant quality) in yuv420p with AAC sound, the index at the front of the MP4 so that a browser can play
+// it while it loads. One encoder thread, the bit-exact flags and no metadata keep repeated captures identical
+// byte for byte.
+class VideoEncoder {
+public:
+    VideoEncoder(const CaptureOptions& capture, const std::string& soundtrack) : path_(capture.video) {
+        std::string size = std::to_string(capture.width) + "x" + std::to_string(capture.height);
+        std::string fps = std::to_string(capture.fps);
+        // clang-format off
+        std::vector<std::string> args = {
+            "ffmpeg", "-nostdin", "-v", "error", "-y",
+            "-f", "rawvideo", "-pixel_format", "bgra", "-video_size", size, "-framerate", fps, "-i", "pipe:0",
+            "-i", soundtrack, "-map", "0:v", "-map", "1:a",
+            "-c:v", "libx264", "-preset", "medium", "-crf", "18", "-pix_fmt", "yuv420p", "-threads", "1",
+            "-c:a", "aac", "-b:a", "192k", "-shortest",
+            "-fflags", "+bitexact", "-flags:v", "+bitexact", "-flags:a", "+bitexact", "-map_metadata", "-1",
+            "-movflags", "+faststart", path_};
+        // clang-format on
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0)
+            throw VideoFailure{"could not make a pipe to ffmpeg; no video was made"};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
+        // The capture ignores SIGPIPE (a closed pipe is an error it reports); ffmpeg gets the default back.
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+        int err = posix_spawnp(&pid_, "ffmpeg", &actions, &attributes, argv.data(), environ);
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[0]);
+        if (err != 0) {
+            close(fds[1]);
+            pid_ = -1;
+            throw VideoFailure{"ffmpeg could not be started (is it installed?); no video was made"};
+        }
+        pipe_ = fds[1];
     }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+
+    // Without finish(), as when rendering failed: ffmpeg is stopped and its unfinished file removed.
+    ~VideoEncoder() {
+        if (pid_ < 0) return;
+        kill(pid_, SIGKILL);
+        closePipe();
+        wait();
+        removeUnfinished();
+    }
+    VideoEncoder(const VideoEncoder&) = delete;
+    VideoEncoder& operator=(const VideoEncoder&) = delete;
+
+    // Hands ffmpeg one frame; false when it no longer reads (it ended or failed).
+    bool write(const uint8_t* data, size_t length) {
+        while (length > 0) {
+            ssize_t n = ::write(pipe_, data, length);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            data += n;
+            length -= size_t(n);
+        }
+        return true;
+    }
+
+    // Ends the input and waits for ffmpeg to finish the file; throws when it did not.
+    void finish(bool complete) {
+        closePipe();
+        int status = wait();
+        pid_ = -1;
+        if (complete && WIFEXITED(status) && WEXITSTATUS(status) == 0) return;
+        removeUnfinished();
         if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
-            return "ffmpeg could not be started (is it installed?); no video was made";
-        return "ffmpeg failed; no video was made";
+            throw VideoFailure{"ffmpeg could not be started (is it installed?); no video was made"};
+        if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
+            throw VideoFailure{"ffmpeg failed with exit status " + std::to_string(WEXITSTATUS(status)) +
+                               "; no video was made"};
+        if (WIFSIGNALED(status))
+            throw VideoFailure{"ffmpeg was ended by signal " + std::to_string(WTERMSIG(status)) +
+                               "; no video was made"};
+        throw VideoFailure{"ffmpeg stopped reading frames before the end; no video was made"};
     }
-    return "";
-}
+
+private:
+    // Only a regular file is removed: a video asked for at /dev/null or a named pipe stays as it was.
+    void removeUnfinished() const {
+        struct stat st;
+        if (stat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(path_.c_str());
+    }
+    void closePipe() {
+        if (pipe_ >= 0) close(pipe_);
+        pipe_ = -1;
+    }
+    int wait() {
+        int status = 0;
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        return status;
+    }
+
+    std::string path_;
+    pid_t pid_ = -1;
+    int pipe_ = -1;
+};
+
+// The frames' way to the files on a thread of its own, so that rendering the next frame overlaps with
+// rescaling, writing the PNG and handing the last one to ffmpeg. A few frames wait at most; push() blocks
+// while they do.
+class FrameWriter {
+public:
+    FrameWriter(const CaptureOptions& capture, VideoEncoder* video)
+        : scaler_(capture.width, capture.height), video_(video), thread_([this] { run(); }) {}
+    ~FrameWriter() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            closing_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    FrameWriter(const FrameWriter&) = delete;
+    FrameWriter& operator=(const FrameWriter&) = delete;
+
+    // An empty buffer to read the next back buffer into.
+    std::vector<uint32_t> buffer() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (spare_.empty()) return {};
+        std::vector<uint32_t> b = std::move(spare_.back());
+        spare_.pop_back();
+        return b;
+    }
+
+    // Queues a back buffer for the PNG at `png` (none when empty) and the video. Throws the writer's text
+    // once a frame could not be written, VideoFailure when ffmpeg no longer reads.
+    void push(std::vector<uint32_t> backBuffer, std::string png) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return queue_.size() < kDepth || failed(); });
+        rethrow();
+        queue_.push_back(Item{std::move(backBuffer), std::move(png)});
+        changed_.notify_all();
+    }
+
+    // Waits until every queued frame is written; throws as push() does.
+    void drain() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return (queue_.empty() && !busy_) || failed(); });
+        rethrow();
+    }
+
+private:
+    static constexpr size_t kDepth = 3;
+    struct Item {
+        std::vector<uint32_t> pixels;
+        std::string png;
+    };
+
+    bool failed() const { return !error_.empty() || videoStopped_; }
+    void rethrow() {
+        if (!error_.empty()) throw std::string(error_);
+        if (videoStopped_) throw VideoFailure{"ffmpeg stopped reading frames"};
+    }
+
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return !queue_.empty() || closing_; });
+            if (queue_.empty()) return;
+            Item item = std::move(queue_.front());
+            queue_.pop_front();
+            busy_ = true;
+            lock.unlock();
+
+            std::string error;
+            bool videoStopped = false;
+            const uint8_t* bgra = scaler_.bgra(item.pixels);
+            if (!bgra) {
+                error = "could not rescale a frame";
+            } else {
+                if (!item.png.empty() && !scaler_.writePng(bgra, item.png))
+                    error = "could not write " + item.png;
+                if (error.empty() && video_ && !video_->write(bgra, scaler_.frameBytes()))
+                    videoStopped = true;
+            }
+
+            lock.lock();
+            busy_ = false;
+            spare_.push_back(std::move(item.pixels));
+            if (!error.empty() && error_.empty()) error_ = error;
+            if (videoStopped) videoStopped_ = true;
+            if (failed()) queue_.clear();
+            changed_.notify_all();
+        }
+    }
+
+    PictureScaler scaler_;
+    VideoEncoder* video_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Item> queue_;
+    std::vector<std::vector<uint32_t>> spare_;
+    bool busy_ = false;
+    bool closing_ = false;
+    std::string error_;
+    bool videoStopped_ = false;
+    std::thread thread_;  // last: starts once everything it uses is built
+};
 
 class Progress {
 public:
@@ -241,7 +441,7 @@ private:
 // The renderer's stage: the decoded music as the clock, and the loading picture kept as a file.
 class CaptureStage : public Stage {
 public:
-    CaptureStage(const CaptureOptions& capture, PictureWriter& writer) : capture_(capture), writer_(writer) {}
+    explicit CaptureStage(const CaptureOptions& capture) : capture_(capture) {}
 
     std::unique_ptr<Soundtrack> openSoundtrack(HWND, const std::string& name) override {
         auto soundtrack = std::make_unique<CaptureSoundtrack>(name);
@@ -250,7 +450,10 @@ public:
     }
     void present() override {
         std::string path = joinPath(capture_.directory, "loading.png");
-        if (!writer_.write(path)) throw std::string("could not write " + path);
+        std::vector<uint32_t> backBuffer;
+        PictureScaler scaler(capture_.width, capture_.height);
+        const uint8_t* bgra = readBackBuffer(backBuffer) ? scaler.bgra(backBuffer) : nullptr;
+        if (!bgra || !scaler.writePng(bgra, path)) throw std::string("could not write " + path);
         if (g_device->Present(nullptr, nullptr, nullptr, nullptr) == D3DERR_DEVICELOST)
             throw std::string("Lost device.");
     }
@@ -258,13 +461,17 @@ public:
 
 private:
     const CaptureOptions& capture_;
-    PictureWriter& writer_;
     CaptureSoundtrack* soundtrack_ = nullptr;  // the production's
+};
+
+struct CaptureSummary {
+    size_t frames = 0;
+    double seconds = 0;  // from the first frame until every file was complete
 };
 
 // The live entry's run with the clock and the output swapped; everything is an automatic object, so a
 // thrown text unwinds it in reverse order before the handler shows it.
-void render(const CaptureOptions& capture, const EntryOptions& options) {
+CaptureSummary render(const CaptureOptions& capture, const EntryOptions& options) {
     Display display("Quorvane", kBackBufferWidth, kBackBufferHeight, D3DFMT_X8R8G8B8, false,
                     options.direct3DCreate, D3DPRESENT_INTERVAL_IMMEDIATE);
     DevicePublication publication(display.device);
@@ -272,8 +479,7 @@ void render(const CaptureOptions& capture, const EntryOptions& options) {
     TextureCache textures;
     setLinearSamplers();
 
-    PictureWriter writer(capture.width, capture.height);
-    CaptureStage stage(capture, writer);
+    CaptureStage stage(capture);
     Production production(display.window, scenes, textures, stage);
     CaptureSoundtrack& soundtrack = *stage.soundtrack();
 
@@ -283,50 +489,72 @@ void render(const CaptureOptions& capture, const EntryOptions& options) {
     std::unique_ptr<FILE, int (*)(FILE*)> log(std::fopen(logPath.c_str(), "w"), std::fclose);
     if (!log) throw std::string("could not write " + logPath);
 
+    std::unique_ptr<VideoEncoder> video;
+    if (!capture.video.empty()) video = std::make_unique<VideoEncoder>(capture, wav);
+    FrameWriter writer(capture, video.get());  // finishes its frames before the encoder goes
+
     const bool chosen = !capture.times.empty();
     const size_t total = chosen ? capture.times.size() : size_t(std::floor(kRunLength * capture.fps)) + 2;
     Progress progress(capture.progress, total);
+    const auto started = std::chrono::steady_clock::now();
     production.start();
 
-    bool quit = false;
-    for (size_t n = 0; !quit; ++n) {
-        soundtrack.setTime(chosen ? capture.times[n] : double(n) / capture.fps);
-        float t = static_cast<float>(production.time());
-        production.frame(t);
+    CaptureSummary summary;
+    try {
+        bool quit = false;
+        for (size_t n = 0; !quit; ++n) {
+            soundtrack.setTime(chosen ? capture.times[n] : double(n) / capture.fps);
+            float t = static_cast<float>(production.time());
+            production.frame(t);
 
-        char name[32];
-        std::snprintf(name, sizeof name, "frame_%05zu.png", n);
-        std::string path = joinPath(capture.directory, name);
-        if (!writer.write(path)) throw std::string("could not write " + path);
-        const Camera& camera = production.sceneCamera();
-        std::fprintf(log.get(), "%zu %.6f %u %.4f %.4f %.4f %.4f\n", n, double(t), beatIndex,
-                     double(camera.transform.position.x), double(camera.transform.position.y),
-                     double(camera.transform.position.z), double(camera.fov));
+            std::vector<uint32_t> backBuffer = writer.buffer();
+            if (!readBackBuffer(backBuffer)) throw std::string("could not read frame " + std::to_string(n));
+            std::string png;
+            if (capture.frames) {
+                char name[32];
+                std::snprintf(name, sizeof name, "frame_%05zu.png", n);
+                png = joinPath(capture.directory, name);
+            }
+            writer.push(std::move(backBuffer), std::move(png));
+            const Camera& camera = production.sceneCamera();
+            std::fprintf(log.get(), "%zu %.6f %u %.4f %.4f %.4f %.4f\n", n, double(t), beatIndex,
+                         double(camera.transform.position.x), double(camera.transform.position.y),
+                         double(camera.transform.position.z), double(camera.fov));
 
-        if (g_device->Present(nullptr, nullptr, nullptr, nullptr) == D3DERR_DEVICELOST)
-            throw std::string("Lost device.");
-        // The window stays responsive; closing it ends the capture early.
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-            if (msg.message == WM_QUIT) quit = true;
+            if (g_device->Present(nullptr, nullptr, nullptr, nullptr) == D3DERR_DEVICELOST)
+                throw std::string("Lost device.");
+            // The window stays responsive; closing it ends the capture early.
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+                if (msg.message == WM_QUIT) quit = true;
+            }
+            if (chosen ? n + 1 >= capture.times.size() : t > float(kRunLength)) quit = true;
+            progress.update(n + 1, double(t), quit);
+            summary.frames = n + 1;
         }
-        if (chosen ? n + 1 >= capture.times.size() : t > float(kRunLength)) quit = true;
-        progress.update(n + 1, double(t), quit);
+        writer.drain();
+    } catch (const VideoFailure&) {
+        if (video) video->finish(false);  // throws with what became of ffmpeg
+        throw;
     }
     if (std::fflush(log.get()) != 0) throw std::string("could not write " + logPath);
+    if (video) video->finish(true);
+    summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return summary;
 }
 
 }  // namespace
 
 const char* const kCaptureUsage =
-    "usage: quorvane --capture DIR [--fps N] [--size WxH] [--video FILE.mp4] [--times T,T,...]\n";
+    "usage: quorvane --capture DIR [--fps N] [--size WxH] [--video FILE.mp4 [--frames]] [--times T,T,...]\n";
 
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
     CaptureOptions& options = line.captureOptions;
     std::vector<std::string> captureOnly;  // ignored unless --capture comes too
+    bool framesAsked = false;
     auto fail = [&](const char* problem) {
         line.problem = problem;
         return line;
@@ -356,6 +584,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             if (!hasValue || args[i + 1].empty()) return fail("--video needs a file name");
             options.video = args[++i];
             captureOnly.insert(captureOnly.end(), {a, options.video});
+        } else if (a == "--frames") {
+            framesAsked = true;
+            captureOnly.push_back(a);
         } else if (a == "--times") {
             if (!hasValue || !parseTimes(args[++i], options.times))
                 return fail("--times needs a comma-separated list of times in seconds");
@@ -364,7 +595,14 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             line.ignored.push_back(a);
         }
     }
-    if (!line.capture) line.ignored.insert(line.ignored.end(), captureOnly.begin(), captureOnly.end());
+    if (!line.capture) {
+        line.ignored.insert(line.ignored.end(), captureOnly.begin(), captureOnly.end());
+        return line;
+    }
+    // PNG frames are what a capture is without a video; with one, only when asked for.
+    options.frames = options.video.empty() || framesAsked;
+    if (!options.video.empty() && (options.width % 2 != 0 || options.height % 2 != 0))
+        return fail("--video needs an even width and height (--size)");
     return line;
 }
 
@@ -373,24 +611,37 @@ int qv_capture(const CaptureOptions& capture, const EntryOptions& options) {
         std::fprintf(stderr, "quorvane: cannot create the directory %s\n", capture.directory.c_str());
         return 1;
     }
-    // Pictures of an earlier capture would otherwise run on after this one's in the video.
+    // Pictures of an earlier capture would otherwise mix with this one's.
     for (int n = 0;; ++n) {
         char name[32];
         std::snprintf(name, sizeof name, "frame_%05d.png", n);
         if (unlink(joinPath(capture.directory, name).c_str()) != 0) break;
     }
+    // A closed pipe to ffmpeg shows as a failed write, which the capture reports, not as a signal.
+    struct sigaction ignore {
+    }, previous{};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, &previous);
+    struct Restore {
+        const struct sigaction& previous;
+        ~Restore() { sigaction(SIGPIPE, &previous, nullptr); }
+    } restore{previous};
+
+    CaptureSummary summary;
     try {
-        render(capture, options);
+        summary = render(capture, options);
     } catch (std::string text) {
         MessageBoxA(nullptr, text.c_str(), nullptr, MB_OK);
         return 1;
+    } catch (const VideoFailure& failure) {
+        std::fprintf(stderr, "quorvane: %s\n", failure.text.c_str());
+        return 1;
     }
-    if (!capture.video.empty()) {
-        std::string problem = muxVideo(capture);
-        if (!problem.empty()) {
-            std::fprintf(stderr, "quorvane: %s\n", problem.c_str());
-            return 1;
-        }
+    if (capture.progress) {
+        std::fprintf(stderr, "quorvane: %zu frames in %.1f s, %.1f frames per second%s%s\n", summary.frames,
+                     summary.seconds, summary.seconds > 0 ? double(summary.frames) / summary.seconds : 0.0,
+                     capture.video.empty() ? "" : "; the video is ", capture.video.c_str());
     }
     return 0;
 }

@@ -5,10 +5,11 @@
 //
 // Into the directory it writes:
 //   loading.png          the loading picture, as presented during the loading phase
-//   frame_NNNNN.png      one picture per frame, numbered from 00000
+//   frame_NNNNN.png      one picture per frame, numbered from 00000 (with a video, only when asked for)
 //   frames.txt           one line per frame: number, time, beat index, camera position x y z, field of view
 //   soundtrack.wav       the decoded music, 16-bit PCM
-// and, when asked, muxes frames and soundtrack into an MP4 video with ffmpeg.
+// and, when asked, an MP4 video (H.264 and AAC) that ffmpeg encodes from the frames, handed to it through a
+// pipe while the next ones render, and the soundtrack.
 #include <string>
 #include <vector>
 
@@ -20,13 +21,14 @@ struct CaptureOptions {
     int width = 640;  // pictures are the 640 by 480 back buffer, rescaled to another size when asked
     int height = 480;
     std::string video;          // MP4 file to make with ffmpeg; empty for none
+    bool frames = true;         // PNG frames: without a video always, with one only after "--frames"
     std::vector<double> times;  // render only these times, in ascending order; empty for the whole run
     bool progress = true;       // a progress bar on standard error
 };
 
 // The program's command line, in any order: "--windowed", and "--capture DIR" with its options "--fps N",
-// "--size WxH", "--video FILE.mp4" and "--times T,T,...". Anything else, and capture options without
-// "--capture", is ignored.
+// "--size WxH", "--video FILE.mp4" (an even size), "--frames" and "--times T,T,...". Anything else, and
+// capture options without "--capture", is ignored.
 struct CommandLine {
     EntryOptions entry;
     bool capture = false;
@@ -39,5 +41,6 @@ CommandLine parseCommandLine(const std::vector<std::string>& args);  // argv wit
 extern const char* const kCaptureUsage;
 
 // Renders as above. Returns 0 when everything was written, 1 after a thrown text was shown in a message
-// box (as the live entry does) or when the files or the video could not be made (said on standard error).
+// box (as the live entry does) or when the video could not be made (said on standard error; ffmpeg missing,
+// failing or no longer reading ends the capture, and no unfinished video stays behind).
 int qv_capture(const CaptureOptions& capture, const EntryOptions& options = EntryOptions());

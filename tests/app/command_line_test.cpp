@@ -48,14 +48,20 @@ TEST(CommandLine, CaptureWithItsOptionsInAnyOrder) {
     EXPECT_EQ(defaults.captureOptions.height, 480);
     EXPECT_TRUE(defaults.captureOptions.video.empty());
     EXPECT_TRUE(defaults.captureOptions.times.empty());
+
+    // PNG frames: always without a video; with one only after --frames, wherever it stands.
+    EXPECT_TRUE(defaults.captureOptions.frames);
+    EXPECT_FALSE(line.captureOptions.frames);
+    EXPECT_TRUE(parse({"--frames", "--capture", "x", "--video", "v.mp4"}).captureOptions.frames);
+    EXPECT_TRUE(parse({"--capture", "x", "--frames"}).captureOptions.frames);
 }
 
 TEST(CommandLine, OtherArgumentsAreIgnored) {
-    CommandLine line = parse({"-x", "--windowed", "play", "--fps", "30"});
+    CommandLine line = parse({"-x", "--windowed", "play", "--fps", "30", "--frames"});
     EXPECT_FALSE(line.capture);
     EXPECT_FALSE(line.entry.fullScreen);
     // Capture options mean nothing without --capture.
-    EXPECT_EQ(line.ignored, (std::vector<std::string>{"-x", "play", "--fps", "30"}));
+    EXPECT_EQ(line.ignored, (std::vector<std::string>{"-x", "play", "--fps", "30", "--frames"}));
     EXPECT_TRUE(line.problem.empty());
 }
 
@@ -83,6 +89,9 @@ TEST(CommandLine, MalformedCaptureOptionsAreRefused) {
         {"--capture", "d", "--times", "nan"},
         {"--capture", "d", "--times", "1e300"},
         {"--capture", "d", "--times", "3s"},
+        // H.264 in 4:2:0 needs an even picture size.
+        {"--capture", "d", "--size", "321x240", "--video", "v.mp4"},
+        {"--video", "v.mp4", "--capture", "d", "--size", "320x241"},
     };
     for (const auto& args : bad) {
         std::string joined;

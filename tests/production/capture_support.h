@@ -83,10 +83,11 @@ struct Outcome {
     std::string err;
 };
 
-// Runs the program in `dir` with the arguments (already quoted for the shell).
-inline Outcome runQuorvane(const std::string& dir, const std::string& args) {
+// Runs the program in `dir` with the arguments (already quoted for the shell), after the environment
+// settings `env` ("NAME=value ...", quoted likewise).
+inline Outcome runQuorvane(const std::string& dir, const std::string& args, const std::string& env = "") {
     std::string errFile = dir + "/stderr.txt";
-    std::string cmd = "cd '" + dir + "' && SDL_AUDIODRIVER=dummy '" + std::string(QV_BINARY_DIR) +
+    std::string cmd = "cd '" + dir + "' && SDL_AUDIODRIVER=dummy " + env + " '" + std::string(QV_BINARY_DIR) +
                       "/quorvane' " + args + " 2>'" + errFile + "' >/dev/null";
     int status = std::system(cmd.c_str());
     Outcome run;

@@ -154,14 +154,14 @@ TEST_F(Capture, DataFromTheDataDirectoryPlaysTheSameAsFromTheArchive) {
     }
 }
 
-// The whole run at one frame a second, small pictures, with the video when ffmpeg is there.
+// The whole run at one frame a second, small pictures, with the video (and the frames) when ffmpeg is there.
 TEST(CaptureRun, EndsAfterTheFirstFramePastThirtyTwoSeconds) {
     if (!haveDefaultDataSet()) GTEST_SKIP() << "the default data set (assets/) is absent";
     TempDir dir;
     ASSERT_TRUE(dir.archiveOnly());
     bool video = haveCommand("ffmpeg");
     Outcome run = runQuorvane(dir.path(), std::string("--capture out --fps 1 --size 64x48") +
-                                              (video ? " --video out/run.mp4" : ""));
+                                              (video ? " --video out/run.mp4 --frames" : ""));
     ASSERT_EQ(run.exitCode, 0) << run.err;
     // t = 32.0 is still drawn; t = 33 is the first above 32 and the last frame.
     std::vector<FrameLine> log = readFrameLog(dir / "out/frames.txt");
