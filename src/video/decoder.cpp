@@ -249,6 +249,11 @@ void decoderSetOutput(int32_t format) {
     }
 }
 
+void decoderRelease() {
+    // The buffers belong to the caller, who may free them now.
+    g_state = nullptr;
+}
+
 void decoderSetPostproc(int32_t level) {
     g_postproc = level;
 }

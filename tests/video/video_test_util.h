@@ -99,6 +99,14 @@ public:
         vdec_call(1, VDEC_SET_POSTPROC, &pp, nullptr);
         output_.assign(size_t(w) * h * 4, 0xCD);
     }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+    // The decoder forgets the buffers before they are freed.
+    ~Session() { release(); }
+    void release() {
+        if (initResult_ == VDEC_OK) vdec_call(1, VDEC_RELEASE, nullptr, nullptr);
+        initResult_ = -1;
+    }
     int32_t initResult() const { return initResult_; }
 
     int32_t decode(const std::vector<uint8_t>& record, bool render = true) {
