@@ -187,6 +187,7 @@ bool VopDecoder::runB(int64_t trb, int64_t trd) {
         }
         if (mbIndex % s_.mbw == 0) std::fill(pmv, pmv + 4, Mv{});
         if (!decodeBMb(mbIndex, qp, pmv)) break;
+        s_.qpMap[2][mbIndex] = uint8_t(qp);
         ++mbIndex;
     }
     if (mbIndex == s_.mbCount) return true;

@@ -1,6 +1,7 @@
 // qvtool m4v: decodes raw MPEG-4 Part 2 elementary streams through the video decoder interface.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -15,7 +16,7 @@
 #include <stb/stb_image_write.h>
 
 extern const char* const qvtool_m4v_summary =
-    "decode a raw MPEG-4 Part 2 or H.263 stream: m4v decode IN.m4v OUT.yuv [--bgra DIR]";
+    "decode a raw MPEG-4 Part 2 or H.263 stream: m4v decode IN.m4v OUT.yuv [--bgra DIR] [--postproc LEVEL]";
 
 namespace {
 
@@ -31,7 +32,8 @@ bool readFile(const char* path, std::vector<uint8_t>& out) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: qvtool m4v decode IN.m4v OUT.yuv [--bgra DIR]\n");
+    std::fprintf(stderr, "usage: qvtool m4v decode IN.m4v OUT.yuv [--bgra DIR] [--postproc LEVEL]\n"
+                         "  LEVEL 0 (off) to 100: the display filters the decoder applies before output\n");
     return 2;
 }
 
@@ -64,7 +66,7 @@ bool writeFrame(FILE* f, const vdec::PlaneView* planes, const std::vector<uint8_
     return false;
 }
 
-int decode(const char* in, const char* out, const char* pngDir) {
+int decode(const char* in, const char* out, const char* pngDir, int postproc) {
     std::vector<uint8_t> data;
     if (!readFile(in, data)) {
         std::fprintf(stderr, "qvtool m4v: cannot read %s: %s\n", in, std::strerror(errno));
@@ -94,7 +96,7 @@ int decode(const char* in, const char* out, const char* pngDir) {
         return 1;
     }
     vdec_call(1, VDEC_SET_OUTPUT, &params, nullptr);
-    VdecPostproc pp{0};
+    VdecPostproc pp{postproc};
     vdec_call(1, VDEC_SET_POSTPROC, &pp, nullptr);
 
     FILE* f = std::fopen(out, "wb");
@@ -150,11 +152,21 @@ int decode(const char* in, const char* out, const char* pngDir) {
 int qvtool_m4v(int argc, char** argv) {
     if (argc < 4 || std::strcmp(argv[1], "decode") != 0) return usage();
     const char* pngDir = nullptr;
+    int postproc = 0;
     for (int i = 4; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--bgra") && i + 1 < argc)
+        if (!std::strcmp(argv[i], "--bgra") && i + 1 < argc) {
             pngDir = argv[++i];
-        else
+        } else if (!std::strcmp(argv[i], "--postproc") && i + 1 < argc) {
+            char* end = nullptr;
+            long level = std::strtol(argv[++i], &end, 10);
+            if (!*argv[i] || *end || level < 0 || level > 100) {
+                std::fprintf(stderr, "qvtool m4v: --postproc takes a level from 0 to 100\n");
+                return 2;
+            }
+            postproc = int(level);
+        } else {
             return usage();
+        }
     }
-    return decode(argv[2], argv[3], pngDir);
+    return decode(argv[2], argv[3], pngDir, postproc);
 }
