@@ -246,7 +246,10 @@ void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, 
         const uint8_t* row = src + y * ss;
         uint8_t* out = hs + y * 16;
         if (fx == 0) {
-            std::memcpy(out, row, size_t(n));
+            if (n == 16)
+                _mm_store_si128(reinterpret_cast<__m128i*>(out), _mm_loadu_si128(reinterpret_cast<const __m128i*>(row)));
+            else
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row)));
             continue;
         }
         alignas(16) int16_t e[32];
@@ -274,7 +277,13 @@ void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, 
             _mm_storel_epi64(reinterpret_cast<__m128i*>(out), v);
     }
     if (fy == 0) {
-        for (int y = 0; y < h; ++y) std::memcpy(dst + y * ds, hs + y * 16, size_t(w));
+        for (int y = 0; y < h; ++y) {
+            __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(hs + y * 16));
+            if (n == 16)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + y * ds), r);
+            else
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + y * ds), r);
+        }
         return;
     }
     auto rowAt = [&](int k) { return hs + 16 * (k < 0 ? -k - 1 : k > h ? 2 * h + 1 - k : k); };

@@ -238,15 +238,28 @@ bool VopDecoder::readMotionVectors(int n, int kind) {
     return !br_.error();
 }
 
+namespace {
+
+// A square of N by N samples; the fixed row length lets the compiler copy each row in one move.
+template <int N>
+inline void copySquare(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss) {
+    for (int y = 0; y < N; ++y, dst += ds, src += ss) std::memcpy(dst, src, N);
+}
+
+}  // namespace
+
 void VopDecoder::copyMb(int n) {
     int mx = n % s_.mbw, my = n / s_.mbw;
     for (int p = 0; p < 3; ++p) {
-        int sz = p ? 8 : 16;
+        const int sz = p ? 8 : 16;
         const Plane& r = ref_.plane[p];
         Plane& c = cur_.plane[p];
-        for (int y = 0; y < sz; ++y)
-            std::memcpy(c.data + ptrdiff_t(my * sz + y) * c.stride + mx * sz,
-                        r.data + ptrdiff_t(my * sz + y) * r.stride + mx * sz, size_t(sz));
+        uint8_t* d = c.data + ptrdiff_t(my * sz) * c.stride + mx * sz;
+        const uint8_t* s = r.data + ptrdiff_t(my * sz) * r.stride + mx * sz;
+        if (p)
+            copySquare<8>(d, c.stride, s, r.stride);
+        else
+            copySquare<16>(d, c.stride, s, r.stride);
     }
 }
 

@@ -23,6 +23,11 @@ namespace {
 bool readFile(const char* path, std::vector<uint8_t>& out) {
     FILE* f = std::fopen(path, "rb");
     if (!f) return false;
+    if (std::fseek(f, 0, SEEK_END) == 0) {  // one allocation for regular files
+        long size = std::ftell(f);
+        if (size > 0) out.reserve(size_t(size));
+        std::rewind(f);
+    }
     uint8_t buf[65536];
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
