@@ -104,11 +104,13 @@ int decode(const char* in, const char* out, const char* pngDir, int postproc) {
     VdecPostproc pp{postproc};
     vdec_call(1, VDEC_SET_POSTPROC, &pp, nullptr);
 
+    std::vector<char> writeBuffer(size_t(1) << 20);  // outlives f
     FILE* f = std::fopen(out, "wb");
     if (!f) {
         std::fprintf(stderr, "qvtool m4v: cannot write %s: %s\n", out, std::strerror(errno));
         return 1;
     }
+    std::setvbuf(f, writeBuffer.data(), _IOFBF, writeBuffer.size());  // pictures are megabytes: few large writes
     std::vector<uint8_t> picture(size_t(w) * h * 4);
     int errors = 0, frames = 0;
     for (size_t i = 0; i < records.size(); ++i) {
