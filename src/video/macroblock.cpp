@@ -73,6 +73,7 @@ bool VopDecoder::readBlock(int16_t* blk, bool intra, int start, const uint8_t* s
         Reversible ? (intra ? vlc_.rvlcIntra : vlc_.rvlcInter) : (intra ? vlc_.tcoefIntra : vlc_.tcoefInter);
     const int qp2 = 2 * qp, add = (qp & 1) ? qp : qp - 1;
     int i = start;
+    bool nonZeroAc = false;  // kept in a register, stored once at the end
     for (;;) {
         int e = vlc.decode(br_);
         int lst, run, level;
@@ -144,10 +145,13 @@ bool VopDecoder::readBlock(int16_t* blk, bool intra, int start, const uint8_t* s
         } else {
             blk[pos] = int16_t(level);
         }
-        acNonZero |= pos != 0;
-        last = i;
+        nonZeroAc |= pos != 0;
         ++i;
-        if (lst) return !br_.error();
+        if (lst) {
+            acNonZero |= nonZeroAc;
+            last = i - 1;
+            return !br_.error();
+        }
     }
 }
 
