@@ -29,6 +29,7 @@ int16_t idctDcFloat(int dc);
 void putBlockRef(uint8_t* dst, int stride, const int16_t* b);
 void addBlockRef(uint8_t* dst, int stride, const int16_t* b);
 void predictRef(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int hx, int hy, int rounding);
+bool dequantIntraH263Ref(int16_t* block, int qp);
 void convertRowBgr0Ref(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int n);
 
 }  // namespace kdetail

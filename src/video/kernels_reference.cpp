@@ -176,6 +176,19 @@ void convertRowBgr0Ref(const uint8_t* y, const uint8_t* u, const uint8_t* v, uin
     }
 }
 
+bool dequantIntraH263Ref(int16_t* blk, int qp) {
+    const int add = (qp & 1) ? qp : qp - 1;
+    int nonZero = 0;
+    for (int k = 1; k < 64; ++k) {
+        int q = blk[k];
+        int sign = (q > 0) - (q < 0);
+        nonZero |= q;
+        int f = 2 * q * qp + sign * add;
+        blk[k] = int16_t(f < -2048 ? -2048 : f > 2047 ? 2047 : f);
+    }
+    return nonZero != 0;
+}
+
 }  // namespace kdetail
 
 void idctDouble(int16_t* block) {
@@ -208,7 +221,7 @@ void idctDouble(int16_t* block) {
 }
 
 using namespace kdetail;
-const Kernels kReferenceKernels = {idctDcFloat, idctFloat,         putBlockRef,       addBlockRef,
-                                   predictRef,  predictQuarterRef, convertRowBgr0Ref, "reference"};
+const Kernels kReferenceKernels = {idctDcFloat,       idctFloat,           putBlockRef, addBlockRef, predictRef,
+                                   predictQuarterRef, convertRowBgr0Ref,   dequantIntraH263Ref, "reference"};
 
 }  // namespace vdec

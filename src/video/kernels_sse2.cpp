@@ -252,17 +252,44 @@ void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, 
                 _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row)));
             continue;
         }
-        alignas(16) int16_t e[32];
-        for (int k = 0; k <= n; ++k) e[k + 3] = row[k];
-        for (int j = 0; j < 3; ++j) {
-            e[2 - j] = row[j];
-            e[n + 4 + j] = row[n - j];
+        // The mirrored line e (e[k + 3] = sample k, e[2 - j] = sample j, e[n + 4 + j] = sample n - j) in
+        // registers of eight 16-bit samples: e[0..7], e[8..15] and, for n = 16, e[16..23].
+        __m128i a, b;
+        if (n == 16) {
+            __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+            a = _mm_unpacklo_epi8(r, zero);
+            b = _mm_unpackhi_epi8(r, zero);
+        } else {
+            a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row)), zero);
+            b = zero;
+        }
+        const __m128i first3 = _mm_setr_epi16(-1, -1, -1, 0, 0, 0, 0, 0);
+        __m128i e[3];
+        e[0] = _mm_or_si128(_mm_slli_si128(a, 6), _mm_and_si128(_mm_shufflelo_epi16(a, _MM_SHUFFLE(3, 0, 1, 2)), first3));
+        const __m128i tail = n == 16 ? b : a;  // samples n - 8 .. n - 1
+        __m128i end = _mm_srli_si128(tail, 10);
+        end = _mm_insert_epi16(end, row[n], 3);
+        end = _mm_insert_epi16(end, row[n], 4);
+        end = _mm_insert_epi16(end, row[n - 1], 5);
+        end = _mm_insert_epi16(end, row[n - 2], 6);
+        if (n == 16) {
+            e[1] = _mm_or_si128(_mm_srli_si128(a, 10), _mm_slli_si128(b, 6));
+            e[2] = end;
+        } else {
+            e[1] = end;
         }
         __m128i res[2];
         for (int half = 0; half < n / 8; ++half) {
+            const __m128i lo = e[half], hi = e[half + 1];
             __m128i x[8];
-            for (int t = 0; t < 8; ++t)
-                x[t] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(e + half * 8 + t));
+            x[0] = lo;
+            x[1] = _mm_or_si128(_mm_srli_si128(lo, 2), _mm_slli_si128(hi, 14));
+            x[2] = _mm_or_si128(_mm_srli_si128(lo, 4), _mm_slli_si128(hi, 12));
+            x[3] = _mm_or_si128(_mm_srli_si128(lo, 6), _mm_slli_si128(hi, 10));
+            x[4] = _mm_or_si128(_mm_srli_si128(lo, 8), _mm_slli_si128(hi, 8));
+            x[5] = _mm_or_si128(_mm_srli_si128(lo, 10), _mm_slli_si128(hi, 6));
+            x[6] = _mm_or_si128(_mm_srli_si128(lo, 12), _mm_slli_si128(hi, 4));
+            x[7] = _mm_or_si128(_mm_srli_si128(lo, 14), _mm_slli_si128(hi, 2));
             res[half] = tap8(x, bias);
         }
         __m128i v = _mm_packus_epi16(res[0], n == 16 ? res[1] : res[0]);
@@ -304,10 +331,34 @@ void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, 
     }
 }
 
+// All 64 coefficients eight at a time: 32-bit products from the low and high halves of the 16-bit
+// multiply, the signed rounding term added, then saturated to 16 bits and clamped; the DC is put back.
+bool dequantIntraH263Sse(int16_t* blk, int qp) {
+    const int16_t dc = blk[0];
+    const __m128i qp2 = _mm_set1_epi16(int16_t(2 * qp)), add = _mm_set1_epi16(int16_t((qp & 1) ? qp : qp - 1));
+    const __m128i zero = _mm_setzero_si128(), lo = _mm_set1_epi16(-2048), hi = _mm_set1_epi16(2047);
+    __m128i any = zero;
+    for (int k = 0; k < 64; k += 8) {
+        __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(blk + k));
+        if (k == 0) q = _mm_insert_epi16(q, 0, 0);
+        any = _mm_or_si128(any, q);
+        const __m128i pl = _mm_mullo_epi16(q, qp2), ph = _mm_mulhi_epi16(q, qp2);
+        const __m128i sign = _mm_sub_epi16(_mm_cmplt_epi16(q, zero), _mm_cmpgt_epi16(q, zero));
+        const __m128i r = _mm_mullo_epi16(sign, add);
+        const __m128i rs = _mm_srai_epi16(r, 15);
+        __m128i a = _mm_add_epi32(_mm_unpacklo_epi16(pl, ph), _mm_unpacklo_epi16(r, rs));
+        __m128i b = _mm_add_epi32(_mm_unpackhi_epi16(pl, ph), _mm_unpackhi_epi16(r, rs));
+        __m128i f = _mm_min_epi16(_mm_max_epi16(_mm_packs_epi32(a, b), lo), hi);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(blk + k), f);
+    }
+    blk[0] = dc;
+    return _mm_movemask_epi8(_mm_cmpeq_epi16(any, zero)) != 0xFFFF;
+}
+
 }  // namespace
 
-const Kernels kSse2KernelSet = {idctDcFloat, idctSse,           putBlockSse,       addBlockSse,
-                                predictSse,  predictQuarterSse, convertRowBgr0Sse, "sse2"};
+const Kernels kSse2KernelSet = {idctDcFloat,       idctSse,           putBlockSse,         addBlockSse, predictSse,
+                                predictQuarterSse, convertRowBgr0Sse, dequantIntraH263Sse, "sse2"};
 const Kernels* const kSse2Kernels = &kSse2KernelSet;
 
 }  // namespace vdec

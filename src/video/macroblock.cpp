@@ -373,15 +373,7 @@ bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint
         acNonZero = dequantiseMpegIntra(blk, s_.vol.intra_quant_mat, qp);
     } else {
         // Inverse quantisation, H.263 method (7.4.4.2); the DC is the dc_scaler product above.
-        int add = (qp & 1) ? qp : qp - 1;
-        int nonZero = 0;
-        for (int k = 1; k < 64; ++k) {
-            int q = blk[k];
-            int sign = (q > 0) - (q < 0);
-            nonZero |= q;
-            blk[k] = int16_t(clip(2 * q * qp + sign * add, -2048, 2047));
-        }
-        acNonZero = nonZero != 0;
+        acNonZero = k_.dequantIntraH263(blk, qp);
         blk[0] = int16_t(f0);
     }
     (void)last;

@@ -144,7 +144,7 @@ TEST(VideoKernels, FastPredictionMatchesReference) {
 
 namespace {
 
-// The optimised inverse DCT and block stores give exactly the reference's values.
+// The optimised inverse DCT, block stores and intra inverse quantisation give exactly the reference's values.
 TEST(VideoKernels, FastTransformAndStoresMatchReference) {
     for (const vdec::Kernels* k : fastSets()) {
         SCOPED_TRACE(k->name);
@@ -167,6 +167,13 @@ TEST(VideoKernels, FastTransformAndStoresMatchReference) {
             vdec::kReferenceKernels.putBlock(p, 12, a);
             k->putBlock(q, 12, b);
             ASSERT_TRUE(std::equal(p, p + sizeof p, q));
+            // Intra inverse quantisation: levels as read (up to the 12-bit escapes) at every quantiser.
+            int16_t c[64] = {}, d[64];
+            for (int n = 0; n < count; ++n) c[rng() % 64] = int16_t(int(rng() % (2 * range)) - range);
+            std::copy(c, c + 64, d);
+            const int qp = 1 + int(rng() % 31);
+            ASSERT_EQ(vdec::kReferenceKernels.dequantIntraH263(c, qp), k->dequantIntraH263(d, qp));
+            ASSERT_TRUE(std::equal(c, c + 64, d)) << "qp " << qp;
         }
     }
 }
