@@ -22,8 +22,10 @@ size_t findPictureStart(const uint8_t* d, size_t size, size_t pos) {
 
 // A raw H.263 stream: a picture start code comes before any MPEG-4 start code.
 bool isShortHeaderStream(const uint8_t* d, size_t size) {
-    size_t psc = findPictureStart(d, size, 0);
-    return psc < size && psc < findStartCode(d, size, 0);
+    // Only the bytes before the first MPEG-4 start code need searching.
+    size_t sc = findStartCode(d, size, 0);
+    size_t limit = sc < size ? sc + 2 : size;
+    return findPictureStart(d, limit, 0) < limit;
 }
 
 }  // namespace
