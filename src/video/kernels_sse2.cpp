@@ -314,14 +314,15 @@ void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, 
         return;
     }
     auto rowAt = [&](int k) { return hs + 16 * (k < 0 ? -k - 1 : k > h ? 2 * h + 1 - k : k); };
+    // The mirrored column, rows -3 .. h + 3, widened to 16 bits once.
+    __m128i wlo[23], whi[23];
+    for (int k = 0; k < h + 7; ++k) {
+        __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(rowAt(k - 3)));
+        wlo[k] = _mm_unpacklo_epi8(r, zero);
+        whi[k] = _mm_unpackhi_epi8(r, zero);
+    }
     for (int y = 0; y < h; ++y) {
-        __m128i lo[8], hi[8];
-        for (int t = 0; t < 8; ++t) {
-            __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(rowAt(y - 3 + t)));
-            lo[t] = _mm_unpacklo_epi8(r, zero);
-            hi[t] = _mm_unpackhi_epi8(r, zero);
-        }
-        __m128i v = _mm_packus_epi16(tap8(lo, bias), tap8(hi, bias));
+        __m128i v = _mm_packus_epi16(tap8(wlo + y, bias), tap8(whi + y, bias));
         if (fy != 2)
             v = average2(v, _mm_load_si128(reinterpret_cast<const __m128i*>(rowAt(y + (fy == 3)))), rounding);
         if (n == 16)
