@@ -33,8 +33,14 @@ void VopDecoder::storeB(int mx, int my, const uint8_t* y, const uint8_t* u, cons
         int size = p ? 8 : 16;
         int x0 = mx * size, y0 = my * size;
         int w = std::min(size, d.width - x0), h = std::min(size, d.height - y0);
-        for (int r = 0; r < h; ++r)
-            std::memcpy(d.data + ptrdiff_t(y0 + r) * d.stride + x0, src[p] + r * size, size_t(w));
+        uint8_t* out = d.data + ptrdiff_t(y0) * d.stride + x0;
+        if (w == 16) {  // whole rows: fixed-size copies the compiler turns into single moves
+            for (int r = 0; r < h; ++r) std::memcpy(out + ptrdiff_t(r) * d.stride, src[p] + r * 16, 16);
+        } else if (w == 8 && size == 8) {
+            for (int r = 0; r < h; ++r) std::memcpy(out + ptrdiff_t(r) * d.stride, src[p] + r * 8, 8);
+        } else {
+            for (int r = 0; r < h; ++r) std::memcpy(out + ptrdiff_t(r) * d.stride, src[p] + r * size, size_t(w));
+        }
     }
 }
 
@@ -187,6 +193,7 @@ bool VopDecoder::runB(int64_t trb, int64_t trd) {
         }
         if (mbIndex % s_.mbw == 0) std::fill(pmv, pmv + 4, Mv{});
         if (!decodeBMb(mbIndex, qp, pmv)) break;
+        s_.qpMap[2][mbIndex] = uint8_t(qp);
         ++mbIndex;
     }
     if (mbIndex == s_.mbCount) return true;

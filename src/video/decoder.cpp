@@ -10,6 +10,7 @@
 
 #include "video/convert.h"
 #include "video/decoder_state.h"
+#include "video/postproc.h"
 
 namespace vdec {
 
@@ -30,7 +31,7 @@ size_t align16(size_t v) {
 }
 
 struct Layout {
-    size_t state, mb, mv, acdc, bpicV, total;
+    size_t state, mb, mv, acdc, qp, bpicV, total;
 };
 
 Layout layoutFor(int w, int h) {
@@ -40,7 +41,8 @@ Layout layoutFor(int w, int h) {
     l.mb = align16(sizeof(State));
     l.mv = l.mb + align16(mbw * mbh * sizeof(MbInfo));
     l.acdc = l.mv + align16(mbw * mbh * 4 * sizeof(Mv));
-    l.bpicV = l.acdc + align16(2 * mbw * sizeof(AcDc));
+    l.qp = l.acdc + align16(2 * mbw * sizeof(AcDc));
+    l.bpicV = l.qp + align16(3 * mbw * mbh);
     // B pictures live in buffer 3; for odd sizes its chroma room (w h / 4 per plane) is short of the
     // rounded-up planes, and the second chroma plane goes here instead.
     size_t cw = size_t((w + 1) / 2), ch = size_t((h + 1) / 2);
@@ -115,6 +117,21 @@ void render(const State& s, const Picture& pic, const VdecFrame& frame) {
     convertPicture(in, g_format, g_direction, static_cast<uint8_t*>(frame.output), frame.stride);
 }
 
+// The quantisers of an anchor just decoded, kept for post-processing it when it is output.
+void keepQuantisers(State* s, int index) {
+    for (int n = 0; n < s->mbCount; ++n) s->qpMap[index][n] = s->mb[n].qp;
+}
+
+// The picture shown for pic: itself, or with post-processing on, its filtered copy in buffer 3 (a B-VOP
+// decoded there is filtered in place; it is no reference).
+const Picture* displayed(State* s, const Picture* pic) {
+    int set = postprocSet(g_postproc);
+    if (!set) return pic;
+    int index = pic == &s->pics[0] ? 0 : pic == &s->pics[1] ? 1 : 2;
+    postprocess(*pic, s->bpic, s->qpMap[index], s->mbw, set);
+    return &s->bpic;
+}
+
 // A picture with short header: the picture header after short_video_start_marker, then its GOBs. The
 // layer settings MPEG-4 records use are kept; the picture is decoded with the fixed ones and output at
 // once (no B pictures).
@@ -156,6 +173,7 @@ int32_t decodeShortHeader(State* s, BitReader& br, const VdecFrame& frame) {
         ok = dec.runShortHeader(kFormats[format][2], kFormats[format][3]);
     }
     for (auto& p : cur.plane) extendEdges(p);
+    keepQuantisers(s, curIndex);
     s->vol = layer;
     if (s->anchors) {
         s->anchorSeconds[curIndex] = s->anchorSeconds[s->last];
@@ -168,7 +186,8 @@ int32_t decodeShortHeader(State* s, BitReader& br, const VdecFrame& frame) {
     s->output = &cur;
     s->outputNew = true;
     if (!ok) return VDEC_FRAME_ERROR;
-    if (frame.renderFlag) render(*s, cur, frame);
+    s->output = displayed(s, &cur);
+    if (frame.renderFlag) render(*s, *s->output, frame);
     ++s->pictureCount;
     return VDEC_OK;
 }
@@ -203,6 +222,7 @@ int32_t decoderInit(const VdecParams& p) {
     s->mb = reinterpret_cast<MbInfo*>(mem + l.mb);
     s->mv = reinterpret_cast<Mv*>(mem + l.mv);
     s->acdc = reinterpret_cast<AcDc*>(mem + l.acdc);
+    for (int i = 0; i < 3; ++i) s->qpMap[i] = mem + l.qp + size_t(i) * s->mbCount;
     // Layer settings a clip without a layer header relies on.
     s->vol = VideoObjectLayer();
     s->vol.video_object_layer_width = uint32_t(p.width);
@@ -247,6 +267,11 @@ void decoderSetOutput(int32_t format) {
     } else {
         g_direction = 1;
     }
+}
+
+void decoderRelease() {
+    // The buffers belong to the caller, who may free them now.
+    g_state = nullptr;
 }
 
 void decoderSetPostproc(int32_t level) {
@@ -313,9 +338,9 @@ int32_t decoderDecode(const VdecFrame& frame) {
             if (!ok) return VDEC_FRAME_ERROR;
             shown = &s->bpic;
         }
-        s->output = shown;
+        s->output = displayed(s, shown);
         s->outputNew = true;
-        if (frame.renderFlag) render(*s, *shown, frame);
+        if (frame.renderFlag) render(*s, *s->output, frame);
         ++s->pictureCount;
         return VDEC_OK;
     }
@@ -328,9 +353,13 @@ int32_t decoderDecode(const VdecFrame& frame) {
         VopDecoder dec(*s, br, cur, s->pics[1 - curIndex]);
         ok = dec.run();
         for (auto& p : cur.plane) extendEdges(p);
+        keepQuantisers(s, curIndex);
     } else {
         // Not coded: a copy of the last anchor, every macroblock skipped.
-        if (s->anchors) std::memcpy(s->picBuffer[curIndex], s->picBuffer[s->last], s->picBytes);
+        if (s->anchors) {
+            std::memcpy(s->picBuffer[curIndex], s->picBuffer[s->last], s->picBytes);
+            std::memcpy(s->qpMap[curIndex], s->qpMap[s->last], size_t(s->mbCount));
+        }
         for (int n = 0; n < s->mbCount; ++n) {
             s->mb[n].kind = kMbNotCoded;
             s->mb[n].fieldPred = 0;
@@ -363,10 +392,13 @@ int32_t decoderDecode(const VdecFrame& frame) {
     } else {
         s->pending = -1;
     }
-    s->output = shown;
     s->outputNew = isNew;
-    if (!ok) return VDEC_FRAME_ERROR;
-    if (frame.renderFlag) render(*s, *shown, frame);
+    if (!ok) {
+        s->output = shown;
+        return VDEC_FRAME_ERROR;
+    }
+    s->output = displayed(s, shown);
+    if (frame.renderFlag) render(*s, *s->output, frame);
     ++s->pictureCount;
     return VDEC_OK;
 }
@@ -389,7 +421,7 @@ bool decoderOutputPicture(PlaneView planes[3], bool* isNew) {
 
 bool decoderPendingPicture(PlaneView planes[3]) {
     if (!g_state || g_state->pending < 0 || g_state->pendingShown) return false;
-    view(g_state->pics[g_state->pending], planes);
+    view(*displayed(g_state, &g_state->pics[g_state->pending]), planes);
     return true;
 }
 

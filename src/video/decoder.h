@@ -11,6 +11,8 @@ int32_t decoderInit(const VdecParams& params);
 void decoderSetOutput(int32_t format);
 void decoderSetPostproc(int32_t level);
 int32_t decoderDecode(const VdecFrame& frame);
+// Forgets the caller's buffers: later decodes are refused until the next initialisation.
+void decoderRelease();
 
 // Bytes of buffer 4 the decoder needs for a picture size (0 when the size is not supported).
 uint32_t decoderStateBytes(int32_t width, int32_t height);

@@ -91,6 +91,8 @@ struct State {
     MbInfo* mb;
     Mv* mv;      // 4 per macroblock
     AcDc* acdc;  // two macroblock rows
+    // Quantiser of every macroblock of pics[0], pics[1] and bpic, for the post-processing filters.
+    uint8_t* qpMap[3];
 };
 
 inline int clip(int v, int lo, int hi) {

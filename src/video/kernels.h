@@ -1,5 +1,6 @@
-// Pixel kernels behind a table of function pointers: the reference versions are plain C++, any faster
-// version must match them (tests compare both on random input).
+// Pixel kernels behind a table of function pointers, one set per file: the reference versions are plain
+// C++ written for clarity; the portable set (plain C++ for the vectoriser, built everywhere) and the SSE2
+// set must match them exactly (tests compare every built set on random input).
 #pragma once
 
 #include <cstdint>
@@ -29,13 +30,20 @@ struct Kernels {
                            int fx, int fy, int rounding);
     // One row of the BGR0 output conversion: n pixels from n luma and (n + 1) / 2 chroma samples.
     void (*convertRowBgr0)(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int n);
+    // Inverse quantisation of an intra block's AC coefficients by the H.263 method (7.4.4.2):
+    // F = clamp(2 QF qp + sign(QF) (qp odd ? qp : qp - 1), -2048, 2047), for coefficients 1..63 (the DC
+    // is left as it is). Returns whether any AC coefficient was non-zero.
+    bool (*dequantIntraH263)(int16_t* block, int qp);
+    const char* name;
 };
 
-// The kernels in use (the fastest checked set).
-extern const Kernels& kernels();
+// The kernels in use: the SSE2 set where it is built, else the portable one.
+const Kernels& kernels();
 // Plain reference versions.
 extern const Kernels kReferenceKernels;
-extern const Kernels kFastKernels;
+extern const Kernels kPortableKernels;
+// The SSE2 set, or null on targets without SSE2.
+extern const Kernels* const kSse2Kernels;
 
 // Double-precision 8x8 inverse DCT by definition (Annex A), rounded and saturated like the kernels.
 void idctDouble(int16_t* block);

@@ -1,5 +1,7 @@
 #include "video/m4v_split.h"
 
+#include <cstring>
+
 #include "video/bitreader.h"
 #include "video/headers.h"
 
@@ -7,8 +9,14 @@ namespace {
 
 // Offset of the next start code prefix (00 00 01) at or after pos, or size.
 size_t findStartCode(const uint8_t* d, size_t size, size_t pos) {
-    for (size_t i = pos; i + 3 <= size; ++i)
-        if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1) return i;
+    // Each 01 byte found by memchr is checked for the two zero bytes before it.
+    for (size_t i = pos + 2; i < size;) {
+        const void* one = std::memchr(d + i, 1, size - i);
+        if (!one) break;
+        i = size_t(static_cast<const uint8_t*>(one) - d);
+        if (d[i - 1] == 0 && d[i - 2] == 0) return i - 2;
+        ++i;
+    }
     return size;
 }
 
@@ -22,8 +30,10 @@ size_t findPictureStart(const uint8_t* d, size_t size, size_t pos) {
 
 // A raw H.263 stream: a picture start code comes before any MPEG-4 start code.
 bool isShortHeaderStream(const uint8_t* d, size_t size) {
-    size_t psc = findPictureStart(d, size, 0);
-    return psc < size && psc < findStartCode(d, size, 0);
+    // Only the bytes before the first MPEG-4 start code need searching.
+    size_t sc = findStartCode(d, size, 0);
+    size_t limit = sc < size ? sc + 2 : size;
+    return findPictureStart(d, limit, 0) < limit;
 }
 
 }  // namespace

@@ -73,6 +73,7 @@ bool VopDecoder::readBlock(int16_t* blk, bool intra, int start, const uint8_t* s
         Reversible ? (intra ? vlc_.rvlcIntra : vlc_.rvlcInter) : (intra ? vlc_.tcoefIntra : vlc_.tcoefInter);
     const int qp2 = 2 * qp, add = (qp & 1) ? qp : qp - 1;
     int i = start;
+    bool nonZeroAc = false;  // kept in a register, stored once at the end
     for (;;) {
         int e = vlc.decode(br_);
         int lst, run, level;
@@ -144,10 +145,13 @@ bool VopDecoder::readBlock(int16_t* blk, bool intra, int start, const uint8_t* s
         } else {
             blk[pos] = int16_t(level);
         }
-        acNonZero |= pos != 0;
-        last = i;
+        nonZeroAc |= pos != 0;
         ++i;
-        if (lst) return !br_.error();
+        if (lst) {
+            acNonZero |= nonZeroAc;
+            last = i - 1;
+            return !br_.error();
+        }
     }
 }
 
@@ -238,15 +242,28 @@ bool VopDecoder::readMotionVectors(int n, int kind) {
     return !br_.error();
 }
 
+namespace {
+
+// A square of N by N samples; the fixed row length lets the compiler copy each row in one move.
+template <int N>
+inline void copySquare(uint8_t* dst, ptrdiff_t ds, const uint8_t* src, ptrdiff_t ss) {
+    for (int y = 0; y < N; ++y, dst += ds, src += ss) std::memcpy(dst, src, N);
+}
+
+}  // namespace
+
 void VopDecoder::copyMb(int n) {
     int mx = n % s_.mbw, my = n / s_.mbw;
     for (int p = 0; p < 3; ++p) {
-        int sz = p ? 8 : 16;
+        const int sz = p ? 8 : 16;
         const Plane& r = ref_.plane[p];
         Plane& c = cur_.plane[p];
-        for (int y = 0; y < sz; ++y)
-            std::memcpy(c.data + ptrdiff_t(my * sz + y) * c.stride + mx * sz,
-                        r.data + ptrdiff_t(my * sz + y) * r.stride + mx * sz, size_t(sz));
+        uint8_t* d = c.data + ptrdiff_t(my * sz) * c.stride + mx * sz;
+        const uint8_t* s = r.data + ptrdiff_t(my * sz) * r.stride + mx * sz;
+        if (p)
+            copySquare<8>(d, c.stride, s, r.stride);
+        else
+            copySquare<16>(d, c.stride, s, r.stride);
     }
 }
 
@@ -356,15 +373,7 @@ bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint
         acNonZero = dequantiseMpegIntra(blk, s_.vol.intra_quant_mat, qp);
     } else {
         // Inverse quantisation, H.263 method (7.4.4.2); the DC is the dc_scaler product above.
-        int add = (qp & 1) ? qp : qp - 1;
-        int nonZero = 0;
-        for (int k = 1; k < 64; ++k) {
-            int q = blk[k];
-            int sign = (q > 0) - (q < 0);
-            nonZero |= q;
-            blk[k] = int16_t(clip(2 * q * qp + sign * add, -2048, 2047));
-        }
-        acNonZero = nonZero != 0;
+        acNonZero = k_.dequantIntraH263(blk, qp);
         blk[0] = int16_t(f0);
     }
     (void)last;

@@ -33,6 +33,7 @@ int32_t vdec_call(uint32_t handle, uint32_t opcode, void* param1, void* param2) 
             if (!param1) return VDEC_BAD_ARGUMENT;
             return vdec::decoderInit(*static_cast<const VdecParams*>(param1));
         case VDEC_RELEASE:
+            vdec::decoderRelease();
             return VDEC_OK;
         case VDEC_SET_POSTPROC: {
             auto* pp = static_cast<const VdecPostproc*>(param1);

@@ -16,6 +16,22 @@
 // I- or P-VOP when the next I- or P-VOP arrives, so that the pictures come out in display order; the first
 // I-VOP of such a stream is output at once and shown again at the second I- or P-VOP, and the last one is
 // never output through this interface (one record in, one picture out, one picture behind).
+//
+// Post-processing (VDEC_SET_POSTPROC, level 1 to 100) filters the output picture into buffer 3 and converts
+// it from there; the reference pictures stay as decoded, so the filters never change later pictures. The
+// filters follow the quantiser of each macroblock (qp), since the artefacts grow with it:
+// - Deblocking, on every 8x8 block edge, per line of eight samples across it: where both sides are flat
+//   (steps of at most 2) and the eight samples span less than 2 qp, a (1 2 2 2 1) / 8 low-pass spreads the
+//   step over six samples; elsewhere the part of the step that the slopes on either side do not explain is
+//   reduced by three quarters (the two samples at the edge, an eighth for the next ones), unless it is 2 qp
+//   or more: a real edge.
+// - Deringing, per 8x8 block spanning at least 16 levels: samples whose 3x3 neighbourhood lies all on one
+//   side of the block's mid-level (no edge through it) are smoothed by the (1 2 1) x (1 2 1) / 16 kernel,
+//   moving at most qp / 2; the block's outer samples are left to the deblocking.
+// Sets by level: 1-9 deblocks the luma across vertical edges; 10-19 also across horizontal edges; 20-29
+// also deblocks the chroma; 30-39 adds luma deringing; 40-49 chroma deringing; 50-100 does all of that
+// with the strongest thresholds (real edges from 3 qp, a span of 3 qp for the low-pass, deringing from a
+// span of 12 levels and moving up to qp). Level 0 outputs the decoded picture itself.
 #pragma once
 
 #include <cstdint>

@@ -139,6 +139,35 @@ TEST(VideoInterface, NotCodedPictureRepeatsTheLastOne) {
     EXPECT_TRUE(s.planes() == planesBefore);
 }
 
+// After VDEC_RELEASE the caller may free its buffers: a decode is refused and touches neither them nor
+// the output (the sanitizer build would report a read of freed memory), and a new initialisation works.
+TEST(VideoInterface, DecodeAfterReleaseIsRefused) {
+    std::vector<uint8_t> stream = makeStream("release", 32, 32, 2, "-g 100 -q:v 4");
+    if (stream.empty()) GTEST_SKIP() << "ffmpeg not installed";
+    auto records = m4v_split(stream.data(), stream.size());
+    std::vector<uint8_t> first;
+    {
+        vtest::Session s(32, 32);
+        ASSERT_EQ(s.decode(records[0]), VDEC_OK);
+        first = s.output();
+        s.release();
+    }  // buffers freed here
+    std::vector<uint8_t> out(32 * 32 * 4, 0xCD);
+    VdecFrame f{};
+    f.output = out.data();
+    f.bitstream = records[1].data();
+    f.length = int32_t(records[1].size());
+    f.renderFlag = 1;
+    EXPECT_EQ(vdec_call(1, VDEC_DECODE, &f, nullptr), VDEC_FRAME_ERROR);
+    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 0xCD; }));
+    vdec::PlaneView pv[3];
+    EXPECT_FALSE(vdec::decoderOutputPicture(pv, nullptr));
+    EXPECT_FALSE(vdec::decoderPendingPicture(pv));
+    vtest::Session again(32, 32);
+    ASSERT_EQ(again.decode(records[0]), VDEC_OK);
+    EXPECT_TRUE(again.output() == first);
+}
+
 // Damaged records give a frame error or a picture; the sanitizer builds check that nothing is read or
 // written out of bounds.
 TEST(VideoInterface, DamagedRecords) {

@@ -99,7 +99,19 @@ public:
         vdec_call(1, VDEC_SET_POSTPROC, &pp, nullptr);
         output_.assign(size_t(w) * h * 4, 0xCD);
     }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+    // The decoder forgets the buffers before they are freed.
+    ~Session() { release(); }
+    void release() {
+        if (initResult_ == VDEC_OK) vdec_call(1, VDEC_RELEASE, nullptr, nullptr);
+        initResult_ = -1;
+    }
     int32_t initResult() const { return initResult_; }
+    int32_t setPostproc(int level) {
+        VdecPostproc pp{level};
+        return vdec_call(1, VDEC_SET_POSTPROC, &pp, nullptr);
+    }
 
     int32_t decode(const std::vector<uint8_t>& record, bool render = true) {
         return decode(record.data(), record.size(), render);
@@ -151,11 +163,12 @@ struct DecodeResult {
 };
 
 // Decodes a whole elementary stream through vdec_call.
-inline DecodeResult decodeStream(const std::vector<uint8_t>& stream, bool render = false) {
+inline DecodeResult decodeStream(const std::vector<uint8_t>& stream, bool render = false, int postproc = 0) {
     DecodeResult r;
     int w = 0, h = 0;
     if (!m4v_layer_size(stream.data(), stream.size(), &w, &h)) return r;
     Session s(w, h);
+    s.setPostproc(postproc);
     auto append = [&](const vdec::PlaneView* pv) {
         for (int i = 0; i < 3; ++i)
             for (int y = 0; y < pv[i].height; ++y)

@@ -1,6 +1,7 @@
 // qvtool m4v: decodes raw MPEG-4 Part 2 elementary streams through the video decoder interface.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -15,13 +16,18 @@
 #include <stb/stb_image_write.h>
 
 extern const char* const qvtool_m4v_summary =
-    "decode a raw MPEG-4 Part 2 or H.263 stream: m4v decode IN.m4v OUT.yuv [--bgra DIR]";
+    "decode a raw MPEG-4 Part 2 or H.263 stream: m4v decode IN.m4v OUT.yuv [--bgra DIR] [--postproc LEVEL]";
 
 namespace {
 
 bool readFile(const char* path, std::vector<uint8_t>& out) {
     FILE* f = std::fopen(path, "rb");
     if (!f) return false;
+    if (std::fseek(f, 0, SEEK_END) == 0) {  // one allocation for regular files
+        long size = std::ftell(f);
+        if (size > 0) out.reserve(size_t(size));
+        std::rewind(f);
+    }
     uint8_t buf[65536];
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
@@ -31,7 +37,8 @@ bool readFile(const char* path, std::vector<uint8_t>& out) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: qvtool m4v decode IN.m4v OUT.yuv [--bgra DIR]\n");
+    std::fprintf(stderr, "usage: qvtool m4v decode IN.m4v OUT.yuv [--bgra DIR] [--postproc LEVEL]\n"
+                         "  LEVEL 0 (off) to 100: the display filters the decoder applies before output\n");
     return 2;
 }
 
@@ -64,7 +71,7 @@ bool writeFrame(FILE* f, const vdec::PlaneView* planes, const std::vector<uint8_
     return false;
 }
 
-int decode(const char* in, const char* out, const char* pngDir) {
+int decode(const char* in, const char* out, const char* pngDir, int postproc) {
     std::vector<uint8_t> data;
     if (!readFile(in, data)) {
         std::fprintf(stderr, "qvtool m4v: cannot read %s: %s\n", in, std::strerror(errno));
@@ -94,14 +101,16 @@ int decode(const char* in, const char* out, const char* pngDir) {
         return 1;
     }
     vdec_call(1, VDEC_SET_OUTPUT, &params, nullptr);
-    VdecPostproc pp{0};
+    VdecPostproc pp{postproc};
     vdec_call(1, VDEC_SET_POSTPROC, &pp, nullptr);
 
+    std::vector<char> writeBuffer(size_t(1) << 20);  // outlives f
     FILE* f = std::fopen(out, "wb");
     if (!f) {
         std::fprintf(stderr, "qvtool m4v: cannot write %s: %s\n", out, std::strerror(errno));
         return 1;
     }
+    std::setvbuf(f, writeBuffer.data(), _IOFBF, writeBuffer.size());  // pictures are megabytes: few large writes
     std::vector<uint8_t> picture(size_t(w) * h * 4);
     int errors = 0, frames = 0;
     for (size_t i = 0; i < records.size(); ++i) {
@@ -150,11 +159,21 @@ int decode(const char* in, const char* out, const char* pngDir) {
 int qvtool_m4v(int argc, char** argv) {
     if (argc < 4 || std::strcmp(argv[1], "decode") != 0) return usage();
     const char* pngDir = nullptr;
+    int postproc = 0;
     for (int i = 4; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--bgra") && i + 1 < argc)
+        if (!std::strcmp(argv[i], "--bgra") && i + 1 < argc) {
             pngDir = argv[++i];
-        else
+        } else if (!std::strcmp(argv[i], "--postproc") && i + 1 < argc) {
+            char* end = nullptr;
+            long level = std::strtol(argv[++i], &end, 10);
+            if (!*argv[i] || *end || level < 0 || level > 100) {
+                std::fprintf(stderr, "qvtool m4v: --postproc takes a level from 0 to 100\n");
+                return 2;
+            }
+            postproc = int(level);
+        } else {
             return usage();
+        }
     }
-    return decode(argv[2], argv[3], pngDir);
+    return decode(argv[2], argv[3], pngDir, postproc);
 }
