@@ -140,6 +140,7 @@ public:
     HRESULT readSurface(Surface* surface, void* pixels, UINT pitch);
     void finish();
     const d3d9_stats& stats() const { return stats_; }
+    void countMipRegeneration() { ++stats_.mipRegenerations; }
 
 private:
     Device(Direct3D9* d3d, HWND window, SDL_Window* sdlWindow, const D3DPRESENT_PARAMETERS& pp, DWORD flags);

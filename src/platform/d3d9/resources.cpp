@@ -189,6 +189,9 @@ Texture::Texture(Device* device, UINT width, UINT height, UINT glLevels, DWORD u
       pool_(pool) {
     if (!device_->makeCurrent()) return;
     GlState& gl = device_->gl();
+    // The error check below must see this texture's errors only, not one left by an earlier call.
+    while (glGetError() != GL_NO_ERROR) {
+    }
     glGenTextures(1, &name_);
     gl.bindTextureForUpdate(name_);
     for (UINT level = 0; level < glLevels_; ++level)
@@ -306,6 +309,7 @@ void Texture::useLevels(bool all) {
     if (all && mipsStale_) {
         mipsStale_ = false;
         glGenerateMipmap(GL_TEXTURE_2D);
+        device_->countMipRegeneration();
     }
 }
 
@@ -396,6 +400,8 @@ HRESULT Texture::UnlockRect(UINT level) {
 Buffer::Buffer(Device* device, UINT length, DWORD usage) : device_(device) {
     glUsage_ = (usage & D3DUSAGE_DYNAMIC) ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW;
     if (!device_->makeCurrent()) return;
+    while (glGetError() != GL_NO_ERROR) {  // only this buffer's errors count below
+    }
     glGenBuffers(1, &name_);
     device_->gl().bindArrayBuffer(name_);
     glBufferData(GL_ARRAY_BUFFER, length, nullptr, glUsage_);

@@ -1,4 +1,5 @@
 // Textures, render targets with automatic mip-maps, buffers and indexed drawing, state blocks.
+#include <epoxy/gl.h>
 #include <gtest/gtest.h>
 
 #include "draw_util.h"
@@ -73,6 +74,21 @@ TEST_F(Resources, TextureCreationLevelsAndLocks) {
     IDirect3DSurface9* s = nullptr;
     EXPECT_EQ(t->GetSurfaceLevel(1, &s), D3DERR_INVALIDCALL);
     t->Release();
+}
+
+// A GL error left by an unrelated earlier call (here a bad enable) is not taken for a failure of a later
+// creation: a long run used to end with every new texture refused.
+TEST_F(Resources, CreationIsNotFailedByAnEarlierGlError) {
+    glEnable(0x1234);  // GL_INVALID_ENUM, left pending
+    IDirect3DTexture9* t = nullptr;
+    EXPECT_EQ(d->CreateTexture(256, 128, 0, D3DUSAGE_RENDERTARGET | D3DUSAGE_AUTOGENMIPMAP, D3DFMT_A8R8G8B8,
+                               D3DPOOL_DEFAULT, &t, nullptr),
+              D3D_OK);
+    if (t) t->Release();
+    glEnable(0x1234);
+    IDirect3DVertexBuffer9* vb = nullptr;
+    EXPECT_EQ(d->CreateVertexBuffer(96, 0, kScreenFvf, D3DPOOL_MANAGED, &vb, nullptr), D3D_OK);
+    if (vb) vb->Release();
 }
 
 TEST_F(Resources, RenderTargetMipsAreRegeneratedBeforeSampling) {
