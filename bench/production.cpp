@@ -2,11 +2,11 @@
 // frame, frames per second of the frame sequence at 640 by 480 (rendering only: no picture files), with
 // and without reading each frame back, and peak memory.
 //
-//   bench_production [FPS] [DIR] [FRAMES]
+//   bench_production [FPS] [DIR] [FRAMES] [PASS_RUNS]
 //
 // DIR holds the data set (default: the repository's assets/). The time line runs from 0 to past 32 s at FPS
-// frames a second (default 60), as a capture at that rate would, or for its first FRAMES frames. Figures
-// only.
+// frames a second (default 60), as a capture at that rate would, or for its first FRAMES frames; each pass
+// of the per-pass table runs PASS_RUNS times (default 50). Figures only.
 #include "production/production.h"
 
 #include <sys/resource.h>
@@ -29,7 +29,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kPassRuns = 50;
+int passRuns = 50;
 
 double ms(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double, std::milli>(b - a).count();
@@ -206,7 +206,7 @@ PassTime timePass(const std::function<void()>& pass, int runs) {
 }
 
 void passTable(SceneCache& scenes, TextureCache& textures) {
-    std::printf("per pass (ms per run, mean of %d runs, GL work finished after each run):\n", kPassRuns);
+    std::printf("per pass (ms per run, mean of %d runs, GL work finished after each run):\n", passRuns);
     std::printf("  %-40s %8s %8s %8s %8s %6s %8s %6s\n", "pass", "total", "submit", "raster", "cpu", "draws",
                 "switches", "mipgen");
     Scene* scene = scenes.get("plinthar.scene");  // the production's, camera 0 included
@@ -258,7 +258,7 @@ void passTable(SceneCache& scenes, TextureCache& textures) {
     };
     PassTime sum;
     for (auto& [name, pass] : passes) {
-        const PassTime t = timePass(pass, kPassRuns);
+        const PassTime t = timePass(pass, passRuns);
         std::printf("  %-40s %8.2f %8.2f %8.2f %8.2f %6.1f %8.1f %6.1f\n", name, t.submitMs + t.finishMs,
                     t.submitMs, t.finishMs, t.cpuMs, t.draws, t.switches, t.regenerations);
         if (std::string(name) != "clear only") {
@@ -282,6 +282,7 @@ int main(int argc, char** argv) {
     }
     std::printf("data: %s   time line at %d frames/s, 640 x 480, %s\n", dir.c_str(), fps,
                 std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") ? "on the display" : "headless");
+    if (argc > 4) passRuns = std::max(1, std::atoi(argv[4]));
     try {
         run(fps, argc > 3 ? size_t(std::max(1, std::atoi(argv[3]))) : size_t(-1));
     } catch (const std::string& text) {
