@@ -293,23 +293,25 @@ HRESULT Texture::SetAutoGenFilterType(D3DTEXTUREFILTERTYPE type) {
 
 void Texture::GenerateMipSubLevels() {
     if (!autoGenMipMap()) return;
-    mipsStale_ = true;
+    generated_ = 0;
     prepareForSampling();
 }
 
-void Texture::useLevels(bool all) {
-    const GLint max = all ? static_cast<GLint>(glLevels_) - 1 : 0;
-    if (max == maxLevel_ && !(all && mipsStale_)) return;
+void Texture::useLevels(UINT highest) {
+    const GLint max = static_cast<GLint>(std::min(highest, glLevels_ - 1));
+    const bool regenerate = autoGenMipMap() && generated_ < static_cast<UINT>(max);
+    if (max == maxLevel_ && !regenerate) return;
     if (!device_->makeCurrent()) return;
     device_->gl().bindTextureForUpdate(name_);
     if (max != maxLevel_) {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, max);
         maxLevel_ = max;
     }
-    if (all && mipsStale_) {
-        mipsStale_ = false;
+    if (regenerate) {
+        // Levels 1 to GL_TEXTURE_MAX_LEVEL only.
         glGenerateMipmap(GL_TEXTURE_2D);
-        device_->countMipRegeneration();
+        generated_ = static_cast<UINT>(max);
+        device_->countMipRegeneration(static_cast<unsigned>(max));
     }
 }
 
