@@ -111,6 +111,11 @@ UINT Device::highestLevelSampled(int stage, const DrawRange& range) const {
     };
     const float limit = kRatioTolerance * kRatioTolerance;
     float widest = 0.0f;  // largest squared texel-to-pixel ratio of any triangle
+    // The level of detail is at most log2 of the longest texel derivative, 0.5 * log2(widest); half a level
+    // more covers the rasterizer's approximations of it. Levels up to the next one above are sampled.
+    auto highest = [](float squaredRatio) {
+        return static_cast<UINT>(std::ceil(0.5 * std::log2(double(squaredRatio)) + 0.5));
+    };
     for (UINT t = 0; t < range.primitives; ++t) {
         UINT a, b, c;
         if (range.type == D3DPT_TRIANGLELIST) {
@@ -135,12 +140,12 @@ UINT Device::highestLevelSampled(int stage, const DrawRange& range) const {
         const float dvdx = (dv1 * by - dv2 * ay) * inv, dvdy = (dv2 * ax - dv1 * bx) * inv;
         const float rx = dudx * dudx + dvdx * dvdx, ry = dudy * dudy + dvdy * dvdy;
         if (!(rx <= limit * kMaxSquaredRatio && ry <= limit * kMaxSquaredRatio)) return kAll;
-        widest = std::max(widest, std::max(rx, ry));
+        if (rx > widest || ry > widest) {
+            widest = std::max(rx, ry);
+            if (widest > limit && highest(widest) + 1 >= texture->glLevels()) return kAll;  // no need to look on
+        }
     }
-    if (widest <= limit) return 0;
-    // The level of detail is at most log2 of the longest texel derivative, 0.5 * log2(widest); half a level
-    // more covers the rasterizer's approximations of it. Levels up to the next one above are sampled.
-    return static_cast<UINT>(std::ceil(0.5 * std::log2(double(widest)) + 0.5));
+    return widest <= limit ? 0 : highest(widest);
 }
 
 // Whether the depth test of this draw passes at every pixel it covers and changes nothing, so the draw can go
