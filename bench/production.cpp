@@ -79,10 +79,10 @@ void report(const char* name, const Pass& p) {
                 name, p.frames, p.seconds, p.seconds > 0 ? double(p.frames) / p.seconds : 0.0, median, p95,
                 worst);
     const double n = p.frames ? double(p.frames) : 1.0;
-    std::printf("  where a frame's time goes: GL submission %.2f ms, rasterisation after it %.2f ms, read-back "
-                "%.2f ms; CPU time of all threads %.2f ms (%.1f frames/s of CPU time on 2 cores)\n",
-                p.submitMs / n, p.finishMs / n, p.readMs / n, p.cpuMs / n,
-                p.cpuMs > 0 ? 2000.0 * n / p.cpuMs : 0.0);
+    std::printf(
+        "  where a frame's time goes: GL submission %.2f ms, rasterisation after it %.2f ms, read-back "
+        "%.2f ms; CPU time of all threads %.2f ms (%.1f frames/s of CPU time on 2 cores)\n",
+        p.submitMs / n, p.finishMs / n, p.readMs / n, p.cpuMs / n, p.cpuMs > 0 ? 2000.0 * n / p.cpuMs : 0.0);
 }
 
 void run(int fps, size_t limit) {
@@ -151,24 +151,27 @@ void run(int fps, size_t limit) {
             report("frames, rendering only", result);
             d3d9_stats after{};
             d3d9_get_stats(g_device, &after);
-            std::printf("per frame: %.1f draws, %.1f program switches, %.1f uniform groups sent, %.1f levels "
-                        "regenerated; %llu programs built in all\n",
-                        double(after.draws - before.draws) / double(result.frames),
-                        double(after.programBinds - before.programBinds) / double(result.frames),
-                        double(after.uniformUploads - before.uniformUploads) / double(result.frames),
-                        double(after.mipRegenerations - before.mipRegenerations) / double(result.frames),
-                        after.programsBuilt);
+            std::printf(
+                "per frame: %.1f draws, %.1f program switches, %.1f uniform groups sent, %.1f levels "
+                "regenerated; %llu programs built in all\n",
+                double(after.draws - before.draws) / double(result.frames),
+                double(after.programBinds - before.programBinds) / double(result.frames),
+                double(after.uniformUploads - before.uniformUploads) / double(result.frames),
+                double(after.mipRegenerations - before.mipRegenerations) / double(result.frames),
+                after.programsBuilt);
         } else {
             report("frames, with read-back", result);
-            std::printf("  hash of the pictures read back: %016llx\n", (unsigned long long)result.pictureHash);
+            std::printf("  hash of the pictures read back: %016llx\n",
+                        (unsigned long long)result.pictureHash);
         }
     }
     if (back) back->Release();
 
     // The frame's passes one by one, on objects like the production's (its scene, with camera and light as
-    // the last frame left them; the grids' bulges at their smallest; flash and blackout at fixed opacities). Each pass is repeated; every repetition is timed in three parts: submission (the GL
-    // calls returning; includes the rasterisation the driver must finish inside a pass, e.g. before a target
-    // is sampled), the rest of the rasterisation (the wait in glFinish), and the CPU time of all threads.
+    // the last frame left them; the grids' bulges at their smallest; flash and blackout at fixed opacities).
+    // Each pass is repeated; every repetition is timed in three parts: submission (the GL calls returning;
+    // includes the rasterisation the driver must finish inside a pass, e.g. before a target is sampled), the
+    // rest of the rasterisation (the wait in glFinish), and the CPU time of all threads.
     passTable(scenes, textures);
 }
 

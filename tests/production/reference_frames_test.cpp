@@ -71,7 +71,8 @@ std::vector<uint8_t> reduce(const std::vector<uint8_t>& rgb) {
                 for (int dy = 0; dy < kBlock; ++dy)
                     for (int dx = 0; dx < kBlock; ++dx)
                         sum += rgb[(size_t(kBlock * y + dy) * kWidth + kBlock * x + dx) * 3 + c];
-                out[(size_t(y) * kSmallWidth + x) * 3 + c] = uint8_t((sum + kBlock * kBlock / 2) / (kBlock * kBlock));
+                out[(size_t(y) * kSmallWidth + x) * 3 + c] =
+                    uint8_t((sum + kBlock * kBlock / 2) / (kBlock * kBlock));
             }
     return out;
 }
@@ -135,17 +136,21 @@ TEST(ReferenceFrames, DefaultProductionMatchesTheRecordedPictures) {
     }
     const size_t count = sizeof kFrames / sizeof kFrames[0];
     ASSERT_EQ(pictures.size(), count);
-    for (size_t i = 0; i < count; ++i) ASSERT_EQ(pictures[i].size(), size_t(kWidth) * kHeight * 3) << kFrames[i];
+    for (size_t i = 0; i < count; ++i)
+        ASSERT_EQ(pictures[i].size(), size_t(kWidth) * kHeight * 3) << kFrames[i];
 
     if (const char* out = std::getenv("QV_RECORD_FRAMES")) {
         std::string table;
         for (size_t i = 0; i < count; ++i) {
             char line[64];
-            std::snprintf(line, sizeof line, "%d %016llx\n", kFrames[i], (unsigned long long)hashRgb(pictures[i]));
+            std::snprintf(line, sizeof line, "%d %016llx\n", kFrames[i],
+                          (unsigned long long)hashRgb(pictures[i]));
             table += line;
             std::string path = std::string(out) + "/" + pictureName(kFrames[i]);
             std::vector<uint8_t> small = reduce(pictures[i]);
-            ASSERT_TRUE(stbi_write_png(path.c_str(), kSmallWidth, kSmallHeight, 3, small.data(), kSmallWidth * 3)) << path;
+            ASSERT_TRUE(
+                stbi_write_png(path.c_str(), kSmallWidth, kSmallHeight, 3, small.data(), kSmallWidth * 3))
+                << path;
         }
         ASSERT_TRUE(writeFile(std::string(out) + "/frames.txt", table));
         GTEST_SKIP() << "recorded into " << out;

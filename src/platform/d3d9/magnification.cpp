@@ -142,7 +142,8 @@ UINT Device::highestLevelSampled(int stage, const DrawRange& range) const {
         if (!(rx <= limit * kMaxSquaredRatio && ry <= limit * kMaxSquaredRatio)) return kAll;
         if (rx > widest || ry > widest) {
             widest = std::max(rx, ry);
-            if (widest > limit && highest(widest) + 1 >= texture->glLevels()) return kAll;  // no need to look on
+            if (widest > limit && highest(widest) + 1 >= texture->glLevels())
+                return kAll;  // no need to look on
         }
     }
     return widest <= limit ? 0 : highest(widest);

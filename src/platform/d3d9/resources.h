@@ -136,7 +136,7 @@ private:
     DWORD priority_ = 0;
     DWORD lod_ = 0;
     D3DTEXTUREFILTERTYPE autoGenFilter_ = D3DTEXF_LINEAR;
-    UINT generated_ = ~0u;  // automatic levels 1 to generated_ are up to date with level 0
+    UINT generated_ = ~0u;      // automatic levels 1 to generated_ are up to date with level 0
     bool level0Known_ = false;  // GL's level 0 equals shadow_[0] (uploaded whole since it was last drawn)
     bool uniform0_ = false;
     GLint maxLevel_ = 0;  // GL_TEXTURE_MAX_LEVEL as set

@@ -471,7 +471,8 @@ TEST_F(Resources, PartlyRegeneratedLevelsSampleAsTheWholeChain) {
         static const DWORD kColours[4] = {0xFFFF2000, 0xFF10E040, 0xFF3040FF, 0xFFF0F0F0};
         for (int i = 0; i < 22; ++i) {
             const float x0 = -1.0f + float(3 * i) / 32.0f;
-            ASSERT_EQ(draw_fan(d, quad(x0, -1, x0 + 3.0f / 32.0f, 1, 0.0f, kColours[i % 4]), kScreenFvf), D3D_OK);
+            ASSERT_EQ(draw_fan(d, quad(x0, -1, x0 + 3.0f / 32.0f, 1, 0.0f, kColours[i % 4]), kScreenFvf),
+                      D3D_OK);
         }
         ASSERT_EQ(d->SetRenderTarget(0, back), D3D_OK);
         d->SetTexture(0, rt);
