@@ -140,6 +140,7 @@ public:
     HRESULT readSurface(Surface* surface, void* pixels, UINT pitch);
     void finish();
     const d3d9_stats& stats() const { return stats_; }
+    void countMipRegeneration(unsigned levels) { stats_.mipRegenerations += levels; }
 
 private:
     Device(Direct3D9* d3d, HWND window, SDL_Window* sdlWindow, const D3DPRESENT_PARAMETERS& pp, DWORD flags);
@@ -150,7 +151,9 @@ private:
     // Draw path (device_draw.cpp).
     HRESULT prepareDraw(const DrawRange& range);
     // True when the draw samples the stage's texture only through magnification (magnification.cpp).
-    bool onlyMagnifies(int stage, const DrawRange& range) const;
+    // The lowest level (highest number) a draw can sample through a stage; 0 when it only magnifies.
+    UINT highestLevelSampled(int stage, const DrawRange& range) const;
+    bool depthTestPassesEverywhere() const;
     void applyVertexInput(GLuint buffer, UINT offset, UINT stride);
     void updateActiveLights();
     void updateUniforms(uint32_t dirty);

@@ -1,4 +1,5 @@
 // The draw path: marked state groups become GL state and shader uniforms once per draw, then one GL draw.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -431,22 +432,25 @@ HRESULT Device::prepareDraw(const DrawRange& range) {
         }
         dirty_ &= ~kDirtyProgram;
     }
-    bindTarget(depthStencil_ && (state_.rs[D3DRS_ZENABLE] != D3DZB_FALSE || state_.rs[D3DRS_STENCILENABLE]));
     gl_.useProgram(program_->name);
     updateUniforms(dirty_);
+    const bool depthUsed = depthStencil_ &&
+                           (state_.rs[D3DRS_ZENABLE] != D3DZB_FALSE || state_.rs[D3DRS_STENCILENABLE]) &&
+                           !(state_.rs[D3DRS_ZENABLE] != D3DZB_FALSE && depthTestPassesEverywhere());
+    bindTarget(depthUsed);
     stats_.uniformUploads += static_cast<unsigned long long>(ff_.upload(program_, uniforms_));
 
-    // Bind the sampled textures; a texture gets its lower levels (regenerated if stale) unless every stage
-    // that samples it in this draw provably only magnifies it.
+    // Bind the sampled textures; a texture gets its lower levels (regenerated if stale) as far as any stage
+    // that samples it in this draw can reach them.
     const FFKey& key = program_->key;
-    bool levels[kStages] = {};
+    UINT levels[kStages] = {};
     for (int s = 0; s < key.stageCount; ++s) {
         if (!key.stage[s].sample) continue;
         Texture* t = state_.textures[s];
-        levels[s] = t->glLevels() > 1 && !onlyMagnifies(s, range);
+        levels[s] = t->glLevels() > 1 ? highestLevelSampled(s, range) : 0;
         for (int o = 0; o < s; ++o)
             if (key.stage[o].sample && state_.textures[o] == t)
-                levels[o] = levels[s] = levels[o] || levels[s];
+                levels[o] = levels[s] = std::max(levels[o], levels[s]);
     }
     for (int s = 0; s < key.stageCount; ++s) {
         if (!key.stage[s].sample) continue;
@@ -456,7 +460,7 @@ HRESULT Device::prepareDraw(const DrawRange& range) {
         // A texture of one value samples as that value through any filter as long as only level 0 is
         // read and the border colour cannot be: point sampling then gives the same picture for less work.
         const DWORD* samp = state_.samp[s];
-        const bool uniform = !levels[s] && t->uniformLevel0() &&
+        const bool uniform = levels[s] == 0 && t->uniformLevel0() &&
                              samp[D3DSAMP_ADDRESSU] != D3DTADDRESS_BORDER &&
                              samp[D3DSAMP_ADDRESSV] != D3DTADDRESS_BORDER;
         gl_.bindSampler(s, uniform ? uniformSampler_ : samplers_[s]);

@@ -19,5 +19,6 @@ struct d3d9_stats {
     unsigned long long programsBuilt;   // shader variants compiled (warm-up)
     unsigned long long uniformUploads;  // uniform groups sent
     unsigned long long presents;
+    unsigned long long mipRegenerations;  // automatic lower levels regenerated (levels 1 to 8: 8)
 };
 void d3d9_get_stats(IDirect3DDevice9* device, d3d9_stats* stats);

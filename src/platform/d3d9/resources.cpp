@@ -189,6 +189,9 @@ Texture::Texture(Device* device, UINT width, UINT height, UINT glLevels, DWORD u
       pool_(pool) {
     if (!device_->makeCurrent()) return;
     GlState& gl = device_->gl();
+    // The error check below must see this texture's errors only, not one left by an earlier call.
+    while (glGetError() != GL_NO_ERROR) {
+    }
     glGenTextures(1, &name_);
     gl.bindTextureForUpdate(name_);
     // X8R8G8B8 has no alpha: stored without one, it samples as 1 and blending reads destination alpha 1,
@@ -291,22 +294,25 @@ HRESULT Texture::SetAutoGenFilterType(D3DTEXTUREFILTERTYPE type) {
 
 void Texture::GenerateMipSubLevels() {
     if (!autoGenMipMap()) return;
-    mipsStale_ = true;
+    generated_ = 0;
     prepareForSampling();
 }
 
-void Texture::useLevels(bool all) {
-    const GLint max = all ? static_cast<GLint>(glLevels_) - 1 : 0;
-    if (max == maxLevel_ && !(all && mipsStale_)) return;
+void Texture::useLevels(UINT highest) {
+    const GLint max = static_cast<GLint>(std::min(highest, glLevels_ - 1));
+    const bool regenerate = autoGenMipMap() && generated_ < static_cast<UINT>(max);
+    if (max == maxLevel_ && !regenerate) return;
     if (!device_->makeCurrent()) return;
     device_->gl().bindTextureForUpdate(name_);
     if (max != maxLevel_) {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, max);
         maxLevel_ = max;
     }
-    if (all && mipsStale_) {
-        mipsStale_ = false;
+    if (regenerate) {
+        // Levels 1 to GL_TEXTURE_MAX_LEVEL only.
         glGenerateMipmap(GL_TEXTURE_2D);
+        generated_ = static_cast<UINT>(max);
+        device_->countMipRegeneration(static_cast<unsigned>(max));
     }
 }
 
@@ -397,6 +403,8 @@ HRESULT Texture::UnlockRect(UINT level) {
 Buffer::Buffer(Device* device, UINT length, DWORD usage) : device_(device) {
     glUsage_ = (usage & D3DUSAGE_DYNAMIC) ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW;
     if (!device_->makeCurrent()) return;
+    while (glGetError() != GL_NO_ERROR) {  // only this buffer's errors count below
+    }
     glGenBuffers(1, &name_);
     device_->gl().bindArrayBuffer(name_);
     glBufferData(GL_ARRAY_BUFFER, length, nullptr, glUsage_);

@@ -103,17 +103,19 @@ public:
     // Level 0 changed (rendered into or unlocked): the generated levels are stale, and its contents are no
     // longer known.
     void markLevel0Written() {
-        mipsStale_ = autoGenMipMap() && glLevels_ > 1;
+        if (autoGenMipMap()) generated_ = 0;
         level0Known_ = uniform0_ = false;
     }
     // Every texel of level 0 is known to read the same value (for example a plain black image), so every
     // sample of level 0 that stays inside the texture is that value whatever the filter.
     bool uniformLevel0() const { return uniform0_; }
     // Regenerates stale automatic levels; called before the texture is sampled.
-    void prepareForSampling() { useLevels(true); }
-    // Makes the lower levels visible to sampling (regenerating stale automatic ones) or hides them, for a
-    // draw that only magnifies the texture.
-    void useLevels(bool all);
+    void prepareForSampling() { useLevels(glLevels_ - 1); }
+    // Makes levels 0 to `highest` visible to sampling (regenerating stale automatic ones up to there) and
+    // hides the rest, for a draw that provably samples no lower level (0: one that only magnifies).
+    // Automatic levels are regenerated only as far as they are sampled: level n is made from level n - 1
+    // alone, so the visible ones equal those of a full regeneration.
+    void useLevels(UINT highest);
     Surface* surface(UINT level) { return surfaces_[level].get(); }
 
 protected:
@@ -134,7 +136,7 @@ private:
     DWORD priority_ = 0;
     DWORD lod_ = 0;
     D3DTEXTUREFILTERTYPE autoGenFilter_ = D3DTEXF_LINEAR;
-    bool mipsStale_ = false;
+    UINT generated_ = ~0u;      // automatic levels 1 to generated_ are up to date with level 0
     bool level0Known_ = false;  // GL's level 0 equals shadow_[0] (uploaded whole since it was last drawn)
     bool uniform0_ = false;
     GLint maxLevel_ = 0;  // GL_TEXTURE_MAX_LEVEL as set

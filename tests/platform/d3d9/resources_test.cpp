@@ -1,4 +1,5 @@
 // Textures, render targets with automatic mip-maps, buffers and indexed drawing, state blocks.
+#include <epoxy/gl.h>
 #include <gtest/gtest.h>
 
 #include "draw_util.h"
@@ -73,6 +74,21 @@ TEST_F(Resources, TextureCreationLevelsAndLocks) {
     IDirect3DSurface9* s = nullptr;
     EXPECT_EQ(t->GetSurfaceLevel(1, &s), D3DERR_INVALIDCALL);
     t->Release();
+}
+
+// A GL error left by an unrelated earlier call (here a bad enable) is not taken for a failure of a later
+// creation: a long run used to end with every new texture refused.
+TEST_F(Resources, CreationIsNotFailedByAnEarlierGlError) {
+    glEnable(0x1234);  // GL_INVALID_ENUM, left pending
+    IDirect3DTexture9* t = nullptr;
+    EXPECT_EQ(d->CreateTexture(256, 128, 0, D3DUSAGE_RENDERTARGET | D3DUSAGE_AUTOGENMIPMAP, D3DFMT_A8R8G8B8,
+                               D3DPOOL_DEFAULT, &t, nullptr),
+              D3D_OK);
+    if (t) t->Release();
+    glEnable(0x1234);
+    IDirect3DVertexBuffer9* vb = nullptr;
+    EXPECT_EQ(d->CreateVertexBuffer(96, 0, kScreenFvf, D3DPOOL_MANAGED, &vb, nullptr), D3D_OK);
+    if (vb) vb->Release();
 }
 
 TEST_F(Resources, RenderTargetMipsAreRegeneratedBeforeSampling) {
@@ -431,4 +447,89 @@ TEST_F(Resources, OneDrawMixingMagnifiedAndMinifiedTrianglesKeepsTheMipChain) {
     d->SetTexture(0, nullptr);
     vb->Release();
     t->Release();
+}
+
+// A render target sampled at a bounded minification gets only the levels that minification reaches
+// regenerated, and the picture equals the one drawn with its whole chain regenerated.
+TEST_F(Resources, PartlyRegeneratedLevelsSampleAsTheWholeChain) {
+    IDirect3DTexture9* rt = nullptr;
+    ASSERT_EQ(d->CreateTexture(64, 64, 0, D3DUSAGE_RENDERTARGET | D3DUSAGE_AUTOGENMIPMAP, D3DFMT_A8R8G8B8,
+                               D3DPOOL_DEFAULT, &rt, nullptr),
+              D3D_OK);
+    IDirect3DSurface9 *surface = nullptr, *back = nullptr;
+    ASSERT_EQ(rt->GetSurfaceLevel(0, &surface), D3D_OK);
+    ASSERT_EQ(d->GetRenderTarget(0, &back), D3D_OK);
+    d->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    d->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    d->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_LINEAR);
+    d->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_GOURAUD);
+    // Level 0: stripes of four colours, 3 texels wide, so that every lower level differs from level 0.
+    auto fill = [&] {
+        ASSERT_EQ(d->SetRenderTarget(0, surface), D3D_OK);
+        d->SetTexture(0, nullptr);
+        d->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+        static const DWORD kColours[4] = {0xFFFF2000, 0xFF10E040, 0xFF3040FF, 0xFFF0F0F0};
+        for (int i = 0; i < 22; ++i) {
+            const float x0 = -1.0f + float(3 * i) / 32.0f;
+            ASSERT_EQ(draw_fan(d, quad(x0, -1, x0 + 3.0f / 32.0f, 1, 0.0f, kColours[i % 4]), kScreenFvf),
+                      D3D_OK);
+        }
+        ASSERT_EQ(d->SetRenderTarget(0, back), D3D_OK);
+        d->SetTexture(0, rt);
+        d->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    };
+    // The whole target on 40 x 40 pixels: 1.6 texels a pixel, levels 0 and 1 sampled.
+    const float px = 2.0f / 640.0f, py = 2.0f / 480.0f;
+    const auto shown = quad(-1, 1 - 40 * py, -1 + 40 * px, 1, 0.0f);
+    auto region = [&] {
+        std::vector<uint32_t> all = read_back_buffer(d), out;
+        for (UINT y = 0; y < 40; ++y)
+            for (UINT x = 0; x < 40; ++x) out.push_back(pixel(all, 640, x, y));
+        return out;
+    };
+
+    fill();
+    d3d9_stats s0{}, s1{};
+    d3d9_get_stats(d, &s0);
+    ASSERT_EQ(draw_fan(d, shown, kScreenFvf), D3D_OK);
+    d3d9_get_stats(d, &s1);
+    const std::vector<uint32_t> partly = region();
+    EXPECT_GE(s1.mipRegenerations - s0.mipRegenerations, 1u);
+    EXPECT_LE(s1.mipRegenerations - s0.mipRegenerations, 3u);  // of the six lower levels
+
+    fill();
+    rt->GenerateMipSubLevels();  // every level
+    d3d9_get_stats(d, &s0);
+    EXPECT_EQ(s0.mipRegenerations - s1.mipRegenerations, 6u);
+    ASSERT_EQ(draw_fan(d, shown, kScreenFvf), D3D_OK);
+    const std::vector<uint32_t> whole = region();
+    EXPECT_EQ(partly, whole);
+
+    d->SetTexture(0, nullptr);
+    back->Release();
+    surface->Release();
+    EXPECT_EQ(rt->Release(), 0u);
+}
+
+// Draws go without the depth buffer only where its test cannot fail: a flat quad at depth 0 with LESSEQUAL
+// draws everywhere, one at depth 0.5 or one with LESS still sees the stored depths.
+TEST_F(Resources, DepthTestsThatCannotFailAndThoseThatCan) {
+    d->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+    d->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+    d->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
+    d->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
+    d->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+    ASSERT_EQ(draw_fan(d, quad(-1, -1, 0, 1, 0.0f, 0xFFFF0000), kScreenFvf), D3D_OK);  // left half: depth 0
+    d->SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
+    ASSERT_EQ(draw_fan(d, full_quad(0xFF00FF00), kScreenFvf), D3D_OK);                 // passes everywhere
+    ASSERT_EQ(draw_fan(d, quad(-1, -1, 1, 1, 0.5f, 0xFF0000FF), kScreenFvf), D3D_OK);  // right half only
+    std::vector<uint32_t> px = read_back_buffer(d);
+    EXPECT_EQ(pixel(px, 640, 100, 240), 0xFF00FF00u);
+    EXPECT_EQ(pixel(px, 640, 540, 240), 0xFF0000FFu);
+    d->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESS);
+    ASSERT_EQ(draw_fan(d, full_quad(0xFFFFFFFF), kScreenFvf), D3D_OK);  // 0 < 0 fails on the left
+    px = read_back_buffer(d);
+    EXPECT_EQ(pixel(px, 640, 100, 240), 0xFF00FF00u);
+    EXPECT_EQ(pixel(px, 640, 540, 240), 0xFFFFFFFFu);
+    d->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
 }
