@@ -155,10 +155,11 @@ private:
     bool ok_ = false;
 };
 
-// Records a sink's monitor, 16-bit stereo at `rate`, unconverted. A sink hands its monitor each block as it
-// mixes it, ahead of playing it by the sink's latency. With every chunk the recorder notes, against the
-// monotonic clock, the server's position of the record stream (the recorded frame being captured, i.e.
-// mixed, then) less the sink's latency as the server reports it: the recorded frame the sink plays then.
+// Records a sink's monitor, 16-bit stereo at `rate`, unconverted. With every chunk it notes, against the
+// monotonic clock, the server's time of the record stream: which recorded frame the source is at. A sink
+// hands its monitor each block as it mixes it, ahead of playing it, and the server counts a monitor's
+// latency as minus its sink's, so that time is the recorded frame the sink plays at that instant. (The
+// sink's own latency is noted too, for the figures.)
 class MonitorRecorder {
 public:
     struct Mark {
@@ -293,7 +294,7 @@ private:
         }
         pa_usec_t usec;
         if (sink_latency_us_ >= 0 && pa_stream_get_time(stream_, &usec) == 0 && marks_.size() < marks_.capacity())
-            marks_.push_back({monotonic_ns(), (static_cast<double>(usec) - sink_latency_us_) * rate_ / 1e6,
+            marks_.push_back({monotonic_ns(), static_cast<double>(usec) * rate_ / 1e6,
                               sink_latency_us_ / 1000});
         // The sink's latency changes with what plays on it; asked anew whenever the last answer is in.
         if (!asking_) {
