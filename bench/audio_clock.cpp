@@ -1,7 +1,8 @@
 // How far the audio layer's playing position (the production's clock) is from the sound a PulseAudio sink
 // plays, at the server's default buffering and with PULSE_LATENCY_MSEC=60 and 200. A private server with a
-// null sink is started; a noise soundtrack plays on output device 1 while the position is read once a video
-// frame and the sink's monitor is recorded and aligned with the decoded sound (see clock_probe.h).
+// sound card stand-in (a pipe sink read at a fixed pace), then with a null sink, is started; a noise
+// soundtrack plays on output device 1 while the position is read once a video frame and what the sink plays
+// is recorded and aligned with the decoded sound (see clock_probe.h).
 //
 //   bench_audio_clock [SECONDS]
 //
@@ -45,38 +46,56 @@ int main(int argc, char** argv) {
     }
     const auto bytes = test_sound::read_file(mp3);
 
-    pulse_test::Server server({"speakers"}, "speakers");
-    if (!server.ok()) {
-        std::fprintf(stderr, "bench_audio_clock: no PulseAudio server: %s\n", server.why().c_str());
-        return 1;
-    }
     setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
-    std::printf("offset of the clock from the sound played (ms; + = clock ahead), %.0f s a setting, 60 reads/s\n",
-                seconds);
-    std::printf("%-22s %8s %7s %7s %8s %11s %9s %s\n", "buffering", "mean", "sd", "worst", "still", "longest still",
-                "max jump", "sink latency, dropouts, bit-exact");
-    for (const char* latency : {"", "60", "200"}) {
-        if (*latency)
-            setenv("PULSE_LATENCY_MSEC", latency, 1);
-        else
-            unsetenv("PULSE_LATENCY_MSEC");
-        const std::string name = *latency ? std::string("PULSE_LATENCY_MSEC=") + latency : "server default";
-        if (!BASS_Init(1, 44100, BASS_DEVICE_LATENCY, nullptr, nullptr)) {
-            std::printf("%-22s BASS_Init failed (%d)\n", name.c_str(), BASS_ErrorGetCode());
-            continue;
-        }
-        const HSTREAM s = BASS_StreamCreateFile(TRUE, bytes.data(), 0, bytes.size(), BASS_STREAM_PRESCAN);
-        const pulse_test::ClockFigures f = s ? pulse_test::measure_clock(s, "speakers", seconds)
-                                             : pulse_test::ClockFigures{"stream creation failed"};
-        BASS_Free();
-        if (!f.error.empty()) {
-            std::printf("%-22s %s\n", name.c_str(), f.error.c_str());
-            continue;
-        }
-        std::printf("%-22s %8.2f %7.2f %7.2f %7.1f%% %10.1f ms %6.1f ms %6.1f ms %d %s\n", name.c_str(), f.mean_ms, f.sd_ms,
-                    f.worst_ms, 100 * f.still_share, f.longest_still_ms, f.largest_jump_ms,
-                    f.sink_latency_ms, f.dropouts, f.bit_exact ? "yes" : "no");
+    // Two ways of knowing what is heard: a sound card stand-in (a pipe sink read at exactly 44100 frames a
+    // second, the FIFO being the card's buffer), and the monitor of a null sink with the server's own times
+    // (which, with larger buffers, swing by tens of milliseconds from run to run).
+    for (const bool card : {true, false}) {
+        std::printf("\n%s\n", card ? "against a paced reader of a pipe sink (a sound card stand-in)"
+                                    : "against the monitor of a null sink");
+        std::printf("offset of the clock from the sound played (ms; + = clock ahead), %.0f s a setting, 60 reads/s\n",
+                    seconds);
+        std::printf("%-22s %8s %7s %7s %8s %11s %9s %s\n", "buffering", "mean", "sd", "worst", "still",
+                    "longest still", "max jump", "sink latency, dropouts, bit-exact");
         std::fflush(stdout);
+        for (const char* latency : {"", "60", "200"}) {
+            if (*latency)
+                setenv("PULSE_LATENCY_MSEC", latency, 1);
+            else
+                unsetenv("PULSE_LATENCY_MSEC");
+            const std::string name = *latency ? std::string("PULSE_LATENCY_MSEC=") + latency : "server default";
+            // A fresh server (and card) for every setting: the reader's recording ends with its measurement.
+            pulse_test::PacedPipe pipe(dir.file("card.fifo"), 44100, seconds + 4);
+            const std::string extra = "load-module module-pipe-sink sink_name=card file=" + pipe.path() +
+                                      " format=s16le rate=44100 channels=2\n";
+            pulse_test::Server server(card ? std::vector<std::string>{} : std::vector<std::string>{"speakers"},
+                                      card ? "card" : "speakers", 44100, card ? extra : "");
+            if (!server.ok()) {
+                std::fprintf(stderr, "bench_audio_clock: no PulseAudio server: %s\n", server.why().c_str());
+                return 1;
+            }
+            if (!BASS_Init(1, 44100, BASS_DEVICE_LATENCY, nullptr, nullptr)) {
+                std::printf("%-22s BASS_Init failed (%d)\n", name.c_str(), BASS_ErrorGetCode());
+                std::fflush(stdout);
+                continue;
+            }
+            const HSTREAM s = BASS_StreamCreateFile(TRUE, bytes.data(), 0, bytes.size(), BASS_STREAM_PRESCAN);
+            pulse_test::ClockFigures f;
+            if (!s)
+                f.error = "stream creation failed";
+            else if (card)
+                f = pulse_test::measure_clock(s, pipe, seconds);
+            else
+                f = pulse_test::measure_clock(s, "speakers", seconds);
+            BASS_Free();
+            if (!f.error.empty())
+                std::printf("%-22s %s\n", name.c_str(), f.error.c_str());
+            else
+                std::printf("%-22s %8.2f %7.2f %7.2f %7.1f%% %10.1f ms %6.1f ms %6.1f ms %d %s\n", name.c_str(),
+                            f.mean_ms, f.sd_ms, f.worst_ms, 100 * f.still_share, f.longest_still_ms,
+                            f.largest_jump_ms, f.sink_latency_ms, f.dropouts, f.bit_exact ? "yes" : "no");
+            std::fflush(stdout);
+        }
     }
     return 0;
 }

@@ -32,7 +32,11 @@ struct ClockFigures {
     int dropouts = 0;           // times the sound played jumped against the decoded sound (lost or repeated)
 };
 
-inline ClockFigures measure_clock(HSTREAM stream, const std::string& sink, double seconds, int rate = 44100) {
+// The measurement against any recorder of the sink: ok(), wait_until_flowing(seconds), stop(), samples()
+// (stereo), frame_at(monotonic ns) (the recorded frame the sink plays then) and mean_sink_latency_ms().
+template <typename Recorder>
+ClockFigures measure_clock_with(Recorder& rec, HSTREAM stream, const std::string& sink, double seconds,
+                                int rate = 44100) {
     ClockFigures out;
     const AudioPcm* pcm = audio_stream_pcm(stream);
     if (!pcm || pcm->rate != rate || pcm->channels != 2) {
@@ -46,13 +50,12 @@ inline ClockFigures measure_clock(HSTREAM stream, const std::string& sink, doubl
     std::vector<Read> reads;
     reads.reserve(static_cast<size_t>(seconds * 60) + 16);
     {
-        MonitorRecorder rec(sink, rate, seconds + 2);
         if (!rec.ok()) {
-            out.error = "cannot record " + sink + ".monitor";
+            out.error = "cannot record " + sink;
             return out;
         }
         if (!rec.wait_until_flowing(1.0)) {
-            out.error = "the monitor of " + sink + " delivers nothing";
+            out.error = sink + " delivers nothing";
             return out;
         }
         if (!BASS_StreamPlay(stream, TRUE, 0)) {
@@ -68,7 +71,7 @@ inline ClockFigures measure_clock(HSTREAM stream, const std::string& sink, doubl
             reads.push_back({ns, static_cast<double>(pos / 4)});
         }
         rec.stop();
-        for (const auto& m : rec.marks()) out.sink_latency_ms += m.sink_latency_ms / rec.marks().size();
+        out.sink_latency_ms = rec.mean_sink_latency_ms();
 
         // Alignment, read by read: the recorded frames the sink played at the read are found in the decoded
         // sound (at the previous read's shift first, else anywhere), so a dropout mid-run moves the shift
@@ -133,6 +136,17 @@ inline ClockFigures measure_clock(HSTREAM stream, const std::string& sink, doubl
         out.still_share = static_cast<double>(still) / out.reads;
     }
     return out;
+}
+
+// Against the monitor of a null sink (see MonitorRecorder).
+inline ClockFigures measure_clock(HSTREAM stream, const std::string& sink, double seconds, int rate = 44100) {
+    MonitorRecorder rec(sink, rate, seconds + 2);
+    return measure_clock_with(rec, stream, sink + ".monitor", seconds, rate);
+}
+
+// Against a pipe sink read by a paced reader (see PacedPipe).
+inline ClockFigures measure_clock(HSTREAM stream, PacedPipe& pipe, double seconds, int rate = 44100) {
+    return measure_clock_with(pipe, stream, "the pipe sink", seconds, rate);
 }
 
 }  // namespace pulse_test

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -16,7 +17,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace pulse_test {
@@ -34,7 +37,9 @@ inline int run(const std::string& command) {
 // Sinks are created in the order given; the one named `default_sink` is made the default.
 class Server {
 public:
-    Server(const std::vector<std::string>& sinks, const std::string& default_sink, int rate = 44100) {
+    // `extra` holds further lines of the server's start-up script (other sinks), run before the default is set.
+    Server(const std::vector<std::string>& sinks, const std::string& default_sink, int rate = 44100,
+           const std::string& extra = "") {
         if (run("command -v pulseaudio >/dev/null 2>&1") != 0) {
             why_ = "the pulseaudio program is not installed (Debian package pulseaudio)";
             return;
@@ -52,7 +57,7 @@ public:
         for (const auto& s : sinks)
             script << "load-module module-null-sink sink_name=" << s << " rate=" << rate
                    << " format=s16le channels=2 sink_properties=device.description=" << s << "\n";
-        script << "set-default-sink " << default_sink << "\n";
+        script << extra << "set-default-sink " << default_sink << "\n";
         script.close();
         // Shared memory off on both sides: blocks handed over by reference stall the stream now and then in
         // containers (the server falls back to copying only after a while).
@@ -116,6 +121,7 @@ public:
     bool ok() const { return ok_; }
     const std::string& why() const { return why_; }
     const std::string& address() const { return server_; }
+    const std::string& dir() const { return dir_; }
 
     // pactl against this server; its standard output.
     std::string pactl(const std::string& args) const {
@@ -260,6 +266,11 @@ public:
 
     const std::vector<int16_t>& samples() const { return samples_; }
     const std::vector<Mark>& marks() const { return marks_; }
+    double mean_sink_latency_ms() const {
+        double sum = 0;
+        for (const Mark& m : marks_) sum += m.sink_latency_ms;
+        return marks_.empty() ? 0 : sum / static_cast<double>(marks_.size());
+    }
 
     // The recorded frame the sink played at monotonic time `ns`: a least-squares line through the marks
     // within half a second either side (the server's interpolated times jitter by a fraction of a millisecond).
@@ -323,6 +334,83 @@ private:
     size_t first_good_ = 0;
     std::vector<int16_t> samples_;
     std::vector<Mark> marks_;
+};
+
+// A sound card stand-in: a FIFO that a pipe sink of the server writes into (module-pipe-sink file=path()),
+// read by a thread that takes exactly `rate` frames a second, paced on the monotonic clock. Recorded frame k
+// is thus played at start + k / rate, and the server knows only the FIFO's fill as the sink's latency, as it
+// knows a card's buffer. Create it before the server, which opens the FIFO for writing.
+class PacedPipe {
+public:
+    PacedPipe(const std::string& path, int rate, double max_seconds) : path_(path), rate_(rate) {
+        unlink(path_.c_str());
+        if (mkfifo(path_.c_str(), 0600) != 0) return;
+        fd_ = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+        samples_.reserve(static_cast<size_t>(max_seconds * rate) * 2 + 65536);
+        if (fd_ >= 0) thread_ = std::thread([this] { run(); });
+    }
+    ~PacedPipe() {
+        stop();
+        if (fd_ >= 0) close(fd_);
+        unlink(path_.c_str());
+    }
+    PacedPipe(const PacedPipe&) = delete;
+    PacedPipe& operator=(const PacedPipe&) = delete;
+
+    const std::string& path() const { return path_; }
+    bool ok() const { return fd_ >= 0; }
+    bool wait_until_flowing(double settle) {
+        const uint64_t give_up = monotonic_ns() + 10000000000ull;
+        while (monotonic_ns() < give_up && !flowing_) usleep(10000);
+        usleep(static_cast<useconds_t>(settle * 1e6));
+        return flowing_;
+    }
+    void stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    const std::vector<int16_t>& samples() const { return samples_; }  // after stop()
+    double frame_at(uint64_t ns) const {
+        return ns < start_ns_ ? -1 : static_cast<double>(ns - start_ns_) * rate_ / 1e9;
+    }
+    double mean_sink_latency_ms() const { return 0; }
+
+private:
+    void run() {
+        std::vector<char> buf(1 << 16);
+        start_ns_ = monotonic_ns();
+        uint64_t taken = 0;
+        size_t pending = 0;  // bytes of a partial frame
+        while (!stop_ && samples_.size() + 4096 < samples_.capacity()) {
+            const uint64_t due = (monotonic_ns() - start_ns_) * static_cast<uint64_t>(rate_) / 1000000000ull;
+            while (taken < due) {
+                const size_t want = std::min<uint64_t>((due - taken) * 4 - pending, buf.size() - 4);
+                const ssize_t n = read(fd_, buf.data() + pending, want);
+                if (n <= 0) {  // nothing there: the card plays silence
+                    samples_.insert(samples_.end(), (due - taken) * 2, 0);
+                    taken = due;
+                    pending = 0;
+                    break;
+                }
+                flowing_ = true;
+                const size_t total = pending + static_cast<size_t>(n), frames = total / 4;
+                const auto* s = reinterpret_cast<const int16_t*>(buf.data());
+                samples_.insert(samples_.end(), s, s + frames * 2);
+                taken += frames;
+                pending = total - frames * 4;
+                std::memmove(buf.data(), buf.data() + frames * 4, pending);
+            }
+            usleep(1000);
+        }
+    }
+
+    std::string path_;
+    int rate_;
+    int fd_ = -1;
+    std::thread thread_;
+    std::atomic<bool> stop_{false}, flowing_{false};
+    uint64_t start_ns_ = 0;
+    std::vector<int16_t> samples_;
 };
 
 // Where frames [k, k + 256) of `rec` (stereo) occur in `pcm` (stereo): the frame offset, or -1. Matches
