@@ -4,7 +4,7 @@
 // soundtrack plays on output device 1 while the position is read once a video frame and what the sink plays
 // is recorded and aligned with the decoded sound (see clock_probe.h).
 //
-//   bench_audio_clock [SECONDS]
+//   bench_audio_clock [SECONDS] [card|monitor]
 //
 // Per setting: the mean offset (positive: the clock is ahead of the sound), its standard deviation, the
 // largest offset, the share of frames whose clock did not advance, the longest time it stood still, and the
@@ -22,8 +22,9 @@
 
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 6.0;
-    if (!(seconds >= 2 && seconds <= 60)) {
-        std::fprintf(stderr, "usage: bench_audio_clock [SECONDS 2..60]\n");
+    const std::string only = argc > 2 ? argv[2] : "";
+    if (!(seconds >= 2 && seconds <= 60) || (only != "" && only != "card" && only != "monitor")) {
+        std::fprintf(stderr, "usage: bench_audio_clock [SECONDS 2..60] [card|monitor]\n");
         return 2;
     }
     if (!test_sound::have_lame()) {
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
     // second, the FIFO being the card's buffer), and the monitor of a null sink with the server's own times
     // (which, with larger buffers, swing by tens of milliseconds from run to run).
     for (const bool card : {true, false}) {
+        if ((card && only == "monitor") || (!card && only == "card")) continue;
         std::printf("\n%s\n", card ? "against a paced reader of a pipe sink (a sound card stand-in)"
                                     : "against the monitor of a null sink");
         std::printf("offset of the clock from the sound played (ms; + = clock ahead), %.0f s a setting, 60 reads/s\n",
