@@ -26,6 +26,14 @@ void pushKey(Uint32 type, SDL_Keycode sym, SDL_Scancode scancode, Uint16 mod = K
     SDL_PushEvent(&e);
 }
 
+void pushWindowEvent(HWND window, Uint8 event) {
+    SDL_Event e{};
+    e.type = SDL_WINDOWEVENT;
+    e.window.event = event;
+    e.window.windowID = SDL_GetWindowID(win32_sdl_window(window));
+    SDL_PushEvent(&e);
+}
+
 void pushClose(HWND window) {
     SDL_Event e{};
     e.type = SDL_WINDOWEVENT;
@@ -278,4 +286,28 @@ TEST_F(EntryTest, LostDeviceEndsTheRunWithItsText) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "CreateDevice\nshow destroyed\ndirect3d released\nError: Lost device.\n");
     EXPECT_EQ(script.frameTimes.size(), 2u);  // not reset, not retried
+}
+
+TEST_F(EntryTest, FullScreenRunThatLosesTheFocusEndsWithLostDevice) {
+    // Switching away from the full-screen display minimises it; the next Present reports the device lost.
+    // A windowed run plays on behind other windows.
+    for (const bool fullScreen : {true, false}) {
+        SCOPED_TRACE(fullScreen ? "full screen" : "windowed");
+        script = Script{};
+        script.clock = {1.0, 2.0, 3.0, 33.0};
+        script.onFrame = [](int frame, const Display& display) {
+            if (frame == 1) pushWindowEvent(display.window, SDL_WINDOWEVENT_FOCUS_LOST);
+        };
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(run(fullScreen), fullScreen ? 1 : 0);
+        const std::string err = testing::internal::GetCapturedStderr();
+        if (fullScreen) {
+            EXPECT_NE(err.find("Error: Lost device.\n"), std::string::npos) << err;
+            EXPECT_EQ(script.frameTimes.size(), 3u);  // the frame after the switch is the last one drawn
+        } else {
+            EXPECT_EQ(err.find("Lost device."), std::string::npos) << err;
+            EXPECT_EQ(script.frameTimes.size(), 4u);
+            ShowCursor(FALSE);  // a windowed display shows the cursor once more on the way out
+        }
+    }
 }

@@ -1,20 +1,28 @@
 // Output device, streams and their positions. Each stream is decoded whole when it is created and,
-// when its format differs from the device's, converted once more for the device; the SDL callback
-// then only copies and mixes. It takes no locks and allocates nothing: the main thread hands it
-// streams through atomic slots and requests (play, seek) through atomics, and it publishes each
-// stream's position under a sequence counter.
+// when its format differs from the device's, converted once more for the device; the mixer then only
+// copies and mixes. It runs on the output's own thread (a PulseAudio stream where a sound server runs,
+// else an SDL device), takes no locks and allocates nothing: the main thread hands it streams through
+// atomic slots and requests (play, seek) through atomics, and it publishes, under a sequence counter,
+// where each stream's time line changes course, counted in frames handed to the output. The position
+// heard is then that time line read at the output frame being played, which the sound server reports
+// (the frames it has played out, interpolated between its timing reports) or, on SDL, the latest buffer's
+// start plus the time since it was handed over.
 #include "platform/audio/bass.h"
 
 #include <SDL.h>
+#include <pulse/pulseaudio.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
+#include <string>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <vector>
 
 #include "platform/audio/pcm.h"
 
@@ -37,6 +45,21 @@ T fail(int code, T result) {
     return result;
 }
 
+// Where a stream's time line changes course: from output frame `global` on, the stream is at device
+// frame `dev` and advances with the output while `playing`. A jump is a seek (or a play from the start);
+// until the output plays past it, the position heard is the jump's target.
+struct Segment {
+    std::atomic<uint64_t> global{0};
+    std::atomic<uint64_t> dev{0};
+    std::atomic<uint64_t> base_src{0};  // the source frame that device frame base_dev stands for
+    std::atomic<uint64_t> base_dev{0};
+    std::atomic<uint32_t> flags{0};
+};
+constexpr uint32_t kSegPlaying = 1;
+constexpr uint32_t kSegJump = 2;
+// More than enough for the changes of course still queued in the output at any time.
+constexpr uint64_t kSegments = 64;
+
 struct Stream {
     HSTREAM handle = 0;
     AudioPcm pcm;                    // the file's own format: positions and spectra count in it
@@ -44,38 +67,52 @@ struct Stream {
     const int16_t* device_pcm = nullptr;
     uint64_t device_frames = 0;
 
-    // Requests from the main thread, taken by the callback.
+    // Requests from the main thread, taken by the mixer.
     std::atomic<bool> playing{false};
     std::atomic<int64_t> seek_request{kNoSeek};
     uint32_t seek_number = 0;  // main thread
 
-    // Owned by the callback.
-    uint64_t cursor = 0;    // next device frame to play
-    uint64_t base_src = 0;  // the source frame that device frame base_dev stands for
+    // Owned by the mixer.
+    uint64_t cursor = 0;  // next device frame to play
+    uint64_t base_src = 0;
     uint64_t base_dev = 0;
+    bool was_playing = false;
 
-    // Published by the callback: the device frame at the start of its latest buffer, how many
-    // frames of the stream that buffer holds, and when it was handed over.
+    // Published by the mixer: the latest kSegments changes of course, under seq.
     std::atomic<uint32_t> seq{0};
-    std::atomic<uint64_t> pub_start{0};
-    std::atomic<uint64_t> pub_count{0};
-    std::atomic<uint64_t> pub_base_src{0};
-    std::atomic<uint64_t> pub_base_dev{0};
-    std::atomic<uint64_t> pub_ticks{0};
+    std::atomic<uint64_t> segment_count{1};  // the first one: not playing, at frame 0
+    Segment segments[kSegments];
+};
+
+struct Pulse {
+    pa_threaded_mainloop* loop = nullptr;
+    pa_context* context = nullptr;
+    pa_stream* stream = nullptr;
 };
 
 struct Output {
     // Main-thread state, under api_mutex.
     bool initialised = false;
     bool nosound = false;
+    bool sdl_audio = false;  // the SDL audio subsystem is held
     SDL_AudioDeviceID device = 0;
+    Pulse pulse;
+    uint64_t sdl_queued = 0;  // frames an SDL driver holds beyond the buffer being played
+    uint64_t last_heard = 0;  // the output frame last reported as playing: never goes back
     int rate = 44100;
     std::map<HSTREAM, std::unique_ptr<Stream>> streams;
     HSTREAM next_handle = 1;
 
-    // Shared with the callback.
+    // Shared with the mixer.
     std::atomic<Stream*> slots[kMaxStreams] = {};
     std::atomic<int> in_callback{0};
+    uint64_t mixed = 0;                 // mixer: frames handed to the output so far
+    std::atomic<uint64_t> written{0};   // the same, published
+    // SDL: the latest buffer's first output frame, its length and when it was handed over, under seq.
+    std::atomic<uint32_t> seq{0};
+    std::atomic<uint64_t> buffer_start{0};
+    std::atomic<uint64_t> buffer_frames{0};
+    std::atomic<uint64_t> buffer_ticks{0};
 };
 
 std::mutex api_mutex;
@@ -92,7 +129,22 @@ uint64_t source_to_device(uint64_t src_frames, int src_rate, int dev_rate) {
     return static_cast<uint64_t>(static_cast<unsigned __int128>(src_frames) * dev_rate / src_rate);
 }
 
-void mix_stream(Stream& s, int16_t* out, uint64_t frames, uint64_t now, int dev_rate) {
+void push_segment(Stream& s, uint64_t global, bool playing, bool jump) {
+    const uint64_t n = s.segment_count.load(std::memory_order_relaxed);
+    Segment& g = s.segments[n % kSegments];
+    const uint32_t seq = s.seq.load(std::memory_order_relaxed);
+    s.seq.store(seq + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    g.global.store(global, std::memory_order_relaxed);
+    g.dev.store(s.cursor, std::memory_order_relaxed);
+    g.base_src.store(s.base_src, std::memory_order_relaxed);
+    g.base_dev.store(s.base_dev, std::memory_order_relaxed);
+    g.flags.store((playing ? kSegPlaying : 0) | (jump ? kSegJump : 0), std::memory_order_relaxed);
+    s.segment_count.store(n + 1, std::memory_order_relaxed);
+    s.seq.store(seq + 2, std::memory_order_release);
+}
+
+void mix_stream(Stream& s, int16_t* out, uint64_t frames, uint64_t global, int dev_rate) {
     // playing first: a play request stores its seek before it sets playing.
     const bool playing = s.playing.load(std::memory_order_acquire);
     const int64_t seek = s.seek_request.load(std::memory_order_acquire);
@@ -101,10 +153,10 @@ void mix_stream(Stream& s, int16_t* out, uint64_t frames, uint64_t now, int dev_
         s.base_dev = std::min(source_to_device(s.base_src, s.pcm.rate, dev_rate), s.device_frames);
         s.cursor = s.base_dev;
     }
-    const uint64_t start = s.cursor;
-    uint64_t count = 0;
+    if (seek != kNoSeek || playing != s.was_playing) push_segment(s, global, playing, seek != kNoSeek);
+    s.was_playing = playing;
     if (playing && s.cursor < s.device_frames) {
-        count = std::min(frames, s.device_frames - s.cursor);
+        const uint64_t count = std::min(frames, s.device_frames - s.cursor);
         const int16_t* in = s.device_pcm + s.cursor * kDeviceChannels;
         for (uint64_t i = 0; i < count * kDeviceChannels; ++i) {
             const int v = out[i] + in[i];
@@ -112,37 +164,60 @@ void mix_stream(Stream& s, int16_t* out, uint64_t frames, uint64_t now, int dev_
         }
         s.cursor += count;
     }
-
-    const uint32_t seq = s.seq.load(std::memory_order_relaxed);
-    s.seq.store(seq + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    s.pub_start.store(start, std::memory_order_relaxed);
-    s.pub_count.store(count, std::memory_order_relaxed);
-    s.pub_base_src.store(s.base_src, std::memory_order_relaxed);
-    s.pub_base_dev.store(s.base_dev, std::memory_order_relaxed);
-    s.pub_ticks.store(now, std::memory_order_relaxed);
-    s.seq.store(seq + 2, std::memory_order_release);
-
-    // Cleared only after publishing, so a reader that sees no request sees the seeked position;
-    // a newer request stays for the next buffer.
+    // Cleared only after publishing, so a reader that sees no request sees the jump; a newer request
+    // stays for the next buffer.
     if (seek != kNoSeek) {
         int64_t expected = seek;
         s.seek_request.compare_exchange_strong(expected, kNoSeek, std::memory_order_acq_rel);
     }
 }
 
+// Mixes the next `frames` output frames of every stream; returns the first one's output frame.
+uint64_t mix(Output& o, int16_t* out, uint64_t frames) {
+    o.in_callback.store(1, std::memory_order_seq_cst);
+    memset(out, 0, frames * kDeviceChannels * sizeof(int16_t));
+    const uint64_t start = o.mixed;
+    for (auto& slot : o.slots) {
+        Stream* s = slot.load(std::memory_order_seq_cst);
+        if (s) mix_stream(*s, out, frames, start, o.rate);
+    }
+    o.mixed = start + frames;
+    o.written.store(o.mixed, std::memory_order_release);
+    o.in_callback.store(0, std::memory_order_seq_cst);
+    return start;
+}
+
 void SDLCALL audio_callback(void* user, Uint8* bytes, int length) {
     Output* o = static_cast<Output*>(user);
-    o->in_callback.store(1, std::memory_order_seq_cst);
     const uint64_t now = SDL_GetPerformanceCounter();
-    memset(bytes, 0, static_cast<size_t>(length));
-    int16_t* out = reinterpret_cast<int16_t*>(bytes);
     const uint64_t frames = static_cast<uint64_t>(length) / (kDeviceChannels * sizeof(int16_t));
-    for (auto& slot : o->slots) {
-        Stream* s = slot.load(std::memory_order_seq_cst);
-        if (s) mix_stream(*s, out, frames, now, o->rate);
+    const uint64_t start = mix(*o, reinterpret_cast<int16_t*>(bytes), frames);
+    const uint32_t seq = o->seq.load(std::memory_order_relaxed);
+    o->seq.store(seq + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    o->buffer_start.store(start, std::memory_order_relaxed);
+    o->buffer_frames.store(frames, std::memory_order_relaxed);
+    o->buffer_ticks.store(now, std::memory_order_relaxed);
+    o->seq.store(seq + 2, std::memory_order_release);
+}
+
+// The sound server asks for `bytes` more: mixed straight into its own buffers.
+void pulse_write(pa_stream* stream, size_t bytes, void* user) {
+    Output* o = static_cast<Output*>(user);
+    constexpr size_t kFrameBytes = kDeviceChannels * sizeof(int16_t);
+    while (bytes >= kFrameBytes) {
+        void* data = nullptr;
+        size_t n = bytes;
+        if (pa_stream_begin_write(stream, &data, &n) < 0 || !data) return;
+        n = std::min(n, bytes) / kFrameBytes * kFrameBytes;
+        if (n == 0) {
+            pa_stream_cancel_write(stream);
+            return;
+        }
+        mix(*o, static_cast<int16_t*>(data), n / kFrameBytes);
+        if (pa_stream_write(stream, data, n, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
+        bytes -= n;
     }
-    o->in_callback.store(0, std::memory_order_seq_cst);
 }
 
 // Takes a stream out of the callback's reach; afterwards it may be freed.
@@ -156,33 +231,73 @@ void detach(Stream* s) {
     while (output.in_callback.load(std::memory_order_seq_cst)) SDL_Delay(1);
 }
 
-// Source frame being heard.
-uint64_t heard_frame(const Stream& s, int dev_rate) {
+// The output frame being heard: frames handed over less those still queued, never less than before.
+uint64_t heard_output_frame(Output& o) {
+    const uint64_t written = o.written.load(std::memory_order_acquire);
+    uint64_t heard = 0;
+    if (o.pulse.stream) {
+        // The server's play-out position, interpolated between its timing reports.
+        pa_threaded_mainloop_lock(o.pulse.loop);
+        pa_usec_t usec = 0;
+        if (pa_stream_get_time(o.pulse.stream, &usec) == 0)
+            heard = static_cast<uint64_t>(static_cast<unsigned __int128>(usec) * o.rate / 1000000);
+        pa_threaded_mainloop_unlock(o.pulse.loop);
+    } else if (o.device) {
+        uint64_t start, frames, ticks;
+        for (;;) {
+            const uint32_t seq1 = o.seq.load(std::memory_order_acquire);
+            start = o.buffer_start.load(std::memory_order_relaxed);
+            frames = o.buffer_frames.load(std::memory_order_relaxed);
+            ticks = o.buffer_ticks.load(std::memory_order_relaxed);
+            std::atomic_thread_fence(std::memory_order_acquire);
+            if (seq1 == o.seq.load(std::memory_order_relaxed) && !(seq1 & 1)) break;
+        }
+        // The latest buffer plays once the driver's queue ahead of it has, then drains at the output rate.
+        if (frames > 0) {
+            const uint64_t now = SDL_GetPerformanceCounter();
+            const uint64_t freq = SDL_GetPerformanceFrequency();
+            const uint64_t elapsed = now > ticks ? std::min(now - ticks, freq) : 0;  // capped at 1 s
+            const uint64_t played = static_cast<uint64_t>(static_cast<unsigned __int128>(elapsed) * o.rate / freq);
+            heard = start + std::min(played, frames);
+            heard = heard > o.sdl_queued ? heard - o.sdl_queued : 0;
+        }
+    }
+    heard = std::max(std::min(heard, written), o.last_heard);
+    o.last_heard = heard;
+    return heard;
+}
+
+// Source frame being heard when the output plays output frame `heard`.
+uint64_t heard_frame(const Stream& s, uint64_t heard, int dev_rate) {
     const int64_t seek = s.seek_request.load(std::memory_order_acquire);
     if (seek != kNoSeek) return static_cast<uint64_t>(seek & kSeekFrameMask);
-    uint64_t start, count, base_src, base_dev, ticks;
+    uint64_t global, dev, base_src, base_dev;
+    uint32_t flags;
+    bool pending_jump;
     for (;;) {
         const uint32_t seq1 = s.seq.load(std::memory_order_acquire);
-        start = s.pub_start.load(std::memory_order_relaxed);
-        count = s.pub_count.load(std::memory_order_relaxed);
-        base_src = s.pub_base_src.load(std::memory_order_relaxed);
-        base_dev = s.pub_base_dev.load(std::memory_order_relaxed);
-        ticks = s.pub_ticks.load(std::memory_order_relaxed);
+        const uint64_t count = s.segment_count.load(std::memory_order_relaxed);
+        const uint64_t oldest = count > kSegments ? count - kSegments : 0;
+        pending_jump = false;
+        uint64_t jump_src = 0;
+        for (uint64_t i = count; i-- > oldest;) {
+            const Segment& g = s.segments[i % kSegments];
+            global = g.global.load(std::memory_order_relaxed);
+            dev = g.dev.load(std::memory_order_relaxed);
+            base_src = g.base_src.load(std::memory_order_relaxed);
+            base_dev = g.base_dev.load(std::memory_order_relaxed);
+            flags = g.flags.load(std::memory_order_relaxed);
+            if (global <= heard) break;
+            // Not heard yet; the newest jump among these is where the stream was sent.
+            if ((flags & kSegJump) && !pending_jump) pending_jump = true, jump_src = base_src;
+        }
         std::atomic_thread_fence(std::memory_order_acquire);
-        const uint32_t seq2 = s.seq.load(std::memory_order_relaxed);
-        if (seq1 == seq2 && !(seq1 & 1)) break;
+        if (seq1 == s.seq.load(std::memory_order_relaxed) && !(seq1 & 1)) {
+            if (pending_jump) return std::min(jump_src, s.pcm.frames());
+            break;
+        }
     }
-    // The latest buffer started playing when it was handed over and drains at the device's rate;
-    // what it holds beyond the elapsed time is still queued.
-    uint64_t played = 0;
-    if (count > 0) {
-        const uint64_t now = SDL_GetPerformanceCounter();
-        const uint64_t freq = SDL_GetPerformanceFrequency();
-        const uint64_t elapsed = now > ticks ? std::min(now - ticks, freq) : 0;  // capped at 1 s
-        played =
-            std::min(static_cast<uint64_t>(static_cast<unsigned __int128>(elapsed) * dev_rate / freq), count);
-    }
-    const uint64_t dev = start + played;
+    if (flags & kSegPlaying) dev += heard - std::min(heard, global);
     if (dev >= s.device_frames) return s.pcm.frames();  // played out, whatever the rounding
     const uint64_t src = base_src + device_to_source(dev - std::min(dev, base_dev), s.pcm.rate, dev_rate);
     return std::min(src, s.pcm.frames());
@@ -270,14 +385,175 @@ bool read_whole_file(const char* name, QWORD offset, QWORD length, std::vector<u
     return ok;
 }
 
+void close_pulse(Pulse& p) {
+    if (p.loop) pa_threaded_mainloop_stop(p.loop);  // no callback runs after this
+    if (p.stream) {
+        pa_stream_disconnect(p.stream);
+        pa_stream_unref(p.stream);
+    }
+    if (p.context) {
+        pa_context_disconnect(p.context);
+        pa_context_unref(p.context);
+    }
+    if (p.loop) pa_threaded_mainloop_free(p.loop);
+    p = Pulse{};
+}
+
+void pulse_signal_context(pa_context*, void* loop) {
+    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
+}
+
+void pulse_signal_stream(pa_stream*, void* loop) {
+    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
+}
+
+// Waits, with the main loop locked, until the operation is done.
+void pulse_wait(pa_threaded_mainloop* loop, pa_operation* op) {
+    if (!op) return;
+    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop);
+    pa_operation_unref(op);
+}
+
+// Plays through the sound server (PulseAudio, or PipeWire's PulseAudio service). Device 1 is the server's
+// default output and the stream is opened without naming one, so it follows the default and the user can
+// move it in the desktop's mixer; devices 2 and up name the server's outputs in its order. Returns a
+// BASS error code; BASS_ERROR_DRIVER when no server answers.
+int open_pulse(Output& o, int device) {
+    Pulse& p = o.pulse;
+    p.loop = pa_threaded_mainloop_new();
+    if (!p.loop) return BASS_ERROR_DRIVER;
+    p.context = pa_context_new(pa_threaded_mainloop_get_api(p.loop), "Quorvane");
+    if (!p.context) {
+        close_pulse(p);
+        return BASS_ERROR_DRIVER;
+    }
+    pa_context_set_state_callback(p.context, pulse_signal_context, p.loop);
+    if (pa_context_connect(p.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+        pa_threaded_mainloop_start(p.loop) < 0) {
+        close_pulse(p);
+        return BASS_ERROR_DRIVER;
+    }
+    pa_threaded_mainloop_lock(p.loop);
+    int error = BASS_OK;
+    for (;;) {
+        const pa_context_state_t state = pa_context_get_state(p.context);
+        if (state == PA_CONTEXT_READY) break;
+        if (!PA_CONTEXT_IS_GOOD(state)) {
+            error = BASS_ERROR_DRIVER;
+            break;
+        }
+        pa_threaded_mainloop_wait(p.loop);
+    }
+    std::string name;
+    if (!error && device > 1) {
+        struct Listing {
+            pa_threaded_mainloop* loop;
+            std::vector<std::string> names;
+        } listing{p.loop, {}};
+        pulse_wait(p.loop, pa_context_get_sink_info_list(
+                               p.context,
+                               [](pa_context*, const pa_sink_info* info, int, void* user) {
+                                   auto* l = static_cast<Listing*>(user);
+                                   if (info) l->names.emplace_back(info->name);
+                                   pa_threaded_mainloop_signal(l->loop, 0);
+                               },
+                               &listing));
+        if (static_cast<size_t>(device - 1) > listing.names.size())
+            error = BASS_ERROR_DEVICE;
+        else
+            name = listing.names[static_cast<size_t>(device - 2)];
+    }
+    const pa_sample_spec spec{PA_SAMPLE_S16NE, static_cast<uint32_t>(o.rate), kDeviceChannels};
+    if (!error) {
+        pa_proplist* props = pa_proplist_new();
+        pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
+        p.stream = pa_stream_new_with_proplist(p.context, "Quorvane", &spec, nullptr, props);
+        pa_proplist_free(props);
+        if (!p.stream) error = BASS_ERROR_DRIVER;
+    }
+    if (!error) {
+        pa_stream_set_state_callback(p.stream, pulse_signal_stream, p.loop);
+        pa_stream_set_write_callback(p.stream, pulse_write, &o);
+        // A short queue by default (PULSE_LATENCY_MSEC overrides it); the position accounts for whatever
+        // the server grants.
+        pa_buffer_attr attr;
+        attr.maxlength = static_cast<uint32_t>(-1);
+        attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(80000, &spec));
+        attr.prebuf = static_cast<uint32_t>(-1);
+        attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(20000, &spec));
+        attr.fragsize = static_cast<uint32_t>(-1);
+        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
+                                                          PA_STREAM_ADJUST_LATENCY);
+        if (pa_stream_connect_playback(p.stream, name.empty() ? nullptr : name.c_str(), &attr, flags, nullptr,
+                                       nullptr) < 0)
+            error = BASS_ERROR_DRIVER;
+        while (!error) {
+            const pa_stream_state_t state = pa_stream_get_state(p.stream);
+            if (state == PA_STREAM_READY) break;
+            if (!PA_STREAM_IS_GOOD(state)) error = BASS_ERROR_DRIVER;
+            else pa_threaded_mainloop_wait(p.loop);
+        }
+    }
+    pa_threaded_mainloop_unlock(p.loop);
+    if (error) close_pulse(p);
+    return error;
+}
+
+// The sound server is tried unless SDL is told to use a driver of its own.
+bool try_pulse() {
+    const char* driver = getenv("SDL_AUDIODRIVER");
+    if (!driver || !*driver) return true;
+    const std::string d = driver;
+    return d == "pulseaudio" || d == "pulse" || d == "pipewire";
+}
+
+// Plays through SDL. Device 1 is SDL's default output; devices 2 and up are the outputs it lists, in order.
+int open_sdl(Output& o, int device) {
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return BASS_ERROR_DRIVER;
+    o.sdl_audio = true;
+    const int listed = SDL_GetNumAudioDevices(0);
+    const char* name = nullptr;
+    if (device > 1) {
+        if (device - 1 > listed) return BASS_ERROR_DEVICE;
+        name = SDL_GetAudioDeviceName(device - 2, 0);
+    }
+    SDL_AudioSpec want;
+    SDL_zero(want);
+    want.freq = o.rate;
+    want.format = AUDIO_S16SYS;
+    want.channels = kDeviceChannels;
+    want.samples = kBufferFrames;
+    want.callback = audio_callback;
+    want.userdata = &o;
+    SDL_AudioSpec have;
+    // No changes allowed: SDL converts to whatever the hardware takes.
+    o.device = SDL_OpenAudioDevice(name, 0, &want, &have, 0);
+    if (!o.device) return BASS_ERROR_DRIVER;
+    // A driver that plays into memory consumes each buffer as it is handed over; a real one holds about
+    // one more buffer ahead of the one playing.
+    const char* driver = SDL_GetCurrentAudioDriver();
+    const std::string d = driver ? driver : "";
+    o.sdl_queued = d == "dummy" || d == "disk" ? 0 : have.samples;
+    SDL_PauseAudioDevice(o.device, 0);
+    return BASS_OK;
+}
+
 void close_output() {
     if (output.device) SDL_CloseAudioDevice(output.device);  // waits for the callback to finish
     output.device = 0;
+    close_pulse(output.pulse);
     for (auto& slot : output.slots) slot.store(nullptr);
     output.streams.clear();
-    if (output.initialised && !output.nosound) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    if (output.sdl_audio) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    output.sdl_audio = false;
     output.initialised = false;
     output.nosound = false;
+    output.sdl_queued = 0;
+    output.last_heard = 0;
+    output.mixed = 0;
+    output.written.store(0);
+    output.buffer_start.store(0);
+    output.buffer_frames.store(0);
 }
 
 }  // namespace
@@ -297,38 +573,13 @@ BOOL BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const GUID* dsguid
         t_error = BASS_OK;
         return TRUE;
     }
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return fail(BASS_ERROR_DRIVER, FALSE);
-    // Device n is the n-th output SDL lists; a backend that lists none still has its default one.
-    const int listed = SDL_GetNumAudioDevices(0);
-    const char* name = nullptr;
-    if (device > 0 && listed > 0) {
-        if (device > listed) {
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
-            return fail(BASS_ERROR_DEVICE, FALSE);
-        }
-        name = SDL_GetAudioDeviceName(device - 1, 0);
-    } else if (device > 1) {
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        return fail(BASS_ERROR_DEVICE, FALSE);
-    }
-    SDL_AudioSpec want;
-    SDL_zero(want);
-    want.freq = output.rate;
-    want.format = AUDIO_S16SYS;
-    want.channels = kDeviceChannels;
-    want.samples = kBufferFrames;
-    want.callback = audio_callback;
-    want.userdata = &output;
-    SDL_AudioSpec have;
-    // No changes allowed: SDL converts to whatever the hardware takes.
-    output.device = SDL_OpenAudioDevice(name, 0, &want, &have, 0);
-    if (!output.device && name) output.device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-    if (!output.device) {
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        return fail(BASS_ERROR_DRIVER, FALSE);
+    int error = try_pulse() ? open_pulse(output, device) : BASS_ERROR_DRIVER;
+    if (error == BASS_ERROR_DRIVER) error = open_sdl(output, device);
+    if (error != BASS_OK) {
+        close_output();
+        return fail(error, FALSE);
     }
     output.initialised = true;
-    SDL_PauseAudioDevice(output.device, 0);
     t_error = BASS_OK;
     return TRUE;
 }
@@ -401,7 +652,8 @@ QWORD BASS_ChannelGetPosition(DWORD handle) {
     Stream* s = find(handle);
     if (!s) return fail(BASS_ERROR_HANDLE, ~QWORD(0));
     t_error = BASS_OK;
-    return heard_frame(*s, output.rate) * static_cast<QWORD>(s->pcm.channels) * sizeof(int16_t);
+    return heard_frame(*s, heard_output_frame(output), output.rate) * static_cast<QWORD>(s->pcm.channels) *
+           sizeof(int16_t);
 }
 
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos) {
@@ -422,7 +674,7 @@ DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
     Stream* s = find(handle);
     if (!s) return fail(BASS_ERROR_HANDLE, ~DWORD(0));
     if (!buffer) return fail(BASS_ERROR_ILLPARAM, ~DWORD(0));
-    const uint64_t frame = heard_frame(*s, output.rate);
+    const uint64_t frame = heard_frame(*s, heard_output_frame(output), output.rate);
     const AudioPcm& pcm = s->pcm;
     const uint64_t frame_bytes = static_cast<uint64_t>(pcm.channels) * sizeof(int16_t);
     if (length == BASS_DATA_FFT512) {

@@ -37,10 +37,12 @@ typedef DWORD HSTREAM;
 #define BASS_ERROR_FILEFORM 41
 #define BASS_ERROR_UNKNOWN -1
 
-// Opens output device `device` (1 = the first real output device, -1 = the default one, 0 = no
-// sound: no stream can then be created) at `freq` Hz, 16-bit stereo. `win` and `dsguid` are not
-// used. FALSE when the device does not exist (23), cannot be opened (3), or BASS_Init was already
-// called without BASS_Free (14).
+// Opens output device `device` at `freq` Hz, 16-bit stereo: 1 and -1 = the default output (where a
+// PulseAudio or PipeWire server runs, its default output, opened so that the user can move the
+// stream to another), 2 and up = the outputs in the order the server (or SDL) lists them, 0 = no
+// sound: no stream can then be created. The sound server is used unless SDL_AUDIODRIVER names a driver
+// of SDL's own; without a server, SDL plays. `win` and `dsguid` are not used. FALSE when the device
+// does not exist (23), cannot be opened (3), or BASS_Init was already called without BASS_Free (14).
 BOOL BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const GUID* dsguid);
 
 // Starts or resumes the output.

@@ -68,6 +68,15 @@ void translateKey(const SDL_KeyboardEvent& key) {
     post(hwnd, message, static_cast<WPARAM>(vk), lParam);
 }
 
+// A full-screen window that loses the focus is minimised, as Windows does when the user switches away; its
+// full-screen device has then lost its display. Where the video driver cannot minimise, or the window
+// manager does so only later, the window is hidden as well, to the same effect at once.
+void leaveFullScreen(SDL_Window* w) {
+    if (!w || !(SDL_GetWindowFlags(w) & SDL_WINDOW_FULLSCREEN)) return;
+    SDL_MinimizeWindow(w);
+    if (!(SDL_GetWindowFlags(w) & SDL_WINDOW_MINIMIZED)) SDL_HideWindow(w);
+}
+
 void translate(const SDL_Event& e) {
     switch (e.type) {
         case SDL_QUIT:  // an interrupt or a session ending: ask every window to close
@@ -78,7 +87,10 @@ void translate(const SDL_Event& e) {
             if (!hwnd) break;
             if (e.window.event == SDL_WINDOWEVENT_CLOSE) post(hwnd, WM_CLOSE, 0, 0);
             if (e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED) post(hwnd, WM_ACTIVATEAPP, TRUE, 0);
-            if (e.window.event == SDL_WINDOWEVENT_FOCUS_LOST) post(hwnd, WM_ACTIVATEAPP, FALSE, 0);
+            if (e.window.event == SDL_WINDOWEVENT_FOCUS_LOST) {
+                post(hwnd, WM_ACTIVATEAPP, FALSE, 0);
+                leaveFullScreen(SDL_GetWindowFromID(e.window.windowID));
+            }
             break;
         }
         case SDL_KEYDOWN:
@@ -228,6 +240,8 @@ SHORT WINAPI GetAsyncKeyState(int vKey) {
             down = vkFromKey(sym, static_cast<SDL_Scancode>(sc)) == vKey || sidedVk(sym) == vKey;
         }
     }
+    // Without the focus SDL hears of no keys; the X server still knows the keyboard.
+    if (!down) down = serverKeyDown(vKey);
     // The most significant bit: down now; the least: pressed since the previous call.
     uint16_t result = down ? 0x8000 : 0;
     if (s.pressedSinceLast[vKey]) result |= 1;

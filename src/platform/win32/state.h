@@ -55,6 +55,10 @@ HWND handleOf(SDL_Window* sdl);
 int vkFromKey(SDL_Keycode sym, SDL_Scancode scancode);
 int sidedVk(SDL_Keycode sym);
 
+// Whether the X server has the key of virtual-key code `vk` down, whichever window has the focus; false where
+// SDL does not draw through X11 and for keys it does not map.
+bool serverKeyDown(int vk);
+
 // Moves SDL's pending events into the message queue and asks about the screen saver when due.
 void pumpEvents();
 
