@@ -128,10 +128,10 @@ TEST(ArchiveWriter, RoundTripsThroughOurReader) {
             EXPECT_EQ(bytes[8], 0x90);
         }
         for (size_t pos = 7; pos + 7 <= bytes.size();) {
-            uint16_t size = rar::get16(&bytes[pos + 5]);
-            EXPECT_EQ(rar::get16(&bytes[pos]), qvtest::referenceCrc(&bytes[pos + 2], size - 2) & 0xFFFF)
+            uint16_t size = getLe16(&bytes[pos + 5]);
+            EXPECT_EQ(getLe16(&bytes[pos]), qvtest::referenceCrc(&bytes[pos + 2], size - 2) & 0xFFFF)
                 << pos;
-            pos += size + ((bytes[pos + 4] & 0x80) ? rar::get32(&bytes[pos + 7]) : 0);
+            pos += size + ((bytes[pos + 4] & 0x80) ? getLe32(&bytes[pos + 7]) : 0);
         }
 
         // Header fields as the format has them.
