@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "data/rar.h"
-#include "data/rar_writer.h"
+#include "authoring/rar_writer.h"
 
 namespace {
 

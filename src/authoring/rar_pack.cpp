@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "data/rar_format.h"
-#include "data/rar_writer.h"
+#include "authoring/rar_writer.h"
 
 namespace rar {
 

@@ -1,4 +1,4 @@
-#include "data/rar_writer.h"
+#include "authoring/rar_writer.h"
 
 #include <cstring>
 

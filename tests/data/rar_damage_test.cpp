@@ -10,7 +10,7 @@
 
 #include "data/rar.h"
 #include "data/rar_format.h"
-#include "data/rar_writer.h"
+#include "authoring/rar_writer.h"
 #include "test_support.h"
 
 namespace {

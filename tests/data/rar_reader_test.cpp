@@ -11,7 +11,7 @@
 #include "data/memfile.h"
 #include "data/rar.h"
 #include "data/rar_format.h"
-#include "data/rar_writer.h"
+#include "authoring/rar_writer.h"
 #include "test_support.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Archives from our writer, read back by our reader and by independent tools (lsar, unar) when
 // they are installed: stored, packed, solid, encrypted and multimedia members, empty to MiBs.
-#include "data/rar_writer.h"
+#include "authoring/rar_writer.h"
 
 #include <gtest/gtest.h>
 

@@ -13,7 +13,7 @@
 
 #include "data/memfile.h"
 #include "fx/vpg.h"
-#include "fx/vpg_mux.h"
+#include "authoring/vpg_mux.h"
 #include "fx_device.h"
 #include "fx_support.h"
 

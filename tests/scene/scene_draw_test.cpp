@@ -9,7 +9,7 @@
 #include "../resources/data_dir.h"
 #include "../resources/device_scope.h"
 #include "mesh/mesh.h"
-#include "mesh/obj_import.h"
+#include "authoring/obj_import.h"
 #include "resources/material.h"
 #include "scene/scene_cache.h"
 

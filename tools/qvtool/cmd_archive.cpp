@@ -13,7 +13,7 @@
 #include "data/rar.h"
 #include "data/rar_format.h"
 #include "data/rar_index.h"
-#include "data/rar_writer.h"
+#include "authoring/rar_writer.h"
 
 extern const char* const qvtool_archive_summary = "list, extract or create a data archive";
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "mesh/mesh_file.h"
-#include "mesh/obj_import.h"
+#include "authoring/obj_import.h"
 
 extern const char* const qvtool_mesh_summary =
     "convert Wavefront OBJ to MESH1 (from-obj), describe a MESH1 file (info)";
