@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "data/rar.h"
 #include "authoring/rar_writer.h"
+#include "data/rar.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <queue>
 #include <utility>
 
-#include "data/rar_format.h"
 #include "authoring/rar_writer.h"
+#include "data/rar_format.h"
 
 namespace rar {
 

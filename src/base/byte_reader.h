@@ -32,7 +32,7 @@ public:
     size_t size() const { return size_; }
     size_t pos() const { return pos_; }
     size_t left() const { return size_ - pos_; }
-    bool ok() const { return ok_; }    // no read has run past the end
+    bool ok() const { return ok_; }  // no read has run past the end
     const uint8_t* here() const { return data_ + pos_; }
 
     // Whether count items of itemSize bytes each are still there (no overflow, whatever the count).

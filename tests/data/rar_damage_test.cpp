@@ -8,15 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "authoring/rar_writer.h"
 #include "data/rar.h"
 #include "data/rar_format.h"
-#include "authoring/rar_writer.h"
+#include "scratch_dir.h"
 #include "test_support.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using qvtest::ScratchDir;
+using ScratchDir = qvtest::WorkDir;  // a scratch folder entered for the test
 
 struct Sample {
     std::string name;

@@ -8,16 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "authoring/rar_writer.h"
 #include "data/memfile.h"
 #include "data/rar.h"
 #include "data/rar_format.h"
-#include "authoring/rar_writer.h"
+#include "scratch_dir.h"
 #include "test_support.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using qvtest::ScratchDir;
+using ScratchDir = qvtest::WorkDir;  // a scratch folder entered for the test
 
 rar::ArchiveMember member(const std::string& name, const Bytes& data) {
     rar::ArchiveMember m;
