@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "authoring/rar_writer.h"
 #include "data/rar.h"
-#include "data/rar_writer.h"
 
 namespace {
 

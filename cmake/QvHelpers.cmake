@@ -32,6 +32,8 @@ function(qv_test name)
   endif()
   add_executable(${name}_tests ${srcs})
   target_link_libraries(${name}_tests PRIVATE ${QV_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  # The shared test helpers (tests/support): scratch folders and commands header-only, the device in qv_test_support.
+  target_include_directories(${name}_tests PRIVATE "${PROJECT_SOURCE_DIR}/tests/support")
   target_compile_definitions(${name}_tests PRIVATE
     QV_SHARED_DIR="${QV_SHARED_DIR}"
     QV_SOURCE_DIR="${PROJECT_SOURCE_DIR}"

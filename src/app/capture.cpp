@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "app/frame_setup.h"
+#include "base/byte_reader.h"
 #include "platform/d3d9/readback.h"
 #include "production/production.h"
 
@@ -151,13 +152,8 @@ bool writeWav(const std::string& path, const AudioPcm& pcm) {
     const uint32_t dataBytes = dataBytes64 > 0xFFFFFFF0u ? 0xFFFFFFF0u : uint32_t(dataBytes64);
     const uint32_t channels = uint32_t(pcm.channels), rate = uint32_t(pcm.rate);
     unsigned char h[44];
-    auto put32 = [&](int at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) h[at + i] = uint8_t(v >> (8 * i));
-    };
-    auto put16 = [&](int at, uint32_t v) {
-        h[at] = uint8_t(v);
-        h[at + 1] = uint8_t(v >> 8);
-    };
+    auto put32 = [&](int at, uint32_t v) { putLe32(h + at, v); };
+    auto put16 = [&](int at, uint32_t v) { putLe16(h + at, uint16_t(v)); };
     std::memcpy(h, "RIFF", 4);
     put32(4, 36 + dataBytes);
     std::memcpy(h + 8, "WAVEfmt ", 8);
@@ -174,11 +170,7 @@ bool writeWav(const std::string& path, const AudioPcm& pcm) {
     for (size_t i = 0; ok && i < dataBytes / 2; i += 65536) {
         size_t n = std::min<size_t>(65536, dataBytes / 2 - i);
         unsigned char buf[2 * 65536];
-        for (size_t j = 0; j < n; ++j) {
-            uint16_t s = uint16_t(pcm.samples[i + j]);
-            buf[2 * j] = uint8_t(s);
-            buf[2 * j + 1] = uint8_t(s >> 8);
-        }
+        for (size_t j = 0; j < n; ++j) putLe16(buf + 2 * j, uint16_t(pcm.samples[i + j]));
         ok = std::fwrite(buf, 1, 2 * n, f) == 2 * n;
     }
     return std::fclose(f) == 0 && ok;

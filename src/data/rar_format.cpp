@@ -139,7 +139,7 @@ uint32_t crc32Slices(uint32_t crc, const uint8_t* p, size_t n) {
         }
     } s;
     for (; n >= 8; n -= 8, p += 8) {
-        uint32_t lo = crc ^ get32(p), hi = get32(p + 4);
+        uint32_t lo = crc ^ getLe32(p), hi = getLe32(p + 4);
         crc = s.t[7][lo & 0xFF] ^ s.t[6][(lo >> 8) & 0xFF] ^ s.t[5][(lo >> 16) & 0xFF] ^ s.t[4][lo >> 24] ^
               s.t[3][hi & 0xFF] ^ s.t[2][(hi >> 8) & 0xFF] ^ s.t[1][(hi >> 16) & 0xFF] ^ s.t[0][hi >> 24];
     }
@@ -188,8 +188,8 @@ void Cipher20::updateKeys(const uint8_t b[16]) {
 }
 
 void Cipher20::encryptBlock(uint8_t block[16]) {
-    uint32_t a = get32(block) ^ key_[0], b = get32(block + 4) ^ key_[1];
-    uint32_t c = get32(block + 8) ^ key_[2], d = get32(block + 12) ^ key_[3];
+    uint32_t a = getLe32(block) ^ key_[0], b = getLe32(block + 4) ^ key_[1];
+    uint32_t c = getLe32(block + 8) ^ key_[2], d = getLe32(block + 12) ^ key_[3];
     for (int i = 0; i < 32; ++i) {
         uint32_t k = key_[i & 3];
         uint32_t ta = a ^ sub((c + rol(d, 11)) ^ k);
@@ -199,18 +199,18 @@ void Cipher20::encryptBlock(uint8_t block[16]) {
         c = ta;
         d = tb;
     }
-    put32(block, c ^ key_[0]);
-    put32(block + 4, d ^ key_[1]);
-    put32(block + 8, a ^ key_[2]);
-    put32(block + 12, b ^ key_[3]);
+    putLe32(block, c ^ key_[0]);
+    putLe32(block + 4, d ^ key_[1]);
+    putLe32(block + 8, a ^ key_[2]);
+    putLe32(block + 12, b ^ key_[3]);
     updateKeys(block);
 }
 
 void Cipher20::decryptBlock(uint8_t block[16]) {
     uint8_t in[16];
     std::memcpy(in, block, 16);
-    uint32_t c = get32(block) ^ key_[0], d = get32(block + 4) ^ key_[1];
-    uint32_t a = get32(block + 8) ^ key_[2], b = get32(block + 12) ^ key_[3];
+    uint32_t c = getLe32(block) ^ key_[0], d = getLe32(block + 4) ^ key_[1];
+    uint32_t a = getLe32(block + 8) ^ key_[2], b = getLe32(block + 12) ^ key_[3];
     for (int i = 31; i >= 0; --i) {
         uint32_t k = key_[i & 3];
         uint32_t ta = c, tb = d;
@@ -219,10 +219,10 @@ void Cipher20::decryptBlock(uint8_t block[16]) {
         a = ta ^ sub((c + rol(d, 11)) ^ k);
         b = tb ^ sub((d ^ rol(c, 17)) + k);
     }
-    put32(block, a ^ key_[0]);
-    put32(block + 4, b ^ key_[1]);
-    put32(block + 8, c ^ key_[2]);
-    put32(block + 12, d ^ key_[3]);
+    putLe32(block, a ^ key_[0]);
+    putLe32(block + 4, b ^ key_[1]);
+    putLe32(block + 8, c ^ key_[2]);
+    putLe32(block + 12, d ^ key_[3]);
     updateKeys(in);
 }
 

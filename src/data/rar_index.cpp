@@ -22,29 +22,29 @@ ArchiveIndex listArchive(const std::string& path) {
         marker = marker && head[i] == kMarker[i];
         alt = alt && head[i] == kAltMarker[i];
     }
-    if (!(marker || alt) || head[7 + 2] != kMainHead || get16(head + 7 + 5) < kMainHeadSize)
+    if (!(marker || alt) || head[7 + 2] != kMainHead || getLe16(head + 7 + 5) < kMainHeadSize)
         throw std::string("not a RAR archive: ") + path;
 
     ArchiveIndex index;
-    index.mainFlags = get16(head + 7 + 3);
-    int64_t pos = 7 + get16(head + 7 + 5);
+    index.mainFlags = getLe16(head + 7 + 3);
+    int64_t pos = 7 + getLe16(head + 7 + 5);
     while (pos + 7 <= size) {
         uint8_t h[kFileHeadSize] = {};
         if (fseeko(f.get(), pos, SEEK_SET) != 0) break;
         size_t n = std::fread(h, 1, sizeof h, f.get());
-        uint16_t flags = get16(h + 3), headSize = get16(h + 5);
+        uint16_t flags = getLe16(h + 3), headSize = getLe16(h + 5);
         if (headSize < 7) throw std::string("damaged block header at offset ") + std::to_string(pos);
-        int64_t end = pos + headSize + ((flags & kLongBlock) ? get32(h + 7) : 0);
+        int64_t end = pos + headSize + ((flags & kLongBlock) ? getLe32(h + 7) : 0);
         if (h[2] == kFileHead && n == sizeof h) {
             ArchiveEntry e;
             e.flags = flags;
-            e.packSize = get32(h + 7);
-            e.unpSize = get32(h + 11);
+            e.packSize = getLe32(h + 7);
+            e.unpSize = getLe32(h + 11);
             e.hostOs = h[15];
-            e.crc = get32(h + 16);
+            e.crc = getLe32(h + 16);
             e.unpVer = h[24];
             e.method = h[25];
-            uint16_t nameSize = get16(h + 26);
+            uint16_t nameSize = getLe16(h + 26);
             std::string name(nameSize, '\0');
             name.resize(std::fread(&name[0], 1, nameSize, f.get()));
             e.name = name.substr(0, name.find('\0'));

@@ -464,10 +464,10 @@ Found nextFileHeader() {
         }
         std::memset(h + n, 0, sizeof h - n);
         uint8_t type = h[2];
-        uint16_t flags = get16(h + 3);
-        uint16_t size = get16(h + 5);
+        uint16_t flags = getLe16(h + 3);
+        uint16_t size = getLe16(h + 5);
         if (size < 7) return Found::kNone;
-        g.blockEnd = g.blockStart + size + ((flags & kLongBlock) ? get32(h + 7) : 0);
+        g.blockEnd = g.blockStart + size + ((flags & kLongBlock) ? getLe32(h + 7) : 0);
         if (type == kSubBlock) {
             seekTo(g.blockStart);
             return Found::kSubBlock;
@@ -479,12 +479,12 @@ Found nextFileHeader() {
         g.headType = type;
         g.headFlags = flags;
         g.headSize = size;
-        g.packSize = get32(h + 7);
-        g.unpSize = get32(h + 11);
-        g.fileCrc = get32(h + 16);
+        g.packSize = getLe32(h + 7);
+        g.unpSize = getLe32(h + 11);
+        g.fileCrc = getLe32(h + 16);
         g.unpVer = h[24];
         g.method = h[25];
-        g.nameSize = get16(h + 26);
+        g.nameSize = getLe16(h + 26);
         size_t want = g.nameSize < kMaxMemberName ? g.nameSize : kMaxMemberName;
         size_t got = n == sizeof h ? std::fread(g.fileName, 1, want, g.file) : 0;
         g.fileName[got] = 0;
@@ -549,8 +549,8 @@ bool extract() {
     if (std::memcmp(mark, kMarker, 7) != 0 && std::memcmp(mark, kAltMarker, 7) != 0) return false;
     uint8_t mh[kMainHeadSize];
     if (std::fread(mh, 1, sizeof mh, g.file) != sizeof mh) return false;
-    g.mainFlags = get16(mh + 3);
-    g.mainHeadSize = get16(mh + 5);
+    g.mainFlags = getLe16(mh + 3);
+    g.mainHeadSize = getLe16(mh + 5);
     if (g.mainHeadSize < kMainHeadSize) return false;
 
     g.window = static_cast<uint8_t*>(std::malloc(kWindowSize));  // cleared by resetUnpackState

@@ -3,21 +3,10 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/byte_reader.h"
 #include "data/memfile.h"
 
 const char kVpgMagic[8] = {'V', 'O', 'T', 'R', 'A', 'M', 'P', 'G'};
-
-namespace {
-
-void putU32(std::vector<unsigned char>& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
-}
-
-uint32_t getU32(const unsigned char* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-}  // namespace
 
 const char* vpgHeaderProblem(const VpgHeader& h, uint64_t fileLength) {
     if (h.frameCount == 0) return "frame count is 0";
@@ -58,7 +47,7 @@ uint32_t vpgTarget(float time, uint32_t frameCount, float frameRate) {
 VpgRecord vpgReadRecord(MemoryFile* file, unsigned char* buffer, uint32_t capacity, uint32_t* length) {
     unsigned char raw[4];
     if (memfile_read(raw, 4, 1, file) != 1) return VpgRecord::None;
-    uint32_t len = getU32(raw);
+    uint32_t len = getLe32(raw);
     *length = len;
     if (len > capacity) return VpgRecord::Damaged;
     if (len > file->length - memfile_tell(file)) return VpgRecord::Damaged;
@@ -69,15 +58,14 @@ VpgRecord vpgReadRecord(MemoryFile* file, unsigned char* buffer, uint32_t capaci
 std::vector<unsigned char> vpgBuild(const VpgHeader& header,
                                     const std::vector<std::vector<unsigned char>>& records) {
     std::vector<unsigned char> out(kVpgMagic, kVpgMagic + 8);
-    putU32(out, header.width);
-    putU32(out, header.height);
-    putU32(out, header.frameCount);
-    uint32_t rate;
-    std::memcpy(&rate, &header.frameRate, 4);
-    putU32(out, rate);
+    ByteWriter w(out);
+    w.u32(header.width);
+    w.u32(header.height);
+    w.u32(header.frameCount);
+    w.f32(header.frameRate);
     for (const auto& r : records) {
-        putU32(out, static_cast<uint32_t>(r.size()));
-        out.insert(out.end(), r.begin(), r.end());
+        w.u32(static_cast<uint32_t>(r.size()));
+        w.bytes(r.data(), r.size());
     }
     return out;
 }
@@ -86,10 +74,10 @@ VpgLayout vpgLayout(const unsigned char* data, size_t size) {
     if (size < 8 || std::memcmp(data, kVpgMagic, 8) != 0) throw std::string("not a VPG-file.");
     if (size < kVpgHeaderBytes) throw std::string("header cut short");
     VpgLayout layout{};
-    layout.header.width = getU32(data + 8);
-    layout.header.height = getU32(data + 12);
-    layout.header.frameCount = getU32(data + 16);
-    uint32_t rate = getU32(data + 20);
+    layout.header.width = getLe32(data + 8);
+    layout.header.height = getLe32(data + 12);
+    layout.header.frameCount = getLe32(data + 16);
+    uint32_t rate = getLe32(data + 20);
     std::memcpy(&layout.header.frameRate, &rate, 4);
     size_t pos = kVpgHeaderBytes;
     while (pos < size) {
@@ -97,7 +85,7 @@ VpgLayout vpgLayout(const unsigned char* data, size_t size) {
             layout.truncated = true;
             break;
         }
-        uint32_t len = getU32(data + pos);
+        uint32_t len = getLe32(data + pos);
         if (len > size - pos - 4) {
             layout.truncated = true;
             break;

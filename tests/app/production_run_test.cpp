@@ -14,35 +14,20 @@
 #include "app/entry.h"
 #include "platform/win32/sdl_window.h"
 #include "resources/device.h"
+#include "run_command.h"
+#include "scratch_dir.h"
 
 namespace {
 
 // A working directory of its own for one test, removed afterwards.
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/qv_app_XXXXXX";
-        path_ = mkdtemp(pattern) ? pattern : "";
-        if (getcwd(previous_, sizeof previous_) == nullptr) previous_[0] = 0;
-    }
-    ~TempDir() {
-        if (previous_[0] && chdir(previous_) != 0) std::perror("chdir");
-        std::system(("rm -rf '" + path_ + "'").c_str());
-    }
-    bool enter() { return !path_.empty() && chdir(path_.c_str()) == 0; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-    char previous_[4096];
-};
+using TempDir = qvtest::ScratchDir;
 
 // The default data set as loose files under dir/data, without the named files; false when it is absent.
 bool copyDefaultDataSet(const std::string& dir, const std::vector<std::string>& without = {}) {
     std::string source = std::string(QV_SOURCE_DIR) + "/assets/data";
     struct stat st;
     if (stat((source + "/plinthar.scene").c_str(), &st) != 0) return false;
-    if (std::system(("cp -r '" + source + "' '" + dir + "/data'").c_str()) != 0) return false;
+    if (qvtest::runCommand("cp -r '" + source + "' '" + dir + "/data'") != 0) return false;
     for (const std::string& name : without) std::remove((dir + "/data/" + name).c_str());
     return true;
 }

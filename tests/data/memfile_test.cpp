@@ -7,11 +7,12 @@
 #include <memory>
 #include <string>
 
+#include "scratch_dir.h"
 #include "test_support.h"
 
 namespace {
 
-using qvtest::ScratchDir;
+using ScratchDir = qvtest::WorkDir;  // a scratch folder entered for the test
 using qvtest::writeFile;
 
 struct Closer {

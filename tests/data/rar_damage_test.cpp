@@ -8,15 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "authoring/rar_writer.h"
 #include "data/rar.h"
 #include "data/rar_format.h"
-#include "data/rar_writer.h"
+#include "scratch_dir.h"
 #include "test_support.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using qvtest::ScratchDir;
+using ScratchDir = qvtest::WorkDir;  // a scratch folder entered for the test
 
 struct Sample {
     std::string name;
@@ -122,8 +123,8 @@ TEST_F(Damaged, HugeAndInconsistentSizes) {
     for (const Patch& p : patches) {
         Bytes b = a;
         if (p.width == 1) b[p.offset] = static_cast<uint8_t>(p.value);
-        if (p.width == 2) rar::put16(&b[p.offset], static_cast<uint16_t>(p.value));
-        if (p.width == 4) rar::put32(&b[p.offset], p.value);
+        if (p.width == 2) putLe16(&b[p.offset], static_cast<uint16_t>(p.value));
+        if (p.width == 4) putLe32(&b[p.offset], p.value);
         auto start = std::chrono::steady_clock::now();
         checkAll(b, nullptr, "patch at " + std::to_string(p.offset));
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << p.offset;
@@ -145,8 +146,8 @@ TEST_F(Damaged, GarbagePackedData) {
         size_t h = 7 + 13;
         a.resize(h + 33);
         a.insert(a.end(), packed.begin(), packed.end());
-        rar::put32(&a[h + 7], static_cast<uint32_t>(n));
-        rar::put32(&a[h + 11], static_cast<uint32_t>(1 + rng() % 2000000));
+        putLe32(&a[h + 7], static_cast<uint32_t>(n));
+        putLe32(&a[h + 11], static_cast<uint32_t>(1 + rng() % 2000000));
         a[h + 25] = 0x33;
         qvtest::writeBytes("g.rar", a);
         unsigned char* data = nullptr;

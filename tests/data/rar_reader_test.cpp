@@ -8,16 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "authoring/rar_writer.h"
 #include "data/memfile.h"
 #include "data/rar.h"
 #include "data/rar_format.h"
-#include "data/rar_writer.h"
+#include "scratch_dir.h"
 #include "test_support.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using qvtest::ScratchDir;
+using ScratchDir = qvtest::WorkDir;  // a scratch folder entered for the test
 
 rar::ArchiveMember member(const std::string& name, const Bytes& data) {
     rar::ArchiveMember m;
@@ -53,10 +54,10 @@ Result get(const Bytes& archive, const std::string& name, const char* password =
 // Offsets of the file headers of an archive (after the marker and a 13-byte main header).
 std::vector<size_t> fileHeaders(const Bytes& a) {
     std::vector<size_t> at;
-    size_t pos = 7 + rar::get16(&a[7 + 5]);
+    size_t pos = 7 + getLe16(&a[7 + 5]);
     while (pos + 7 <= a.size()) {
-        uint16_t flags = rar::get16(&a[pos + 3]);
-        size_t end = pos + rar::get16(&a[pos + 5]) + ((flags & 0x8000) ? rar::get32(&a[pos + 7]) : 0);
+        uint16_t flags = getLe16(&a[pos + 3]);
+        size_t end = pos + getLe16(&a[pos + 5]) + ((flags & 0x8000) ? getLe32(&a[pos + 7]) : 0);
         if (a[pos + 2] == rar::kFileHead) at.push_back(pos);
         pos = end;
     }
@@ -67,9 +68,9 @@ std::vector<size_t> fileHeaders(const Bytes& a) {
 Bytes block(uint8_t type, size_t headExtra, size_t dataSize) {
     Bytes b(7 + 4 + headExtra + dataSize, 0xA5);
     b[2] = type;
-    rar::put16(&b[3], 0x8000);
-    rar::put16(&b[5], static_cast<uint16_t>(7 + 4 + headExtra));
-    rar::put32(&b[7], static_cast<uint32_t>(dataSize));
+    putLe16(&b[3], 0x8000);
+    putLe16(&b[5], static_cast<uint16_t>(7 + 4 + headExtra));
+    putLe32(&b[7], static_cast<uint32_t>(dataSize));
     return b;
 }
 
@@ -98,10 +99,10 @@ TEST_F(Reader, MarkersAndMainHeader) {
 
     // A longer main header is skipped by its size; one shorter than its fixed part is refused.
     Bytes longer = insertAt(plain, 7 + 13, Bytes(9, 0));
-    rar::put16(&longer[7 + 5], 13 + 9);
+    putLe16(&longer[7 + 5], 13 + 9);
     EXPECT_EQ(get(longer, "a.txt").data, text);
     Bytes shorter = plain;
-    rar::put16(&shorter[7 + 5], 12);
+    putLe16(&shorter[7 + 5], 12);
     EXPECT_EQ(get(shorter, "a.txt").ok, 0);
 
     for (size_t n : {0, 3, 7, 12, 19})
@@ -133,7 +134,7 @@ TEST_F(Reader, HeaderWalkSkipsOtherBlocksButNotSubBlocks) {
 
     // A block whose header claims fewer than 7 bytes ends the walk.
     Bytes tiny = plain;
-    rar::put16(&tiny[at[1] + 5], 6);
+    putLe16(&tiny[at[1] + 5], 6);
     EXPECT_EQ(get(tiny, "dir/b.bin").ok, 0);
 }
 
@@ -178,7 +179,7 @@ TEST_F(Reader, EncryptedStoredMembersOfEverySize) {
     for (size_t n : {1, 15, 16, 17, 31, 87, 8191, 8192, 8193, 20000}) {
         Bytes data = qvtest::makeNoise(n, static_cast<uint32_t>(n));
         Bytes a = rar::buildArchive({member("m", data), member("after", bytesOf("x"))}, o);
-        EXPECT_EQ(rar::get32(&a[fileHeaders(a)[0] + 7]) % 16, 0u);
+        EXPECT_EQ(getLe32(&a[fileHeaders(a)[0] + 7]) % 16, 0u);
         EXPECT_EQ(get(a, "m", "Rb7qT").data, data) << n;
         EXPECT_EQ(get(a, "after", "Rb7qT").data, bytesOf("x")) << n;
         EXPECT_EQ(get(a, "m", "rb7qt").ok, 0) << n;
@@ -200,7 +201,7 @@ TEST_F(Reader, SolidArchivesUnpackEveryEarlierMember) {
     EXPECT_EQ(get(broken, "two").ok, 0);
     // Without the solid flag in the main header, the earlier members are skipped unread.
     Bytes notSolid = a;
-    rar::put16(&notSolid[7 + 3], 0);
+    putLe16(&notSolid[7 + 3], 0);
     EXPECT_EQ(get(notSolid, "two").ok, 0);
     EXPECT_EQ(get(notSolid, "one").data, text);
 }

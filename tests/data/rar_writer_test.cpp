@@ -1,6 +1,6 @@
 // Archives from our writer, read back by our reader and by independent tools (lsar, unar) when
 // they are installed: stored, packed, solid, encrypted and multimedia members, empty to MiBs.
-#include "data/rar_writer.h"
+#include "authoring/rar_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -11,11 +11,13 @@
 #include "data/rar.h"
 #include "data/rar_format.h"
 #include "data/rar_index.h"
+#include "run_command.h"
+#include "scratch_dir.h"
 #include "test_support.h"
 
 namespace {
 
-using qvtest::ScratchDir;
+using ScratchDir = qvtest::WorkDir;  // a scratch folder entered for the test
 
 struct Input {
     const char* name;
@@ -59,21 +61,12 @@ std::vector<uint8_t> extract(const std::string& archive, const std::string& memb
 }
 
 bool haveTool(const char* name) {
-    std::string cmd = std::string("command -v ") + name + " >/dev/null 2>&1";
-    return std::system(cmd.c_str()) == 0;
+    return qvtest::haveCommand(name);
 }
 
 std::string run(const std::string& cmd, int* status) {
     std::string out;
-    FILE* p = popen((cmd + " 2>&1").c_str(), "r");
-    if (!p) {
-        *status = -1;
-        return out;
-    }
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    *status = pclose(p);
+    *status = qvtest::runCommand(cmd, &out);
     return out;
 }
 
@@ -128,10 +121,9 @@ TEST(ArchiveWriter, RoundTripsThroughOurReader) {
             EXPECT_EQ(bytes[8], 0x90);
         }
         for (size_t pos = 7; pos + 7 <= bytes.size();) {
-            uint16_t size = rar::get16(&bytes[pos + 5]);
-            EXPECT_EQ(rar::get16(&bytes[pos]), qvtest::referenceCrc(&bytes[pos + 2], size - 2) & 0xFFFF)
-                << pos;
-            pos += size + ((bytes[pos + 4] & 0x80) ? rar::get32(&bytes[pos + 7]) : 0);
+            uint16_t size = getLe16(&bytes[pos + 5]);
+            EXPECT_EQ(getLe16(&bytes[pos]), qvtest::referenceCrc(&bytes[pos + 2], size - 2) & 0xFFFF) << pos;
+            pos += size + ((bytes[pos + 4] & 0x80) ? getLe32(&bytes[pos + 7]) : 0);
         }
 
         // Header fields as the format has them.

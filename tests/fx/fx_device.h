@@ -1,58 +1,17 @@
 #pragma once
-// A hidden window with a Direct3D device published as g_device, for the tests that draw or make
-// textures, and reading pictures back.
+// The headless device for the tests that draw or make textures, and reading pictures back.
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "device_scope.h"
 #include "platform/d3d9/d3d9.h"
-#include "platform/win32/win32.h"
 #include "resources/device.h"
 
 namespace fxtest {
 
-class Device {
-public:
-    explicit Device(uint32_t width = 640, uint32_t height = 480) {
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = "fxtest";
-        RegisterClassA(&wc);
-        window_ = CreateWindowExA(0, "fxtest", "fxtest", WS_POPUP, 0, 0, int(width), int(height), nullptr,
-                                  nullptr, wc.hInstance, nullptr);
-        d3d_ = Direct3DCreate9(D3D_SDK_VERSION);
-        if (!window_ || !d3d_) return;
-        D3DDISPLAYMODE mode{};
-        d3d_->GetAdapterDisplayMode(D3DADAPTER_DEFAULT, &mode);
-        D3DPRESENT_PARAMETERS pp{};
-        pp.BackBufferWidth = width;
-        pp.BackBufferHeight = height;
-        pp.BackBufferFormat = mode.Format;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.Windowed = TRUE;
-        pp.EnableAutoDepthStencil = TRUE;
-        pp.AutoDepthStencilFormat = D3DFMT_D16;
-        if (FAILED(d3d_->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window_,
-                                      D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &g_device)))
-            g_device = nullptr;
-    }
-    ~Device() {
-        if (g_device) g_device->Release();
-        g_device = nullptr;
-        if (d3d_) d3d_->Release();
-        if (window_) DestroyWindow(window_);
-        UnregisterClassA("fxtest", GetModuleHandleA(nullptr));
-    }
-    Device(const Device&) = delete;
-    Device& operator=(const Device&) = delete;
-
-    bool ok() const { return g_device != nullptr; }
-
-private:
-    HWND window_ = nullptr;
-    IDirect3D9* d3d_ = nullptr;
-};
+// The shared headless device, published as g_device.
+using Device = DeviceScope;
 
 // Level 0 of a lockable texture as 32-bit pixels (A8R8G8B8 / X8R8G8B8 in memory: B, G, R, A), row 0 first.
 inline std::vector<uint32_t> readTexture(IDirect3DTexture9* texture) {

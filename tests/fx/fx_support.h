@@ -1,12 +1,13 @@
 #pragma once
-// Helpers for the image-effect tests: scratch directories, files, and clips made with ffmpeg at test time.
-#include <unistd.h>
-
+// Helpers for the image-effect tests: files, and clips made with ffmpeg at test time.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "run_command.h"
+#include "scratch_dir.h"
 
 namespace fxtest {
 
@@ -31,48 +32,17 @@ inline void writeBytes(const std::filesystem::path& p, const Bytes& b) {
     std::fclose(f);
 }
 
-inline std::filesystem::path makeTempDir(const char* stem) {
-    std::string templ = (std::filesystem::temp_directory_path() / (std::string(stem) + "-XXXXXX")).string();
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back(0);
-    return mkdtemp(buf.data());
-}
-
 // A fresh working directory for the test's lifetime (files are found under its "data" folder).
-class ScratchDir {
-public:
-    ScratchDir() : old_(std::filesystem::current_path()), path_(makeTempDir("qvfx")) {
-        std::filesystem::current_path(path_);
-    }
-    ~ScratchDir() {
-        std::filesystem::current_path(old_);
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path old_, path_;
-};
+using ScratchDir = qvtest::WorkDir;
 
 // A process-wide folder for clips made once per test run; removed at exit.
 inline const std::filesystem::path& clipDir() {
-    static std::filesystem::path dir = [] {
-        std::filesystem::path d = makeTempDir("qvfx-clips");
-        static struct Cleanup {
-            std::filesystem::path p;
-            ~Cleanup() {
-                std::error_code ec;
-                std::filesystem::remove_all(p, ec);
-            }
-        } cleanup{d};
-        return d;
-    }();
-    return dir;
+    static const qvtest::ScratchDir dir("qvfx-clips");
+    return dir.path();
 }
 
 inline bool run(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+    return qvtest::runCommand(command) == 0;
 }
 
 // An MPEG-4 Part 2 elementary stream of ffmpeg's test picture, as `ffmpeg -c:v mpeg4 -f m4v` writes it,

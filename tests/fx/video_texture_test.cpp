@@ -11,9 +11,9 @@
 #include <memory>
 #include <string>
 
+#include "authoring/vpg_mux.h"
 #include "data/memfile.h"
 #include "fx/vpg.h"
-#include "fx/vpg_mux.h"
 #include "fx_device.h"
 #include "fx_support.h"
 

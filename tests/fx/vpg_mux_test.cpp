@@ -1,5 +1,5 @@
 // Muxing ffmpeg's MPEG-4 elementary streams into VPG records.
-#include "fx/vpg_mux.h"
+#include "authoring/vpg_mux.h"
 
 #include <gtest/gtest.h>
 

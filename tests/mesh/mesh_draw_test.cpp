@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "../resources/data_dir.h"
-#include "../resources/device_scope.h"
+#include "data_dir.h"
+#include "device_scope.h"
 #include "mesh/mesh.h"
 #include "mesh/mesh_cache.h"
 #include "platform/d3d9/readback.h"

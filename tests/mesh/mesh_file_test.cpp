@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "../resources/data_dir.h"
+#include "data_dir.h"
 #include "mesh/mesh.h"
 #include "mesh/mesh_cache.h"
 

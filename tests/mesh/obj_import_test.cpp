@@ -1,5 +1,5 @@
 // OBJ import: triangulation, groups per usemtl, normals, texture coordinates and handedness.
-#include "mesh/obj_import.h"
+#include "authoring/obj_import.h"
 
 #include <gtest/gtest.h>
 

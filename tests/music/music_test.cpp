@@ -23,12 +23,12 @@ class MusicTest : public ::testing::Test {
 protected:
     void SetUp() override {
         setenv("SDL_AUDIODRIVER", "dummy", 1);
-        ASSERT_FALSE(dir.path.empty());
+        ASSERT_FALSE(dir.path().empty());
         ASSERT_EQ(mkdir(dir.file("data").c_str(), 0755), 0);
         char cwd[4096];
         ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
         old_cwd = cwd;
-        ASSERT_EQ(chdir(dir.path.c_str()), 0);
+        ASSERT_EQ(chdir(dir.path().c_str()), 0);
     }
     void TearDown() override { ASSERT_EQ(chdir(old_cwd.c_str()), 0); }
 

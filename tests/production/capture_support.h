@@ -16,6 +16,9 @@
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb/stb_image.h>
 
+#include "run_command.h"
+#include "scratch_dir.h"
+
 namespace capture_test {
 
 inline std::string assetsDir() {
@@ -31,9 +34,7 @@ inline bool haveDefaultDataSet() {
     return exists(assetsDir() + "/gorvel.yo") && exists(assetsDir() + "/data/plinthar.scene");
 }
 
-inline bool haveCommand(const char* name) {
-    return std::system(("command -v " + std::string(name) + " >/dev/null 2>&1").c_str()) == 0;
-}
+using qvtest::haveCommand;
 
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -49,33 +50,21 @@ inline bool writeFile(const std::string& path, const std::string& text) {
 }
 
 // A working directory of its own, removed afterwards.
-class TempDir {
+class TempDir : public qvtest::ScratchDir {
 public:
-    TempDir() {
-        char pattern[] = "/tmp/qv_production_XXXXXX";
-        path_ = mkdtemp(pattern) ? pattern : "";
-    }
-    ~TempDir() {
-        if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    TempDir() : ScratchDir("qv_production") {}
+    std::string path() const { return ScratchDir::path().string(); }
 
     // The default data set as the packed archive only.
     bool archiveOnly() const {
-        return std::system(("cp '" + assetsDir() + "/gorvel.yo' '" + path_ + "/'").c_str()) == 0;
+        return qvtest::runCommand("cp '" + assetsDir() + "/gorvel.yo' '" + path() + "/'") == 0;
     }
     // The default data set as loose files under data/, without the named files.
     bool looseFiles(const std::vector<std::string>& without = {}) const {
-        if (std::system(("cp -r '" + assetsDir() + "/data' '" + path_ + "/data'").c_str()) != 0) return false;
-        for (const std::string& name : without) std::remove((path_ + "/data/" + name).c_str());
+        if (qvtest::runCommand("cp -r '" + assetsDir() + "/data' '" + path() + "/data'") != 0) return false;
+        for (const std::string& name : without) std::remove((path() + "/data/" + name).c_str());
         return true;
     }
-
-private:
-    std::string path_;
 };
 
 struct Outcome {
@@ -89,9 +78,8 @@ inline Outcome runQuorvane(const std::string& dir, const std::string& args, cons
     std::string errFile = dir + "/stderr.txt";
     std::string cmd = "cd '" + dir + "' && SDL_AUDIODRIVER=dummy " + env + " '" + std::string(QV_BINARY_DIR) +
                       "/quorvane' " + args + " 2>'" + errFile + "' >/dev/null";
-    int status = std::system(cmd.c_str());
     Outcome run;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.exitCode = qvtest::runCommand(cmd);
     run.err = readFile(errFile);
     return run;
 }

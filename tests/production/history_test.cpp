@@ -1,6 +1,6 @@
-// A frame depends on its time alone: the production rendered at every frame of a stretch (as a live viewer and
-// a full capture see it) gives the same pictures as a capture of only some of those times. The stretches hold
-// the video's flash and its uploads every frame, beat cuts with their blackouts, and the final fade.
+// A frame depends on its time alone: the production rendered at every frame of a stretch (as a live viewer
+// and a full capture see it) gives the same pictures as a capture of only some of those times. The stretches
+// hold the video's flash and its uploads every frame, beat cuts with their blackouts, and the final fade.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,8 +17,9 @@ namespace {
 
 constexpr int kFps = 60;
 
-// Frame numbers at 60 frames a second, as the full run numbers them: 15.75 s to 17.5 s (the flash from 16 s on,
-// the video texture updated at every frame), 23.9 s to 24.1 s (the beat at 24 s), 30.95 s to 31.3 s (the fade).
+// Frame numbers at 60 frames a second, as the full run numbers them: 15.75 s to 17.5 s (the flash from 16 s
+// on, the video texture updated at every frame), 23.9 s to 24.1 s (the beat at 24 s), 30.95 s to 31.3 s (the
+// fade).
 std::vector<int> denseFrames() {
     std::vector<int> frames;
     auto stretch = [&](int from, int to) {
@@ -74,12 +75,14 @@ TEST(History, EveryFrameAndChosenTimesGiveTheSamePictures) {
         ASSERT_EQ(a.height, b.height);
         if (a.rgb != b.rgb) {
             ++differing;
-            ADD_FAILURE() << "t = " << timeOf(sparse[i]) << ": every-frame and chosen-time pictures differ by "
-                          << meanDifference(a, b) << " levels on average";
+            ADD_FAILURE() << "t = " << timeOf(sparse[i])
+                          << ": every-frame and chosen-time pictures differ by " << meanDifference(a, b)
+                          << " levels on average";
         }
     }
     // The stretches are not trivially equal: the flash moves from frame to frame.
-    Picture first = readPicture(dir / ("every/" + frameName(45))), later = readPicture(dir / ("every/" + frameName(75)));
+    Picture first = readPicture(dir / ("every/" + frameName(45))),
+            later = readPicture(dir / ("every/" + frameName(75)));
     ASSERT_TRUE(first.ok() && later.ok());
     EXPECT_GT(meanDifference(first, later), 1.0);
     EXPECT_EQ(differing, 0);

@@ -8,11 +8,12 @@
 #include <cstring>
 #include <filesystem>
 
-#include "../resources/device_scope.h"
+#include "device_scope.h"
 #include "mesh/mesh.h"
 #include "resources/material.h"
 #include "resources/texture_cache.h"
 #include "scene/scene_cache.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -23,18 +24,9 @@ TEST(DefaultDataTest, PlintharSceneLoadsAndDraws) {
     REQUIRE_DEVICE(device);
 
     // Loose files only: a working directory whose "data" is the asset folder and which has no archive.
-    struct WorkDir {
-        std::filesystem::path old = std::filesystem::current_path(), root;
-        ~WorkDir() {
-            std::filesystem::current_path(old);
-            std::error_code ec;
-            std::filesystem::remove_all(root, ec);
-        }
-    } work;
-    char tmpl[] = "/tmp/qv-assets-XXXXXX";
-    work.root = mkdtemp(tmpl);
-    std::filesystem::create_directory_symlink(data, work.root / "data");
-    std::filesystem::current_path(work.root);
+    qvtest::ScratchDir work("qv-assets");
+    std::filesystem::create_directory_symlink(data, work.path() / "data");
+    ASSERT_TRUE(work.enter());
     {
         // The production enters its video texture under three picture names; a grey stand-in here.
         TextureCache pictures;

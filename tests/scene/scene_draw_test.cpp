@@ -6,10 +6,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "../resources/data_dir.h"
-#include "../resources/device_scope.h"
+#include "authoring/obj_import.h"
+#include "data_dir.h"
+#include "device_scope.h"
 #include "mesh/mesh.h"
-#include "mesh/obj_import.h"
 #include "resources/material.h"
 #include "scene/scene_cache.h"
 

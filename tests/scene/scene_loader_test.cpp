@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../resources/data_dir.h"
+#include "data_dir.h"
 #include "mesh/mesh.h"
 #include "scene/scene_cache.h"
 

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "run_command.h"
+#include "scratch_dir.h"
 #include "video/decoder.h"
 #include "video/m4v_split.h"
 #include "video/vdec.h"
@@ -30,30 +32,18 @@ inline bool readFile(const std::string& path, std::vector<uint8_t>& out) {
 }
 
 inline bool haveFfmpeg() {
-    static int have = -1;
-    if (have < 0) have = std::system("ffmpeg -hide_banner -version >/dev/null 2>&1") == 0;
-    return have == 1;
+    static const bool have = qvtest::haveCommand("ffmpeg");
+    return have;
 }
 
 // A scratch folder for this test process, removed at exit (the tests delete their files as they go).
 inline std::string tempDir() {
-    struct Dir {
-        std::string path;
-        Dir() {
-            char tmpl[] = "/tmp/qv_video_test_XXXXXX";
-            const char* d = mkdtemp(tmpl);
-            path = d ? d : "/tmp";
-        }
-        ~Dir() {
-            if (path != "/tmp") rmdir(path.c_str());
-        }
-    };
-    static Dir dir;
-    return dir.path;
+    static const qvtest::ScratchDir dir("qv_video_test");
+    return dir.path().string();
 }
 
 inline int run(const std::string& cmd) {
-    return std::system((cmd + " >/dev/null 2>&1").c_str());
+    return qvtest::runCommand(cmd);
 }
 
 // The reference decode of an elementary stream as planar 4:2:0 frames (format "h263" for raw H.263).

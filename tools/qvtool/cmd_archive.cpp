@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "authoring/rar_writer.h"
 #include "data/rar.h"
 #include "data/rar_format.h"
 #include "data/rar_index.h"
-#include "data/rar_writer.h"
 
 extern const char* const qvtool_archive_summary = "list, extract or create a data archive";
 

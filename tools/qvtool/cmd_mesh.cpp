@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "authoring/obj_import.h"
 #include "mesh/mesh_file.h"
-#include "mesh/obj_import.h"
 
 extern const char* const qvtool_mesh_summary =
     "convert Wavefront OBJ to MESH1 (from-obj), describe a MESH1 file (info)";

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "authoring/vpg_mux.h"
 #include "fx/video_texture.h"
 #include "fx/vpg.h"
-#include "fx/vpg_mux.h"
 #include "platform/d3d9/d3d9.h"
 #include "platform/win32/win32.h"
 #include "resources/device.h"

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#define QV_COMMAND(name)                       \
+#define QV_COMMAND(name)                      \
     int qvtool_##name(int argc, char** argv); \
     extern const char* const qvtool_##name##_summary;
 #include "qvtool_commands.inc"

@@ -7,6 +7,7 @@
 
 #include "platform/d3d9/direct3d9.h"
 #include "platform/d3d9/state_block.h"
+#include "platform/win32/headless.h"
 
 namespace d3d9 {
 
@@ -47,7 +48,7 @@ namespace {
 bool headless() {
     const char* driver = SDL_GetCurrentVideoDriver();
     if (driver && std::strcmp(driver, "offscreen") == 0) return true;
-    if (std::getenv("QV_HEADLESS_TEST")) return true;
+    if (platform::headlessTest()) return true;
     return false;
 }
 

@@ -458,67 +458,80 @@ HRESULT Buffer::unlock() {
     return D3D_OK;
 }
 
-VertexBuffer* VertexBuffer::create(Device* device, UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
-                                   HRESULT* result) {
-    *result = D3DERR_INVALIDCALL;
-    if (length == 0 || length > (1u << 30)) return nullptr;
+template <typename I, D3DRESOURCETYPE kType, const IID* kIid>
+BufferResource<I, kType, kIid>::BufferResource(Device* device, UINT length, DWORD usage, D3DPOOL pool)
+    : device_(device), buffer_(device, length, usage), usage_(usage), pool_(pool) {}
+
+template <typename I, D3DRESOURCETYPE kType, const IID* kIid>
+bool BufferResource<I, kType, kIid>::validRequest(UINT length, DWORD usage, D3DPOOL pool) {
+    if (length == 0 || length > (1u << 30)) return false;
     if (pool != D3DPOOL_DEFAULT && pool != D3DPOOL_MANAGED && pool != D3DPOOL_SYSTEMMEM &&
         pool != D3DPOOL_SCRATCH)
-        return nullptr;
-    if ((usage & D3DUSAGE_DYNAMIC) && pool == D3DPOOL_MANAGED) return nullptr;
-    if (fvf != 0) {
-        const UINT stride = fvf_stride(fvf);
-        if (stride == 0 || length < stride) return nullptr;
-    }
-    auto* vb = new VertexBuffer(device, length, usage, fvf, pool);
-    if (!vb->buffer_.valid()) {
-        delete vb;
+        return false;
+    return !((usage & D3DUSAGE_DYNAMIC) && pool == D3DPOOL_MANAGED);
+}
+
+template <typename I, D3DRESOURCETYPE kType, const IID* kIid>
+template <typename Derived>
+Derived* BufferResource<I, kType, kIid>::finish(Derived* created, HRESULT* result) {
+    if (!created->buffer_.valid()) {
+        delete created;
         *result = D3DERR_OUTOFVIDEOMEMORY;
         return nullptr;
     }
     *result = D3D_OK;
-    vb->AddRef();
-    return vb;
+    created->AddRef();
+    return created;
 }
 
-VertexBuffer::VertexBuffer(Device* device, UINT length, DWORD usage, DWORD fvf, D3DPOOL pool)
-    : device_(device), buffer_(device, length, usage), usage_(usage), fvf_(fvf), pool_(pool) {}
-
-IDirect3DDevice9* VertexBuffer::pinnedDevice() {
+template <typename I, D3DRESOURCETYPE kType, const IID* kIid>
+IDirect3DDevice9* BufferResource<I, kType, kIid>::pinnedDevice() {
     return device_;
 }
 
-HRESULT VertexBuffer::QueryInterface(REFIID riid, void** ppv) {
+template <typename I, D3DRESOURCETYPE kType, const IID* kIid>
+HRESULT BufferResource<I, kType, kIid>::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDirect3DResource9 || riid == IID_IDirect3DVertexBuffer9) {
+    if (riid == IID_IUnknown || riid == IID_IDirect3DResource9 || riid == *kIid) {
         AddRef();
-        *ppv = static_cast<IDirect3DVertexBuffer9*>(this);
+        *ppv = static_cast<I*>(this);
         return S_OK;
     }
     *ppv = nullptr;
     return E_NOINTERFACE;
 }
 
-HRESULT VertexBuffer::GetDevice(IDirect3DDevice9** ppDevice) {
+template <typename I, D3DRESOURCETYPE kType, const IID* kIid>
+HRESULT BufferResource<I, kType, kIid>::GetDevice(IDirect3DDevice9** ppDevice) {
     if (!ppDevice) return D3DERR_INVALIDCALL;
     device_->AddRef();
     *ppDevice = device_;
     return D3D_OK;
 }
 
-DWORD VertexBuffer::SetPriority(DWORD p) {
+template <typename I, D3DRESOURCETYPE kType, const IID* kIid>
+DWORD BufferResource<I, kType, kIid>::SetPriority(DWORD p) {
     DWORD old = priority_;
     if (pool_ == D3DPOOL_MANAGED) priority_ = p;
     return old;
 }
 
-HRESULT VertexBuffer::Lock(UINT offset, UINT size, void** data, DWORD flags) {
-    return buffer_.lock(offset, size, data, flags);
+template class BufferResource<IDirect3DVertexBuffer9, D3DRTYPE_VERTEXBUFFER, &IID_IDirect3DVertexBuffer9>;
+template class BufferResource<IDirect3DIndexBuffer9, D3DRTYPE_INDEXBUFFER, &IID_IDirect3DIndexBuffer9>;
+
+VertexBuffer* VertexBuffer::create(Device* device, UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                                   HRESULT* result) {
+    *result = D3DERR_INVALIDCALL;
+    if (!validRequest(length, usage, pool)) return nullptr;
+    if (fvf != 0) {
+        const UINT stride = fvf_stride(fvf);
+        if (stride == 0 || length < stride) return nullptr;
+    }
+    return finish(new VertexBuffer(device, length, usage, fvf, pool), result);
 }
 
-HRESULT VertexBuffer::Unlock() {
-    return buffer_.unlock();
-}
+VertexBuffer::VertexBuffer(Device* device, UINT length, DWORD usage, DWORD fvf, D3DPOOL pool)
+    : BufferResource(device, length, usage, pool), fvf_(fvf) {}
 
 HRESULT VertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* d) {
     if (!d) return D3DERR_INVALIDCALL;
@@ -535,60 +548,12 @@ IndexBuffer* IndexBuffer::create(Device* device, UINT length, DWORD usage, D3DFO
                                  HRESULT* result) {
     *result = D3DERR_INVALIDCALL;
     if (format != D3DFMT_INDEX16 && format != D3DFMT_INDEX32) return nullptr;
-    if (length == 0 || length > (1u << 30)) return nullptr;
-    if (pool != D3DPOOL_DEFAULT && pool != D3DPOOL_MANAGED && pool != D3DPOOL_SYSTEMMEM &&
-        pool != D3DPOOL_SCRATCH)
-        return nullptr;
-    if ((usage & D3DUSAGE_DYNAMIC) && pool == D3DPOOL_MANAGED) return nullptr;
-    auto* ib = new IndexBuffer(device, length, usage, format, pool);
-    if (!ib->buffer_.valid()) {
-        delete ib;
-        *result = D3DERR_OUTOFVIDEOMEMORY;
-        return nullptr;
-    }
-    *result = D3D_OK;
-    ib->AddRef();
-    return ib;
+    if (!validRequest(length, usage, pool)) return nullptr;
+    return finish(new IndexBuffer(device, length, usage, format, pool), result);
 }
 
 IndexBuffer::IndexBuffer(Device* device, UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool)
-    : device_(device), buffer_(device, length, usage), usage_(usage), format_(format), pool_(pool) {}
-
-IDirect3DDevice9* IndexBuffer::pinnedDevice() {
-    return device_;
-}
-
-HRESULT IndexBuffer::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDirect3DResource9 || riid == IID_IDirect3DIndexBuffer9) {
-        AddRef();
-        *ppv = static_cast<IDirect3DIndexBuffer9*>(this);
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-HRESULT IndexBuffer::GetDevice(IDirect3DDevice9** ppDevice) {
-    if (!ppDevice) return D3DERR_INVALIDCALL;
-    device_->AddRef();
-    *ppDevice = device_;
-    return D3D_OK;
-}
-
-DWORD IndexBuffer::SetPriority(DWORD p) {
-    DWORD old = priority_;
-    if (pool_ == D3DPOOL_MANAGED) priority_ = p;
-    return old;
-}
-
-HRESULT IndexBuffer::Lock(UINT offset, UINT size, void** data, DWORD flags) {
-    return buffer_.lock(offset, size, data, flags);
-}
-
-HRESULT IndexBuffer::Unlock() {
-    return buffer_.unlock();
-}
+    : BufferResource(device, length, usage, pool), format_(format) {}
 
 HRESULT IndexBuffer::GetDesc(D3DINDEXBUFFER_DESC* d) {
     if (!d) return D3DERR_INVALIDCALL;

@@ -176,10 +176,11 @@ private:
     GLenum glUsage_;
 };
 
-class VertexBuffer final : public IDirect3DVertexBuffer9, public ComObject {
+// What vertex and index buffers share: the resource methods, Lock and Unlock over a Buffer, and the checks
+// their creation has in common. Instantiated for the two kinds in resources.cpp.
+template <typename Interface, D3DRESOURCETYPE kType, const IID* kIid>
+class BufferResource : public Interface, public ComObject {
 public:
-    static VertexBuffer* create(Device* device, UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
-                                HRESULT* result);
     HRESULT QueryInterface(REFIID riid, void** ppv) override;
     ULONG AddRef() override { return addPublic(); }
     ULONG Release() override { return releasePublic(); }
@@ -187,55 +188,55 @@ public:
     DWORD SetPriority(DWORD p) override;
     DWORD GetPriority() override { return priority_; }
     void PreLoad() override {}
-    D3DRESOURCETYPE GetType() override { return D3DRTYPE_VERTEXBUFFER; }
-    HRESULT Lock(UINT OffsetToLock, UINT SizeToLock, void** ppbData, DWORD Flags) override;
-    HRESULT Unlock() override;
-    HRESULT GetDesc(D3DVERTEXBUFFER_DESC* pDesc) override;
+    D3DRESOURCETYPE GetType() override { return kType; }
+    HRESULT Lock(UINT OffsetToLock, UINT SizeToLock, void** ppbData, DWORD Flags) override {
+        return buffer_.lock(OffsetToLock, SizeToLock, ppbData, Flags);
+    }
+    HRESULT Unlock() override { return buffer_.unlock(); }
 
     const Buffer& buffer() const { return buffer_; }
 
 protected:
+    BufferResource(Device* device, UINT length, DWORD usage, D3DPOOL pool);
+    // A length up to 1 GiB, a known pool, and no dynamic buffer in the managed pool.
+    static bool validRequest(UINT length, DWORD usage, D3DPOOL pool);
+    // Hands out a new buffer with its first reference, or deletes it when its storage could not be made.
+    template <typename Derived>
+    static Derived* finish(Derived* created, HRESULT* result);
     IDirect3DDevice9* pinnedDevice() override;
-
-private:
-    VertexBuffer(Device* device, UINT length, DWORD usage, DWORD fvf, D3DPOOL pool);
     Device* device_;
     Buffer buffer_;
-    DWORD usage_, fvf_;
+    DWORD usage_;
     D3DPOOL pool_;
     DWORD priority_ = 0;
 };
 
-class IndexBuffer final : public IDirect3DIndexBuffer9, public ComObject {
+class VertexBuffer final
+    : public BufferResource<IDirect3DVertexBuffer9, D3DRTYPE_VERTEXBUFFER, &IID_IDirect3DVertexBuffer9> {
+public:
+    static VertexBuffer* create(Device* device, UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                                HRESULT* result);
+    HRESULT GetDesc(D3DVERTEXBUFFER_DESC* pDesc) override;
+
+private:
+    VertexBuffer(Device* device, UINT length, DWORD usage, DWORD fvf, D3DPOOL pool);
+    DWORD fvf_;
+};
+
+class IndexBuffer final
+    : public BufferResource<IDirect3DIndexBuffer9, D3DRTYPE_INDEXBUFFER, &IID_IDirect3DIndexBuffer9> {
 public:
     static IndexBuffer* create(Device* device, UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
                                HRESULT* result);
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return addPublic(); }
-    ULONG Release() override { return releasePublic(); }
-    HRESULT GetDevice(IDirect3DDevice9** ppDevice) override;
-    DWORD SetPriority(DWORD p) override;
-    DWORD GetPriority() override { return priority_; }
-    void PreLoad() override {}
-    D3DRESOURCETYPE GetType() override { return D3DRTYPE_INDEXBUFFER; }
-    HRESULT Lock(UINT OffsetToLock, UINT SizeToLock, void** ppbData, DWORD Flags) override;
-    HRESULT Unlock() override;
     HRESULT GetDesc(D3DINDEXBUFFER_DESC* pDesc) override;
 
-    const Buffer& buffer() const { return buffer_; }
     UINT indexSize() const { return format_ == D3DFMT_INDEX32 ? 4 : 2; }
     // Largest index in [first, first + count): the draw path refuses draws that would read past the vertices.
     UINT maxIndex(UINT first, UINT count);
 
 private:
     IndexBuffer(Device* device, UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool);
-    IDirect3DDevice9* pinnedDevice() override;
-    Device* device_;
-    Buffer buffer_;
-    DWORD usage_;
     D3DFORMAT format_;
-    D3DPOOL pool_;
-    DWORD priority_ = 0;
     // Cached maximum over the whole buffer, valid for generation maxGeneration_.
     unsigned maxGeneration_ = ~0u;
     UINT wholeMax_ = 0;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/win32/headless.h"
 #include "platform/win32/sdl_window.h"
 #include "platform/win32/state.h"
 #include "platform/win32/win32.h"
@@ -142,8 +143,7 @@ bool matches(const MSG& m, HWND hWnd, UINT min, UINT max) {
 }
 
 bool realDisplay() {
-    const char* headless = std::getenv("QV_HEADLESS_TEST");
-    if (headless && *headless && std::strcmp(headless, "0") != 0) return false;
+    if (platform::headlessTest()) return false;
     if (SDL_WasInit(SDL_INIT_VIDEO)) {
         const char* driver = SDL_GetCurrentVideoDriver();
         return driver && std::strcmp(driver, "offscreen") != 0 && std::strcmp(driver, "dummy") != 0;

@@ -36,7 +36,7 @@ class Bass : public ::testing::Test {
 protected:
     void SetUp() override {
         setenv("SDL_AUDIODRIVER", "dummy", 1);
-        ASSERT_FALSE(dir.path.empty());
+        ASSERT_FALSE(dir.path().empty());
     }
     void TearDown() override { BASS_Free(); }
 

@@ -15,7 +15,7 @@ class Decode : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!test_sound::have_lame()) GTEST_SKIP() << "lame is not installed: no MP3 test files";
-        ASSERT_FALSE(dir.path.empty());
+        ASSERT_FALSE(dir.path().empty());
     }
     std::vector<unsigned char> sine_mp3(int rate, int channels, double seconds, int bin) {
         const std::string path =

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "scratch_dir.h"
+
 namespace test_sound {
 
 // Frequency of the centre of FFT bin k at a sample rate.
@@ -63,17 +65,6 @@ inline bool make_sine_mp3(const std::string& mp3, int rate, int channels, double
 }
 
 // A fresh directory under TMPDIR, removed with its contents at the end.
-struct TempDir {
-    std::string path;
-    TempDir() {
-        const char* base = getenv("TMPDIR");
-        std::string templ = std::string(base && *base ? base : "/tmp") + "/qv_audio_XXXXXX";
-        if (mkdtemp(templ.data())) path = templ;
-    }
-    ~TempDir() {
-        if (!path.empty() && system(("rm -rf '" + path + "'").c_str()) != 0) path.clear();
-    }
-    std::string file(const std::string& name) const { return path + "/" + name; }
-};
+using TempDir = qvtest::ScratchDir;
 
 }  // namespace test_sound

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "../../resources/device_scope.h"
+#include "device_scope.h"
 #include "platform/d3dx/d3dx9.h"
 
 namespace {

@@ -3,8 +3,11 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <string>
 #include <vector>
 
+#include "platform/win32/headless.h"
 #include "platform/win32/sdl_window.h"
 #include "platform/win32/win32.h"
 
@@ -132,4 +135,25 @@ TEST(Win32Windows, ProcedureRefusingCreationGivesNoWindow) {
     EXPECT_EQ(CreateWindowExA(0, "refuser", "x", WS_POPUP, 0, 0, 8, 8, nullptr, nullptr, instance, nullptr),
               nullptr);
     EXPECT_TRUE(UnregisterClassA("refuser", instance));  // no window of the class was left behind
+}
+
+// One reading of the test switch for every layer: set and neither empty nor "0".
+TEST(Win32Headless, OnlyANonEmptyValueOtherThanZeroMeansHeadless) {
+    const char* before = std::getenv("QV_HEADLESS_TEST");
+    const std::string saved = before ? before : "";
+    const struct {
+        const char* value;
+        bool headless;
+    } cases[] = {{nullptr, false}, {"", false}, {"0", false}, {"1", true}, {"yes", true}, {"00", true}};
+    for (const auto& c : cases) {
+        if (c.value)
+            setenv("QV_HEADLESS_TEST", c.value, 1);
+        else
+            unsetenv("QV_HEADLESS_TEST");
+        EXPECT_EQ(platform::headlessTest(), c.headless) << (c.value ? c.value : "(unset)");
+    }
+    if (before)
+        setenv("QV_HEADLESS_TEST", saved.c_str(), 1);
+    else
+        unsetenv("QV_HEADLESS_TEST");
 }

@@ -14,8 +14,8 @@
 #include <queue>
 #include <utility>
 
+#include "authoring/rar_writer.h"
 #include "data/rar_format.h"
-#include "data/rar_writer.h"
 
 namespace rar {
 

@@ -1,4 +1,4 @@
-#include "fx/vpg_mux.h"
+#include "authoring/vpg_mux.h"
 
 #include <string>
 

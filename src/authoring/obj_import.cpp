@@ -1,4 +1,4 @@
-#include "mesh/obj_import.h"
+#include "authoring/obj_import.h"
 
 #include <tiny_obj_loader.h>
 

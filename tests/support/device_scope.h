@@ -9,12 +9,15 @@ class DeviceScope {
 public:
     static constexpr int kWidth = 640, kHeight = 480;
 
-    DeviceScope() { g_device = device_.device(); }
+    explicit DeviceScope(UINT width = kWidth, UINT height = kHeight) : device_(width, height) {
+        g_device = device_.device();
+    }
     ~DeviceScope() { g_device = nullptr; }
     DeviceScope(const DeviceScope&) = delete;
     DeviceScope& operator=(const DeviceScope&) = delete;
 
     explicit operator bool() const { return device_.ok(); }
+    bool ok() const { return device_.ok(); }
     const std::string& error() const { return device_.error(); }
     IDirect3DDevice9* get() const { return device_.device(); }
     std::vector<uint32_t> readBackBuffer() const { return read_back_buffer(device_.device()); }

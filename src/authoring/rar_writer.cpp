@@ -1,4 +1,4 @@
-#include "data/rar_writer.h"
+#include "authoring/rar_writer.h"
 
 #include <cstring>
 
@@ -18,7 +18,7 @@ constexpr size_t kMaxName = 0xFFFF - kFileHeadSize;
 
 // Header CRC: the low half of the CRC-32 of the header from its type byte on.
 void sealHeader(uint8_t* h, size_t size) {
-    put16(h, static_cast<uint16_t>(crc32(h + 2, size - 2)));
+    putLe16(h, static_cast<uint16_t>(crc32(h + 2, size - 2)));
 }
 
 void append(std::vector<uint8_t>& out, const uint8_t* p, size_t n) {
@@ -40,8 +40,8 @@ std::vector<uint8_t> buildArchive(const std::vector<ArchiveMember>& members, con
     std::vector<uint8_t> out(kMarker, kMarker + 7);
     uint8_t mh[kMainHeadSize] = {};
     mh[2] = kMainHead;
-    put16(mh + 3, solid ? kMainSolid : 0);
-    put16(mh + 5, kMainHeadSize);
+    putLe16(mh + 3, solid ? kMainSolid : 0);
+    putLe16(mh + 5, kMainHeadSize);
     sealHeader(mh, sizeof mh);
     append(out, mh, sizeof mh);
 
@@ -96,17 +96,17 @@ std::vector<uint8_t> buildArchive(const std::vector<ArchiveMember>& members, con
         if (encrypt) flags |= kFileEncrypted;
         if (continues) flags |= kFileSolid;
         h[2] = kFileHead;
-        put16(&h[3], flags);
-        put16(&h[5], static_cast<uint16_t>(h.size()));
-        put32(&h[7], static_cast<uint32_t>(packed.size()));
-        put32(&h[11], static_cast<uint32_t>(size));
+        putLe16(&h[3], flags);
+        putLe16(&h[5], static_cast<uint16_t>(h.size()));
+        putLe32(&h[7], static_cast<uint32_t>(packed.size()));
+        putLe32(&h[11], static_cast<uint32_t>(size));
         h[15] = kHostWin32;
-        put32(&h[16], crc32(data, size));
-        put32(&h[20], m.dosTime);
+        putLe32(&h[16], crc32(data, size));
+        putLe32(&h[20], m.dosTime);
         h[24] = kUnpackVersion;
         h[25] = method;
-        put16(&h[26], static_cast<uint16_t>(m.name.size()));
-        put32(&h[28], kAttrArchive);
+        putLe16(&h[26], static_cast<uint16_t>(m.name.size()));
+        putLe32(&h[28], kAttrArchive);
         std::memcpy(&h[32], m.name.data(), m.name.size());
         sealHeader(h.data(), h.size());
         append(out, h.data(), h.size());

@@ -11,25 +11,13 @@
 #include <vector>
 
 #include "mesh/mesh_file.h"
+#include "scratch_dir.h"
 
 class DataDir {
 public:
-    DataDir() {
-        old_ = std::filesystem::current_path();
-        char tmpl[] = "/tmp/qv-data-XXXXXX";
-        root_ = mkdtemp(tmpl);
-        std::filesystem::create_directory(root_ / "data");
-        std::filesystem::current_path(root_);
-    }
-    ~DataDir() {
-        std::filesystem::current_path(old_);
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-    }
-    DataDir(const DataDir&) = delete;
-    DataDir& operator=(const DataDir&) = delete;
+    DataDir() : work_("qv-data") { std::filesystem::create_directory(work_.path() / "data"); }
 
-    std::filesystem::path path(const std::string& name) const { return root_ / "data" / name; }
+    std::filesystem::path path(const std::string& name) const { return work_.path() / "data" / name; }
 
     void write(const std::string& name, const std::string& bytes) const {
         std::ofstream(path(name), std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
@@ -40,7 +28,7 @@ public:
     void writeMesh(const std::string& name, const Mesh1File& mesh) const { write(name, writeMesh1(mesh)); }
 
 private:
-    std::filesystem::path old_, root_;
+    qvtest::WorkDir work_;
 };
 
 // A vertex at (x, y, z) with normal n, colour c and texture coordinates u, v.
