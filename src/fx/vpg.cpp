@@ -27,7 +27,7 @@ uint32_t vpgRecordsPresent(const unsigned char* data, uint64_t size, uint32_t ca
     uint32_t count = 0;
     uint64_t pos = kVpgHeaderBytes;
     while (count < limit && pos <= size && size - pos >= 4) {
-        const uint32_t len = getU32(data + pos);
+        const uint32_t len = getLe32(data + pos);
         if (len > capacity || len > size - pos - 4) break;
         pos += 4 + uint64_t(len);
         ++count;

@@ -55,7 +55,7 @@ Heard listen(const MonitorRecorder& rec, const AudioPcm& pcm) {
 class LiveServer : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(dir.path.empty());
+        ASSERT_FALSE(dir.path().empty());
         setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
         unsetenv("PULSE_LATENCY_MSEC");
     }
