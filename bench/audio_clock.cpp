@@ -54,9 +54,10 @@ int main(int argc, char** argv) {
     for (const bool card : {true, false}) {
         if ((card && only == "monitor") || (!card && only == "card")) continue;
         std::printf("\n%s\n", card ? "against a paced reader of a pipe sink (a sound card stand-in)"
-                                    : "against the monitor of a null sink");
-        std::printf("offset of the clock from the sound played (ms; + = clock ahead), %.0f s a setting, 60 reads/s\n",
-                    seconds);
+                                   : "against the monitor of a null sink");
+        std::printf(
+            "offset of the clock from the sound played (ms; + = clock ahead), %.0f s a setting, 60 reads/s\n",
+            seconds);
         std::printf("%-22s %8s %7s %7s %8s %11s %9s %s\n", "buffering", "mean", "sd", "worst", "still",
                     "longest still", "max jump", "sink latency, dropouts, bit-exact");
         std::fflush(stdout);
@@ -65,13 +66,15 @@ int main(int argc, char** argv) {
                 setenv("PULSE_LATENCY_MSEC", latency, 1);
             else
                 unsetenv("PULSE_LATENCY_MSEC");
-            const std::string name = *latency ? std::string("PULSE_LATENCY_MSEC=") + latency : "server default";
+            const std::string name =
+                *latency ? std::string("PULSE_LATENCY_MSEC=") + latency : "server default";
             // A fresh server (and card) for every setting: the reader's recording ends with its measurement.
             pulse_test::PacedPipe pipe(dir.file("card.fifo"), 44100, seconds + 4);
             const std::string extra = "load-module module-pipe-sink sink_name=card file=" + pipe.path() +
                                       " format=s16le rate=44100 channels=2\n";
-            pulse_test::Server server(card ? std::vector<std::string>{} : std::vector<std::string>{"speakers"},
-                                      card ? "card" : "speakers", 44100, card ? extra : "");
+            pulse_test::Server server(
+                card ? std::vector<std::string>{} : std::vector<std::string>{"speakers"},
+                card ? "card" : "speakers", 44100, card ? extra : "");
             if (!server.ok()) {
                 std::fprintf(stderr, "bench_audio_clock: no PulseAudio server: %s\n", server.why().c_str());
                 return 1;
@@ -93,9 +96,10 @@ int main(int argc, char** argv) {
             if (!f.error.empty())
                 std::printf("%-22s %s\n", name.c_str(), f.error.c_str());
             else
-                std::printf("%-22s %8.2f %7.2f %7.2f %7.1f%% %10.1f ms %6.1f ms %6.1f ms %d %s\n", name.c_str(),
-                            f.mean_ms, f.sd_ms, f.worst_ms, 100 * f.still_share, f.longest_still_ms,
-                            f.largest_jump_ms, f.sink_latency_ms, f.dropouts, f.bit_exact ? "yes" : "no");
+                std::printf("%-22s %8.2f %7.2f %7.2f %7.1f%% %10.1f ms %6.1f ms %6.1f ms %d %s\n",
+                            name.c_str(), f.mean_ms, f.sd_ms, f.worst_ms, 100 * f.still_share,
+                            f.longest_still_ms, f.largest_jump_ms, f.sink_latency_ms, f.dropouts,
+                            f.bit_exact ? "yes" : "no");
             std::fflush(stdout);
         }
     }

@@ -39,7 +39,8 @@ void VopDecoder::storeB(int mx, int my, const uint8_t* y, const uint8_t* u, cons
         } else if (w == 8 && size == 8) {
             for (int r = 0; r < h; ++r) std::memcpy(out + ptrdiff_t(r) * d.stride, src[p] + r * 8, 8);
         } else {
-            for (int r = 0; r < h; ++r) std::memcpy(out + ptrdiff_t(r) * d.stride, src[p] + r * size, size_t(w));
+            for (int r = 0; r < h; ++r)
+                std::memcpy(out + ptrdiff_t(r) * d.stride, src[p] + r * size, size_t(w));
         }
     }
 }

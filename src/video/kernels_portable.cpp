@@ -119,7 +119,8 @@ void convertRowBgr0Fast(const uint8_t* y, const uint8_t* u, const uint8_t* v, ui
 
 }  // namespace
 
-const Kernels kPortableKernels = {idctDcFloat,        idctFloat,          putBlockRef,         addBlockRef, predictFast,
-                                  predictQuarterFast, convertRowBgr0Fast, dequantIntraH263Ref, "portable"};
+const Kernels kPortableKernels = {idctDcFloat,        idctFloat,           putBlockRef,
+                                  addBlockRef,        predictFast,         predictQuarterFast,
+                                  convertRowBgr0Fast, dequantIntraH263Ref, "portable"};
 
 }  // namespace vdec

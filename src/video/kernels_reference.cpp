@@ -11,7 +11,6 @@ namespace kdetail {
 // stage computes exactly what the full formula gives for zero inputs, so the DC-only shortcut below
 // produces the same values as the general path.
 
-
 inline int16_t roundSaturate(float v) {
     if (v < -256.0f) v = -256.0f;
     if (v > 255.0f) v = 255.0f;
@@ -221,7 +220,8 @@ void idctDouble(int16_t* block) {
 }
 
 using namespace kdetail;
-const Kernels kReferenceKernels = {idctDcFloat,       idctFloat,           putBlockRef, addBlockRef, predictRef,
-                                   predictQuarterRef, convertRowBgr0Ref,   dequantIntraH263Ref, "reference"};
+const Kernels kReferenceKernels = {idctDcFloat,       idctFloat,           putBlockRef,
+                                   addBlockRef,       predictRef,          predictQuarterRef,
+                                   convertRowBgr0Ref, dequantIntraH263Ref, "reference"};
 
 }  // namespace vdec

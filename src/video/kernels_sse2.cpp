@@ -247,9 +247,11 @@ void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, 
         uint8_t* out = hs + y * 16;
         if (fx == 0) {
             if (n == 16)
-                _mm_store_si128(reinterpret_cast<__m128i*>(out), _mm_loadu_si128(reinterpret_cast<const __m128i*>(row)));
+                _mm_store_si128(reinterpret_cast<__m128i*>(out),
+                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(row)));
             else
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row)));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out),
+                                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row)));
             continue;
         }
         // The mirrored line e (e[k + 3] = sample k, e[2 - j] = sample j, e[n + 4 + j] = sample n - j) in
@@ -265,7 +267,8 @@ void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, 
         }
         const __m128i first3 = _mm_setr_epi16(-1, -1, -1, 0, 0, 0, 0, 0);
         __m128i e[3];
-        e[0] = _mm_or_si128(_mm_slli_si128(a, 6), _mm_and_si128(_mm_shufflelo_epi16(a, _MM_SHUFFLE(3, 0, 1, 2)), first3));
+        e[0] = _mm_or_si128(_mm_slli_si128(a, 6),
+                            _mm_and_si128(_mm_shufflelo_epi16(a, _MM_SHUFFLE(3, 0, 1, 2)), first3));
         const __m128i tail = n == 16 ? b : a;  // samples n - 8 .. n - 1
         __m128i end = _mm_srli_si128(tail, 10);
         end = _mm_insert_epi16(end, row[n], 3);
@@ -336,7 +339,8 @@ void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, 
 // multiply, the signed rounding term added, then saturated to 16 bits and clamped; the DC is put back.
 bool dequantIntraH263Sse(int16_t* blk, int qp) {
     const int16_t dc = blk[0];
-    const __m128i qp2 = _mm_set1_epi16(int16_t(2 * qp)), add = _mm_set1_epi16(int16_t((qp & 1) ? qp : qp - 1));
+    const __m128i qp2 = _mm_set1_epi16(int16_t(2 * qp)),
+                  add = _mm_set1_epi16(int16_t((qp & 1) ? qp : qp - 1));
     const __m128i zero = _mm_setzero_si128(), lo = _mm_set1_epi16(-2048), hi = _mm_set1_epi16(2047);
     __m128i any = zero;
     for (int k = 0; k < 64; k += 8) {
@@ -358,8 +362,9 @@ bool dequantIntraH263Sse(int16_t* blk, int qp) {
 
 }  // namespace
 
-const Kernels kSse2KernelSet = {idctDcFloat,       idctSse,           putBlockSse,         addBlockSse, predictSse,
-                                predictQuarterSse, convertRowBgr0Sse, dequantIntraH263Sse, "sse2"};
+const Kernels kSse2KernelSet = {idctDcFloat, idctSse,           putBlockSse,       addBlockSse,
+                                predictSse,  predictQuarterSse, convertRowBgr0Sse, dequantIntraH263Sse,
+                                "sse2"};
 const Kernels* const kSse2Kernels = &kSse2KernelSet;
 
 }  // namespace vdec

@@ -142,7 +142,8 @@ void postprocess(const Picture& src, Picture& dst, const uint8_t* qp, int mbw, i
             const Plane& s = src.plane[c];
             Plane& d = dst.plane[c];
             for (int y = 0; y < s.height; ++y)
-                std::memcpy(d.data + ptrdiff_t(y) * d.stride, s.data + ptrdiff_t(y) * s.stride, size_t(s.width));
+                std::memcpy(d.data + ptrdiff_t(y) * d.stride, s.data + ptrdiff_t(y) * s.stride,
+                            size_t(s.width));
         }
     }
     if (set < 1) return;

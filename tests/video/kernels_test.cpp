@@ -280,10 +280,12 @@ TEST(VideoKernels, KernelsWriteOnlyTheirArea) {
             const int w = shape[0], h = shape[1];
             Source src = source(w + 1, h + 1);
             const int hx = iter & 1, hy = (iter >> 1) & 1, r = (iter >> 2) & 1;
-            guarded(w, h, 1, [&](uint8_t* d, int s) { k->predict(d, s, src.origin, src.stride, w, h, hx, hy, r); });
-            const int fx = iter & 3, fy = (iter >> 2) & 3;
             guarded(w, h, 1,
-                    [&](uint8_t* d, int s) { k->predictQuarter(d, s, src.origin, src.stride, w, h, fx, fy, r); });
+                    [&](uint8_t* d, int s) { k->predict(d, s, src.origin, src.stride, w, h, hx, hy, r); });
+            const int fx = iter & 3, fy = (iter >> 2) & 3;
+            guarded(w, h, 1, [&](uint8_t* d, int s) {
+                k->predictQuarter(d, s, src.origin, src.stride, w, h, fx, fy, r);
+            });
             const int n = 1 + iter;
             Source y = source(n, 1), u = source((n + 1) / 2, 1), v = source((n + 1) / 2, 1);
             guarded(n, 1, 4, [&](uint8_t* d, int) { k->convertRowBgr0(y.origin, u.origin, v.origin, d, n); });

@@ -25,11 +25,17 @@ Steps lumaSteps(const std::vector<uint8_t>& yuv, size_t frameBytes) {
             for (int c = 0; c < kW; ++c) {
                 if (c + 1 < kW) {
                     double d = std::abs(y[r * kW + c + 1] - y[r * kW + c]);
-                    if (c % 8 == 7) e += d, ++ne; else i += d, ++ni;
+                    if (c % 8 == 7)
+                        e += d, ++ne;
+                    else
+                        i += d, ++ni;
                 }
                 if (r + 1 < kH) {
                     double d = std::abs(y[(r + 1) * kW + c] - y[r * kW + c]);
-                    if (r % 8 == 7) e += d, ++ne; else i += d, ++ni;
+                    if (r % 8 == 7)
+                        e += d, ++ne;
+                    else
+                        i += d, ++ni;
                 }
             }
     }
@@ -57,13 +63,15 @@ TEST(VideoPostproc, FiltersBringCoarsePicturesCloserToTheSource) {
         for (int t = 0; t < kFrames; ++t) {
             for (int y = 0; y < kH; ++y)
                 for (int x = 0; x < kW; ++x)
-                    frames.push_back(uint8_t(std::lround(128 + 70 * std::sin(x / 41.0 + t * 0.15) * std::cos(y / 33.0) +
-                                                          25 * std::sin((x + 2 * y) / 57.0 - t * 0.1))));
+                    frames.push_back(
+                        uint8_t(std::lround(128 + 70 * std::sin(x / 41.0 + t * 0.15) * std::cos(y / 33.0) +
+                                            25 * std::sin((x + 2 * y) / 57.0 - t * 0.1))));
             for (int c = 0; c < 2; ++c)
                 for (int y = 0; y < kH / 2; ++y)
                     for (int x = 0; x < kW / 2; ++x)
-                        frames.push_back(uint8_t(std::lround(128 + 40 * std::sin((c ? x : y) / 23.0 + t * 0.1) *
-                                                                       std::cos((c ? y : x) / 31.0))));
+                        frames.push_back(
+                            uint8_t(std::lround(128 + 40 * std::sin((c ? x : y) / 23.0 + t * 0.1) *
+                                                          std::cos((c ? y : x) / 31.0))));
         }
         FILE* f = std::fopen(raw.c_str(), "wb");
         ASSERT_TRUE(f);
@@ -77,9 +85,10 @@ TEST(VideoPostproc, FiltersBringCoarsePicturesCloserToTheSource) {
     ASSERT_EQ(source.size(), fb * kFrames);
     for (const char* options : {"-g 4 -q:v 20", "-g 4 -q:v 31", "-g 8 -bf 2 -q:v 26"}) {
         SCOPED_TRACE(options);
-        ASSERT_EQ(vtest::run("ffmpeg -hide_banner -nostdin -y " + src + " -frames:v " + std::to_string(kFrames) +
-                             " -c:v mpeg4 -threads 1 " + options + " -f m4v '" + m4v + "'"),
-                  0);
+        ASSERT_EQ(
+            vtest::run("ffmpeg -hide_banner -nostdin -y " + src + " -frames:v " + std::to_string(kFrames) +
+                       " -c:v mpeg4 -threads 1 " + options + " -f m4v '" + m4v + "'"),
+            0);
         std::vector<uint8_t> stream;
         ASSERT_TRUE(vtest::readFile(m4v, stream));
         const auto records = m4v_split(stream.data(), stream.size());
@@ -124,6 +133,6 @@ TEST(VideoPostproc, FiltersBringCoarsePicturesCloserToTheSource) {
     }
     std::remove(m4v.c_str());
     std::remove(raw.c_str());
-    }
+}
 
 }  // namespace

@@ -37,8 +37,9 @@ bool readFile(const char* path, std::vector<uint8_t>& out) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: qvtool m4v decode IN.m4v OUT.yuv [--bgra DIR] [--postproc LEVEL]\n"
-                         "  LEVEL 0 (off) to 100: the display filters the decoder applies before output\n");
+    std::fprintf(stderr,
+                 "usage: qvtool m4v decode IN.m4v OUT.yuv [--bgra DIR] [--postproc LEVEL]\n"
+                 "  LEVEL 0 (off) to 100: the display filters the decoder applies before output\n");
     return 2;
 }
 
@@ -110,7 +111,8 @@ int decode(const char* in, const char* out, const char* pngDir, int postproc) {
         std::fprintf(stderr, "qvtool m4v: cannot write %s: %s\n", out, std::strerror(errno));
         return 1;
     }
-    std::setvbuf(f, writeBuffer.data(), _IOFBF, writeBuffer.size());  // pictures are megabytes: few large writes
+    std::setvbuf(f, writeBuffer.data(), _IOFBF,
+                 writeBuffer.size());  // pictures are megabytes: few large writes
     std::vector<uint8_t> picture(size_t(w) * h * 4);
     int errors = 0, frames = 0;
     for (size_t i = 0; i < records.size(); ++i) {

@@ -18,10 +18,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <string>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "platform/audio/pcm.h"
@@ -106,8 +106,8 @@ struct Output {
     // Shared with the mixer.
     std::atomic<Stream*> slots[kMaxStreams] = {};
     std::atomic<int> in_callback{0};
-    uint64_t mixed = 0;                 // mixer: frames handed to the output so far
-    std::atomic<uint64_t> written{0};   // the same, published
+    uint64_t mixed = 0;                // mixer: frames handed to the output so far
+    std::atomic<uint64_t> written{0};  // the same, published
     // SDL: the latest buffer's first output frame, its length and when it was handed over, under seq.
     std::atomic<uint32_t> seq{0};
     std::atomic<uint64_t> buffer_start{0};
@@ -257,7 +257,8 @@ uint64_t heard_output_frame(Output& o) {
             const uint64_t now = SDL_GetPerformanceCounter();
             const uint64_t freq = SDL_GetPerformanceFrequency();
             const uint64_t elapsed = now > ticks ? std::min(now - ticks, freq) : 0;  // capped at 1 s
-            const uint64_t played = static_cast<uint64_t>(static_cast<unsigned __int128>(elapsed) * o.rate / freq);
+            const uint64_t played =
+                static_cast<uint64_t>(static_cast<unsigned __int128>(elapsed) * o.rate / freq);
             heard = start + std::min(played, frames);
             heard = heard > o.sdl_queued ? heard - o.sdl_queued : 0;
         }
@@ -482,16 +483,18 @@ int open_pulse(Output& o, int device) {
         attr.prebuf = static_cast<uint32_t>(-1);
         attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(20000, &spec));
         attr.fragsize = static_cast<uint32_t>(-1);
-        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
-                                                          PA_STREAM_ADJUST_LATENCY);
+        const auto flags = static_cast<pa_stream_flags_t>(
+            PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
         if (pa_stream_connect_playback(p.stream, name.empty() ? nullptr : name.c_str(), &attr, flags, nullptr,
                                        nullptr) < 0)
             error = BASS_ERROR_DRIVER;
         while (!error) {
             const pa_stream_state_t state = pa_stream_get_state(p.stream);
             if (state == PA_STREAM_READY) break;
-            if (!PA_STREAM_IS_GOOD(state)) error = BASS_ERROR_DRIVER;
-            else pa_threaded_mainloop_wait(p.loop);
+            if (!PA_STREAM_IS_GOOD(state))
+                error = BASS_ERROR_DRIVER;
+            else
+                pa_threaded_mainloop_wait(p.loop);
         }
     }
     pa_threaded_mainloop_unlock(p.loop);

@@ -29,7 +29,8 @@ X11Keyboard& x11() {
         k.lib = dlopen("libX11.so.6", RTLD_LAZY | RTLD_LOCAL);
         if (k.lib) {
             k.queryKeymap = reinterpret_cast<int (*)(Display*, char[32])>(dlsym(k.lib, "XQueryKeymap"));
-            k.keysymToKeycode = reinterpret_cast<KeyCode (*)(Display*, KeySym)>(dlsym(k.lib, "XKeysymToKeycode"));
+            k.keysymToKeycode =
+                reinterpret_cast<KeyCode (*)(Display*, KeySym)>(dlsym(k.lib, "XKeysymToKeycode"));
         }
     }
     return k;

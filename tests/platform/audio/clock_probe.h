@@ -5,9 +5,9 @@
 // sound. The recorder knows which recorded frame the sink plays at any instant, the alignment which sound
 // frame that recorded frame holds: the difference to the position read is the offset.
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
-#include <climits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,17 +19,17 @@
 namespace pulse_test {
 
 struct ClockFigures {
-    std::string error;          // empty when measured
-    int reads = 0;              // frames measured (sound fully under way, not yet near its end)
-    double mean_ms = 0;         // position read minus sound played; positive: the clock is ahead
+    std::string error;   // empty when measured
+    int reads = 0;       // frames measured (sound fully under way, not yet near its end)
+    double mean_ms = 0;  // position read minus sound played; positive: the clock is ahead
     double sd_ms = 0;
-    double worst_ms = 0;        // largest |offset|
-    double still_share = 0;     // share of frames whose position did not advance
+    double worst_ms = 0;     // largest |offset|
+    double still_share = 0;  // share of frames whose position did not advance
     double longest_still_ms = 0;
-    double largest_jump_ms = 0; // largest advance between two frames
-    bool bit_exact = false;     // the sink played the decoded sound unaltered
-    double sink_latency_ms = 0; // the sink's own, mean over the recording
-    int dropouts = 0;           // times the sound played jumped against the decoded sound (lost or repeated)
+    double largest_jump_ms = 0;  // largest advance between two frames
+    bool bit_exact = false;      // the sink played the decoded sound unaltered
+    double sink_latency_ms = 0;  // the sink's own, mean over the recording
+    int dropouts = 0;            // times the sound played jumped against the decoded sound (lost or repeated)
 };
 
 // The measurement against any recorder of the sink: ok(), wait_until_flowing(seconds), stop(), samples()
@@ -79,9 +79,11 @@ ClockFigures measure_clock_with(Recorder& rec, HSTREAM stream, const std::string
         const auto& samples = rec.samples();
         auto matches = [&](size_t k, int64_t shift) {
             const int64_t f = static_cast<int64_t>(k) + shift;
-            if (f < 0 || static_cast<uint64_t>(f) + 256 > pcm->frames() || (k + 256) * 2 > samples.size()) return false;
+            if (f < 0 || static_cast<uint64_t>(f) + 256 > pcm->frames() || (k + 256) * 2 > samples.size())
+                return false;
             for (size_t i = 0; i < 512; ++i)
-                if (std::abs(samples[k * 2 + i] - pcm->samples[static_cast<size_t>(f) * 2 + i]) > 2) return false;
+                if (std::abs(samples[k * 2 + i] - pcm->samples[static_cast<size_t>(f) * 2 + i]) > 2)
+                    return false;
             return true;
         };
         int64_t shift = INT64_MIN;  // sound frame = recorded frame + shift
@@ -108,7 +110,8 @@ ClockFigures measure_clock_with(Recorder& rec, HSTREAM stream, const std::string
                 continue;
             }
             ++checked;
-            exact += std::equal(samples.begin() + static_cast<long>(k * 2), samples.begin() + static_cast<long>((k + 256) * 2),
+            exact += std::equal(samples.begin() + static_cast<long>(k * 2),
+                                samples.begin() + static_cast<long>((k + 256) * 2),
                                 pcm->samples.begin() + (static_cast<int64_t>(k) + shift) * 2);
             const double offset = (r.frame - played) * 1000.0 / rate;
             sum += offset, sum2 += offset * offset, ++out.reads;

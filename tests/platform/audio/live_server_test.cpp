@@ -67,13 +67,13 @@ protected:
     test_sound::TempDir dir;
 };
 
-#define REQUIRE_SERVER(server)                                                                   \
-    do {                                                                                         \
-        if (!(server).ok()) {                                                                    \
-            const char* required = getenv("QV_REQUIRE_PULSE");                                   \
-            if (required && std::string(required) == "1") FAIL() << (server).why();              \
-            GTEST_SKIP() << "no PulseAudio server could be started: " << (server).why();         \
-        }                                                                                        \
+#define REQUIRE_SERVER(server)                                                           \
+    do {                                                                                 \
+        if (!(server).ok()) {                                                            \
+            const char* required = getenv("QV_REQUIRE_PULSE");                           \
+            if (required && std::string(required) == "1") FAIL() << (server).why();      \
+            GTEST_SKIP() << "no PulseAudio server could be started: " << (server).why(); \
+        }                                                                                \
     } while (0)
 
 #define REQUIRE_MP3(bytes) \
@@ -142,7 +142,8 @@ TEST_F(LiveServer, PositionIsTheSoundBeingPlayed) {
     const HSTREAM s = BASS_StreamCreateFile(TRUE, bytes.data(), 0, bytes.size(), BASS_STREAM_PRESCAN);
     ASSERT_NE(s, 0u) << BASS_ErrorGetCode();
     auto good = [](const pulse_test::ClockFigures& f) {
-        return f.error.empty() && f.bit_exact && f.reads > 150 && std::fabs(f.mean_ms) <= 5.0 && f.still_share < 0.05;
+        return f.error.empty() && f.bit_exact && f.reads > 150 && std::fabs(f.mean_ms) <= 5.0 &&
+               f.still_share < 0.05;
     };
     pulse_test::ClockFigures f = pulse_test::measure_clock(s, "speakers", 4.5);
     // A server starved of the processor drops sound now and then, which the recording then has to step over;
@@ -150,8 +151,9 @@ TEST_F(LiveServer, PositionIsTheSoundBeingPlayed) {
     if (!good(f) && f.dropouts > 0) f = pulse_test::measure_clock(s, "speakers", 4.5);
     ASSERT_TRUE(f.error.empty()) << f.error;
     const std::string figures = "mean " + std::to_string(f.mean_ms) + " ms, sd " + std::to_string(f.sd_ms) +
-                                " ms, still " + std::to_string(f.still_share) + ", " + std::to_string(f.dropouts) +
-                                " dropouts, " + std::to_string(f.reads) + " frames";
+                                " ms, still " + std::to_string(f.still_share) + ", " +
+                                std::to_string(f.dropouts) + " dropouts, " + std::to_string(f.reads) +
+                                " frames";
     EXPECT_TRUE(f.bit_exact) << figures;
     EXPECT_GT(f.reads, 150) << figures;
     EXPECT_NEAR(f.mean_ms, 0.0, 5.0) << figures;

@@ -1,23 +1,23 @@
 #pragma once
-// A private PulseAudio server with null sinks, for tests and benchmarks that play through a real sound server,
-// and a recorder of a sink's monitor whose samples carry the server's own play-out times. The server runs in a
-// directory of its own (runtime, state and configuration), loads only the modules named here, and is stopped
-// by its process id; clients reach it through PULSE_SERVER, which is set for the whole process.
+// A private PulseAudio server with null sinks, for tests and benchmarks that play through a real sound
+// server, and a recorder of a sink's monitor whose samples carry the server's own play-out times. The server
+// runs in a directory of its own (runtime, state and configuration), loads only the modules named here, and
+// is stopped by its process id; clients reach it through PULSE_SERVER, which is set for the whole process.
+#include <fcntl.h>
 #include <pulse/pulseaudio.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,7 +37,8 @@ inline int run(const std::string& command) {
 // Sinks are created in the order given; the one named `default_sink` is made the default.
 class Server {
 public:
-    // `extra` holds further lines of the server's start-up script (other sinks), run before the default is set.
+    // `extra` holds further lines of the server's start-up script (other sinks), run before the default is
+    // set.
     Server(const std::vector<std::string>& sinks, const std::string& default_sink, int rate = 44100,
            const std::string& extra = "") {
         if (run("command -v pulseaudio >/dev/null 2>&1") != 0) {
@@ -82,8 +83,8 @@ public:
             const std::string file = "--file=" + home + "/server.pa";
             execlp("pulseaudio", "pulseaudio", "-n", file.c_str(), "--daemonize=no", "--system=false",
                    "--exit-idle-time=-1", "--use-pid-file=false", "--disallow-module-loading=false",
-                   "--log-target=stderr", "--log-level=warning", "--realtime=false", "--high-priority=false", "--disable-shm=true",
-                   static_cast<char*>(nullptr));
+                   "--log-target=stderr", "--log-level=warning", "--realtime=false", "--high-priority=false",
+                   "--disable-shm=true", static_cast<char*>(nullptr));
             _exit(127);
         }
         if (pid_ < 0) {
@@ -169,8 +170,8 @@ private:
 class MonitorRecorder {
 public:
     struct Mark {
-        uint64_t ns;       // monotonic clock
-        double frame;      // recorded frame being played by the sink at that instant
+        uint64_t ns;   // monotonic clock
+        double frame;  // recorded frame being played by the sink at that instant
         double sink_latency_ms;
     };
 
@@ -180,9 +181,12 @@ public:
         loop_ = pa_threaded_mainloop_new();
         if (!loop_) return;
         ctx_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "qv-monitor");
-        pa_context_set_state_callback(ctx_, [](pa_context*, void* l) {
-            pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(l), 0);
-        }, loop_);
+        pa_context_set_state_callback(
+            ctx_,
+            [](pa_context*, void* l) {
+                pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(l), 0);
+            },
+            loop_);
         if (pa_context_connect(ctx_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return;
         pa_threaded_mainloop_lock(loop_);
         pa_threaded_mainloop_start(loop_);
@@ -197,25 +201,31 @@ public:
         }
         pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<uint32_t>(rate), 2};
         stream_ = pa_stream_new(ctx_, "qv-monitor", &spec, nullptr);
-        pa_stream_set_read_callback(stream_, [](pa_stream*, size_t, void* self) {
-            static_cast<MonitorRecorder*>(self)->on_read();
-        }, this);
+        pa_stream_set_read_callback(
+            stream_, [](pa_stream*, size_t, void* self) { static_cast<MonitorRecorder*>(self)->on_read(); },
+            this);
         pa_buffer_attr attr;
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.fragsize = static_cast<uint32_t>(rate / 200 * 4);  // 5 ms
         attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
-        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
-                                                          PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_DONT_MOVE);
-        pa_stream_set_state_callback(stream_, [](pa_stream*, void* l) {
-            pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(l), 0);
-        }, loop_);
+        const auto flags =
+            static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+                                           PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_DONT_MOVE);
+        pa_stream_set_state_callback(
+            stream_,
+            [](pa_stream*, void* l) {
+                pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(l), 0);
+            },
+            loop_);
         const std::string monitor = sink + ".monitor";
         ok_ = pa_stream_connect_record(stream_, monitor.c_str(), &attr, flags) == 0;
         while (ok_) {
             const pa_stream_state_t st = pa_stream_get_state(stream_);
             if (st == PA_STREAM_READY) break;
-            if (!PA_STREAM_IS_GOOD(st)) ok_ = false;
-            else pa_threaded_mainloop_wait(loop_);
+            if (!PA_STREAM_IS_GOOD(st))
+                ok_ = false;
+            else
+                pa_threaded_mainloop_wait(loop_);
         }
         pa_threaded_mainloop_unlock(loop_);
     }
@@ -273,7 +283,8 @@ public:
     }
 
     // The recorded frame the sink played at monotonic time `ns`: a least-squares line through the marks
-    // within half a second either side (the server's interpolated times jitter by a fraction of a millisecond).
+    // within half a second either side (the server's interpolated times jitter by a fraction of a
+    // millisecond).
     double frame_at(uint64_t ns) const {
         double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
         for (size_t i = first_good_; i < marks_.size(); ++i) {
@@ -291,7 +302,8 @@ private:
     void on_read() {
         const void* data;
         size_t bytes;
-        while (pa_stream_readable_size(stream_) > 0 && pa_stream_peek(stream_, &data, &bytes) == 0 && bytes > 0) {
+        while (pa_stream_readable_size(stream_) > 0 && pa_stream_peek(stream_, &data, &bytes) == 0 &&
+               bytes > 0) {
             const size_t count = bytes / 2;
             if (samples_.size() + count <= samples_.capacity()) {
                 if (data) {
@@ -304,9 +316,10 @@ private:
             pa_stream_drop(stream_);
         }
         pa_usec_t usec;
-        if (sink_latency_us_ >= 0 && pa_stream_get_time(stream_, &usec) == 0 && marks_.size() < marks_.capacity())
-            marks_.push_back({monotonic_ns(), static_cast<double>(usec) * rate_ / 1e6,
-                              sink_latency_us_ / 1000});
+        if (sink_latency_us_ >= 0 && pa_stream_get_time(stream_, &usec) == 0 &&
+            marks_.size() < marks_.capacity())
+            marks_.push_back(
+                {monotonic_ns(), static_cast<double>(usec) * rate_ / 1e6, sink_latency_us_ / 1000});
         // The sink's latency changes with what plays on it; asked anew whenever the last answer is in.
         if (!asking_) {
             asking_ = true;
@@ -318,8 +331,10 @@ private:
                     if (eol) r->asking_ = false;
                 },
                 this);
-            if (op) pa_operation_unref(op);
-            else asking_ = false;
+            if (op)
+                pa_operation_unref(op);
+            else
+                asking_ = false;
         }
     }
 

@@ -23,7 +23,8 @@ protected:
         D3DLOCKED_RECT lr;
         ASSERT_EQ(t->LockRect(0, &lr, nullptr, 0), D3D_OK);
         for (UINT y = 0; y < desc.Height; ++y)
-            for (UINT x = 0; x < desc.Width; ++x) static_cast<DWORD*>(lr.pBits)[y * lr.Pitch / 4 + x] = colour;
+            for (UINT x = 0; x < desc.Width; ++x)
+                static_cast<DWORD*>(lr.pBits)[y * lr.Pitch / 4 + x] = colour;
         ASSERT_EQ(t->UnlockRect(0), D3D_OK);
     }
     // Draws the texture alone over the whole back buffer, point sampled, and reads the centre pixel.
@@ -68,8 +69,9 @@ TEST_F(TextureUpdate, RefillsAndMipRegenerationChangeOnlyTheNamedTexture) {
     // A texture with automatic mip-maps, refilled and regenerated after draws that sampled it and another
     // texture, then sampled at a sixteenth of its size: its lower levels follow the new content.
     IDirect3DTexture9* m = nullptr;
-    ASSERT_EQ(d->CreateTexture(64, 64, 0, D3DUSAGE_AUTOGENMIPMAP, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &m, nullptr),
-              D3D_OK);
+    ASSERT_EQ(
+        d->CreateTexture(64, 64, 0, D3DUSAGE_AUTOGENMIPMAP, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &m, nullptr),
+        D3D_OK);
     d->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
     d->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_POINT);
     const float px = 2.0f / 640.0f, py = 2.0f / 480.0f;

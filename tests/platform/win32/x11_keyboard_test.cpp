@@ -39,12 +39,14 @@ struct Xvfb {
         close(fds[1]);
         char buf[32] = {};
         ssize_t n = 0, got;
-        while (n < static_cast<ssize_t>(sizeof buf) - 1 && (got = read(fds[0], buf + n, sizeof buf - 1 - n)) > 0) {
+        while (n < static_cast<ssize_t>(sizeof buf) - 1 &&
+               (got = read(fds[0], buf + n, sizeof buf - 1 - n)) > 0) {
             n += got;
             if (std::strchr(buf, '\n')) break;
         }
         close(fds[0]);
-        if (n > 0 && buf[0] >= '0' && buf[0] <= '9') display = ":" + std::string(buf, std::strcspn(buf, "\n"));
+        if (n > 0 && buf[0] >= '0' && buf[0] <= '9')
+            display = ":" + std::string(buf, std::strcspn(buf, "\n"));
     }
     ~Xvfb() {
         if (pid > 0) {
@@ -68,22 +70,25 @@ LRESULT CALLBACK keyProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
 
 TEST(Win32X11Keyboard, EscapeIsSeenWithoutTheFocus) {
     if (SDL_WasInit(SDL_INIT_VIDEO) && std::strcmp(SDL_GetCurrentVideoDriver(), "x11") != 0)
-        GTEST_SKIP() << "SDL video already runs on another driver in this process (ctest runs each test alone)";
+        GTEST_SKIP()
+            << "SDL video already runs on another driver in this process (ctest runs each test alone)";
     void* xlib = dlopen("libX11.so.6", RTLD_NOW);
     void* xtst = dlopen("libXtst.so.6", RTLD_NOW);
     auto openDisplay = symbol<Display* (*)(const char*)>(xlib, "XOpenDisplay");
     auto closeDisplay = symbol<int (*)(Display*)>(xlib, "XCloseDisplay");
-    auto createWindow = symbol<Window (*)(Display*, Window, int, int, unsigned, unsigned, unsigned, unsigned long,
-                                          unsigned long)>(xlib, "XCreateSimpleWindow");
+    auto createWindow = symbol<Window (*)(Display*, Window, int, int, unsigned, unsigned, unsigned,
+                                          unsigned long, unsigned long)>(xlib, "XCreateSimpleWindow");
     auto mapWindow = symbol<int (*)(Display*, Window)>(xlib, "XMapWindow");
     auto setFocus = symbol<int (*)(Display*, Window, int, Time)>(xlib, "XSetInputFocus");
     auto sync = symbol<int (*)(Display*, Bool)>(xlib, "XSync");
     auto keycode = symbol<KeyCode (*)(Display*, KeySym)>(xlib, "XKeysymToKeycode");
     auto fakeKey = symbol<int (*)(Display*, unsigned, Bool, unsigned long)>(xtst, "XTestFakeKeyEvent");
-    if (!openDisplay || !closeDisplay || !createWindow || !mapWindow || !setFocus || !sync || !keycode || !fakeKey)
+    if (!openDisplay || !closeDisplay || !createWindow || !mapWindow || !setFocus || !sync || !keycode ||
+        !fakeKey)
         GTEST_SKIP() << "libX11 or libXtst is not installed";
     Xvfb server;
-    if (server.display.empty()) GTEST_SKIP() << "Xvfb is not installed or did not start (Debian package xvfb)";
+    if (server.display.empty())
+        GTEST_SKIP() << "Xvfb is not installed or did not start (Debian package xvfb)";
 
     setenv("DISPLAY", server.display.c_str(), 1);
     setenv("SDL_VIDEODRIVER", "x11", 1);
