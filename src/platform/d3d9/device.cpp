@@ -128,16 +128,17 @@ HRESULT Device::initGl() {
         if (!win32_set_fullscreen(window_, true)) return D3DERR_NOTAVAILABLE;
         fullScreen_ = true;
     }
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    const bool es = win32_gl_es();
+    win32_gl_context_attributes();
     context_ = SDL_GL_CreateContext(sdlWindow_);
     if (!context_) {
-        std::fprintf(stderr, "d3d9: no OpenGL 3.3 context: %s\n", SDL_GetError());
+        std::fprintf(stderr, "d3d9: no OpenGL %s context: %s\n", es ? "ES 3.0" : "3.3", SDL_GetError());
         return D3DERR_NOTAVAILABLE;
     }
-    if (SDL_GL_MakeCurrent(sdlWindow_, context_) != 0 || epoxy_gl_version() < 33) return D3DERR_NOTAVAILABLE;
+    if (SDL_GL_MakeCurrent(sdlWindow_, context_) != 0 || epoxy_is_desktop_gl() == es ||
+        epoxy_gl_version() < (es ? 30 : 33))
+        return D3DERR_NOTAVAILABLE;
+    gl_set_es(es);
     gl_.invalidate();
 
     swapInterval_ = headless() ? 0 : swap_interval(pp_.PresentationInterval);
@@ -200,7 +201,7 @@ HRESULT Device::initGl() {
     gl_.setDepthMask(true);
     gl_.setStencilWriteMask(~0u);
     glClearColor(0, 0, 0, 0);
-    glClearDepth(1.0);
+    gl_clear_depth(1.0f);
     glClearStencil(0);
     glClear(GL_COLOR_BUFFER_BIT | (depthStencil_ ? GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT : 0));
     dirty_ = kDirtyAll;

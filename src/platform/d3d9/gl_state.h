@@ -1,7 +1,7 @@
 #pragma once
 // A small cache of the GL state the device touches, so that redundant GL calls are skipped. All GL state
 // changes of the layer go through it.
-#include <epoxy/gl.h>
+#include "platform/d3d9/gl_dialect.h"
 
 #include <cstdint>
 

@@ -193,11 +193,9 @@ Texture::Texture(Device* device, UINT width, UINT height, UINT glLevels, DWORD u
     gl.bindTextureForUpdate(name_);
     // X8R8G8B8 has no alpha: stored without one, it samples as 1 and blending reads destination alpha 1,
     // as for the back buffer.
-    const GLint internal = format_ == D3DFMT_X8R8G8B8 ? GL_RGB8 : GL_RGBA8;
     for (UINT level = 0; level < glLevels_; ++level)
-        glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(level), internal,
-                     static_cast<GLsizei>(this->width(level)), static_cast<GLsizei>(this->height(level)), 0,
-                     GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, nullptr);
+        gl_tex_alloc(static_cast<GLint>(level), static_cast<GLsizei>(this->width(level)),
+                     static_cast<GLsizei>(this->height(level)), format_ != D3DFMT_X8R8G8B8);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
     maxLevel_ = static_cast<GLint>(glLevels_) - 1;
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, maxLevel_);
@@ -373,13 +371,10 @@ HRESULT Texture::UnlockRect(UINT level) {
     const UINT w = width(level);
     if (!device_->makeCurrent()) return D3D_OK;  // the window is gone; the copy stays in memory
     device_->gl().bindTextureForUpdate(name_);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(w));
     // Memory row 0 is the top row and becomes GL row 0; drawing and sampling keep that orientation.
-    glTexSubImage2D(
-        GL_TEXTURE_2D, static_cast<GLint>(level), r.left, r.top, r.right - r.left, r.bottom - r.top, GL_BGRA,
-        GL_UNSIGNED_INT_8_8_8_8_REV,
-        shadow_[level].data() + (static_cast<size_t>(r.top) * w + static_cast<size_t>(r.left)) * 4);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    gl_tex_upload_bgra(static_cast<GLint>(level), r.left, r.top, r.right - r.left, r.bottom - r.top,
+                       shadow_[level].data() + (static_cast<size_t>(r.top) * w + static_cast<size_t>(r.left)) * 4,
+                       static_cast<GLint>(w), format_ != D3DFMT_X8R8G8B8);
     if (level == 0) {
         const bool whole = r.left == 0 && r.top == 0 && static_cast<UINT>(r.right) == w &&
                            static_cast<UINT>(r.bottom) == height(0);

@@ -1,6 +1,6 @@
 #pragma once
 // Textures, their level surfaces, the back buffer surface, and vertex and index buffers.
-#include <epoxy/gl.h>
+#include "platform/d3d9/gl_dialect.h"
 
 #include <memory>
 #include <vector>
