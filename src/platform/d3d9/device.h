@@ -1,5 +1,5 @@
 #pragma once
-// The Direct3D 9 device over an OpenGL 3.3 core context on the window's SDL window.
+// The Direct3D 9 device over an OpenGL 3.3 core or ES 3.0 context on the window (gl_window.h).
 //
 // State lives in plain arrays (device_state.h). Setters compare, store and mark what changed; the draw path
 // turns the marked groups into GL state and shader uniforms once per draw. Every render target, the back
@@ -16,7 +16,7 @@
 #include "platform/d3d9/gl_state.h"
 #include "platform/d3d9/readback.h"
 #include "platform/d3d9/resources.h"
-#include "platform/win32/sdl_window.h"
+#include "platform/d3d9/gl_window.h"
 
 namespace d3d9 {
 
@@ -142,7 +142,7 @@ public:
     const d3d9_stats& stats() const { return stats_; }
 
 private:
-    Device(Direct3D9* d3d, HWND window, SDL_Window* sdlWindow, const D3DPRESENT_PARAMETERS& pp, DWORD flags);
+    Device(Direct3D9* d3d, HWND window, const D3DPRESENT_PARAMETERS& pp, DWORD flags);
     HRESULT initGl();
     void markRenderState(D3DRENDERSTATETYPE state);
     bool windowUsable() const;
@@ -163,13 +163,11 @@ private:
 
     Direct3D9* d3d_;
     HWND window_;
-    SDL_Window* sdlWindow_;
-    SDL_GLContext context_ = nullptr;
+    GlContext context_ = nullptr;
     D3DPRESENT_PARAMETERS pp_;
     DWORD behaviorFlags_;
     bool fullScreen_ = false;
     bool inScene_ = false;
-    int swapInterval_ = 0;
 
     GlState gl_;
     DeviceState state_;

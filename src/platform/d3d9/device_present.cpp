@@ -126,10 +126,8 @@ HRESULT Device::Present(const RECT* sourceRect, const RECT* destRect, HWND overr
     if (sourceRect || destRect || dirtyRegion || (overrideWindow && overrideWindow != window_))
         return D3DERR_INVALIDCALL;
     if (!windowUsable() || !makeCurrent()) return D3DERR_DEVICELOST;
-    SDL_Window* w = win32_sdl_window(window_);
     int ww = 0, wh = 0;
-    SDL_GL_GetDrawableSize(w, &ww, &wh);
-    if (ww <= 0 || wh <= 0) return D3DERR_DEVICELOST;
+    if (!glwin_drawable_size(window_, &ww, &wh) || ww <= 0 || wh <= 0) return D3DERR_DEVICELOST;
 
     // Scale into the window keeping the aspect, centred, with black bars.
     const double bw = pp_.BackBufferWidth, bh = pp_.BackBufferHeight;
@@ -149,7 +147,7 @@ HRESULT Device::Present(const RECT* sourceRect, const RECT* destRect, HWND overr
     const bool same = dw == static_cast<GLint>(bw) && dh == static_cast<GLint>(bh);
     glBlitFramebuffer(0, 0, static_cast<GLint>(bw), static_cast<GLint>(bh), dx, dy + dh, dx + dw, dy,
                       GL_COLOR_BUFFER_BIT, same ? GL_NEAREST : GL_LINEAR);
-    SDL_GL_SwapWindow(w);
+    glwin_swap(window_);
     bindTarget(false);
     ++stats_.presents;
     return D3D_OK;

@@ -1,5 +1,7 @@
 #include "platform/d3d9/gl_dialect.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace d3d9 {
@@ -11,6 +13,15 @@ bool es = true;
 bool es = false;
 #endif
 }  // namespace
+
+bool gl_es_requested() {
+#ifdef __EMSCRIPTEN__
+    return true;
+#else
+    const char* v = std::getenv("QV_GL_ES");
+    return v && std::strcmp(v, "1") == 0;
+#endif
+}
 
 bool gl_es() {
     return es;

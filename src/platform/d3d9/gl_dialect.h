@@ -19,6 +19,9 @@
 
 namespace d3d9 {
 
+// True when contexts are to be ES 3.0: always in the browser, with QV_GL_ES=1 on the desktop.
+bool gl_es_requested();
+
 // Which dialect the current context speaks; set once its context is made (always ES in the browser).
 bool gl_es();
 void gl_set_es(bool es);
