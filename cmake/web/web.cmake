@@ -11,3 +11,9 @@ list(APPEND CMAKE_FIND_ROOT_PATH "${QV_WEB_PREFIX}")
 # The system reports errors by throwing texts.
 add_compile_options(-fexceptions)
 add_link_options(-fexceptions)
+# The program: WebGL 2 only; the blocking main loop yields to the browser once a frame (ASYNCIFY); the page
+# starts main itself (after fetching the archive into the in-memory file system) and reads captured frames
+# from it.
+add_link_options(-sMIN_WEBGL_VERSION=2 -sMAX_WEBGL_VERSION=2 -sASYNCIFY -sASYNCIFY_STACK_SIZE=65536
+  -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=134217728 -sTOTAL_STACK=1048576 -sENVIRONMENT=web -sINVOKE_RUN=0
+  -sEXIT_RUNTIME=1 -sFORCE_FILESYSTEM=1 -sEXPORTED_RUNTIME_METHODS=callMain,FS -sMODULARIZE=0)

@@ -211,6 +211,7 @@ Device::~Device() {
         glDeleteVertexArrays(1, &vao_);
         glDeleteBuffers(1, &upBuffer_);
         if (depthStencil_) glDeleteRenderbuffers(1, &depthStencil_);
+        for (auto& entry : sizedDepthStencils_) glDeleteRenderbuffers(1, &entry.second);
         glDeleteRenderbuffers(1, &backBufferColor_);
     } else {
         ff_.abandon();
@@ -218,6 +219,20 @@ Device::~Device() {
     if (context_) glwin_delete_context(window_, context_);
     if (fullScreen_ && IsWindow(window_)) glwin_set_fullscreen(window_, false);
     d3d_->Release();
+}
+
+GLuint Device::depthStencilBufferFor(UINT width, UINT height) {
+    if (!gl_same_size_attachments() || (width == pp_.BackBufferWidth && height == pp_.BackBufferHeight))
+        return depthStencil_;
+    GLuint& rb = sizedDepthStencils_[{width, height}];
+    if (!rb) {
+        glGenRenderbuffers(1, &rb);
+        glBindRenderbuffer(GL_RENDERBUFFER, rb);
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, static_cast<GLsizei>(width),
+                              static_cast<GLsizei>(height));
+        glBindRenderbuffer(GL_RENDERBUFFER, 0);
+    }
+    return rb;
 }
 
 bool Device::makeCurrent() {

@@ -8,7 +8,9 @@
 // Source files: device.cpp (creation, COM, resources), device_states.cpp (Set*/Get*, state blocks),
 // device_draw.cpp (draw calls), device_present.cpp (scene, clear, targets, present, read-back),
 // fixed_function.cpp (the shader program and its uniforms).
+#include <map>
 #include <memory>
+#include <utility>
 
 #include "platform/d3d9/com_object.h"
 #include "platform/d3d9/device_state.h"
@@ -130,6 +132,11 @@ public:
     // then no GL call may be made.
     bool makeCurrent();
     GLuint depthStencilBuffer() const { return depthStencil_; }
+    // An index buffer was bound for an update: the draw path binds the device's indices again.
+    void indicesRebound() { dirty_ |= kDirtyIndices; }
+    // The depth-stencil buffer a target of this size draws with: the device's one, or where the dialect
+    // wants attachments of one size (WebGL), a buffer of the target's size kept per size.
+    GLuint depthStencilBufferFor(UINT width, UINT height);
     UINT depthStencilWidth() const { return pp_.BackBufferWidth; }
     UINT depthStencilHeight() const { return pp_.BackBufferHeight; }
     const DeviceState& state() const { return state_; }
@@ -164,6 +171,7 @@ private:
     Direct3D9* d3d_;
     HWND window_;
     GlContext context_ = nullptr;
+    std::map<std::pair<UINT, UINT>, GLuint> sizedDepthStencils_;
     D3DPRESENT_PARAMETERS pp_;
     DWORD behaviorFlags_;
     bool fullScreen_ = false;

@@ -23,6 +23,14 @@ bool gl_es_requested() {
 #endif
 }
 
+bool gl_same_size_attachments() {
+#ifdef __EMSCRIPTEN__
+    return true;
+#else
+    return false;
+#endif
+}
+
 bool gl_es() {
     return es;
 }

@@ -43,6 +43,10 @@ void gl_sampler_border_and_bias(GLuint sampler, const float border[4], float lod
 // draws with base vertex 0.
 void gl_draw_elements(GLenum mode, GLsizei count, GLenum type, const void* offset, GLint baseVertex);
 
+// WebGL refuses framebuffers whose attachments differ in size (OpenGL and OpenGL ES allow it): targets of
+// another size than the back buffer then draw with a depth-stencil buffer of their own size.
+bool gl_same_size_attachments();
+
 // Allocates level `level` of the bound GL_TEXTURE_2D, 8-bit RGBA or, without alpha, RGB.
 void gl_tex_alloc(GLint level, GLsizei w, GLsizei h, bool alpha);
 // Uploads w x h texels given as Direct3D stores A8R8G8B8 (bytes B, G, R, A) with `rowTexels` texels a row

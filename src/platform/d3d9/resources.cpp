@@ -143,7 +143,7 @@ GLuint Surface::framebuffer(bool withDepth) {
     // Every target draws with the device's one depth-stencil buffer, as the platform's auto depth-stencil.
     if (withDepth)
         glFramebufferRenderbuffer(GL_READ_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER,
-                                  device_->depthStencilBuffer());
+                                  device_->depthStencilBufferFor(width_, height_));
     return fbo;
 }
 
@@ -389,12 +389,13 @@ HRESULT Texture::UnlockRect(UINT level) {
 // ---- Buffers
 // ------------------------------------------------------------------------------------------------
 
-Buffer::Buffer(Device* device, UINT length, DWORD usage) : device_(device) {
+Buffer::Buffer(Device* device, UINT length, DWORD usage, bool indices)
+    : device_(device), target_(indices ? GL_ELEMENT_ARRAY_BUFFER : GL_ARRAY_BUFFER) {
     glUsage_ = (usage & D3DUSAGE_DYNAMIC) ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW;
     if (!device_->makeCurrent()) return;
     glGenBuffers(1, &name_);
-    device_->gl().bindArrayBuffer(name_);
-    glBufferData(GL_ARRAY_BUFFER, length, nullptr, glUsage_);
+    bindForUpdate();
+    glBufferData(target_, length, nullptr, glUsage_);
     if (glGetError() != GL_NO_ERROR) {
         device_->gl().forgetBuffer(name_);
         glDeleteBuffers(1, &name_);
@@ -435,14 +436,24 @@ HRESULT Buffer::unlock() {
     if (--lockCount_ > 0) return D3D_OK;
     if (dirtyBegin_ == dirtyEnd_) return D3D_OK;
     if (!device_->makeCurrent()) return D3D_OK;  // the window is gone; the copy stays in memory
-    device_->gl().bindArrayBuffer(name_);
+    bindForUpdate();
     if (dirtyBegin_ == 0 && dirtyEnd_ == length())
-        glBufferData(GL_ARRAY_BUFFER, length(), data_.data(), glUsage_);  // whole refill: let GL orphan
+        glBufferData(target_, length(), data_.data(), glUsage_);  // whole refill: let GL orphan
     else
-        glBufferSubData(GL_ARRAY_BUFFER, dirtyBegin_, dirtyEnd_ - dirtyBegin_, data_.data() + dirtyBegin_);
+        glBufferSubData(target_, dirtyBegin_, dirtyEnd_ - dirtyBegin_, data_.data() + dirtyBegin_);
     dirtyBegin_ = dirtyEnd_ = 0;
     ++generation_;
     return D3D_OK;
+}
+
+void Buffer::bindForUpdate() {
+    if (target_ == GL_ARRAY_BUFFER) {
+        device_->gl().bindArrayBuffer(name_);
+    } else {
+        // The element-array binding belongs to the vertex array: the next draw binds its own indices again.
+        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, name_);
+        device_->indicesRebound();
+    }
 }
 
 VertexBuffer* VertexBuffer::create(Device* device, UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
@@ -539,7 +550,7 @@ IndexBuffer* IndexBuffer::create(Device* device, UINT length, DWORD usage, D3DFO
 }
 
 IndexBuffer::IndexBuffer(Device* device, UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool)
-    : device_(device), buffer_(device, length, usage), usage_(usage), format_(format), pool_(pool) {}
+    : device_(device), buffer_(device, length, usage, true), usage_(usage), format_(format), pool_(pool) {}
 
 IDirect3DDevice9* IndexBuffer::pinnedDevice() {
     return device_;

@@ -153,7 +153,8 @@ private:
 // to the GL buffer.
 class Buffer {
 public:
-    Buffer(Device* device, UINT length, DWORD usage);
+    // Index buffers live on the element-array target from the start: WebGL never lets a buffer change sides.
+    Buffer(Device* device, UINT length, DWORD usage, bool indices = false);
     ~Buffer();
     bool valid() const { return name_ != 0; }
     HRESULT lock(UINT offset, UINT size, void** data, DWORD flags);
@@ -172,6 +173,9 @@ private:
     UINT dirtyBegin_ = 0, dirtyEnd_ = 0;
     unsigned generation_ = 0;
     GLenum glUsage_;
+    GLenum target_;
+    // Binds the buffer on its target for an update.
+    void bindForUpdate();
 };
 
 class VertexBuffer final : public IDirect3DVertexBuffer9, public ComObject {

@@ -40,10 +40,26 @@ Stream* find(DWORD handle) {
     return it == output.streams.end() ? nullptr : it->second.get();
 }
 
-// The page's side (src/platform/web/index.html creates Module.audioContext on the click that starts the run).
+// The page's side (src/platform/web/index.html resumes the context on the click that starts the music).
 // clang-format off
 EM_JS(int, web_audio_available, (), {
-    return (Module.audioContext && Module.audioContext.state !== 'closed') ? 1 : 0;
+    try {
+        if (!Module.audioContext) Module.audioContext = new AudioContext({latencyHint: 'playback'});
+    } catch (e) {
+        return 0;
+    }
+    return Module.audioContext.state !== 'closed' ? 1 : 0;
+});
+// Browsers start sound only after a gesture on the page: until then the context is suspended.
+EM_JS(int, web_audio_running, (), {
+    var ctx = Module.audioContext;
+    if (ctx.state === 'running') return 1;
+    if (!Module.askedForClick) {
+        Module.askedForClick = true;
+        ctx.resume();  // enough where autoplay is allowed
+        if (Module.askForClick) Module.askForClick();
+    }
+    return 0;
 });
 EM_JS(void, web_audio_load, (int handle, const int16_t* samples, int frames, int channels, int rate), {
     var ctx = Module.audioContext;
@@ -143,6 +159,8 @@ BOOL BASS_StreamPlay(HSTREAM handle, BOOL flush, DWORD flags) {
     Stream* s = find(handle);
     if (!s) return fail(BASS_ERROR_HANDLE, FALSE);
     const uint64_t from = flush ? 0 : heardFrame(handle, *s);
+    // The production starts with its music: both wait here for the page's click where sound needs one.
+    while (!web_audio_running()) emscripten_sleep(50);
     web_audio_play(static_cast<int>(handle), static_cast<double>(from) / s->pcm.rate);
     s->playing = true;
     lastError = BASS_OK;
