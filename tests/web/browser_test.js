@@ -2,7 +2,7 @@
 //   node browser_test.js capture SITE NATIVE_DIR TIMES [SCREENSHOT.png]
 //     loads SITE in capture mode at TIMES, compares every frame and the loading picture with the native
 //     capture in NATIVE_DIR (made with `quorvane --capture NATIVE_DIR --times TIMES`) and prints the figures;
-//   node browser_test.js live SITE
+//   node browser_test.js live SITE [SCREENSHOT.png]
 //     plays the page with autoplay allowed and checks that the time lines follow the audio clock and the
 //     run ends by itself after 32 s;
 //   node browser_test.js missing SITE
@@ -98,7 +98,7 @@ async function captureTest(site, nativeDir, times, screenshot) {
   server.close();
 }
 
-async function liveTest(site) {
+async function liveTest(site, screenshot) {
   const server = await serve(site, 0);
   const browser = await launch();
   const page = await browser.newPage({viewport: {width: 800, height: 600}});
@@ -107,6 +107,7 @@ async function liveTest(site) {
   await page.goto(`http://127.0.0.1:${server.address().port}/index.html`);
   // Key presses print the time line; one every two seconds.
   const presses = setInterval(() => page.keyboard.press('KeyT').catch(() => {}), 2000);
+  if (screenshot) setTimeout(() => page.screenshot({path: screenshot}).catch(() => {}), 20000);
   await page.waitForFunction(() => window.qvExitCode !== undefined, null, {timeout: 180000, polling: 500});
   clearInterval(presses);
   const ended = await page.evaluate(() => ({code: window.qvExitCode, audio: Module.audioContext && Module.audioContext.currentTime}));
@@ -140,7 +141,7 @@ async function missingTest(site) {
   const [mode, site, ...rest] = process.argv.slice(2);
   try {
     if (mode === 'capture') await captureTest(site, rest[0], rest[1], rest[2]);
-    else if (mode === 'live') await liveTest(site);
+    else if (mode === 'live') await liveTest(site, rest[0]);
     else if (mode === 'missing') await missingTest(site);
     else throw new Error(`unknown mode ${mode}`);
   } catch (e) {
