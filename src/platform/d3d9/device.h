@@ -16,9 +16,9 @@
 #include "platform/d3d9/device_state.h"
 #include "platform/d3d9/fixed_function.h"
 #include "platform/d3d9/gl_state.h"
+#include "platform/d3d9/gl_window.h"
 #include "platform/d3d9/readback.h"
 #include "platform/d3d9/resources.h"
-#include "platform/d3d9/gl_window.h"
 
 namespace d3d9 {
 

@@ -44,7 +44,8 @@ void gl_set_es(bool value) {
 }
 
 const char* gl_shader_header() {
-    // High precision throughout, as on the desktop: positions, fog and lighting need it in the fragment stage.
+    // High precision throughout, as on the desktop: positions, fog and lighting need it in the fragment
+    // stage.
     return es ? "#version 300 es\nprecision highp float;\nprecision highp int;\nprecision highp sampler2D;\n"
               : "#version 330 core\n";
 }
@@ -145,7 +146,8 @@ void gl_tex_upload_bgra(GLint level, GLint x, GLint y, GLsizei w, GLsizei h, con
         }
     }
     // The unpack alignment is 1 throughout (GlState).
-    glTexSubImage2D(GL_TEXTURE_2D, level, x, y, w, h, alpha ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE, packed.data());
+    glTexSubImage2D(GL_TEXTURE_2D, level, x, y, w, h, alpha ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE,
+                    packed.data());
 }
 
 void gl_read_bgra(GLsizei w, GLsizei h, void* pixels, uint32_t pitch) {

@@ -54,7 +54,8 @@ GlContext glwin_create_context(HWND window) {
         std::fprintf(stderr, "d3d9: no OpenGL %s context: %s\n", es ? "ES 3.0" : "3.3", SDL_GetError());
         return nullptr;
     }
-    if (SDL_GL_MakeCurrent(w, context) != 0 || epoxy_is_desktop_gl() == es || epoxy_gl_version() < (es ? 30 : 33)) {
+    if (SDL_GL_MakeCurrent(w, context) != 0 || epoxy_is_desktop_gl() == es ||
+        epoxy_gl_version() < (es ? 30 : 33)) {
         SDL_GL_DeleteContext(context);
         return nullptr;
     }

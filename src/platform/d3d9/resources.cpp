@@ -372,9 +372,10 @@ HRESULT Texture::UnlockRect(UINT level) {
     if (!device_->makeCurrent()) return D3D_OK;  // the window is gone; the copy stays in memory
     device_->gl().bindTextureForUpdate(name_);
     // Memory row 0 is the top row and becomes GL row 0; drawing and sampling keep that orientation.
-    gl_tex_upload_bgra(static_cast<GLint>(level), r.left, r.top, r.right - r.left, r.bottom - r.top,
-                       shadow_[level].data() + (static_cast<size_t>(r.top) * w + static_cast<size_t>(r.left)) * 4,
-                       static_cast<GLint>(w), format_ != D3DFMT_X8R8G8B8);
+    gl_tex_upload_bgra(
+        static_cast<GLint>(level), r.left, r.top, r.right - r.left, r.bottom - r.top,
+        shadow_[level].data() + (static_cast<size_t>(r.top) * w + static_cast<size_t>(r.left)) * 4,
+        static_cast<GLint>(w), format_ != D3DFMT_X8R8G8B8);
     if (level == 0) {
         const bool whole = r.left == 0 && r.top == 0 && static_cast<UINT>(r.right) == w &&
                            static_cast<UINT>(r.bottom) == height(0);

@@ -1,11 +1,10 @@
 #pragma once
 // Textures, their level surfaces, the back buffer surface, and vertex and index buffers.
-#include "platform/d3d9/gl_dialect.h"
-
 #include <memory>
 #include <vector>
 
 #include "platform/d3d9/com_object.h"
+#include "platform/d3d9/gl_dialect.h"
 
 namespace d3d9 {
 

@@ -196,7 +196,8 @@ HRESULT StateBlock::Apply() {
     for (DWORD st = 0; st < kStages; ++st) {
         const auto& mask = tssMask_[st];
         for (size_t t = 0; t < mask.size(); ++t)
-            if (mask.test(t)) d->SetTextureStageState(st, static_cast<D3DTEXTURESTAGESTATETYPE>(t), tss_[st][t]);
+            if (mask.test(t))
+                d->SetTextureStageState(st, static_cast<D3DTEXTURESTAGESTATETYPE>(t), tss_[st][t]);
     }
     for (DWORD sp = 0; sp < kSamplers; ++sp) {
         const auto& mask = sampMask_[sp];
@@ -204,7 +205,8 @@ HRESULT StateBlock::Apply() {
             if (mask.test(t)) d->SetSamplerState(sp, static_cast<D3DSAMPLERSTATETYPE>(t), samp_[sp][t]);
     }
     for (size_t slot = 0; slot < transformMask_.size(); ++slot)
-        if (transformMask_.test(slot)) d->SetTransform(transform_type(static_cast<int>(slot)), &transforms_[slot]);
+        if (transformMask_.test(slot))
+            d->SetTransform(transform_type(static_cast<int>(slot)), &transforms_[slot]);
     for (const auto& l : lights_) {
         if (l.hasLight) d->SetLight(l.index, &l.light);
         if (l.hasEnable) d->LightEnable(l.index, l.enable);

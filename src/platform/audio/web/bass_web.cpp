@@ -146,8 +146,8 @@ HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD le
                                        static_cast<size_t>(length), &stream->pcm);
     if (error != BASS_OK) return fail(error, HSTREAM(0));
     const HSTREAM handle = output.nextHandle++;
-    web_audio_load(static_cast<int>(handle), stream->pcm.samples.data(), static_cast<int>(stream->pcm.frames()),
-                   stream->pcm.channels, stream->pcm.rate);
+    web_audio_load(static_cast<int>(handle), stream->pcm.samples.data(),
+                   static_cast<int>(stream->pcm.frames()), stream->pcm.channels, stream->pcm.rate);
     output.streams.emplace(handle, std::move(stream));
     lastError = BASS_OK;
     return handle;

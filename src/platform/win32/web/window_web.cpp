@@ -96,11 +96,17 @@ const char* win32_canvas(HWND hWnd) {
 bool win32_set_fullscreen(HWND hWnd, bool fullScreen) {
     if (!findWindow(hWnd)) return false;
     // The page lays the canvas out; this only tells it which way (see index.html).
-    EM_ASM({ if (Module.setFullPage) Module.setFullPage($0 != 0); }, fullScreen ? 1 : 0);
+    EM_ASM(
+        {
+            if (Module.setFullPage) Module.setFullPage($0 != 0);
+        },
+        fullScreen ? 1 : 0);
     return true;
 }
 
 void win32_yield() {
+    // Counted for the page's benchmark (frames shown).
+    EM_ASM({ Module.qvFrames = (Module.qvFrames || 0) + 1; });
     emscripten_sleep(0);
 }
 
@@ -147,8 +153,8 @@ HCURSOR WINAPI LoadCursorA(HINSTANCE, LPCSTR lpCursorName) {
     return lpCursorName == IDC_ARROW ? reinterpret_cast<HCURSOR>(1) : nullptr;
 }
 
-HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
-                            int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
+HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X,
+                            int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
                             LPVOID lpParam) {
     const WindowClass* c = nullptr;
     for (const WindowClass& k : g.classes)
@@ -181,7 +187,8 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     cs.lpszClass = lpClassName;
     cs.dwExStyle = dwExStyle;
     const LPARAM createParam = reinterpret_cast<LPARAM>(&cs);
-    if (!SendMessageA(hwnd, WM_NCCREATE, 0, createParam) || SendMessageA(hwnd, WM_CREATE, 0, createParam) == -1) {
+    if (!SendMessageA(hwnd, WM_NCCREATE, 0, createParam) ||
+        SendMessageA(hwnd, WM_CREATE, 0, createParam) == -1) {
         DestroyWindow(hwnd);
         return nullptr;
     }
@@ -287,8 +294,12 @@ SHORT WINAPI GetAsyncKeyState(int vKey) {
 
 int WINAPI ShowCursor(BOOL bShow) {
     g.cursorCount += bShow ? 1 : -1;
-    EM_ASM({ var c = document.querySelector('#canvas'); if (c) c.style.cursor = $0 >= 0 ? 'default' : 'none'; },
-           g.cursorCount);
+    EM_ASM(
+        {
+            var c = document.querySelector('#canvas');
+            if (c) c.style.cursor = $0 >= 0 ? 'default' : 'none';
+        },
+        g.cursorCount);
     return g.cursorCount;
 }
 
@@ -296,6 +307,10 @@ int WINAPI MessageBoxA(HWND, LPCSTR lpText, LPCSTR lpCaption, UINT) {
     // Shown in the page (see index.html) and on the console; the browser has no modal box worth blocking on.
     const char* text = lpText ? lpText : "";
     std::fprintf(stderr, "%s%s%s\n", lpCaption ? lpCaption : "", lpCaption ? ": " : "", text);
-    EM_ASM({ if (Module.showMessage) Module.showMessage(UTF8ToString($0)); }, text);
+    EM_ASM(
+        {
+            if (Module.showMessage) Module.showMessage(UTF8ToString($0));
+        },
+        text);
     return 1;  // IDOK
 }
