@@ -7,7 +7,6 @@
 
 #include "platform/d3d9/direct3d9.h"
 #include "platform/d3d9/state_block.h"
-#include "platform/win32/headless.h"
 
 namespace d3d9 {
 
@@ -44,14 +43,6 @@ UINT fvf_stride(DWORD fvf) {
 
 namespace {
 
-// Offscreen (headless) runs and tests never wait for a retrace that no display gives.
-bool headless() {
-    const char* driver = SDL_GetCurrentVideoDriver();
-    if (driver && std::strcmp(driver, "offscreen") == 0) return true;
-    if (platform::headlessTest()) return true;
-    return false;
-}
-
 int swap_interval(UINT presentationInterval) {
     switch (presentationInterval) {
         case D3DPRESENT_INTERVAL_IMMEDIATE:
@@ -71,8 +62,8 @@ int swap_interval(UINT presentationInterval) {
 
 HRESULT Device::create(Direct3D9* d3d, HWND window, DWORD flags, D3DPRESENT_PARAMETERS* pp,
                        IDirect3DDevice9** out) {
-    SDL_Window* sdlWindow = win32_sdl_window(window);
-    if (!sdlWindow) return D3DERR_INVALIDCALL;
+    int windowWidth = 0, windowHeight = 0;
+    if (!glwin_window_size(window, &windowWidth, &windowHeight)) return D3DERR_INVALIDCALL;
     if (pp->MultiSampleType != D3DMULTISAMPLE_NONE) return D3DERR_NOTAVAILABLE;
     if (pp->SwapEffect < D3DSWAPEFFECT_DISCARD || pp->SwapEffect > D3DSWAPEFFECT_COPY)
         return D3DERR_INVALIDCALL;
@@ -86,8 +77,7 @@ HRESULT Device::create(Direct3D9* d3d, HWND window, DWORD flags, D3DPRESENT_PARA
     D3DPRESENT_PARAMETERS p = *pp;
     if (p.Windowed) {
         // Windowed: zero sizes take the window's client size, an unknown format the desktop's.
-        int w = 0, h = 0;
-        SDL_GetWindowSize(sdlWindow, &w, &h);
+        const int w = windowWidth, h = windowHeight;
         if (p.BackBufferWidth == 0) p.BackBufferWidth = static_cast<UINT>(w > 0 ? w : 1);
         if (p.BackBufferHeight == 0) p.BackBufferHeight = static_cast<UINT>(h > 0 ? h : 1);
         if (p.BackBufferFormat == D3DFMT_UNKNOWN) {
@@ -104,7 +94,7 @@ HRESULT Device::create(Direct3D9* d3d, HWND window, DWORD flags, D3DPRESENT_PARA
     if (p.BackBufferWidth > 8192 || p.BackBufferHeight > 8192) return D3DERR_NOTAVAILABLE;
     if (p.BackBufferCount == 0) p.BackBufferCount = 1;
 
-    auto* device = new Device(d3d, window, sdlWindow, p, flags);
+    auto* device = new Device(d3d, window, p, flags);
     device->AddRef();
     const HRESULT hr = device->initGl();
     if (FAILED(hr)) {
@@ -116,9 +106,8 @@ HRESULT Device::create(Direct3D9* d3d, HWND window, DWORD flags, D3DPRESENT_PARA
     return D3D_OK;
 }
 
-Device::Device(Direct3D9* d3d, HWND window, SDL_Window* sdlWindow, const D3DPRESENT_PARAMETERS& pp,
-               DWORD flags)
-    : d3d_(d3d), window_(window), sdlWindow_(sdlWindow), pp_(pp), behaviorFlags_(flags) {
+Device::Device(Direct3D9* d3d, HWND window, const D3DPRESENT_PARAMETERS& pp, DWORD flags)
+    : d3d_(d3d), window_(window), pp_(pp), behaviorFlags_(flags) {
     d3d_->AddRef();
     state_.setDefaults(pp_.EnableAutoDepthStencil != 0, pp_.BackBufferWidth, pp_.BackBufferHeight);
     for (int i = 0; i < kMaxActiveLights; ++i) activeLights_[i] = 0;
@@ -126,23 +115,14 @@ Device::Device(Direct3D9* d3d, HWND window, SDL_Window* sdlWindow, const D3DPRES
 
 HRESULT Device::initGl() {
     if (!pp_.Windowed) {
-        if (!win32_set_fullscreen(window_, true)) return D3DERR_NOTAVAILABLE;
+        if (!glwin_set_fullscreen(window_, true)) return D3DERR_NOTAVAILABLE;
         fullScreen_ = true;
     }
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    context_ = SDL_GL_CreateContext(sdlWindow_);
-    if (!context_) {
-        std::fprintf(stderr, "d3d9: no OpenGL 3.3 context: %s\n", SDL_GetError());
-        return D3DERR_NOTAVAILABLE;
-    }
-    if (SDL_GL_MakeCurrent(sdlWindow_, context_) != 0 || epoxy_gl_version() < 33) return D3DERR_NOTAVAILABLE;
+    context_ = glwin_create_context(window_);
+    if (!context_) return D3DERR_NOTAVAILABLE;
     gl_.invalidate();
 
-    swapInterval_ = headless() ? 0 : swap_interval(pp_.PresentationInterval);
-    if (SDL_GL_SetSwapInterval(swapInterval_) != 0 && swapInterval_ > 1) SDL_GL_SetSwapInterval(1);
+    glwin_set_swap_interval(swap_interval(pp_.PresentationInterval));
 
     const GLsizei w = static_cast<GLsizei>(pp_.BackBufferWidth),
                   h = static_cast<GLsizei>(pp_.BackBufferHeight);
@@ -201,7 +181,7 @@ HRESULT Device::initGl() {
     gl_.setDepthMask(true);
     gl_.setStencilWriteMask(~0u);
     glClearColor(0, 0, 0, 0);
-    glClearDepth(1.0);
+    gl_clear_depth(1.0f);
     glClearStencil(0);
     glClear(GL_COLOR_BUFFER_BIT | (depthStencil_ ? GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT : 0));
     dirty_ = kDirtyAll;
@@ -231,33 +211,36 @@ Device::~Device() {
         glDeleteVertexArrays(1, &vao_);
         glDeleteBuffers(1, &upBuffer_);
         if (depthStencil_) glDeleteRenderbuffers(1, &depthStencil_);
+        for (auto& entry : sizedDepthStencils_) glDeleteRenderbuffers(1, &entry.second);
         glDeleteRenderbuffers(1, &backBufferColor_);
     } else {
         ff_.abandon();
     }
-    if (context_) {
-        SDL_GL_MakeCurrent(win32_sdl_window(window_), nullptr);
-        SDL_GL_DeleteContext(context_);
-    }
-    if (fullScreen_ && win32_sdl_window(window_)) win32_set_fullscreen(window_, false);
+    if (context_) glwin_delete_context(window_, context_);
+    if (fullScreen_ && IsWindow(window_)) glwin_set_fullscreen(window_, false);
     d3d_->Release();
 }
 
+GLuint Device::depthStencilBufferFor(UINT width, UINT height) {
+    if (!gl_same_size_attachments() || (width == pp_.BackBufferWidth && height == pp_.BackBufferHeight))
+        return depthStencil_;
+    GLuint& rb = sizedDepthStencils_[{width, height}];
+    if (!rb) {
+        glGenRenderbuffers(1, &rb);
+        glBindRenderbuffer(GL_RENDERBUFFER, rb);
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, static_cast<GLsizei>(width),
+                              static_cast<GLsizei>(height));
+        glBindRenderbuffer(GL_RENDERBUFFER, 0);
+    }
+    return rb;
+}
+
 bool Device::makeCurrent() {
-    if (SDL_GL_GetCurrentContext() == context_ && context_) return true;
-    SDL_Window* w = win32_sdl_window(window_);
-    if (!w || !context_) return false;
-    sdlWindow_ = w;
-    if (SDL_GL_MakeCurrent(w, context_) != 0) return false;
-    return true;
+    return glwin_make_current(window_, context_);
 }
 
 bool Device::windowUsable() const {
-    SDL_Window* w = win32_sdl_window(window_);
-    if (!w) return false;
-    // A full-screen device that is minimised has lost its display, as when the platform switches away.
-    if (fullScreen_ && (SDL_GetWindowFlags(w) & (SDL_WINDOW_MINIMIZED | SDL_WINDOW_HIDDEN))) return false;
-    return true;
+    return glwin_usable(window_, fullScreen_);
 }
 
 void Device::forgetStateBlock(StateBlock* block) {

@@ -1,5 +1,5 @@
 #pragma once
-// The Direct3D 9 device over an OpenGL 3.3 core context on the window's SDL window.
+// The Direct3D 9 device over an OpenGL 3.3 core or ES 3.0 context on the window (gl_window.h).
 //
 // State lives in plain arrays (device_state.h). Setters compare, store and mark what changed; the draw path
 // turns the marked groups into GL state and shader uniforms once per draw. Every render target, the back
@@ -8,15 +8,17 @@
 // Source files: device.cpp (creation, COM, resources), device_states.cpp (Set*/Get*, state blocks),
 // device_draw.cpp (draw calls), device_present.cpp (scene, clear, targets, present, read-back),
 // fixed_function.cpp (the shader program and its uniforms).
+#include <map>
 #include <memory>
+#include <utility>
 
 #include "platform/d3d9/com_object.h"
 #include "platform/d3d9/device_state.h"
 #include "platform/d3d9/fixed_function.h"
 #include "platform/d3d9/gl_state.h"
+#include "platform/d3d9/gl_window.h"
 #include "platform/d3d9/readback.h"
 #include "platform/d3d9/resources.h"
-#include "platform/win32/sdl_window.h"
 
 namespace d3d9 {
 
@@ -130,6 +132,11 @@ public:
     // then no GL call may be made.
     bool makeCurrent();
     GLuint depthStencilBuffer() const { return depthStencil_; }
+    // An index buffer was bound for an update: the draw path binds the device's indices again.
+    void indicesRebound() { dirty_ |= kDirtyIndices; }
+    // The depth-stencil buffer a target of this size draws with: the device's one, or where the dialect
+    // wants attachments of one size (WebGL), a buffer of the target's size kept per size.
+    GLuint depthStencilBufferFor(UINT width, UINT height);
     UINT depthStencilWidth() const { return pp_.BackBufferWidth; }
     UINT depthStencilHeight() const { return pp_.BackBufferHeight; }
     const DeviceState& state() const { return state_; }
@@ -143,7 +150,7 @@ public:
     void countMipRegeneration(unsigned levels) { stats_.mipRegenerations += levels; }
 
 private:
-    Device(Direct3D9* d3d, HWND window, SDL_Window* sdlWindow, const D3DPRESENT_PARAMETERS& pp, DWORD flags);
+    Device(Direct3D9* d3d, HWND window, const D3DPRESENT_PARAMETERS& pp, DWORD flags);
     HRESULT initGl();
     void markRenderState(D3DRENDERSTATETYPE state);
     bool windowUsable() const;
@@ -166,13 +173,12 @@ private:
 
     Direct3D9* d3d_;
     HWND window_;
-    SDL_Window* sdlWindow_;
-    SDL_GLContext context_ = nullptr;
+    GlContext context_ = nullptr;
+    std::map<std::pair<UINT, UINT>, GLuint> sizedDepthStencils_;
     D3DPRESENT_PARAMETERS pp_;
     DWORD behaviorFlags_;
     bool fullScreen_ = false;
     bool inScene_ = false;
-    int swapInterval_ = 0;
 
     GlState gl_;
     DeviceState state_;

@@ -161,7 +161,7 @@ GLint gl_address(DWORD mode) {
         case D3DTADDRESS_MIRRORONCE:
             return GL_CLAMP_TO_EDGE;
         case D3DTADDRESS_BORDER:
-            return GL_CLAMP_TO_BORDER;
+            return gl_clamp_to_border();
         default:
             return GL_REPEAT;
     }
@@ -296,7 +296,7 @@ void Device::applySampler(int i) {
     glSamplerParameteri(sampler, GL_TEXTURE_WRAP_R, gl_address(s[D3DSAMP_ADDRESSW]));
     float border[4];
     color_floats(s[D3DSAMP_BORDERCOLOR], border);
-    glSamplerParameterfv(sampler, GL_TEXTURE_BORDER_COLOR, border);
+    gl_sampler_border_and_bias(sampler, border, bits_float(s[D3DSAMP_MIPMAPLODBIAS]));
     const bool magLinear = s[D3DSAMP_MAGFILTER] >= D3DTEXF_LINEAR;
     const bool minLinear = s[D3DSAMP_MINFILTER] >= D3DTEXF_LINEAR;
     GLint minFilter;
@@ -313,7 +313,6 @@ void Device::applySampler(int i) {
     }
     glSamplerParameteri(sampler, GL_TEXTURE_MAG_FILTER, magLinear ? GL_LINEAR : GL_NEAREST);
     glSamplerParameteri(sampler, GL_TEXTURE_MIN_FILTER, minFilter);
-    glSamplerParameterf(sampler, GL_TEXTURE_LOD_BIAS, bits_float(s[D3DSAMP_MIPMAPLODBIAS]));
     // MAXMIPLEVEL names the largest level that may be used.
     glSamplerParameterf(sampler, GL_TEXTURE_MIN_LOD, static_cast<float>(s[D3DSAMP_MAXMIPLEVEL]));
 }
@@ -395,9 +394,9 @@ void Device::applyVertexInput(GLuint buffer, UINT offset, UINT stride) {
     }
     if (fvf & D3DFVF_NORMAL) attrib(1, 3, GL_FLOAT, GL_FALSE, 12);
     if (fvf & D3DFVF_PSIZE) at += 4;
-    // D3DCOLOR is B, G, R, A in memory.
-    if (fvf & D3DFVF_DIFFUSE) attrib(2, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, 4);
-    if (fvf & D3DFVF_SPECULAR) attrib(3, GL_BGRA, GL_UNSIGNED_BYTE, GL_TRUE, 4);
+    // D3DCOLOR is B, G, R, A in memory; the vertex shader reorders it (ES has no BGRA attributes).
+    if (fvf & D3DFVF_DIFFUSE) attrib(2, 4, GL_UNSIGNED_BYTE, GL_TRUE, 4);
+    if (fvf & D3DFVF_SPECULAR) attrib(3, 4, GL_UNSIGNED_BYTE, GL_TRUE, 4);
     const DWORD sets = (fvf & D3DFVF_TEXCOUNT_MASK) >> D3DFVF_TEXCOUNT_SHIFT;
     static const GLint kFloats[4] = {2, 3, 4, 1};
     for (DWORD i = 0; i < sets && i < 8; ++i) {
@@ -543,12 +542,14 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, int baseVertex, UINT
         ++stats_.refusedDraws;
         return D3DERR_INVALIDCALL;
     }
-    applyVertexInput(state_.stream->buffer().name(), state_.streamOffset, state_.streamStride);
+    // ES has no base-vertex draws: the vertex input starts at the base vertex instead.
+    const UINT inputOffset =
+        state_.streamOffset + (gl_es() ? static_cast<UINT>(baseVertex) * state_.streamStride : 0);
+    applyVertexInput(state_.stream->buffer().name(), inputOffset, state_.streamStride);
     dirty_ &= ~kDirtyVertexInput;
     const UINT size = ib->indexSize();
-    glDrawElementsBaseVertex(
-        mode, static_cast<GLsizei>(count), size == 2 ? GL_UNSIGNED_SHORT : GL_UNSIGNED_INT,
-        reinterpret_cast<const void*>(static_cast<uintptr_t>(startIndex) * size), baseVertex);
+    gl_draw_elements(mode, static_cast<GLsizei>(count), size == 2 ? GL_UNSIGNED_SHORT : GL_UNSIGNED_INT,
+                     reinterpret_cast<const void*>(static_cast<uintptr_t>(startIndex) * size), baseVertex);
     afterDraw();
     return D3D_OK;
 }

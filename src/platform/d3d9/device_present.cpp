@@ -45,7 +45,7 @@ HRESULT Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR c
     }
     if (flags & D3DCLEAR_ZBUFFER) {
         gl_.setDepthMask(true);
-        glClearDepth(std::min(1.0f, std::max(0.0f, z)));
+        gl_clear_depth(std::min(1.0f, std::max(0.0f, z)));
         mask |= GL_DEPTH_BUFFER_BIT;
     }
     if (flags & D3DCLEAR_STENCIL) {
@@ -126,10 +126,8 @@ HRESULT Device::Present(const RECT* sourceRect, const RECT* destRect, HWND overr
     if (sourceRect || destRect || dirtyRegion || (overrideWindow && overrideWindow != window_))
         return D3DERR_INVALIDCALL;
     if (!windowUsable() || !makeCurrent()) return D3DERR_DEVICELOST;
-    SDL_Window* w = win32_sdl_window(window_);
     int ww = 0, wh = 0;
-    SDL_GL_GetDrawableSize(w, &ww, &wh);
-    if (ww <= 0 || wh <= 0) return D3DERR_DEVICELOST;
+    if (!glwin_drawable_size(window_, &ww, &wh) || ww <= 0 || wh <= 0) return D3DERR_DEVICELOST;
 
     // Scale into the window keeping the aspect, centred, with black bars.
     const double bw = pp_.BackBufferWidth, bh = pp_.BackBufferHeight;
@@ -149,7 +147,7 @@ HRESULT Device::Present(const RECT* sourceRect, const RECT* destRect, HWND overr
     const bool same = dw == static_cast<GLint>(bw) && dh == static_cast<GLint>(bh);
     glBlitFramebuffer(0, 0, static_cast<GLint>(bw), static_cast<GLint>(bh), dx, dy + dh, dx + dw, dy,
                       GL_COLOR_BUFFER_BIT, same ? GL_NEAREST : GL_LINEAR);
-    SDL_GL_SwapWindow(w);
+    glwin_swap(window_);
     bindTarget(false);
     ++stats_.presents;
     return D3D_OK;
@@ -163,11 +161,8 @@ HRESULT Device::readSurface(Surface* s, void* pixels, UINT pitch) {
     if (s->container() && s->level() > 0) s->container()->prepareForSampling();
     gl_.bindReadFramebuffer(s->framebuffer(false));
     glReadBuffer(GL_COLOR_ATTACHMENT0);
-    glPixelStorei(GL_PACK_ROW_LENGTH, static_cast<GLint>(pitch / 4));
     // GL row 0 is the top row of every target of this layer.
-    glReadPixels(0, 0, static_cast<GLsizei>(w), static_cast<GLsizei>(h), GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
-                 pixels);
-    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    gl_read_bgra(static_cast<GLsizei>(w), static_cast<GLsizei>(h), pixels, pitch);
     D3DSURFACE_DESC desc;
     s->GetDesc(&desc);
     if (desc.Format != D3DFMT_A8R8G8B8) {

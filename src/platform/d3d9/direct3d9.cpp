@@ -3,7 +3,8 @@
 #include <cstring>
 
 #include "platform/d3d9/device.h"
-#include "platform/win32/sdl_window.h"
+#include "platform/d3d9/gl_dialect.h"
+#include "platform/d3d9/gl_window.h"
 
 // Interface identifiers as the platform's headers define them.
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
@@ -27,7 +28,7 @@ const IID IID_IDirect3DStateBlock9 = {
 
 IDirect3D9* Direct3DCreate9(UINT SDKVersion) {
     if (SDKVersion != D3D_SDK_VERSION) return nullptr;
-    if (!win32_sdl_video_init()) return nullptr;
+    if (!d3d9::glwin_video_init()) return nullptr;
     auto* d3d = new d3d9::Direct3D9;
     d3d->AddRef();
     return d3d;
@@ -36,12 +37,12 @@ IDirect3D9* Direct3DCreate9(UINT SDKVersion) {
 namespace d3d9 {
 
 bool desktop_mode(D3DDISPLAYMODE* mode) {
-    SDL_DisplayMode dm;
-    if (SDL_GetDesktopDisplayMode(0, &dm) != 0 || dm.w <= 0 || dm.h <= 0) return false;
-    mode->Width = static_cast<UINT>(dm.w);
-    mode->Height = static_cast<UINT>(dm.h);
-    mode->RefreshRate = dm.refresh_rate > 0 ? static_cast<UINT>(dm.refresh_rate) : 60;
-    switch (SDL_BITSPERPIXEL(dm.format)) {
+    int w = 0, h = 0, refresh = 0, bits = 0;
+    if (!glwin_desktop_mode(&w, &h, &refresh, &bits) || w <= 0 || h <= 0) return false;
+    mode->Width = static_cast<UINT>(w);
+    mode->Height = static_cast<UINT>(h);
+    mode->RefreshRate = refresh > 0 ? static_cast<UINT>(refresh) : 60;
+    switch (bits) {
         case 16:
             mode->Format = D3DFMT_R5G6B5;
             break;
@@ -67,7 +68,9 @@ void fill_caps(D3DCAPS9* c) {
                  D3DDEVCAPS_DRAWPRIMITIVES2EX | D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_HWRASTERIZATION;
     c->PrimitiveMiscCaps =
         D3DPMISCCAPS_CULLNONE | D3DPMISCCAPS_CULLCW | D3DPMISCCAPS_CULLCCW | D3DPMISCCAPS_BLENDOP;
-    c->RasterCaps = D3DPRASTERCAPS_ZTEST | D3DPRASTERCAPS_FOGTABLE | D3DPRASTERCAPS_MIPMAPLODBIAS |
+    // OpenGL ES (the browser's dialect) has neither a border colour nor a LOD bias.
+    const bool es = gl_es_requested();
+    c->RasterCaps = D3DPRASTERCAPS_ZTEST | D3DPRASTERCAPS_FOGTABLE | (es ? 0 : D3DPRASTERCAPS_MIPMAPLODBIAS) |
                     D3DPRASTERCAPS_WFOG | D3DPRASTERCAPS_ZFOG;
     c->ZCmpCaps = 0xFF;
     c->AlphaCmpCaps = 0xFF;
@@ -78,7 +81,8 @@ void fill_caps(D3DCAPS9* c) {
     c->TextureFilterCaps = D3DPTFILTERCAPS_MINFPOINT | D3DPTFILTERCAPS_MINFLINEAR |
                            D3DPTFILTERCAPS_MIPFPOINT | D3DPTFILTERCAPS_MIPFLINEAR |
                            D3DPTFILTERCAPS_MAGFPOINT | D3DPTFILTERCAPS_MAGFLINEAR;
-    c->TextureAddressCaps = D3DPTADDRESSCAPS_WRAP | D3DPTADDRESSCAPS_MIRROR | D3DPTADDRESSCAPS_CLAMP;
+    c->TextureAddressCaps = D3DPTADDRESSCAPS_WRAP | D3DPTADDRESSCAPS_MIRROR | D3DPTADDRESSCAPS_CLAMP |
+                            (es ? 0 : D3DPTADDRESSCAPS_BORDER);
     c->MaxTextureWidth = 8192;
     c->MaxTextureHeight = 8192;
     c->MaxTextureRepeat = 8192;

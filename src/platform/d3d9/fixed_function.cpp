@@ -235,7 +235,7 @@ GLuint compile(GLenum type, const std::string& text, std::string* log) {
 }  // namespace
 
 FFProgram* FixedFunction::build(const FFKey& k, std::string* log) {
-    std::string d = "#version 330 core\n";
+    std::string d = gl_shader_header();
     define(d, "POSITION_RHW", k.positionRhw);
     define(d, "HAS_NORMAL", k.hasNormal);
     define(d, "HAS_DIFFUSE", k.hasDiffuse);
@@ -290,7 +290,6 @@ FFProgram* FixedFunction::build(const FFKey& k, std::string* log) {
     GLuint program = glCreateProgram();
     glAttachShader(program, vs);
     glAttachShader(program, fs);
-    glBindFragDataLocation(program, 0, "o_color");
     glLinkProgram(program);
     glDeleteShader(vs);
     glDeleteShader(fs);

@@ -5,12 +5,12 @@
 // fog mode, texture-coordinate sources) is compiled into the program as constants, so the rasterizer runs
 // only the code a configuration needs; every value (matrices, colours, factors, fog distances) is a uniform.
 // Each configuration is built once on first use and kept, so after warm-up nothing is compiled.
-#include <epoxy/gl.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/d3d9/gl_dialect.h"
 
 namespace d3d9 {
 

@@ -50,11 +50,11 @@ void GlState::invalidate() {
     // Direct3D's clockwise front faces appear counter-clockwise in GL, because every target is drawn with its
     // top row first (y flipped).
     glFrontFace(GL_CCW);
-    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    gl_polygon_mode(GL_FILL);
     polygonMode_ = GL_FILL;
     glViewport(0, 0, 0, 0);
     std::memset(viewport_, 0, sizeof viewport_);
-    glDepthRange(0.0, 1.0);
+    gl_depth_range(0.0f, 1.0f);
     depthRange_[0] = 0.0f, depthRange_[1] = 1.0f;
     glDisable(GL_SCISSOR_TEST);
     scissor_ = false;
@@ -66,7 +66,7 @@ void GlState::invalidate() {
 }
 
 void GlState::setFlatProvokingFirst() {
-    glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
+    gl_provoking_vertex_first();
 }
 
 void GlState::useProgram(GLuint program) {
@@ -212,7 +212,7 @@ void GlState::setCull(bool enable, GLenum face) {
 }
 
 void GlState::setPolygonMode(GLenum mode) {
-    if (mode != polygonMode_) glPolygonMode(GL_FRONT_AND_BACK, polygonMode_ = mode);
+    if (mode != polygonMode_) gl_polygon_mode(polygonMode_ = mode);
 }
 
 void GlState::setViewport(GLint x, GLint y, GLsizei w, GLsizei h) {
@@ -224,7 +224,7 @@ void GlState::setViewport(GLint x, GLint y, GLsizei w, GLsizei h) {
 void GlState::setDepthRange(float n, float f) {
     if (depthRange_[0] == n && depthRange_[1] == f) return;
     depthRange_[0] = n, depthRange_[1] = f;
-    glDepthRange(n, f);
+    gl_depth_range(n, f);
 }
 
 void GlState::setScissor(bool enable, GLint x, GLint y, GLsizei w, GLsizei h) {

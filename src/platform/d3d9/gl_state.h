@@ -1,9 +1,9 @@
 #pragma once
 // A small cache of the GL state the device touches, so that redundant GL calls are skipped. All GL state
 // changes of the layer go through it.
-#include <epoxy/gl.h>
-
 #include <cstdint>
+
+#include "platform/d3d9/gl_dialect.h"
 
 namespace d3d9 {
 

@@ -143,7 +143,7 @@ GLuint Surface::framebuffer(bool withDepth) {
     // Every target draws with the device's one depth-stencil buffer, as the platform's auto depth-stencil.
     if (withDepth)
         glFramebufferRenderbuffer(GL_READ_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER,
-                                  device_->depthStencilBuffer());
+                                  device_->depthStencilBufferFor(width_, height_));
     return fbo;
 }
 
@@ -196,11 +196,9 @@ Texture::Texture(Device* device, UINT width, UINT height, UINT glLevels, DWORD u
     gl.bindTextureForUpdate(name_);
     // X8R8G8B8 has no alpha: stored without one, it samples as 1 and blending reads destination alpha 1,
     // as for the back buffer.
-    const GLint internal = format_ == D3DFMT_X8R8G8B8 ? GL_RGB8 : GL_RGBA8;
     for (UINT level = 0; level < glLevels_; ++level)
-        glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(level), internal,
-                     static_cast<GLsizei>(this->width(level)), static_cast<GLsizei>(this->height(level)), 0,
-                     GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, nullptr);
+        gl_tex_alloc(static_cast<GLint>(level), static_cast<GLsizei>(this->width(level)),
+                     static_cast<GLsizei>(this->height(level)), format_ != D3DFMT_X8R8G8B8);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
     maxLevel_ = static_cast<GLint>(glLevels_) - 1;
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, maxLevel_);
@@ -379,13 +377,11 @@ HRESULT Texture::UnlockRect(UINT level) {
     const UINT w = width(level);
     if (!device_->makeCurrent()) return D3D_OK;  // the window is gone; the copy stays in memory
     device_->gl().bindTextureForUpdate(name_);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(w));
     // Memory row 0 is the top row and becomes GL row 0; drawing and sampling keep that orientation.
-    glTexSubImage2D(
-        GL_TEXTURE_2D, static_cast<GLint>(level), r.left, r.top, r.right - r.left, r.bottom - r.top, GL_BGRA,
-        GL_UNSIGNED_INT_8_8_8_8_REV,
-        shadow_[level].data() + (static_cast<size_t>(r.top) * w + static_cast<size_t>(r.left)) * 4);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    gl_tex_upload_bgra(
+        static_cast<GLint>(level), r.left, r.top, r.right - r.left, r.bottom - r.top,
+        shadow_[level].data() + (static_cast<size_t>(r.top) * w + static_cast<size_t>(r.left)) * 4,
+        static_cast<GLint>(w), format_ != D3DFMT_X8R8G8B8);
     if (level == 0) {
         const bool whole = r.left == 0 && r.top == 0 && static_cast<UINT>(r.right) == w &&
                            static_cast<UINT>(r.bottom) == height(0);
@@ -400,14 +396,15 @@ HRESULT Texture::UnlockRect(UINT level) {
 // ---- Buffers
 // ------------------------------------------------------------------------------------------------
 
-Buffer::Buffer(Device* device, UINT length, DWORD usage) : device_(device) {
+Buffer::Buffer(Device* device, UINT length, DWORD usage, bool indices)
+    : device_(device), target_(indices ? GL_ELEMENT_ARRAY_BUFFER : GL_ARRAY_BUFFER) {
     glUsage_ = (usage & D3DUSAGE_DYNAMIC) ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW;
     if (!device_->makeCurrent()) return;
     while (glGetError() != GL_NO_ERROR) {  // only this buffer's errors count below
     }
     glGenBuffers(1, &name_);
-    device_->gl().bindArrayBuffer(name_);
-    glBufferData(GL_ARRAY_BUFFER, length, nullptr, glUsage_);
+    bindForUpdate();
+    glBufferData(target_, length, nullptr, glUsage_);
     if (glGetError() != GL_NO_ERROR) {
         device_->gl().forgetBuffer(name_);
         glDeleteBuffers(1, &name_);
@@ -448,19 +445,32 @@ HRESULT Buffer::unlock() {
     if (--lockCount_ > 0) return D3D_OK;
     if (dirtyBegin_ == dirtyEnd_) return D3D_OK;
     if (!device_->makeCurrent()) return D3D_OK;  // the window is gone; the copy stays in memory
-    device_->gl().bindArrayBuffer(name_);
+    bindForUpdate();
     if (dirtyBegin_ == 0 && dirtyEnd_ == length())
-        glBufferData(GL_ARRAY_BUFFER, length(), data_.data(), glUsage_);  // whole refill: let GL orphan
+        glBufferData(target_, length(), data_.data(), glUsage_);  // whole refill: let GL orphan
     else
-        glBufferSubData(GL_ARRAY_BUFFER, dirtyBegin_, dirtyEnd_ - dirtyBegin_, data_.data() + dirtyBegin_);
+        glBufferSubData(target_, dirtyBegin_, dirtyEnd_ - dirtyBegin_, data_.data() + dirtyBegin_);
     dirtyBegin_ = dirtyEnd_ = 0;
     ++generation_;
     return D3D_OK;
 }
 
+void Buffer::bindForUpdate() {
+    if (target_ == GL_ARRAY_BUFFER) {
+        device_->gl().bindArrayBuffer(name_);
+    } else {
+        // The element-array binding belongs to the vertex array: the next draw binds its own indices again.
+        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, name_);
+        device_->indicesRebound();
+    }
+}
+
 template <typename I, D3DRESOURCETYPE kType, const IID* kIid>
 BufferResource<I, kType, kIid>::BufferResource(Device* device, UINT length, DWORD usage, D3DPOOL pool)
-    : device_(device), buffer_(device, length, usage), usage_(usage), pool_(pool) {}
+    : device_(device),
+      buffer_(device, length, usage, kType == D3DRTYPE_INDEXBUFFER),
+      usage_(usage),
+      pool_(pool) {}
 
 template <typename I, D3DRESOURCETYPE kType, const IID* kIid>
 bool BufferResource<I, kType, kIid>::validRequest(UINT length, DWORD usage, D3DPOOL pool) {

@@ -1,11 +1,10 @@
 #pragma once
 // Textures, their level surfaces, the back buffer surface, and vertex and index buffers.
-#include <epoxy/gl.h>
-
 #include <memory>
 #include <vector>
 
 #include "platform/d3d9/com_object.h"
+#include "platform/d3d9/gl_dialect.h"
 
 namespace d3d9 {
 
@@ -155,7 +154,8 @@ private:
 // to the GL buffer.
 class Buffer {
 public:
-    Buffer(Device* device, UINT length, DWORD usage);
+    // Index buffers live on the element-array target from the start: WebGL never lets a buffer change sides.
+    Buffer(Device* device, UINT length, DWORD usage, bool indices = false);
     ~Buffer();
     bool valid() const { return name_ != 0; }
     HRESULT lock(UINT offset, UINT size, void** data, DWORD flags);
@@ -174,6 +174,9 @@ private:
     UINT dirtyBegin_ = 0, dirtyEnd_ = 0;
     unsigned generation_ = 0;
     GLenum glUsage_;
+    GLenum target_;
+    // Binds the buffer on its target for an update.
+    void bindForUpdate();
 };
 
 // What vertex and index buffers share: the resource methods, Lock and Unlock over a Buffer, and the checks

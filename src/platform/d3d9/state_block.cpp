@@ -190,21 +190,23 @@ HRESULT StateBlock::Apply() {
     Device* d = device_;
     // Direct3D refuses Apply while a block is being recorded; the device's setters would record instead.
     if (d->isRecording()) return D3DERR_INVALIDCALL;
-    for (size_t i = rsMask_._Find_first(); i < rsMask_.size(); i = rsMask_._Find_next(i))
-        d->SetRenderState(static_cast<D3DRENDERSTATETYPE>(i), rs_[i]);
+    // In ascending order, with standard bitset calls only (libc++ in the browser build has no _Find_first).
+    for (size_t i = 0; i < rsMask_.size(); ++i)
+        if (rsMask_.test(i)) d->SetRenderState(static_cast<D3DRENDERSTATETYPE>(i), rs_[i]);
     for (DWORD st = 0; st < kStages; ++st) {
         const auto& mask = tssMask_[st];
-        for (size_t t = mask._Find_first(); t < mask.size(); t = mask._Find_next(t))
-            d->SetTextureStageState(st, static_cast<D3DTEXTURESTAGESTATETYPE>(t), tss_[st][t]);
+        for (size_t t = 0; t < mask.size(); ++t)
+            if (mask.test(t))
+                d->SetTextureStageState(st, static_cast<D3DTEXTURESTAGESTATETYPE>(t), tss_[st][t]);
     }
     for (DWORD sp = 0; sp < kSamplers; ++sp) {
         const auto& mask = sampMask_[sp];
-        for (size_t t = mask._Find_first(); t < mask.size(); t = mask._Find_next(t))
-            d->SetSamplerState(sp, static_cast<D3DSAMPLERSTATETYPE>(t), samp_[sp][t]);
+        for (size_t t = 0; t < mask.size(); ++t)
+            if (mask.test(t)) d->SetSamplerState(sp, static_cast<D3DSAMPLERSTATETYPE>(t), samp_[sp][t]);
     }
-    for (size_t slot = transformMask_._Find_first(); slot < transformMask_.size();
-         slot = transformMask_._Find_next(slot))
-        d->SetTransform(transform_type(static_cast<int>(slot)), &transforms_[slot]);
+    for (size_t slot = 0; slot < transformMask_.size(); ++slot)
+        if (transformMask_.test(slot))
+            d->SetTransform(transform_type(static_cast<int>(slot)), &transforms_[slot]);
     for (const auto& l : lights_) {
         if (l.hasLight) d->SetLight(l.index, &l.light);
         if (l.hasEnable) d->LightEnable(l.index, l.enable);

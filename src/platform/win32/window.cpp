@@ -66,11 +66,27 @@ bool win32_sdl_video_init() {
     // The desktop may blank the screen unless a window refuses when asked (see pumpEvents).
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+    // The library to load depends on the dialect asked for.
+    win32_gl_context_attributes();
     // The OpenGL library stays loaded for the process rather than with each window, so a later window does
     // not pay for loading it again (and leak checkers can still name its allocations at exit).
     SDL_GL_LoadLibrary(nullptr);
     SDL_ShowCursor(state().cursorCount >= 0 ? SDL_ENABLE : SDL_DISABLE);
     return true;
+}
+
+bool win32_gl_es() {
+    const char* v = std::getenv("QV_GL_ES");
+    return v && std::strcmp(v, "1") == 0;
+}
+
+void win32_gl_context_attributes() {
+    const bool es = win32_gl_es();
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, es ? 0 : 3);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK,
+                        es ? SDL_GL_CONTEXT_PROFILE_ES : SDL_GL_CONTEXT_PROFILE_CORE);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
 }
 
 SDL_Window* win32_sdl_window(HWND hWnd) {
@@ -171,13 +187,10 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     ATOM atom = c->atom;
     if (!win32_sdl_video_init()) return nullptr;
 
-    // The Direct3D layer draws with OpenGL 3.3 core into an off-screen back buffer and blits it to the
-    // window, so the window itself needs colour and double buffering only.
+    // The Direct3D layer draws with OpenGL 3.3 core (or ES 3.0) into an off-screen back buffer and blits it
+    // to the window, so the window itself needs colour and double buffering only.
     SDL_GL_ResetAttributes();
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    win32_gl_context_attributes();
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
     SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
 

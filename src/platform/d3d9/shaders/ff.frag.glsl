@@ -50,7 +50,7 @@ uniform float u_alphaRef;
 uniform vec4 u_fogColor;
 uniform vec4 u_fogParams;
 
-out vec4 o_color;
+layout(location = 0) out vec4 o_color;
 
 // A D3DTA_* argument: register select, then alpha replicate and complement.
 vec4 arg(int a, vec4 diffuse, vec4 specular, vec4 current, vec4 temp, vec4 tex, vec4 konst) {

@@ -215,12 +215,12 @@ void main() {
 #endif
 
 #if HAS_DIFFUSE
-    vec4 vertexDiffuse = a_diffuse;
+    vec4 vertexDiffuse = a_diffuse.bgra;  // D3DCOLOR bytes are B, G, R, A
 #else
     vec4 vertexDiffuse = vec4(1.0);
 #endif
 #if HAS_SPECULAR
-    vec4 vertexSpecular = a_specular;
+    vec4 vertexSpecular = a_specular.bgra;
 #else
     vec4 vertexSpecular = vec4(0.0);
 #endif
