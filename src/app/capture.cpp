@@ -17,6 +17,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "app/frame_setup.h"
@@ -295,18 +296,23 @@ private:
 
 // The frames' way to the files on a thread of its own, so that rendering the next frame overlaps with
 // rescaling, writing the PNG and handing the last one to ffmpeg. A few frames wait at most; push() blocks
-// while they do.
+// while they do. Where no thread can be started (a browser page has none) each frame is written as it comes.
 class FrameWriter {
 public:
     FrameWriter(const CaptureOptions& capture, VideoEncoder* video)
-        : scaler_(capture.width, capture.height), video_(video), thread_([this] { run(); }) {}
+        : scaler_(capture.width, capture.height), video_(video) {
+        try {
+            thread_ = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+        }
+    }
     ~FrameWriter() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             closing_ = true;
         }
         changed_.notify_all();
-        thread_.join();
+        if (thread_.joinable()) thread_.join();
     }
     FrameWriter(const FrameWriter&) = delete;
     FrameWriter& operator=(const FrameWriter&) = delete;
@@ -323,6 +329,13 @@ public:
     // Queues a back buffer for the PNG at `png` (none when empty) and the video. Throws the writer's text
     // once a frame could not be written, VideoFailure when ffmpeg no longer reads.
     void push(std::vector<uint32_t> backBuffer, std::string png) {
+        if (!thread_.joinable()) {
+            rethrow();
+            Item item{std::move(backBuffer), std::move(png)};
+            write(item);
+            rethrow();
+            return;
+        }
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait(lock, [&] { return queue_.size() < kDepth || failed(); });
         rethrow();
@@ -332,6 +345,7 @@ public:
 
     // Waits until every queued frame is written; throws as push() does.
     void drain() {
+        if (!thread_.joinable()) return rethrow();
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait(lock, [&] { return (queue_.empty() && !busy_) || failed(); });
         rethrow();
@@ -359,27 +373,30 @@ private:
             queue_.pop_front();
             busy_ = true;
             lock.unlock();
-
-            std::string error;
-            bool videoStopped = false;
-            const uint8_t* bgra = scaler_.bgra(item.pixels);
-            if (!bgra) {
-                error = "could not rescale a frame";
-            } else {
-                if (!item.png.empty() && !scaler_.writePng(bgra, item.png))
-                    error = "could not write " + item.png;
-                if (error.empty() && video_ && !video_->write(bgra, scaler_.frameBytes()))
-                    videoStopped = true;
-            }
-
+            write(item);
             lock.lock();
             busy_ = false;
-            spare_.push_back(std::move(item.pixels));
-            if (!error.empty() && error_.empty()) error_ = error;
-            if (videoStopped) videoStopped_ = true;
             if (failed()) queue_.clear();
             changed_.notify_all();
         }
+    }
+
+    // Rescales one frame, writes its PNG and hands it to the video; the outcome and the emptied buffer are
+    // kept under the lock.
+    void write(Item& item) {
+        std::string error;
+        bool videoStopped = false;
+        const uint8_t* bgra = scaler_.bgra(item.pixels);
+        if (!bgra) {
+            error = "could not rescale a frame";
+        } else {
+            if (!item.png.empty() && !scaler_.writePng(bgra, item.png)) error = "could not write " + item.png;
+            if (error.empty() && video_ && !video_->write(bgra, scaler_.frameBytes())) videoStopped = true;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        spare_.push_back(std::move(item.pixels));
+        if (!error.empty() && error_.empty()) error_ = error;
+        if (videoStopped) videoStopped_ = true;
     }
 
     PictureScaler scaler_;
@@ -392,7 +409,7 @@ private:
     bool closing_ = false;
     std::string error_;
     bool videoStopped_ = false;
-    std::thread thread_;  // last: starts once everything it uses is built
+    std::thread thread_;  // started once everything it uses is built; not joinable where there are no threads
 };
 
 class Progress {
