@@ -464,11 +464,11 @@ int open_pulse(Output& o, int device) {
         else
             name = listing.names[static_cast<size_t>(device - 2)];
     }
-    const pa_sample_spec spec{PA_SAMPLE_S16NE, static_cast<uint32_t>(o.rate), kDeviceChannels};
+    const pa_sample_spec sampleFormat{PA_SAMPLE_S16NE, static_cast<uint32_t>(o.rate), kDeviceChannels};
     if (!error) {
         pa_proplist* props = pa_proplist_new();
         pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
-        p.stream = pa_stream_new_with_proplist(p.context, "Quorvane", &spec, nullptr, props);
+        p.stream = pa_stream_new_with_proplist(p.context, "Quorvane", &sampleFormat, nullptr, props);
         pa_proplist_free(props);
         if (!p.stream) error = BASS_ERROR_DRIVER;
     }
@@ -479,9 +479,9 @@ int open_pulse(Output& o, int device) {
         // the server grants.
         pa_buffer_attr attr;
         attr.maxlength = static_cast<uint32_t>(-1);
-        attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(80000, &spec));
+        attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(80000, &sampleFormat));
         attr.prebuf = static_cast<uint32_t>(-1);
-        attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(20000, &spec));
+        attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(20000, &sampleFormat));
         attr.fragsize = static_cast<uint32_t>(-1);
         const auto flags = static_cast<pa_stream_flags_t>(
             PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);

@@ -199,8 +199,8 @@ public:
             }
             pa_threaded_mainloop_wait(loop_);
         }
-        pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<uint32_t>(rate), 2};
-        stream_ = pa_stream_new(ctx_, "qv-monitor", &spec, nullptr);
+        pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, static_cast<uint32_t>(rate), 2};
+        stream_ = pa_stream_new(ctx_, "qv-monitor", &sampleFormat, nullptr);
         pa_stream_set_read_callback(
             stream_, [](pa_stream*, size_t, void* self) { static_cast<MonitorRecorder*>(self)->on_read(); },
             this);
