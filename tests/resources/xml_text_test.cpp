@@ -19,6 +19,7 @@
 #include "resources/material_cache.h"
 #include "scene/scene_cache.h"
 #include "scene/scene_loader.h"
+#include "xml_tree_depth.h"
 
 namespace {
 
@@ -27,22 +28,6 @@ std::string repeat(const std::string& s, int n) {
     out.reserve(s.size() * size_t(n));
     for (int i = 0; i < n; ++i) out += s;
     return out;
-}
-
-// The deepest element nesting of a parsed document, walked without recursion.
-int treeDepth(const TiXmlNode* top) {
-    int deepest = 0;
-    std::vector<std::pair<const TiXmlNode*, int>> stack{{top, 0}};
-    while (!stack.empty()) {
-        auto [node, depth] = stack.back();
-        stack.pop_back();
-        for (const TiXmlNode* c = node->FirstChild(); c; c = c->NextSibling()) {
-            const int d = depth + (c->ToElement() ? 1 : 0);
-            if (d > deepest) deepest = d;
-            stack.push_back({c, d});
-        }
-    }
-    return deepest;
 }
 
 template <class Cache>
@@ -183,7 +168,7 @@ TEST(XmlNesting, TheWalkSeesTheNestingTheParserBuilds) {
         const XmlTextCheck check = xmlCheckText(text.c_str(), kMaxXmlNesting);
         TiXmlDocument doc;
         doc.Parse(text.c_str());
-        const int built = treeDepth(&doc);
+        const int built = qvtest::xmlTreeDepth(&doc);
         if (!damaged) {
             ASSERT_EQ(check.problem, nullptr) << text;
             ASSERT_FALSE(doc.Error()) << text << "\n" << doc.ErrorDesc();

@@ -15,6 +15,7 @@
 #include "resources/material.h"
 #include "resources/texture_cache.h"
 #include "resources/xml_text.h"
+#include "xml_tree_depth.h"
 
 namespace {
 
@@ -28,21 +29,6 @@ protected:
     }
 };
 
-int treeDepth(const TiXmlNode* top) {
-    int deepest = 0;
-    std::vector<std::pair<const TiXmlNode*, int>> stack{{top, 0}};
-    while (!stack.empty()) {
-        auto [node, depth] = stack.back();
-        stack.pop_back();
-        for (const TiXmlNode* c = node->FirstChild(); c; c = c->NextSibling()) {
-            const int d = depth + (c->ToElement() ? 1 : 0);
-            if (d > deepest) deepest = d;
-            stack.push_back({c, d});
-        }
-    }
-    return deepest;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -52,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!check.problem) {
         TiXmlDocument doc;
         doc.Parse(text.c_str());
-        if (treeDepth(&doc) > check.depth) __builtin_trap();
+        if (qvtest::xmlTreeDepth(&doc) > check.depth) __builtin_trap();
     }
     FakeTextures textures;
     try {
