@@ -173,6 +173,10 @@ HRESULT Device::initGl() {
         std::fprintf(stderr, "d3d9: the fixed-function shaders do not build:\n%s\n", log.c_str());
         return D3DERR_NOTAVAILABLE;
     }
+    if (!levelFilter_.init(&log)) {
+        std::fprintf(stderr, "d3d9: the level filter's shaders do not build:\n%s\n", log.c_str());
+        return D3DERR_NOTAVAILABLE;
+    }
     if (glGetError() != GL_NO_ERROR) return D3DERR_NOTAVAILABLE;
 
     // The new back buffer starts black, depth 1, stencil 0.
@@ -206,6 +210,7 @@ Device::~Device() {
     if (depthSurface_) depthSurface_->releaseBinding(), depthSurface_ = nullptr;
     if (gl) {
         ff_.destroy();
+        levelFilter_.destroy();
         glDeleteSamplers(kSamplers, samplers_);
         glDeleteSamplers(1, &uniformSampler_);
         glDeleteVertexArrays(1, &vao_);
@@ -215,10 +220,17 @@ Device::~Device() {
         glDeleteRenderbuffers(1, &backBufferColor_);
     } else {
         ff_.abandon();
+        levelFilter_.abandon();
     }
     if (context_) glwin_delete_context(window_, context_);
     if (fullScreen_ && IsWindow(window_)) glwin_set_fullscreen(window_, false);
     d3d_->Release();
+}
+
+void Device::fillLevels(Texture* texture, GLint first, GLint last) {
+    levelFilter_.fill(gl_, texture->name(), texture->width(), texture->height(), first, last,
+                      texture->GetAutoGenFilterType() != D3DTEXF_POINT);
+    dirty_ |= kDirtyBlend | kDirtyRaster | kDirtyViewport;
 }
 
 GLuint Device::depthStencilBufferFor(UINT width, UINT height) {

@@ -307,10 +307,10 @@ void Texture::useLevels(UINT highest) {
         maxLevel_ = max;
     }
     if (regenerate) {
-        // Levels 1 to GL_TEXTURE_MAX_LEVEL only.
-        glGenerateMipmap(GL_TEXTURE_2D);
+        // Levels up to `generated_` are still current.
+        device_->fillLevels(this, static_cast<GLint>(generated_) + 1, max);
+        device_->countMipRegeneration(static_cast<unsigned>(max) - generated_);
         generated_ = static_cast<UINT>(max);
-        device_->countMipRegeneration(static_cast<unsigned>(max));
     }
 }
 
