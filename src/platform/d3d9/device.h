@@ -17,9 +17,9 @@
 #include "platform/d3d9/fixed_function.h"
 #include "platform/d3d9/gl_state.h"
 #include "platform/d3d9/gl_window.h"
-#include "platform/d3d9/level_filter.h"
 #include "platform/d3d9/readback.h"
 #include "platform/d3d9/resources.h"
+#include "platform/d3d9/texture_copy.h"
 
 namespace d3d9 {
 
@@ -149,7 +149,7 @@ public:
     void finish();
     const d3d9_stats& stats() const { return stats_; }
     void countMipRegeneration(unsigned levels) { stats_.mipRegenerations += levels; }
-    // Makes automatic levels first..last of a texture from level 0 (see LevelFilter); the GL state it
+    // Makes automatic levels first..last of a texture from level 0 (see TextureCopy); the GL state it
     // changes is marked for the next draw.
     void fillLevels(Texture* texture, GLint first, GLint last);
 
@@ -203,7 +203,7 @@ private:
     GLuint uniformSampler_ = 0;
 
     FixedFunction ff_;
-    LevelFilter levelFilter_;
+    TextureCopy copy_;
     FFUniforms uniforms_{};
     FFProgram* program_ = nullptr;
     int activeLights_[kMaxActiveLights];

@@ -138,8 +138,7 @@ GLuint Surface::framebuffer(bool withDepth) {
         glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, container_->name(),
                                static_cast<GLint>(level_));
     else
-        glFramebufferRenderbuffer(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
-                                  backBufferColor_);
+        glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, backBufferColor_, 0);
     // Every target draws with the device's one depth-stencil buffer, as the platform's auto depth-stencil.
     if (withDepth)
         glFramebufferRenderbuffer(GL_READ_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER,

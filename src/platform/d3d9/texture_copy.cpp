@@ -1,4 +1,4 @@
-#include "platform/d3d9/level_filter.h"
+#include "platform/d3d9/texture_copy.h"
 
 #include <algorithm>
 
@@ -9,13 +9,14 @@ namespace d3d9 {
 
 namespace {
 
-// A rectangle over the whole target from four vertices without attributes.
+// A rectangle over the whole viewport from four vertices without attributes, upside down with a flip of -1.
 const char* const kVertex = R"(
+uniform float u_flip;
 out vec2 v_at;
 void main() {
     vec2 corner = vec2(float(gl_VertexID & 1), float(gl_VertexID >> 1));
     v_at = corner;
-    gl_Position = vec4(corner * 2.0 - 1.0, 0.0, 1.0);
+    gl_Position = vec4((corner * 2.0 - 1.0) * vec2(1.0, u_flip), 0.0, 1.0);
 }
 )";
 
@@ -30,7 +31,7 @@ void main() {
 
 }  // namespace
 
-bool LevelFilter::init(std::string* log) {
+bool TextureCopy::init(std::string* log) {
     const std::string header = gl_shader_header();
     program_ = gl_build_program(header + kVertex, header + kFragment, log);
     if (!program_) return false;
@@ -39,6 +40,8 @@ bool LevelFilter::init(std::string* log) {
     glGetIntegerv(GL_CURRENT_PROGRAM, &previous);
     glUseProgram(program_);
     glUniform1i(glGetUniformLocation(program_, "u_level"), GlState::kUnits);
+    flipAt_ = glGetUniformLocation(program_, "u_flip");
+    glUniform1f(flipAt_, flip_ = 1.0f);
     glUseProgram(static_cast<GLuint>(previous));
     glGenVertexArrays(1, &vao_);
     glGenFramebuffers(1, &fbo_);
@@ -53,7 +56,7 @@ bool LevelFilter::init(std::string* log) {
     return true;
 }
 
-void LevelFilter::destroy() {
+void TextureCopy::destroy() {
     if (program_) glDeleteProgram(program_);
     if (vao_) glDeleteVertexArrays(1, &vao_);
     if (fbo_) glDeleteFramebuffers(1, &fbo_);
@@ -61,18 +64,16 @@ void LevelFilter::destroy() {
     abandon();
 }
 
-void LevelFilter::abandon() {
+void TextureCopy::abandon() {
     program_ = vao_ = fbo_ = 0;
     samplers_[0] = samplers_[1] = 0;
 }
 
-void LevelFilter::fill(GlState& gl, GLuint texture, unsigned width, unsigned height, GLint first, GLint last,
-                       bool linear) {
-    if (!program_ || first < 1 || last < first) return;
-    const GLuint vao = gl.vertexArray();
+void TextureCopy::begin(GlState& gl, GLuint texture, bool linear, float flip) {
+    restoreVao_ = gl.vertexArray();
     gl.useProgram(program_);
+    if (flip != flip_) glUniform1f(flipAt_, flip_ = flip);
     gl.bindVertexArray(vao_);
-    gl.bindDrawFramebuffer(fbo_);
     gl.setBlend(false, GL_ONE, GL_ZERO, GL_ONE, GL_ZERO, GL_FUNC_ADD, GL_FUNC_ADD);
     gl.setColorMask(0xF);
     gl.setCull(false, GL_BACK);
@@ -80,6 +81,18 @@ void LevelFilter::fill(GlState& gl, GLuint texture, unsigned width, unsigned hei
     gl.setScissor(false);
     gl.bindTextureForUpdate(texture);  // leaves the scratch unit active
     glBindSampler(GlState::kUnits, samplers_[linear ? 1 : 0]);
+}
+
+void TextureCopy::end(GlState& gl) {
+    glBindSampler(GlState::kUnits, 0);
+    gl.bindVertexArray(restoreVao_);
+}
+
+void TextureCopy::fillLevels(GlState& gl, GLuint texture, unsigned width, unsigned height, GLint first,
+                             GLint last, bool linear) {
+    if (!program_ || first < 1 || last < first) return;
+    begin(gl, texture, linear, 1.0f);
+    gl.bindDrawFramebuffer(fbo_);
     // The sampler does not filter between levels, so only the base level is read: moving the base to the
     // level above keeps the level drawn into out of sampling (no feedback) and inside the texture's level
     // range (a complete attachment).
@@ -92,9 +105,17 @@ void LevelFilter::fill(GlState& gl, GLuint texture, unsigned width, unsigned hei
         glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
     }
     glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, 0, 0);
-    glBindSampler(GlState::kUnits, 0);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
-    gl.bindVertexArray(vao);
+    end(gl);
+}
+
+void TextureCopy::present(GlState& gl, GLuint texture, GLint x, GLint y, GLsizei w, GLsizei h, bool linear) {
+    if (!program_) return;
+    begin(gl, texture, linear, -1.0f);
+    gl.bindDrawFramebuffer(0);
+    gl.setViewport(x, y, w, h);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    end(gl);
 }
 
 }  // namespace d3d9
