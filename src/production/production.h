@@ -63,6 +63,7 @@ public:
     bool pulses() const { return pulseMaterial != nullptr; }
 
 private:
+    MusicAhead musicAhead;  // first: the music decodes while the rest loads
     ScreenQuad loadingQuad;
     VideoTexture* video;  // the texture cache owns it once registered
     Track pulseTrack;

@@ -1,6 +1,8 @@
 #include "production/soundtrack.h"
 
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "data/memfile.h"
 
@@ -27,6 +29,19 @@ struct FileCloser {
 };
 
 }  // namespace
+
+MusicAhead::MusicAhead(const std::string& name) {
+    // The archive takes one reader at a time, so the bytes are read here; the decode goes ahead.
+    std::vector<unsigned char> bytes;
+    if (std::unique_ptr<MemoryFile, FileCloser> file{memfile_open(name.c_str())})
+        bytes.assign(file->data, file->data + file->length);
+    if (bytes.empty()) return;
+    audio_decode_ahead([bytes = std::move(bytes)]() mutable { return std::move(bytes); });
+}
+
+MusicAhead::~MusicAhead() {
+    audio_decode_ahead_drop();
+}
 
 LiveSoundtrack::LiveSoundtrack(HWND window, const std::string& name) : music_(window) {
     music_.load(name, 0.0);
