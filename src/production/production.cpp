@@ -17,7 +17,6 @@ const float beatTimes[kBeatCount] = {0,   1,   5,    6,   10,  14,  16,   24,  2
 namespace {
 
 const char* const kVideoNames[] = {"bg.jpg", "cubetex.png", "white.png"};
-const char* const kMusicName = "ferrowake.mp3";
 
 // Rises and falls between 0 and 1 once a second during the first six seconds, then holds 0.
 void buildPulseTrack(Track& track) {
@@ -50,7 +49,7 @@ VideoTexture* showLoadingAndLoadVideo(ScreenQuad& loadingQuad, Stage& stage, Tex
 
 std::unique_ptr<Soundtrack> openMusic(Track& pulseTrack, Stage& stage, HWND window) {
     buildPulseTrack(pulseTrack);
-    return stage.openSoundtrack(window, kMusicName);
+    return stage.openSoundtrack(window, kProductionMusic);
 }
 
 Camera& aimCamera(Camera& camera, SceneNode& target) {
@@ -84,6 +83,8 @@ Material* findPulseMaterial(const Scene& scene) {
 
 }  // namespace
 
+const char* const kProductionMusic = "ferrowake.mp3";
+
 std::unique_ptr<Soundtrack> LiveStage::openSoundtrack(HWND window, const std::string& name) {
     return std::make_unique<LiveSoundtrack>(window, name);
 }
@@ -94,8 +95,7 @@ void LiveStage::present() {
 }
 
 Production::Production(HWND window, SceneCache& scenes, TextureCache& textures, Stage& stage)
-    : musicAhead(kMusicName),
-      loadingQuad(textures.get("load.png"), 1.0f),
+    : loadingQuad(textures.get("load.png"), 1.0f),
       video(showLoadingAndLoadVideo(loadingQuad, stage, textures)),
       music(openMusic(pulseTrack, stage, window)),
       flashQuad(textures.get("white.png"), 1.0f),

@@ -30,17 +30,20 @@ struct FileCloser {
 
 }  // namespace
 
-MusicAhead::MusicAhead(const std::string& name) {
-    // The archive takes one reader at a time, so the bytes are read here; the decode goes ahead.
-    std::vector<unsigned char> bytes;
-    if (std::unique_ptr<MemoryFile, FileCloser> file{memfile_open(name.c_str())})
+MusicAhead::MusicAhead(const std::string& name) : name_(name) {
+    audio_decode_ahead([name] {
+        std::vector<unsigned char> bytes;
+        MemoryFile* file = memfile_open(name.c_str());
+        if (!file) return bytes;
         bytes.assign(file->data, file->data + file->length);
-    if (bytes.empty()) return;
-    audio_decode_ahead([bytes = std::move(bytes)]() mutable { return std::move(bytes); });
+        memfile_keep(name.c_str(), file);  // the load's own open takes it
+        return bytes;
+    });
 }
 
 MusicAhead::~MusicAhead() {
     audio_decode_ahead_drop();
+    memfile_drop_kept(name_.c_str());
 }
 
 LiveSoundtrack::LiveSoundtrack(HWND window, const std::string& name) : music_(window) {
