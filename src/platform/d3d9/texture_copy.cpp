@@ -93,12 +93,11 @@ void TextureCopy::fillLevels(GlState& gl, GLuint texture, unsigned width, unsign
     if (!program_ || first < 1 || last < first) return;
     begin(gl, texture, linear, 1.0f);
     gl.bindDrawFramebuffer(fbo_);
-    // The sampler does not filter between levels, so only the base level is read: moving the base to the
-    // level above keeps the level drawn into out of sampling (no feedback) and inside the texture's level
-    // range (a complete attachment).
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, last);
+    // Only the level above is visible to sampling, so the level drawn into is never also read (browsers
+    // refuse such a draw as a feedback loop whatever the filter).
     for (GLint level = first; level <= last; ++level) {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, level - 1);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, level - 1);
         glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, level);
         gl.setViewport(0, 0, static_cast<GLsizei>(std::max(width >> level, 1u)),
                        static_cast<GLsizei>(std::max(height >> level, 1u)));
@@ -106,6 +105,7 @@ void TextureCopy::fillLevels(GlState& gl, GLuint texture, unsigned width, unsign
     }
     glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, 0, 0);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, last);
     end(gl);
 }
 
