@@ -78,14 +78,13 @@ bool valid_stage_state(DWORD type);
 bool valid_sampler_state(DWORD type);
 
 // The address of one state: in() finds it in any StateSet, set() gives it to the device through its public
-// setter, valid() says whether the number names a state.
+// setter.
 struct RenderStateKey {
     DWORD state;
     template <class S>
     auto& in(S& s) const {
         return s.rs[state];
     }
-    bool valid() const { return valid_render_state(state); }
     void set(IDirect3DDevice9& d, DWORD v) const;
 };
 struct StageStateKey {
@@ -94,7 +93,6 @@ struct StageStateKey {
     auto& in(S& s) const {
         return s.tss[stage][type];
     }
-    bool valid() const { return valid_stage_state(type); }
     void set(IDirect3DDevice9& d, DWORD v) const;
 };
 struct SamplerStateKey {
@@ -103,7 +101,6 @@ struct SamplerStateKey {
     auto& in(S& s) const {
         return s.samp[sampler][type];
     }
-    bool valid() const { return valid_sampler_state(type); }
     void set(IDirect3DDevice9& d, DWORD v) const;
 };
 struct TransformKey {
@@ -112,7 +109,6 @@ struct TransformKey {
     auto& in(S& s) const {
         return s.transforms[slot];
     }
-    bool valid() const { return true; }
     void set(IDirect3DDevice9& d, const D3DMATRIX& v) const;
 };
 // A light index the device never had reads as Direct3D's default light, disabled.
@@ -123,7 +119,6 @@ struct LightKey {
         return s.lights[index].light;
     }
     const D3DLIGHT9& in(const DeviceState& s) const;
-    bool valid() const { return true; }
     void set(IDirect3DDevice9& d, const D3DLIGHT9& v) const;
 };
 struct LightEnableKey {
@@ -133,7 +128,6 @@ struct LightEnableKey {
         return s.lights[index].enabled;
     }
     const bool& in(const DeviceState& s) const;
-    bool valid() const { return true; }
     void set(IDirect3DDevice9& d, bool v) const;
 };
 struct MaterialKey {
@@ -141,7 +135,6 @@ struct MaterialKey {
     auto& in(S& s) const {
         return s.material;
     }
-    bool valid() const { return true; }
     void set(IDirect3DDevice9& d, const D3DMATERIAL9& v) const;
 };
 struct ViewportKey {
@@ -149,7 +142,6 @@ struct ViewportKey {
     auto& in(S& s) const {
         return s.viewport;
     }
-    bool valid() const { return true; }
     void set(IDirect3DDevice9& d, const D3DVIEWPORT9& v) const;
 };
 struct FvfKey {
@@ -157,7 +149,6 @@ struct FvfKey {
     auto& in(S& s) const {
         return s.fvf;
     }
-    bool valid() const { return true; }
     void set(IDirect3DDevice9& d, DWORD v) const;
 };
 struct TextureKey {
@@ -166,7 +157,6 @@ struct TextureKey {
     auto& in(S& s) const {
         return s.textures[stage];
     }
-    bool valid() const { return true; }
     void set(IDirect3DDevice9& d, Texture* v) const;
 };
 struct StreamKey {
@@ -174,7 +164,6 @@ struct StreamKey {
     auto& in(S& s) const {
         return s.stream;
     }
-    bool valid() const { return true; }
     void set(IDirect3DDevice9& d, const StreamSource& v) const;
 };
 struct IndicesKey {
@@ -182,9 +171,23 @@ struct IndicesKey {
     auto& in(S& s) const {
         return s.indices;
     }
-    bool valid() const { return true; }
     void set(IDirect3DDevice9& d, IndexBuffer* v) const;
 };
+
+// Whether a key names a state: the numbers of render, stage and sampler states have gaps.
+template <typename Key>
+bool names_state(const Key&) {
+    return true;
+}
+inline bool names_state(const RenderStateKey& k) {
+    return valid_render_state(k.state);
+}
+inline bool names_state(const StageStateKey& k) {
+    return valid_stage_state(k.type);
+}
+inline bool names_state(const SamplerStateKey& k) {
+    return valid_sampler_state(k.type);
+}
 
 // Calls f(key) for every state of a StateSet with `lights` light indices, in the order a state block applies
 // them: render, stage and sampler states, transforms, lights, material, viewport, vertex format, textures,

@@ -107,7 +107,7 @@ HRESULT StateBlock::GetDevice(IDirect3DDevice9** ppDevice) {
 
 void StateBlock::recordAll(const DeviceState& s) {
     for_each_state(s.lights.size(), [&](auto key) {
-        if (key.valid()) record(key, key.in(s));
+        if (names_state(key)) record(key, key.in(s));
     });
 }
 
