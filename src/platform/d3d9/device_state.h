@@ -47,7 +47,8 @@ struct LightItems {
 };
 
 // Every state the device keeps, declared once over how one item of it is kept: the device keeps the bare
-// value (DeviceState), a state block the value and whether it holds it (StateBlock's RecordedState).
+// value (DeviceState), a state block the value and whether it holds it (StateBlock's RecordedState). A new
+// state is a member here, a key below and a line of for_each_state; its setter records through the key.
 template <template <typename> class Item>
 struct StateSet {
     Item<DWORD> rs[kRenderStates]{};
