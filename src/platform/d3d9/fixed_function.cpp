@@ -1,5 +1,6 @@
 #include "platform/d3d9/fixed_function.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -210,14 +211,19 @@ void define(std::string& s, const char* name, int value) {
 }
 
 // Appends printf-style text, however long.
-template <typename... Args>
-void append(std::string& s, const char* format, Args... args) {
-    const int n = std::snprintf(nullptr, 0, format, args...);
-    if (n <= 0) return;
-    const size_t at = s.size();
-    s.resize(at + static_cast<size_t>(n) + 1);
-    std::snprintf(&s[at], static_cast<size_t>(n) + 1, format, args...);
-    s.resize(at + static_cast<size_t>(n));
+__attribute__((format(printf, 2, 3))) void append(std::string& s, const char* format, ...) {
+    va_list args, count;
+    va_start(args, format);
+    va_copy(count, args);
+    const int n = std::vsnprintf(nullptr, 0, format, count);
+    va_end(count);
+    if (n > 0) {
+        const size_t at = s.size();
+        s.resize(at + static_cast<size_t>(n) + 1);
+        std::vsnprintf(&s[at], static_cast<size_t>(n) + 1, format, args);
+        s.resize(at + static_cast<size_t>(n));
+    }
+    va_end(args);
 }
 
 // The Direct3D names the shaders use, with this layer's values, so that GLSL and C++ cannot disagree.
