@@ -203,7 +203,7 @@ Device::~Device() {
     // the context is current; if the window is gone the context takes them along).
     for (auto& t : state_.textures)
         if (t) t->releaseInternal(), t = nullptr;
-    if (state_.stream) state_.stream->releaseInternal(), state_.stream = nullptr;
+    if (state_.stream.buffer) state_.stream.buffer->releaseInternal(), state_.stream.buffer = nullptr;
     if (state_.indices) state_.indices->releaseInternal(), state_.indices = nullptr;
     if (renderTarget_) renderTarget_->releaseBinding(), renderTarget_ = nullptr;
     if (backBuffer_) backBuffer_->releaseBinding(), backBuffer_ = nullptr;

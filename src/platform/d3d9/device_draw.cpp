@@ -479,11 +479,11 @@ HRESULT Device::prepareDraw(const DrawRange& range) {
 }
 
 bool Device::validStreamSource(uint64_t vertexEnd) const {
-    const VertexBuffer* vb = state_.stream;
+    const VertexBuffer* vb = state_.stream.buffer;
     const UINT size = fvf_stride(state_.fvf);
-    if (!vb || size == 0 || state_.streamStride < size || vertexEnd == 0) return false;
+    if (!vb || size == 0 || state_.stream.stride < size || vertexEnd == 0) return false;
     const uint64_t last =
-        static_cast<uint64_t>(state_.streamOffset) + (vertexEnd - 1) * state_.streamStride + size;
+        static_cast<uint64_t>(state_.stream.offset) + (vertexEnd - 1) * state_.stream.stride + size;
     return last <= vb->buffer().length();
 }
 
@@ -507,7 +507,7 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT prim
         ++stats_.refusedDraws;
         return D3DERR_INVALIDCALL;
     }
-    applyVertexInput(state_.stream->buffer().name(), state_.streamOffset, state_.streamStride);
+    applyVertexInput(state_.stream.buffer->buffer().name(), state_.stream.offset, state_.stream.stride);
     dirty_ &= ~kDirtyVertexInput;
     glDrawArrays(mode, static_cast<GLint>(startVertex), static_cast<GLsizei>(count));
     afterDraw();
@@ -546,8 +546,8 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, int baseVertex, UINT
     }
     // ES has no base-vertex draws: the vertex input starts at the base vertex instead.
     const UINT inputOffset =
-        state_.streamOffset + (gl_es() ? static_cast<UINT>(baseVertex) * state_.streamStride : 0);
-    applyVertexInput(state_.stream->buffer().name(), inputOffset, state_.streamStride);
+        state_.stream.offset + (gl_es() ? static_cast<UINT>(baseVertex) * state_.stream.stride : 0);
+    applyVertexInput(state_.stream.buffer->buffer().name(), inputOffset, state_.stream.stride);
     dirty_ &= ~kDirtyVertexInput;
     const UINT size = ib->indexSize();
     gl_draw_elements(mode, static_cast<GLsizei>(count), size == 2 ? GL_UNSIGNED_SHORT : GL_UNSIGNED_INT,
@@ -567,11 +567,11 @@ HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, cons
     const uint64_t bytes = (count - 1) * stride + size;
     if (bytes > (1u << 28)) return D3DERR_INVALIDCALL;
     // As on the platform, stream 0 is unset afterwards.
-    if (state_.stream) {
-        state_.stream->releaseInternal();
-        state_.stream = nullptr;
+    if (state_.stream.buffer) {
+        state_.stream.buffer->releaseInternal();
+        state_.stream.buffer = nullptr;
     }
-    state_.streamOffset = state_.streamStride = 0;
+    state_.stream.offset = state_.stream.stride = 0;
     if (!makeCurrent()) return D3D_OK;
     if (FAILED(prepareDraw(DrawRange{type, primitiveCount, nullptr, 0, 0}))) {
         ++stats_.refusedDraws;

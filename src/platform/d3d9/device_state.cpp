@@ -35,6 +35,21 @@ D3DLIGHT9 default_light() {
     return l;
 }
 
+namespace {
+const LightSlot& light_or_absent(const DeviceState& s, DWORD index) {
+    static const LightSlot absent{default_light(), false};
+    return index < s.lights.size() ? s.lights[index] : absent;
+}
+}  // namespace
+
+const D3DLIGHT9& LightKey::in(const DeviceState& s) const {
+    return light_or_absent(s, index).light;
+}
+
+const bool& LightEnableKey::in(const DeviceState& s) const {
+    return light_or_absent(s, index).enabled;
+}
+
 void DeviceState::setDefaults(bool autoDepthStencil, UINT width, UINT height) {
     std::memset(rs, 0, sizeof rs);
     rs[D3DRS_ZENABLE] = autoDepthStencil ? D3DZB_TRUE : D3DZB_FALSE;
@@ -125,8 +140,7 @@ void DeviceState::setDefaults(bool autoDepthStencil, UINT width, UINT height) {
     viewport = {0, 0, width, height, 0.0f, 1.0f};
     fvf = 0;
     for (auto& t : textures) t = nullptr;
-    stream = nullptr;
-    streamOffset = streamStride = 0;
+    stream = StreamSource{};
     indices = nullptr;
 }
 

@@ -149,6 +149,12 @@ const RenderStateTable& render_state_table() {
     return table;
 }
 
+}  // namespace
+
+bool valid_render_state(DWORD state) {
+    return state < kRenderStates && render_state_table().valid[state];
+}
+
 bool valid_stage_state(DWORD type) {
     return (type >= D3DTSS_COLOROP && type <= D3DTSS_TEXCOORDINDEX) || type == D3DTSS_BUMPENVLSCALE ||
            type == D3DTSS_BUMPENVLOFFSET || type == D3DTSS_TEXTURETRANSFORMFLAGS ||
@@ -159,34 +165,23 @@ bool valid_sampler_state(DWORD type) {
     return type >= D3DSAMP_ADDRESSU && type <= D3DSAMP_DMAPOFFSET;
 }
 
-template <typename T>
-void hold(T*& slot, T* value) {
-    if (value) value->addInternal();
-    if (slot) slot->releaseInternal();
-    slot = value;
-}
-
-}  // namespace
-
 // ---- Render, texture-stage and sampler states
 // --------------------------------------------------------------
 
 HRESULT Device::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
-    const RenderStateTable& table = render_state_table();
-    if (static_cast<DWORD>(state) >= kRenderStates || !table.valid[state]) return D3DERR_INVALIDCALL;
+    if (!valid_render_state(state)) return D3DERR_INVALIDCALL;
     if (recording_) {
-        recording_->recordRenderState(state, value);
+        recording_->record(RenderStateKey{state}, value);
         return D3D_OK;
     }
     if (state_.rs[state] == value) return D3D_OK;
     state_.rs[state] = value;
-    dirty_ |= table.dirty[state];
+    dirty_ |= render_state_table().dirty[state];
     return D3D_OK;
 }
 
 HRESULT Device::GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) {
-    if (!value || static_cast<DWORD>(state) >= kRenderStates || !render_state_table().valid[state])
-        return D3DERR_INVALIDCALL;
+    if (!value || !valid_render_state(state)) return D3DERR_INVALIDCALL;
     *value = state_.rs[state];
     return D3D_OK;
 }
@@ -194,7 +189,7 @@ HRESULT Device::GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) {
 HRESULT Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) {
     if (stage >= kStages || !valid_stage_state(type)) return D3DERR_INVALIDCALL;
     if (recording_) {
-        recording_->recordStageState(stage, type, value);
+        recording_->record(StageStateKey{stage, type}, value);
         return D3D_OK;
     }
     DWORD& slot = state_.tss[stage][type];
@@ -216,7 +211,7 @@ HRESULT Device::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
 HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) {
     if (sampler >= kSamplers || !valid_sampler_state(type)) return D3DERR_INVALIDCALL;
     if (recording_) {
-        recording_->recordSamplerState(sampler, type, value);
+        recording_->record(SamplerStateKey{sampler, type}, value);
         return D3D_OK;
     }
     DWORD& slot = state_.samp[sampler][type];
@@ -239,7 +234,7 @@ HRESULT Device::SetTransform(D3DTRANSFORMSTATETYPE type, const D3DMATRIX* m) {
     const int slot = transform_slot(type);
     if (!m || slot < 0) return D3DERR_INVALIDCALL;
     if (recording_) {
-        recording_->recordTransform(slot, *m);
+        recording_->record(TransformKey{slot}, *m);
         return D3D_OK;
     }
     D3DMATRIX& t = state_.transforms[slot];
@@ -296,7 +291,7 @@ HRESULT Device::SetViewport(const D3DVIEWPORT9* v) {
         !(v->MaxZ >= 0.0f && v->MaxZ <= 1.0f))
         return D3DERR_INVALIDCALL;
     if (recording_) {
-        recording_->recordViewport(*v);
+        recording_->record(ViewportKey{}, *v);
         return D3D_OK;
     }
     if (std::memcmp(&state_.viewport, v, sizeof *v) == 0) return D3D_OK;
@@ -314,7 +309,7 @@ HRESULT Device::GetViewport(D3DVIEWPORT9* v) {
 HRESULT Device::SetMaterial(const D3DMATERIAL9* m) {
     if (!m) return D3DERR_INVALIDCALL;
     if (recording_) {
-        recording_->recordMaterial(*m);
+        recording_->record(MaterialKey{}, *m);
         return D3D_OK;
     }
     if (std::memcmp(&state_.material, m, sizeof *m) == 0) return D3D_OK;
@@ -339,7 +334,7 @@ HRESULT Device::SetLight(DWORD index, const D3DLIGHT9* light) {
     if (light->Type < D3DLIGHT_POINT || light->Type > D3DLIGHT_DIRECTIONAL) return D3DERR_INVALIDCALL;
     if (light->Type != D3DLIGHT_DIRECTIONAL && !(light->Range >= 0.0f)) return D3DERR_INVALIDCALL;
     if (recording_) {
-        recording_->recordLight(index, *light);
+        recording_->record(LightKey{index}, *light);
         return D3D_OK;
     }
     if (index >= state_.lights.size()) state_.lights.resize(index + 1, LightSlot{default_light(), false});
@@ -360,7 +355,7 @@ HRESULT Device::GetLight(DWORD index, D3DLIGHT9* light) {
 HRESULT Device::LightEnable(DWORD index, BOOL enable) {
     if (index >= kMaxLightIndex) return D3DERR_INVALIDCALL;
     if (recording_) {
-        recording_->recordLightEnable(index, enable);
+        recording_->record(LightEnableKey{index}, enable != FALSE);
         return D3D_OK;
     }
     // Enabling an index that was never set creates the default light there.
@@ -388,14 +383,14 @@ HRESULT Device::SetTexture(DWORD stage, IDirect3DBaseTexture9* base) {
     Texture* texture = static_cast<Texture*>(static_cast<IDirect3DTexture9*>(base));
     if (base && base->GetType() != D3DRTYPE_TEXTURE) return D3DERR_INVALIDCALL;
     if (recording_) {
-        recording_->recordTexture(stage, texture);
+        recording_->record(TextureKey{stage}, texture);
         return D3D_OK;
     }
     Texture*& slot = state_.textures[stage];
     if (slot == texture) return D3D_OK;
     // Only a change between "no texture" and "a texture" changes the shader variant.
     if ((slot == nullptr) != (texture == nullptr)) dirty_ |= kDirtyProgram;
-    hold(slot, texture);
+    keep(slot, texture);
     dirty_ |= kDirtyTextures;
     return D3D_OK;
 }
@@ -410,7 +405,7 @@ HRESULT Device::GetTexture(DWORD stage, IDirect3DBaseTexture9** out) {
 
 HRESULT Device::SetFVF(DWORD fvf) {
     if (recording_) {
-        recording_->recordFvf(fvf);
+        recording_->record(FvfKey{}, fvf);
         return D3D_OK;
     }
     if (state_.fvf == fvf) return D3D_OK;
@@ -430,34 +425,34 @@ HRESULT Device::SetStreamSource(UINT stream, IDirect3DVertexBuffer9* data, UINT 
     if (offset % 4 != 0) return D3DERR_INVALIDCALL;
     auto* vb = static_cast<VertexBuffer*>(data);
     if (recording_) {
-        recording_->recordStream(vb, offset, stride);
+        recording_->record(StreamKey{}, StreamSource{vb, offset, stride});
         return D3D_OK;
     }
-    if (state_.stream == vb && state_.streamOffset == offset && state_.streamStride == stride) return D3D_OK;
-    hold(state_.stream, vb);
-    state_.streamOffset = offset;
-    state_.streamStride = stride;
+    StreamSource& s = state_.stream;
+    if (s.buffer == vb && s.offset == offset && s.stride == stride) return D3D_OK;
+    keep(s, StreamSource{vb, offset, stride});
     dirty_ |= kDirtyVertexInput;
     return D3D_OK;
 }
 
 HRESULT Device::GetStreamSource(UINT stream, IDirect3DVertexBuffer9** data, UINT* offset, UINT* stride) {
     if (stream != 0 || !data || !offset || !stride) return D3DERR_INVALIDCALL;
-    if (state_.stream) state_.stream->AddRef();
-    *data = state_.stream;
-    *offset = state_.streamOffset;
-    *stride = state_.streamStride;
+    const StreamSource& s = state_.stream;
+    if (s.buffer) s.buffer->AddRef();
+    *data = s.buffer;
+    *offset = s.offset;
+    *stride = s.stride;
     return D3D_OK;
 }
 
 HRESULT Device::SetIndices(IDirect3DIndexBuffer9* data) {
     auto* ib = static_cast<IndexBuffer*>(data);
     if (recording_) {
-        recording_->recordIndices(ib);
+        recording_->record(IndicesKey{}, ib);
         return D3D_OK;
     }
     if (state_.indices == ib) return D3D_OK;
-    hold(state_.indices, ib);
+    keep(state_.indices, ib);
     dirty_ |= kDirtyIndices;
     return D3D_OK;
 }

@@ -1,5 +1,6 @@
 #include "platform/d3d9/fixed_function.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -209,10 +210,55 @@ void define(std::string& s, const char* name, int value) {
     s += line;
 }
 
-void define_indexed(std::string& s, const char* pattern, int index, int value) {
-    char name[48];
-    std::snprintf(name, sizeof name, pattern, index);
-    define(s, name, value);
+// Appends printf-style text, however long.
+__attribute__((format(printf, 2, 3))) void append(std::string& s, const char* format, ...) {
+    va_list args, count;
+    va_start(args, format);
+    va_copy(count, args);
+    const int n = std::vsnprintf(nullptr, 0, format, count);
+    va_end(count);
+    if (n > 0) {
+        const size_t at = s.size();
+        s.resize(at + static_cast<size_t>(n) + 1);
+        std::vsnprintf(&s[at], static_cast<size_t>(n) + 1, format, args);
+        s.resize(at + static_cast<size_t>(n));
+    }
+    va_end(args);
+}
+
+// The Direct3D names the shaders use, with this layer's values, so that GLSL and C++ cannot disagree.
+// clang-format off
+#define QV_NAME(name) {#name, static_cast<int>(name)}
+const struct {
+    const char* name;
+    int value;
+} kShaderNames[] = {
+    QV_NAME(D3DTOP_DISABLE), QV_NAME(D3DTOP_SELECTARG1), QV_NAME(D3DTOP_SELECTARG2), QV_NAME(D3DTOP_MODULATE),
+    QV_NAME(D3DTOP_MODULATE2X), QV_NAME(D3DTOP_MODULATE4X), QV_NAME(D3DTOP_ADD), QV_NAME(D3DTOP_ADDSIGNED),
+    QV_NAME(D3DTOP_ADDSIGNED2X), QV_NAME(D3DTOP_SUBTRACT), QV_NAME(D3DTOP_ADDSMOOTH),
+    QV_NAME(D3DTOP_BLENDDIFFUSEALPHA), QV_NAME(D3DTOP_BLENDTEXTUREALPHA), QV_NAME(D3DTOP_BLENDFACTORALPHA),
+    QV_NAME(D3DTOP_BLENDTEXTUREALPHAPM), QV_NAME(D3DTOP_BLENDCURRENTALPHA),
+    QV_NAME(D3DTOP_MODULATEALPHA_ADDCOLOR), QV_NAME(D3DTOP_MODULATECOLOR_ADDALPHA),
+    QV_NAME(D3DTOP_MODULATEINVALPHA_ADDCOLOR), QV_NAME(D3DTOP_MODULATEINVCOLOR_ADDALPHA),
+    QV_NAME(D3DTOP_DOTPRODUCT3), QV_NAME(D3DTOP_MULTIPLYADD), QV_NAME(D3DTOP_LERP),
+    QV_NAME(D3DTA_SELECTMASK), QV_NAME(D3DTA_DIFFUSE), QV_NAME(D3DTA_CURRENT), QV_NAME(D3DTA_TEXTURE),
+    QV_NAME(D3DTA_TFACTOR), QV_NAME(D3DTA_SPECULAR), QV_NAME(D3DTA_TEMP), QV_NAME(D3DTA_COMPLEMENT),
+    QV_NAME(D3DTA_ALPHAREPLICATE),
+    QV_NAME(D3DCMP_NEVER), QV_NAME(D3DCMP_LESS), QV_NAME(D3DCMP_EQUAL), QV_NAME(D3DCMP_LESSEQUAL),
+    QV_NAME(D3DCMP_GREATER), QV_NAME(D3DCMP_NOTEQUAL), QV_NAME(D3DCMP_GREATEREQUAL),
+    QV_NAME(D3DFOG_EXP), QV_NAME(D3DFOG_LINEAR),
+    QV_NAME(D3DLIGHT_SPOT), QV_NAME(D3DLIGHT_DIRECTIONAL),
+    QV_NAME(D3DMCS_COLOR1), QV_NAME(D3DMCS_COLOR2),
+    // Texture-coordinate generation as the key keeps it (D3DTSS_TCI_* >> 16).
+    {"TCI_CAMERASPACENORMAL", D3DTSS_TCI_CAMERASPACENORMAL >> 16},
+    {"TCI_CAMERASPACEPOSITION", D3DTSS_TCI_CAMERASPACEPOSITION >> 16},
+    {"TCI_CAMERASPACEREFLECTIONVECTOR", D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR >> 16},
+};
+#undef QV_NAME
+// clang-format on
+
+void define_names(std::string& s) {
+    for (const auto& n : kShaderNames) define(s, n.name, n.value);
 }
 
 GLuint compile(GLenum type, const std::string& text, std::string* log) {
@@ -241,7 +287,6 @@ FFProgram* FixedFunction::build(const FFKey& k, std::string* log) {
     define(d, "HAS_DIFFUSE", k.hasDiffuse);
     define(d, "HAS_SPECULAR", k.hasSpecular);
     define(d, "LIGHTING", k.lighting);
-    define(d, "LIGHT_COUNT", k.lightCount);
     define(d, "SPECULAR", k.specular);
     define(d, "NORMALIZE", k.normalize);
     define(d, "LOCALVIEWER", k.localViewer);
@@ -256,29 +301,43 @@ FFProgram* FixedFunction::build(const FFKey& k, std::string* log) {
     define(d, "RANGE_FOG", k.rangeFog);
     define(d, "SPECULAR_ADD", k.specularAdd);
     define(d, "ALPHA_FUNC", k.alphaFunc);
-    define(d, "STAGE_COUNT", k.stageCount);
+    define_names(d);
     bool setUsed[8] = {};
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < k.stageCount; ++i) {
         const FFKey::Stage& g = k.stage[i];
-        if (i < k.stageCount && g.tcGen == 0 && g.tcSource < 8) setUsed[g.tcSource] = true;
-        define_indexed(d, "LIGHT_TYPE_%d", i, k.lightType[i]);
-        define_indexed(d, "TC_SOURCE_%d", i, g.tcSource);
-        define_indexed(d, "TC_DIM_%d", i, g.tcDim);
-        define_indexed(d, "TC_GEN_%d", i, g.tcGen);
-        define_indexed(d, "TC_COUNT_%d", i, g.tcCount);
-        define_indexed(d, "TC_PROJ_%d", i, g.tcProjected);
-        define_indexed(d, "S%d_COP", i, g.colorOp);
-        define_indexed(d, "S%d_CA0", i, g.colorArg0);
-        define_indexed(d, "S%d_CA1", i, g.colorArg1);
-        define_indexed(d, "S%d_CA2", i, g.colorArg2);
-        define_indexed(d, "S%d_AOP", i, g.alphaOp);
-        define_indexed(d, "S%d_AA0", i, g.alphaArg0);
-        define_indexed(d, "S%d_AA1", i, g.alphaArg1);
-        define_indexed(d, "S%d_AA2", i, g.alphaArg2);
-        define_indexed(d, "S%d_TEMP", i, g.resultTemp);
-        define_indexed(d, "S%d_SAMPLE", i, g.sample);
+        if (g.tcGen == 0 && g.tcSource < 8) setUsed[g.tcSource] = true;
     }
-    for (int i = 0; i < 8; ++i) define_indexed(d, "TEXSET_USED_%d", i, setUsed[i]);
+
+    // The code repeated per coordinate set, light and stage, one line each for those the configuration uses.
+    std::string inputs, select, lights, varyings, coordinates, cascade;
+    for (int i = 0; i < 8; ++i) {
+        if (!setUsed[i]) continue;
+        append(inputs, "layout(location = %d) in vec4 a_tex%d; ", 4 + i, i);
+        append(select, "if (i == %d) return a_tex%d; ", i, i);
+    }
+    for (int i = 0; i < k.lightCount; ++i)
+        append(lights, "addLight(%d, %d, P, N, V, ambient, diffuse, specular); ", i, k.lightType[i]);
+    for (int i = 0; i < k.stageCount; ++i) {
+        const FFKey::Stage& g = k.stage[i];
+        append(varyings, "q vec4 v_tc%d; ", i);
+        append(coordinates, "v_tc%d = stageCoordinate(%d, %d, %d, %d, %d, %d, P, N); ", i, i, g.tcSource,
+               g.tcDim, g.tcGen, g.tcCount, g.tcProjected);
+        if (g.sample)
+            append(cascade, "tex = texture(u_tex%d, stageUv(v_tc%d, %d)); ", i, i, g.tcProjected);
+        else
+            append(cascade, "tex = vec4(0.0, 0.0, 0.0, 1.0); ");
+        append(cascade,
+               "runStage(%d, %d, %d, %d, %d, %d, %d, %d, %d, tex, u_stageConst[%d], diffuse, specular, "
+               "current, temp); ",
+               g.colorOp, g.colorArg0, g.colorArg1, g.colorArg2, g.alphaOp, g.alphaArg0, g.alphaArg1,
+               g.alphaArg2, g.resultTemp, i);
+    }
+    d += "#define TEXSET_INPUTS " + inputs + "\n";
+    d += "#define TEXSET_SELECT " + select + "\n";
+    d += "#define LIGHTS " + lights + "\n";
+    d += "#define STAGE_VARYINGS(q) " + varyings + "\n";
+    d += "#define STAGE_COORDINATES " + coordinates + "\n";
+    d += "#define STAGE_CASCADE " + cascade + "\n";
 
     GLuint vs = compile(GL_VERTEX_SHADER, d + kFFVertexSource, log);
     if (!vs) return nullptr;

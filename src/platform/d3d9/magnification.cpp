@@ -78,10 +78,10 @@ UINT Device::highestLevelSampled(int stage, const DrawRange& range) const {
     const float sx = 0.5f * static_cast<float>(state_.viewport.Width);  // pixels per clip unit
     const float sy = 0.5f * static_cast<float>(state_.viewport.Height);
 
-    const VertexBuffer* vb = state_.stream;
+    const VertexBuffer* vb = state_.stream.buffer;
     if (!vb) return kAll;  // DrawPrimitiveUP: the vertices are not kept
-    const unsigned char* base = vb->buffer().data() + state_.streamOffset;
-    const UINT stride = state_.streamStride;
+    const unsigned char* base = vb->buffer().data() + state_.stream.offset;
+    const UINT stride = state_.stream.stride;
     const UINT tcOffset = texcoord_offset(state_.fvf, g.tcSource);
     const unsigned char* indices = range.indices ? range.indices->buffer().data() : nullptr;
     const UINT indexSize = range.indices ? range.indices->indexSize() : 0;
@@ -163,13 +163,13 @@ bool Device::depthTestPassesEverywhere() const {
     // Clip z is x * m13 + y * m23 + z * m33 + m43: exactly 0 for z = 0 when the other terms are 0.
     const float* wvp = uniforms_.wvp;
     if (wvp[2] != 0.0f || wvp[6] != 0.0f || wvp[14] != 0.0f || !std::isfinite(wvp[10])) return false;
-    const VertexBuffer* vb = state_.stream;
+    const VertexBuffer* vb = state_.stream.buffer;
     if (!vb) return false;
     // Every vertex of the buffer from the stream offset on: a superset of those the draw reads.
-    const UINT stride = state_.streamStride;
+    const UINT stride = state_.stream.stride;
     const UINT length = vb->buffer().length();
-    if (stride < 12 || state_.streamOffset > length) return false;
-    const unsigned char* p = vb->buffer().data() + state_.streamOffset;
+    if (stride < 12 || state_.stream.offset > length) return false;
+    const unsigned char* p = vb->buffer().data() + state_.stream.offset;
     const unsigned char* end = vb->buffer().data() + length;
     for (; end - p >= 12; p += stride) {
         float xyz[3];

@@ -1,8 +1,8 @@
 #pragma once
 // A recorded set of states. Between BeginStateBlock and EndStateBlock the device's setters write here instead
 // of into the device; Apply replays exactly what was recorded (the last value of each state) through the
-// device's own setters, and Capture refreshes those values from the device.
-#include <bitset>
+// device's own setters, and Capture refreshes those values from the device. What a block can hold is the
+// device's own state declaration (device_state.h), each value with a flag saying whether the block holds it.
 #include <vector>
 
 #include "platform/d3d9/com_object.h"
@@ -11,6 +11,24 @@
 namespace d3d9 {
 
 class Device;
+
+// One value of a state block, and whether the block holds it.
+template <typename T>
+struct Recorded {
+    T value{};
+    bool captured = false;
+};
+using RecordedState = StateSet<Recorded>;
+
+// Stores a value into a block's or the device's slot; the objects a slot points to are held by one internal
+// reference.
+template <typename T>
+void keep(T& slot, const T& value) {
+    slot = value;
+}
+void keep(Texture*& slot, Texture* value);
+void keep(IndexBuffer*& slot, IndexBuffer* value);
+void keep(StreamSource& slot, const StreamSource& value);
 
 class StateBlock final : public IDirect3DStateBlock9, public ComObject {
 public:
@@ -24,19 +42,15 @@ public:
     HRESULT Capture() override;
     HRESULT Apply() override;
 
-    // Recording (called by the device's setters while this block records).
-    void recordRenderState(D3DRENDERSTATETYPE state, DWORD value);
-    void recordStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value);
-    void recordSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value);
-    void recordTransform(int slot, const D3DMATRIX& m);
-    void recordLight(DWORD index, const D3DLIGHT9& light);
-    void recordLightEnable(DWORD index, BOOL enable);
-    void recordMaterial(const D3DMATERIAL9& m);
-    void recordViewport(const D3DVIEWPORT9& v);
-    void recordFvf(DWORD fvf);
-    void recordTexture(DWORD stage, Texture* texture);
-    void recordStream(VertexBuffer* vb, UINT offset, UINT stride);
-    void recordIndices(IndexBuffer* ib);
+    // Recording (called by the device's setters while this block records): the block now holds the state
+    // `key` names, with this value.
+    template <typename Key, typename T>
+    void record(Key key, const T& value) {
+        grow(key);
+        auto& item = key.in(state_);
+        item.captured = true;
+        keep(item.value, value);
+    }
     // Records every state the device keeps (CreateStateBlock with D3DSBT_ALL).
     void recordAll(const DeviceState& s);
     // The device is going away: drop the references to its objects.
@@ -46,38 +60,16 @@ protected:
     IDirect3DDevice9* pinnedDevice() override;
 
 private:
-    Device* device_;
-    std::bitset<kRenderStates> rsMask_;
-    DWORD rs_[kRenderStates] = {};
-    std::bitset<kStageStates> tssMask_[kStages];
-    DWORD tss_[kStages][kStageStates] = {};
-    std::bitset<kSamplerStates> sampMask_[kSamplers];
-    DWORD samp_[kSamplers][kSamplerStates] = {};
-    std::bitset<kTransformSlots> transformMask_;
-    D3DMATRIX transforms_[kTransformSlots];
-    struct LightRecord {
-        DWORD index;
-        bool hasLight;
-        D3DLIGHT9 light;
-        bool hasEnable;
-        BOOL enable;
-    };
-    std::vector<LightRecord> lights_;
-    bool hasMaterial_ = false;
-    D3DMATERIAL9 material_;
-    bool hasViewport_ = false;
-    D3DVIEWPORT9 viewport_;
-    bool hasFvf_ = false;
-    DWORD fvf_ = 0;
-    std::bitset<kSamplers> textureMask_;
-    Texture* textures_[kSamplers] = {};  // one internal reference each
-    bool hasStream_ = false;
-    VertexBuffer* stream_ = nullptr;  // one internal reference
-    UINT streamOffset_ = 0, streamStride_ = 0;
-    bool hasIndices_ = false;
-    IndexBuffer* indices_ = nullptr;  // one internal reference
+    template <typename Key>
+    void grow(Key) {}
+    void grow(LightKey k) { growLights(k.index); }
+    void grow(LightEnableKey k) { growLights(k.index); }
+    void growLights(DWORD index) {
+        if (index >= state_.lights.size()) state_.lights.resize(index + 1);
+    }
 
-    LightRecord& light(DWORD index);
+    Device* device_;
+    RecordedState state_;
 };
 
 }  // namespace d3d9

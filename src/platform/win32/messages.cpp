@@ -1,5 +1,5 @@
-// The thread's message queue over SDL's event queue, the asynchronous key state, the cursor's display
-// counter and message boxes.
+// SDL's events into the thread's message queue (message_queue.cpp), the asynchronous key state, the cursor's
+// display counter and message boxes.
 #include <SDL.h>
 
 #include <cstdio>
@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/win32/headless.h"
+#include "platform/win32/message_queue.h"
 #include "platform/win32/sdl_window.h"
 #include "platform/win32/state.h"
 #include "platform/win32/win32.h"
@@ -19,16 +20,6 @@ namespace {
 // again every minute (the shortest screen-saver timeout Windows offers); the screen stays awake only while
 // the latest answer was a refusal.
 constexpr uint64_t kScreenSaveAskMs = 60000;
-
-void post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    MSG m{};
-    m.hwnd = hwnd;
-    m.message = message;
-    m.wParam = wParam;
-    m.lParam = lParam;
-    m.time = static_cast<DWORD>(SDL_GetTicks64());
-    state().queue.push_back(m);
-}
 
 void postToAllWindows(UINT message) {
     for (auto& entry : state().windows) post(reinterpret_cast<HWND>(entry.first), message, 0, 0);
@@ -132,16 +123,6 @@ void askScreenSaver() {
         SDL_DisableScreenSaver();
 }
 
-bool matches(const MSG& m, HWND hWnd, UINT min, UINT max) {
-    if (hWnd == reinterpret_cast<HWND>(intptr_t{-1})) {
-        if (m.hwnd) return false;  // thread messages only
-    } else if (hWnd && m.hwnd != hWnd) {
-        return false;
-    }
-    if (min == 0 && max == 0) return true;
-    return m.message >= min && m.message <= max;
-}
-
 bool realDisplay() {
     if (platform::headlessTest()) return false;
     if (SDL_WasInit(SDL_INIT_VIDEO)) {
@@ -157,6 +138,11 @@ bool realDisplay() {
 
 }  // namespace
 
+DWORD messageTime() {
+    return static_cast<DWORD>(SDL_GetTicks64());
+}
+
+// SDL's pending events into the message queue; and the screen-saver question when due.
 void pumpEvents() {
     if (!SDL_WasInit(SDL_INIT_VIDEO)) return;
     SDL_PumpEvents();
@@ -168,62 +154,6 @@ void pumpEvents() {
 }  // namespace win32
 
 using namespace win32;
-
-BOOL WINAPI PeekMessageA(MSG* lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg) {
-    if (!lpMsg) return FALSE;
-    pumpEvents();
-    State& s = state();
-    for (auto it = s.queue.begin(); it != s.queue.end(); ++it) {
-        if (!matches(*it, hWnd, wMsgFilterMin, wMsgFilterMax)) continue;
-        *lpMsg = *it;
-        if (wRemoveMsg & PM_REMOVE) s.queue.erase(it);
-        return TRUE;
-    }
-    // WM_QUIT comes once the queue holds nothing else, whatever the filter.
-    if (s.quitPending) {
-        *lpMsg = MSG{};
-        lpMsg->message = WM_QUIT;
-        lpMsg->wParam = static_cast<WPARAM>(s.quitCode);
-        lpMsg->time = static_cast<DWORD>(SDL_GetTicks64());
-        if (wRemoveMsg & PM_REMOVE) s.quitPending = false;
-        return TRUE;
-    }
-    return FALSE;
-}
-
-BOOL WINAPI TranslateMessage(const MSG* lpMsg) {
-    // Key messages count as translated; no character messages are made, the system reads none.
-    if (!lpMsg) return FALSE;
-    switch (lpMsg->message) {
-        case WM_KEYDOWN:
-        case WM_KEYUP:
-        case WM_SYSKEYDOWN:
-        case WM_SYSKEYUP:
-            return TRUE;
-        default:
-            return FALSE;
-    }
-}
-
-LRESULT WINAPI DispatchMessageA(const MSG* lpMsg) {
-    if (!lpMsg || !lpMsg->hwnd || !IsWindow(lpMsg->hwnd)) return 0;
-    return SendMessageA(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
-}
-
-BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
-    if (hWnd && !IsWindow(hWnd)) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
-    post(hWnd, Msg, wParam, lParam);
-    return TRUE;
-}
-
-void WINAPI PostQuitMessage(int nExitCode) {
-    State& s = state();
-    s.quitPending = true;
-    s.quitCode = nExitCode;
-}
 
 SHORT WINAPI GetAsyncKeyState(int vKey) {
     if (vKey <= 0 || vKey > 255) return 0;

@@ -4,11 +4,11 @@
 #include <SDL.h>
 
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "platform/win32/message_queue.h"
 #include "platform/win32/win32.h"
 
 namespace win32 {
@@ -32,10 +32,6 @@ struct State {
     uintptr_t nextHandle = 0x10010;
     ATOM nextAtom = 0xC000;
 
-    std::deque<MSG> queue;  // posted and input messages, in arrival order
-    bool quitPending = false;
-    int quitCode = 0;
-
     DWORD lastError = ERROR_SUCCESS;
     int cursorCount = 0;  // the cursor shows while the display counter is >= 0
 
@@ -58,8 +54,5 @@ int sidedVk(SDL_Keycode sym);
 // Whether the X server has the key of virtual-key code `vk` down, whichever window has the focus; false where
 // SDL does not draw through X11 and for keys it does not map.
 bool serverKeyDown(int vk);
-
-// Moves SDL's pending events into the message queue and asks about the screen saver when due.
-void pumpEvents();
 
 }  // namespace win32

@@ -212,23 +212,9 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     window.proc = proc;
     window.classAtom = atom;
 
-    CREATESTRUCTA cs{};
-    cs.lpCreateParams = lpParam;
-    cs.hInstance = hInstance;
-    cs.hMenu = hMenu;
-    cs.hwndParent = hWndParent;
-    cs.cy = nHeight;
-    cs.cx = nWidth;
-    cs.y = Y;
-    cs.x = X;
-    cs.style = static_cast<LONG>(dwStyle);
-    cs.lpszName = lpWindowName;
-    cs.lpszClass = lpClassName;
-    cs.dwExStyle = dwExStyle;
-    LPARAM createParam = reinterpret_cast<LPARAM>(&cs);
     // A procedure that refuses WM_NCCREATE or WM_CREATE stops the creation.
-    if (!SendMessageA(hwnd, WM_NCCREATE, 0, createParam) ||
-        SendMessageA(hwnd, WM_CREATE, 0, createParam) == -1) {
+    if (!sendCreateMessages(hwnd, dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth, nHeight,
+                            hWndParent, hMenu, hInstance, lpParam)) {
         DestroyWindow(hwnd);
         return nullptr;
     }
@@ -251,9 +237,7 @@ BOOL WINAPI DestroyWindow(HWND hWnd) {
         SDL_DestroyWindow(w->sdl);
         state().windows.erase(reinterpret_cast<uintptr_t>(hWnd));
     }
-    // Messages still queued for the window die with it.
-    auto& queue = state().queue;
-    for (auto it = queue.begin(); it != queue.end();) it = it->hwnd == hWnd ? queue.erase(it) : it + 1;
+    dropMessages(hWnd);  // messages still queued for the window die with it
     return TRUE;
 }
 

@@ -4,6 +4,9 @@
 #include <epoxy/gl.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <vector>
+
 #include "draw_util.h"
 #include "platform/d3d9/readback.h"
 #include "platform/win32/win32.h"
@@ -289,6 +292,169 @@ TEST_F(Resources, StateBlockAppliesOnlyWhatItRecorded) {
     EXPECT_EQ(v, 0xFFFFFFFFu);
     d->SetTexture(0, nullptr);
     EXPECT_EQ(block->Release(), 0u);
+}
+
+namespace {
+
+// Every state the device keeps, read through its getters (with each getter's result, so that a light that
+// does not exist differs from one that does), as words that compare exactly.
+std::vector<uint32_t> read_all_states(IDirect3DDevice9* d) {
+    std::vector<uint32_t> out;
+    auto add = [&out](const void* p, size_t bytes) {
+        const auto* b = static_cast<const unsigned char*>(p);
+        for (size_t i = 0; i < bytes; i += 4) {
+            uint32_t w = 0;
+            std::memcpy(&w, b + i, 4);
+            out.push_back(w);
+        }
+    };
+    DWORD v = 0;
+    for (DWORD i = 0; i < 256; ++i)
+        out.push_back(d->GetRenderState(static_cast<D3DRENDERSTATETYPE>(i), &v)), add(&v, 4);
+    for (DWORD st = 0; st < 8; ++st)
+        for (DWORD t = 0; t < 33; ++t)
+            out.push_back(d->GetTextureStageState(st, static_cast<D3DTEXTURESTAGESTATETYPE>(t), &v)),
+                add(&v, 4);
+    for (DWORD sp = 0; sp < 16; ++sp)
+        for (DWORD t = 0; t < 14; ++t)
+            out.push_back(d->GetSamplerState(sp, static_cast<D3DSAMPLERSTATETYPE>(t), &v)), add(&v, 4);
+    std::vector<D3DTRANSFORMSTATETYPE> transforms = {D3DTS_VIEW, D3DTS_PROJECTION};
+    for (int i = 0; i < 8; ++i) transforms.push_back(static_cast<D3DTRANSFORMSTATETYPE>(D3DTS_TEXTURE0 + i));
+    for (int i = 0; i < 4; ++i) transforms.push_back(D3DTS_WORLDMATRIX(i));
+    for (D3DTRANSFORMSTATETYPE t : transforms) {
+        D3DMATRIX m = {};
+        out.push_back(d->GetTransform(t, &m)), add(&m, sizeof m);
+    }
+    for (DWORD i = 0; i < 12; ++i) {
+        D3DLIGHT9 l = {};
+        BOOL on = FALSE;
+        out.push_back(d->GetLight(i, &l)), add(&l, sizeof l);
+        out.push_back(d->GetLightEnable(i, &on)), add(&on, 4);
+    }
+    D3DMATERIAL9 m = {};
+    d->GetMaterial(&m), add(&m, sizeof m);
+    D3DVIEWPORT9 vp = {};
+    d->GetViewport(&vp), add(&vp, sizeof vp);
+    d->GetFVF(&v), add(&v, 4);
+    auto addObject = [&](IUnknown* o) {
+        const uintptr_t p = reinterpret_cast<uintptr_t>(o);
+        add(&p, sizeof p);
+        if (o) o->Release();
+    };
+    for (DWORD st = 0; st < 16; ++st) {
+        IDirect3DBaseTexture9* t = nullptr;
+        d->GetTexture(st, &t), addObject(t);
+    }
+    IDirect3DVertexBuffer9* vb = nullptr;
+    UINT offset = 0, stride = 0;
+    d->GetStreamSource(0, &vb, &offset, &stride), addObject(vb), add(&offset, 4), add(&stride, 4);
+    IDirect3DIndexBuffer9* ib = nullptr;
+    d->GetIndices(&ib), addObject(ib);
+    return out;
+}
+
+struct Objects {
+    IDirect3DTexture9* texture;
+    IDirect3DVertexBuffer9* vertices;
+    IDirect3DIndexBuffer9* indices;
+};
+
+// Sets a value different from the default in every kind of state the device keeps, render, stage and
+// sampler states all through.
+void set_everything(IDirect3DDevice9* d, const Objects& o, DWORD seed) {
+    for (DWORD i = 0; i < 256; ++i)
+        d->SetRenderState(static_cast<D3DRENDERSTATETYPE>(i), seed * 2654435761u + i);
+    for (DWORD st = 0; st < 8; ++st)
+        for (DWORD t = 0; t < 33; ++t)
+            d->SetTextureStageState(st, static_cast<D3DTEXTURESTAGESTATETYPE>(t), seed + st * 40 + t);
+    for (DWORD sp = 0; sp < 16; ++sp)
+        for (DWORD t = 0; t < 14; ++t)
+            d->SetSamplerState(sp, static_cast<D3DSAMPLERSTATETYPE>(t), seed + sp * 20 + t);
+    D3DMATRIX m = identity();
+    m._41 = static_cast<float>(seed);
+    for (D3DTRANSFORMSTATETYPE t :
+         {D3DTS_VIEW, D3DTS_PROJECTION, D3DTS_TEXTURE3, D3DTS_WORLDMATRIX(0), D3DTS_WORLDMATRIX(3)}) {
+        m._42 += 1.0f;
+        d->SetTransform(t, &m);
+    }
+    D3DLIGHT9 l = {};
+    l.Type = D3DLIGHT_POINT;
+    l.Range = static_cast<float>(seed);
+    d->SetLight(1, &l);
+    d->LightEnable(1, TRUE);
+    d->LightEnable(4, FALSE);  // makes the default light there
+    l.Range += 1.0f;
+    d->SetLight(9, &l);
+    D3DMATERIAL9 mat = {};
+    mat.Power = static_cast<float>(seed);
+    d->SetMaterial(&mat);
+    const D3DVIEWPORT9 vp = {seed % 7, 3, 100, 50 + seed % 5, 0.25f, 0.75f};
+    d->SetViewport(&vp);
+    d->SetFVF(D3DFVF_XYZ | D3DFVF_DIFFUSE);
+    d->SetTexture(seed % 16, o.texture);
+    d->SetStreamSource(0, o.vertices, 4 * (seed % 3), 16);
+    d->SetIndices(o.indices);
+}
+
+}  // namespace
+
+// A state block covers every state through the one walk the device and the blocks share: a recorded block
+// applied gives exactly what the recorded calls gave, a whole-state block restores everything, and Capture
+// takes the device's present values of what a block holds.
+TEST_F(Resources, StateBlocksCoverEveryState) {
+    Objects o{make_texture(d, 1, 1, {0xFF00FF00}), nullptr, nullptr};
+    ASSERT_EQ(d->CreateVertexBuffer(64, 0, 0, D3DPOOL_MANAGED, &o.vertices, nullptr), D3D_OK);
+    ASSERT_EQ(d->CreateIndexBuffer(12, 0, D3DFMT_INDEX16, D3DPOOL_MANAGED, &o.indices, nullptr), D3D_OK);
+    D3DLIGHT9 light = {};
+    light.Type = D3DLIGHT_DIRECTIONAL;
+    light.Direction = {0.0f, -1.0f, 0.0f};
+    ASSERT_EQ(d->SetLight(1, &light), D3D_OK);  // lights 0 and 1 exist before the changes, 4 and 9 do not
+
+    IDirect3DStateBlock9* all = nullptr;
+    ASSERT_EQ(d->CreateStateBlock(D3DSBT_ALL, &all), D3D_OK);
+    const std::vector<uint32_t> before = read_all_states(d);
+
+    ASSERT_EQ(d->BeginStateBlock(), D3D_OK);
+    set_everything(d, o, 5);
+    IDirect3DStateBlock9* recorded = nullptr;
+    ASSERT_EQ(d->EndStateBlock(&recorded), D3D_OK);
+    EXPECT_EQ(read_all_states(d), before);  // recording leaves the device alone
+
+    set_everything(d, o, 5);
+    const std::vector<uint32_t> direct = read_all_states(d);
+    ASSERT_NE(direct, before);
+    ASSERT_EQ(all->Apply(), D3D_OK);
+    // Lights 4 and 9 came after the whole-state block, which does not know them: they stay, everything
+    // else is as it was.
+    std::vector<uint32_t> restored = read_all_states(d);
+    ASSERT_EQ(restored.size(), before.size());
+    size_t differing = 0;
+    for (size_t i = 0; i < before.size(); ++i) differing += restored[i] != before[i];
+    const size_t lightWords =
+        2 * (1 + sizeof(D3DLIGHT9) / 4 + 1 + 1);  // lights 4 and 9: result, light, enable
+    EXPECT_LE(differing, lightWords);
+    EXPECT_GT(differing, 0u);
+    EXPECT_EQ(recorded->Apply(), D3D_OK);
+    EXPECT_EQ(read_all_states(d), direct);
+
+    // Capture: the recorded block takes the whole-state block's values for what it holds; everything set by
+    // set_everything is among them, so applying it after a second round of changes brings those back.
+    ASSERT_EQ(all->Apply(), D3D_OK);
+    restored = read_all_states(d);
+    ASSERT_EQ(recorded->Capture(), D3D_OK);
+    set_everything(d, o, 21);  // the texture goes to stage 5 again
+    ASSERT_NE(read_all_states(d), restored);
+    ASSERT_EQ(recorded->Apply(), D3D_OK);
+    EXPECT_EQ(read_all_states(d), restored);
+
+    EXPECT_EQ(all->Release(), 0u);
+    EXPECT_EQ(recorded->Release(), 0u);
+    plain_state(d);
+    d->SetStreamSource(0, nullptr, 0, 0);
+    d->SetIndices(nullptr);
+    EXPECT_EQ(o.texture->Release(), 0u);
+    EXPECT_EQ(o.vertices->Release(), 0u);
+    EXPECT_EQ(o.indices->Release(), 0u);
 }
 
 TEST_F(Resources, GettersReturnWhatWasSet) {

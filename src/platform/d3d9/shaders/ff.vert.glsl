@@ -1,7 +1,9 @@
 // Fixed-function vertex processing of Direct3D 9: transforms (row vectors), per-vertex lighting, texture
 // coordinate generation and transforms, fog distance. The configuration arrives as #defines in front of this
-// text (see fixed_function.cpp); values come from uniforms. Matrices are uploaded in Direct3D's memory order,
-// so M * v here is Direct3D's v * M.
+// text (see fixed_function.cpp), with the Direct3D names (D3DLIGHT_*, D3DMCS_*, D3DFOG_*) and the code that
+// is repeated per coordinate set, light or stage, generated there one line for each that the configuration
+// uses (TEXSET_INPUTS, TEXSET_SELECT, STAGE_VARYINGS, LIGHTS, STAGE_COORDINATES); values come from uniforms.
+// Matrices are uploaded in Direct3D's memory order, so M * v here is Direct3D's v * M.
 
 layout(location = 0) in vec4 a_position;
 #if HAS_NORMAL
@@ -13,30 +15,7 @@ layout(location = 2) in vec4 a_diffuse;
 #if HAS_SPECULAR
 layout(location = 3) in vec4 a_specular;
 #endif
-#if TEXSET_USED_0
-layout(location = 4) in vec4 a_tex0;
-#endif
-#if TEXSET_USED_1
-layout(location = 5) in vec4 a_tex1;
-#endif
-#if TEXSET_USED_2
-layout(location = 6) in vec4 a_tex2;
-#endif
-#if TEXSET_USED_3
-layout(location = 7) in vec4 a_tex3;
-#endif
-#if TEXSET_USED_4
-layout(location = 8) in vec4 a_tex4;
-#endif
-#if TEXSET_USED_5
-layout(location = 9) in vec4 a_tex5;
-#endif
-#if TEXSET_USED_6
-layout(location = 10) in vec4 a_tex6;
-#endif
-#if TEXSET_USED_7
-layout(location = 11) in vec4 a_tex7;
-#endif
+TEXSET_INPUTS
 
 uniform mat4 u_wvp;
 uniform mat4 u_wv;
@@ -66,59 +45,13 @@ flat out vec4 v_specular;
 out vec4 v_diffuse;
 out vec4 v_specular;
 #endif
-#if STAGE_COUNT > 0
-out vec4 v_tc0;
-#endif
-#if STAGE_COUNT > 1
-out vec4 v_tc1;
-#endif
-#if STAGE_COUNT > 2
-out vec4 v_tc2;
-#endif
-#if STAGE_COUNT > 3
-out vec4 v_tc3;
-#endif
-#if STAGE_COUNT > 4
-out vec4 v_tc4;
-#endif
-#if STAGE_COUNT > 5
-out vec4 v_tc5;
-#endif
-#if STAGE_COUNT > 6
-out vec4 v_tc6;
-#endif
-#if STAGE_COUNT > 7
-out vec4 v_tc7;
-#endif
+STAGE_VARYINGS(out)
 #if FOG_MODE != 0
 out float v_fog;
 #endif
 
 vec4 texSet(int i) {
-#if TEXSET_USED_0
-    if (i == 0) return a_tex0;
-#endif
-#if TEXSET_USED_1
-    if (i == 1) return a_tex1;
-#endif
-#if TEXSET_USED_2
-    if (i == 2) return a_tex2;
-#endif
-#if TEXSET_USED_3
-    if (i == 3) return a_tex3;
-#endif
-#if TEXSET_USED_4
-    if (i == 4) return a_tex4;
-#endif
-#if TEXSET_USED_5
-    if (i == 5) return a_tex5;
-#endif
-#if TEXSET_USED_6
-    if (i == 6) return a_tex6;
-#endif
-#if TEXSET_USED_7
-    if (i == 7) return a_tex7;
-#endif
+    TEXSET_SELECT
     return vec4(0.0, 0.0, 0.0, 1.0);
 }
 
@@ -133,11 +66,11 @@ vec4 padCoordinate(vec4 t, int dim) {
 
 vec4 stageCoordinate(int stage, int source, int dim, int gen, int count, int projected, vec3 P, vec3 N) {
     vec4 t;
-    if (gen == 1) {
+    if (gen == TCI_CAMERASPACENORMAL) {
         t = vec4(N, 1.0);
-    } else if (gen == 2) {
+    } else if (gen == TCI_CAMERASPACEPOSITION) {
         t = vec4(P, 1.0);
-    } else if (gen == 3) {
+    } else if (gen == TCI_CAMERASPACEREFLECTIONVECTOR) {
         // Camera-space reflection of the direction from the eye (at the origin) to the vertex.
         t = vec4(reflect(normalize(P), N), 1.0);
     } else {
@@ -155,8 +88,8 @@ vec4 stageCoordinate(int stage, int source, int dim, int gen, int count, int pro
 }
 
 vec4 materialSource(int source, vec4 material, vec4 diffuse, vec4 specular) {
-    if (source == 1) return diffuse;
-    if (source == 2) return specular;
+    if (source == D3DMCS_COLOR1) return diffuse;
+    if (source == D3DMCS_COLOR2) return specular;
     return material;
 }
 
@@ -164,7 +97,7 @@ void addLight(int i, int type, vec3 P, vec3 N, vec3 V, inout vec3 ambient, inout
               inout vec3 specular) {
     vec3 L;
     float atten = 1.0;
-    if (type == 3) {
+    if (type == D3DLIGHT_DIRECTIONAL) {
         L = u_lightDir[i].xyz;
     } else {
         vec3 toLight = u_lightPos[i].xyz - P;
@@ -173,7 +106,7 @@ void addLight(int i, int type, vec3 P, vec3 N, vec3 V, inout vec3 ambient, inout
         L = toLight / max(d, 1e-30);
         vec3 a = u_lightAtten[i].xyz;
         atten = 1.0 / max(a.x + a.y * d + a.z * d * d, 1e-30);
-        if (type == 2) {
+        if (type == D3DLIGHT_SPOT) {
             float rho = dot(u_lightDir[i].xyz, L);
             float inner = u_lightSpot[i].x, outer = u_lightSpot[i].y;
             float spot = rho > inner ? 1.0
@@ -236,30 +169,7 @@ void main() {
     vec3 V = vec3(0.0, 0.0, -1.0);
 #endif
     vec3 ambient = vec3(0.0), diffuse = vec3(0.0), specular = vec3(0.0);
-#if LIGHT_COUNT > 0
-    addLight(0, LIGHT_TYPE_0, P, N, V, ambient, diffuse, specular);
-#endif
-#if LIGHT_COUNT > 1
-    addLight(1, LIGHT_TYPE_1, P, N, V, ambient, diffuse, specular);
-#endif
-#if LIGHT_COUNT > 2
-    addLight(2, LIGHT_TYPE_2, P, N, V, ambient, diffuse, specular);
-#endif
-#if LIGHT_COUNT > 3
-    addLight(3, LIGHT_TYPE_3, P, N, V, ambient, diffuse, specular);
-#endif
-#if LIGHT_COUNT > 4
-    addLight(4, LIGHT_TYPE_4, P, N, V, ambient, diffuse, specular);
-#endif
-#if LIGHT_COUNT > 5
-    addLight(5, LIGHT_TYPE_5, P, N, V, ambient, diffuse, specular);
-#endif
-#if LIGHT_COUNT > 6
-    addLight(6, LIGHT_TYPE_6, P, N, V, ambient, diffuse, specular);
-#endif
-#if LIGHT_COUNT > 7
-    addLight(7, LIGHT_TYPE_7, P, N, V, ambient, diffuse, specular);
-#endif
+    LIGHTS
     // Summed without bounds, clamped per vertex after all lights; alpha from the diffuse source.
     vec3 lit = Ce.rgb + Ca.rgb * (u_globalAmbient.rgb + ambient) + Cd.rgb * diffuse;
     v_diffuse = vec4(clamp(lit, 0.0, 1.0), clamp(Cd.a, 0.0, 1.0));
@@ -273,30 +183,7 @@ void main() {
     v_specular = vertexSpecular;
 #endif
 
-#if STAGE_COUNT > 0
-    v_tc0 = stageCoordinate(0, TC_SOURCE_0, TC_DIM_0, TC_GEN_0, TC_COUNT_0, TC_PROJ_0, P, N);
-#endif
-#if STAGE_COUNT > 1
-    v_tc1 = stageCoordinate(1, TC_SOURCE_1, TC_DIM_1, TC_GEN_1, TC_COUNT_1, TC_PROJ_1, P, N);
-#endif
-#if STAGE_COUNT > 2
-    v_tc2 = stageCoordinate(2, TC_SOURCE_2, TC_DIM_2, TC_GEN_2, TC_COUNT_2, TC_PROJ_2, P, N);
-#endif
-#if STAGE_COUNT > 3
-    v_tc3 = stageCoordinate(3, TC_SOURCE_3, TC_DIM_3, TC_GEN_3, TC_COUNT_3, TC_PROJ_3, P, N);
-#endif
-#if STAGE_COUNT > 4
-    v_tc4 = stageCoordinate(4, TC_SOURCE_4, TC_DIM_4, TC_GEN_4, TC_COUNT_4, TC_PROJ_4, P, N);
-#endif
-#if STAGE_COUNT > 5
-    v_tc5 = stageCoordinate(5, TC_SOURCE_5, TC_DIM_5, TC_GEN_5, TC_COUNT_5, TC_PROJ_5, P, N);
-#endif
-#if STAGE_COUNT > 6
-    v_tc6 = stageCoordinate(6, TC_SOURCE_6, TC_DIM_6, TC_GEN_6, TC_COUNT_6, TC_PROJ_6, P, N);
-#endif
-#if STAGE_COUNT > 7
-    v_tc7 = stageCoordinate(7, TC_SOURCE_7, TC_DIM_7, TC_GEN_7, TC_COUNT_7, TC_PROJ_7, P, N);
-#endif
+    STAGE_COORDINATES
 
 #if FOG_MODE == 1
 #if FOG_W
@@ -307,8 +194,8 @@ void main() {
 #elif FOG_MODE == 2
     float d = RANGE_FOG != 0 ? length(P) : abs(P.z);
     float f;
-    if (FOG_FORMULA == 3) f = (u_fogParams.x - d) * u_fogParams.y;
-    else if (FOG_FORMULA == 1) f = exp(-d * u_fogParams.z);
+    if (FOG_FORMULA == D3DFOG_LINEAR) f = (u_fogParams.x - d) * u_fogParams.y;
+    else if (FOG_FORMULA == D3DFOG_EXP) f = exp(-d * u_fogParams.z);
     else f = exp(-(d * u_fogParams.z) * (d * u_fogParams.z));
     v_fog = clamp(f, 0.0, 1.0);
 #endif

@@ -6,11 +6,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "platform/win32/message_queue.h"
 #include "platform/win32/web_canvas.h"
 #include "platform/win32/win32.h"
 
@@ -32,9 +32,6 @@ struct State {
     std::map<uintptr_t, Window> windows;
     uintptr_t nextHandle = 0x10010;
     ATOM nextAtom = 0xC000;
-    std::deque<MSG> queue;
-    bool quitPending = false;
-    int quitCode = 0;
     DWORD lastError = ERROR_SUCCESS;
     int cursorCount = 0;
     uint8_t keyDown[256] = {};
@@ -53,16 +50,6 @@ HWND firstWindow() {
     return g.windows.empty() ? nullptr : reinterpret_cast<HWND>(g.windows.begin()->first);
 }
 
-void post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    MSG m{};
-    m.hwnd = hwnd;
-    m.message = message;
-    m.wParam = wParam;
-    m.lParam = lParam;
-    m.time = static_cast<DWORD>(emscripten_get_now());
-    g.queue.push_back(m);
-}
-
 // Browser key codes of the keys the production knows are the Windows virtual-key codes.
 EM_BOOL onKey(int type, const EmscriptenKeyboardEvent* e, void*) {
     const unsigned vk = e->keyCode & 0xFF;
@@ -74,7 +61,7 @@ EM_BOOL onKey(int type, const EmscriptenKeyboardEvent* e, void*) {
     if (!down) lParam |= (LPARAM{1} << 30) | (LPARAM{1} << 31);
     g.keyDown[vk] = down ? 1 : 0;
     if (down) g.pressedSinceLast[vk] = 1;
-    post(firstWindow(), down ? WM_KEYDOWN : WM_KEYUP, vk, lParam);
+    win32::post(firstWindow(), down ? WM_KEYDOWN : WM_KEYUP, vk, lParam);
     // The page keeps its own keys (reload, developer tools); the production's are taken.
     return vk == VK_ESCAPE || vk == ' ' || (vk >= 0x25 && vk <= 0x28) ? EM_TRUE : EM_FALSE;
 }
@@ -87,6 +74,17 @@ void hookKeys() {
 }
 
 }  // namespace
+
+namespace win32 {
+
+DWORD messageTime() {
+    return static_cast<DWORD>(emscripten_get_now());
+}
+
+// Key events arrive through their callbacks while the program yields to the browser.
+void pumpEvents() {}
+
+}  // namespace win32
 
 const char* win32_canvas(HWND hWnd) {
     Window* w = findWindow(hWnd);
@@ -173,22 +171,8 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     HWND hwnd = reinterpret_cast<HWND>(g.nextHandle);
     g.nextHandle += 4;
     g.windows[reinterpret_cast<uintptr_t>(hwnd)].proc = c->wc.lpfnWndProc;
-    CREATESTRUCTA cs{};
-    cs.lpCreateParams = lpParam;
-    cs.hInstance = hInstance;
-    cs.hMenu = hMenu;
-    cs.hwndParent = hWndParent;
-    cs.cy = nHeight;
-    cs.cx = nWidth;
-    cs.y = Y;
-    cs.x = X;
-    cs.style = static_cast<LONG>(dwStyle);
-    cs.lpszName = lpWindowName;
-    cs.lpszClass = lpClassName;
-    cs.dwExStyle = dwExStyle;
-    const LPARAM createParam = reinterpret_cast<LPARAM>(&cs);
-    if (!SendMessageA(hwnd, WM_NCCREATE, 0, createParam) ||
-        SendMessageA(hwnd, WM_CREATE, 0, createParam) == -1) {
+    if (!win32::sendCreateMessages(hwnd, dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth, nHeight,
+                                   hWndParent, hMenu, hInstance, lpParam)) {
         DestroyWindow(hwnd);
         return nullptr;
     }
@@ -206,7 +190,7 @@ BOOL WINAPI DestroyWindow(HWND hWnd) {
     SendMessageA(hWnd, WM_DESTROY, 0, 0);
     SendMessageA(hWnd, WM_NCDESTROY, 0, 0);
     g.windows.erase(reinterpret_cast<uintptr_t>(hWnd));
-    for (auto it = g.queue.begin(); it != g.queue.end();) it = it->hwnd == hWnd ? g.queue.erase(it) : it + 1;
+    win32::dropMessages(hWnd);
     return TRUE;
 }
 
@@ -229,59 +213,10 @@ LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM) {
     }
 }
 
-BOOL WINAPI PeekMessageA(MSG* lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg) {
-    if (!lpMsg) return FALSE;
-    for (auto it = g.queue.begin(); it != g.queue.end(); ++it) {
-        if (hWnd && it->hwnd != hWnd) continue;
-        if ((wMsgFilterMin || wMsgFilterMax) && (it->message < wMsgFilterMin || it->message > wMsgFilterMax))
-            continue;
-        *lpMsg = *it;
-        if (wRemoveMsg & PM_REMOVE) g.queue.erase(it);
-        return TRUE;
-    }
-    // WM_QUIT comes once everything else was taken.
-    if (g.quitPending && !hWnd) {
-        *lpMsg = MSG{};
-        lpMsg->message = WM_QUIT;
-        lpMsg->wParam = static_cast<WPARAM>(g.quitCode);
-        if (wRemoveMsg & PM_REMOVE) g.quitPending = false;
-        return TRUE;
-    }
-    return FALSE;
-}
-
-BOOL WINAPI TranslateMessage(const MSG* lpMsg) {
-    // Key messages count as translated; no character messages are made, the system reads none.
-    if (!lpMsg) return FALSE;
-    return lpMsg->message == WM_KEYDOWN || lpMsg->message == WM_KEYUP || lpMsg->message == WM_SYSKEYDOWN ||
-                   lpMsg->message == WM_SYSKEYUP
-               ? TRUE
-               : FALSE;
-}
-
-LRESULT WINAPI DispatchMessageA(const MSG* lpMsg) {
-    if (!lpMsg || !lpMsg->hwnd || !IsWindow(lpMsg->hwnd)) return 0;
-    return SendMessageA(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
-}
-
-BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
-    if (hWnd && !IsWindow(hWnd)) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
-    post(hWnd, Msg, wParam, lParam);
-    return TRUE;
-}
-
 LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     Window* w = findWindow(hWnd);
     if (!w || !w->proc) return 0;
     return w->proc(hWnd, Msg, wParam, lParam);
-}
-
-void WINAPI PostQuitMessage(int nExitCode) {
-    g.quitPending = true;
-    g.quitCode = nExitCode;
 }
 
 SHORT WINAPI GetAsyncKeyState(int vKey) {
