@@ -91,22 +91,32 @@ void TextureCopy::end(GlState& gl) {
 void TextureCopy::fillLevels(GlState& gl, GLuint texture, unsigned width, unsigned height, GLint first,
                              GLint last, bool linear) {
     if (!program_ || first < 1 || last < first) return;
-    begin(gl, texture, linear, 1.0f);
-    gl.bindDrawFramebuffer(fbo_);
-    // Only the level above is visible to sampling, so the level drawn into is never also read (browsers
-    // refuse such a draw as a feedback loop whatever the filter).
-    for (GLint level = first; level <= last; ++level) {
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, level - 1);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, level - 1);
-        glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, level);
-        gl.setViewport(0, 0, static_cast<GLsizei>(std::max(width >> level, 1u)),
-                       static_cast<GLsizei>(std::max(height >> level, 1u)));
-        glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    if (levelsDrawable_ != 0) {
+        begin(gl, texture, linear, 1.0f);
+        gl.bindDrawFramebuffer(fbo_);
+        for (GLint level = first; level <= last; ++level) {
+            // Only the level above is visible to sampling, so the level drawn into is never also read.
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, level - 1);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, level - 1);
+            glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, level);
+            if (levelsDrawable_ < 0)
+                levelsDrawable_ = glCheckFramebufferStatus(GL_DRAW_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+            if (!levelsDrawable_) break;
+            gl.setViewport(0, 0, static_cast<GLsizei>(std::max(width >> level, 1u)),
+                           static_cast<GLsizei>(std::max(height >> level, 1u)));
+            glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        }
+        glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, 0, 0);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, last);
+        end(gl);
+        if (levelsDrawable_) return;
     }
-    glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, 0, 0);
+    // The implementation's own generator, from the level above the first one asked for.
+    gl.bindTextureForUpdate(texture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, first - 1);
+    glGenerateMipmap(GL_TEXTURE_2D);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, last);
-    end(gl);
 }
 
 void TextureCopy::present(GlState& gl, GLuint texture, GLint x, GLint y, GLsizei w, GLsizei h, bool linear) {

@@ -6,7 +6,9 @@
 // They take the place of glGenerateMipmap and glBlitFramebuffer: on llvmpipe they give the same texels
 // (the tests compare them), but those two compile the driver's blit shaders afresh in every process, over
 // 100 ms for each texel format before the first frame, where this program is an ordinary one that the
-// driver's shader cache keeps between runs.
+// driver's shader cache keeps between runs. Where the implementation refuses a framebuffer on a level
+// outside the texture's sampled range (WebGL does, and forbids the other way as a feedback loop), the
+// levels come from glGenerateMipmap.
 #include <string>
 
 #include "platform/d3d9/gl_dialect.h"
@@ -44,6 +46,7 @@ private:
 
     GLuint program_ = 0, vao_ = 0, fbo_ = 0, restoreVao_ = 0;
     GLint flipAt_ = -1;
+    int levelsDrawable_ = -1;  // unknown until the first levels are made
     float flip_ = 1.0f;
     GLuint samplers_[2] = {};  // point, linear
 };
