@@ -56,8 +56,7 @@ struct Members {
 
 Members members(const uint8_t* a, size_t n) {
     Members m;
-    if (n < 20) return m;
-    uint64_t pos = 7 + le16(a + 12);
+    uint64_t pos = n < 20 ? n : 7 + le16(a + 12);
     while (pos + 32 <= n) {
         const uint8_t* h = a + pos;
         uint32_t size = le16(h + 5);
