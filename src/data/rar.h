@@ -1,7 +1,8 @@
 #pragma once
 // Extraction of one named member from a RAR archive (block layout up to 2.0; members stored or
-// packed with the 2.0 method, optionally encrypted). Not re-entrant: the reader keeps its state
-// process-wide, so calls must come one at a time.
+// packed with the 2.0 method, optionally encrypted). Re-entrant: each call has its own state, so
+// threads may extract at the same time, from the same archive or from different ones, and each gets
+// what it would get alone.
 #include <cstdint>
 
 // Returns 1 and hands out a C-heap block (free it with free) of the member's bytes with their

@@ -5,12 +5,18 @@
 // Every read stays inside its buffer whatever the archive holds: the input buffer carries zeroed
 // slack beyond its valid end, a member that wants more packed bits than it has fails, and sizes
 // from headers are checked against the file before anything is allocated for them.
+//
+// Each call works on its own state; the only thing shared between calls is a small pool of idle
+// windows behind a lock, and a window taken from it reads as zero wherever the call has not written.
 #include <sys/types.h>
 
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
 
 #include "data/rar.h"
 #include "data/rar_format.h"
@@ -40,9 +46,61 @@ struct HuffTable {
     uint16_t fast[1 << kFastBits];  // length << 9 | symbol, or 0 for a longer code
 };
 
-// The reader's process-wide state: one extraction at a time.
-struct ReaderState {
-    uint32_t crc[256];
+// A window and how much of it may hold bytes of an earlier extraction: every byte from dirty on is
+// zero. Windows are kept for later calls (see WindowPool), so that a call pays only for clearing what
+// earlier ones wrote, not for a fresh 1 MiB block.
+struct Window {
+    uint8_t* bytes;
+    uint32_t dirty;
+};
+
+// Windows of finished calls, kept for the next ones. A window is lent to one call at a time; a few
+// are kept, since calls seldom overlap, and the rest freed.
+class WindowPool {
+public:
+    // Never destroyed, so that a call made while the process ends still finds it.
+    static WindowPool& instance() {
+        static WindowPool* const pool = new WindowPool;
+        return *pool;
+    }
+
+    // A window for one call, or null without the memory.
+    Window* take() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (count_ > 0) return idle_[--count_];
+        }
+        Window* w = new (std::nothrow) Window{nullptr, 0};
+        if (!w) return nullptr;
+        w->bytes = static_cast<uint8_t*>(std::calloc(kWindowSize, 1));
+        if (!w->bytes) {
+            delete w;
+            return nullptr;
+        }
+        return w;
+    }
+
+    void give(Window* w) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (count_ < kKept) {
+                idle_[count_++] = w;
+                return;
+            }
+        }
+        std::free(w->bytes);
+        delete w;
+    }
+
+private:
+    static constexpr int kKept = 2;
+    std::mutex mutex_;
+    Window* idle_[kKept] = {};
+    int count_ = 0;
+};
+
+// The state of one extraction; each call has its own, so calls on different threads do not meet.
+struct Reader {
     char member[kMaxRequestName + 1];
     char archive[kMaxArchiveName + 1];
     char password[kPasswordSize];
@@ -67,7 +125,7 @@ struct ReaderState {
     int64_t blockEnd;
 
     // Packed input.
-    uint8_t* in;
+    uint8_t in[kInSize + kInSlack];
     int inAddr;
     int inBit;
     int readTop;  // the valid end as the format defines it (for the end-of-member look-ahead)
@@ -78,7 +136,8 @@ struct ReaderState {
     Cipher20 cipher;
 
     // Unpacking.
-    uint8_t* window;
+    Window* win;
+    uint8_t* window;  // win->bytes
     uint32_t unpPtr;
     uint32_t wrPtr;
     int64_t destLeft;
@@ -98,9 +157,31 @@ struct ReaderState {
     uint8_t* out;
     uint32_t outSize;
     bool outFull;
-};
 
-ReaderState g;
+    int readPacked(uint8_t* dst, int n);
+    void clearSlack();
+    void fillInput();
+    void refill();
+    bool overrun() const;
+    uint32_t peekBits() const;
+    void skipBits(int n);
+    uint32_t getBits(int n);
+    int decodeSymbol(const HuffTable& t);
+    bool readTables();
+    void resetUnpackState();
+    void handOut();
+    void copyString(uint32_t length, uint32_t distance);
+    uint8_t decodeAudio(unsigned s);
+    bool unpackMember();
+    bool unpackSymbols(bool continues);
+    void readStored();
+    bool seekTo(int64_t pos);
+    enum class Found { kNone, kFile, kSubBlock };
+    Found nextFileHeader();
+    bool plausibleSizes() const;
+    bool decodeMember();
+    bool extract();
+};
 
 void wipe(void* p, size_t n) {
     volatile uint8_t* v = static_cast<volatile uint8_t*>(p);
@@ -110,61 +191,61 @@ void wipe(void* p, size_t n) {
 // ---- Packed input ------------------------------------------------------------------------------
 
 // Reads up to n bytes of the member's packed data, decrypting whole cipher blocks in place.
-int readPacked(uint8_t* dst, int n) {
-    if (g.inputDone) return 0;
-    size_t want = static_cast<size_t>(n) < g.packLeft ? static_cast<size_t>(n) : g.packLeft;
-    size_t got = want ? std::fread(dst, 1, want, g.file) : 0;
-    g.packLeft -= static_cast<uint32_t>(got);
-    if (got < static_cast<size_t>(n)) g.inputDone = true;
-    if (g.decrypting) g.cipher.decrypt(dst, got);
+int Reader::readPacked(uint8_t* dst, int n) {
+    if (inputDone) return 0;
+    size_t want = static_cast<size_t>(n) < packLeft ? static_cast<size_t>(n) : packLeft;
+    size_t got = want ? std::fread(dst, 1, want, file) : 0;
+    packLeft -= static_cast<uint32_t>(got);
+    if (got < static_cast<size_t>(n)) inputDone = true;
+    if (decrypting) cipher.decrypt(dst, got);
     return static_cast<int>(got);
 }
 
-void clearSlack() {
-    std::memset(g.in + g.dataEnd, 0, kInSize + kInSlack - g.dataEnd);
+void Reader::clearSlack() {
+    std::memset(in + dataEnd, 0, kInSize + kInSlack - dataEnd);
 }
 
-void fillInput() {
-    g.inAddr = 0;
-    g.inBit = 0;
-    g.dataEnd = readPacked(g.in, kInSize);
-    g.readTop = g.dataEnd;
+void Reader::fillInput() {
+    inAddr = 0;
+    inBit = 0;
+    dataEnd = readPacked(in, kInSize);
+    readTop = dataEnd;
     clearSlack();
 }
 
 // Called with inAddr past kRefillFrom: keeps the last 32 bytes and reads behind them.
-void refill() {
-    std::memmove(g.in, g.in + kRefillFrom, kRefillKeep);
-    g.inAddr -= kRefillFrom;
-    int kept = g.dataEnd > kRefillFrom ? g.dataEnd - kRefillFrom : 0;
-    int got = g.dataEnd == kInSize ? readPacked(g.in + kRefillKeep, kInSize - kRefillKeep) : 0;
+void Reader::refill() {
+    std::memmove(in, in + kRefillFrom, kRefillKeep);
+    inAddr -= kRefillFrom;
+    int kept = dataEnd > kRefillFrom ? dataEnd - kRefillFrom : 0;
+    int got = dataEnd == kInSize ? readPacked(in + kRefillKeep, kInSize - kRefillKeep) : 0;
     if (got > 0) {
-        g.dataEnd = kRefillKeep + got;
-        g.readTop = g.dataEnd;
+        dataEnd = kRefillKeep + got;
+        readTop = dataEnd;
     } else {
-        g.dataEnd = kept;
-        g.readTop = g.inAddr;
+        dataEnd = kept;
+        readTop = inAddr;
     }
     clearSlack();
 }
 
 // True once more bits were taken than the member's input holds.
-inline bool overrun() {
-    return g.inAddr > g.dataEnd;
+inline bool Reader::overrun() const {
+    return inAddr > dataEnd;
 }
 
-inline uint32_t peekBits() {
-    const uint8_t* p = g.in + g.inAddr;
-    return ((static_cast<uint32_t>(p[0]) << 16 | p[1] << 8 | p[2]) >> (8 - g.inBit)) & 0xFFFF;
+inline uint32_t Reader::peekBits() const {
+    const uint8_t* p = in + inAddr;
+    return ((static_cast<uint32_t>(p[0]) << 16 | p[1] << 8 | p[2]) >> (8 - inBit)) & 0xFFFF;
 }
 
-inline void skipBits(int n) {
-    n += g.inBit;
-    g.inAddr += n >> 3;
-    g.inBit = n & 7;
+inline void Reader::skipBits(int n) {
+    n += inBit;
+    inAddr += n >> 3;
+    inBit = n & 7;
 }
 
-inline uint32_t getBits(int n) {
+inline uint32_t Reader::getBits(int n) {
     uint32_t v = peekBits() >> (16 - n);
     skipBits(n);
     return v;
@@ -206,7 +287,7 @@ void buildTable(HuffTable& t, const uint8_t* lengths, int count) {
     for (; p < (1u << kFastBits); ++p) t.fast[p] = 0;
 }
 
-inline int decodeSymbol(const HuffTable& t) {
+inline int Reader::decodeSymbol(const HuffTable& t) {
     uint32_t w = peekBits() & 0xFFFE;
     uint16_t e = t.fast[w >> (16 - kFastBits)];
     if (e) {
@@ -223,32 +304,32 @@ inline int decodeSymbol(const HuffTable& t) {
 
 // Reads the next set of code lengths and builds the tables; false when the input runs out or the
 // lengths are malformed (the tables are then left as they were).
-bool readTables() {
-    if (g.inAddr > kInSize - 25) refill();
+bool Reader::readTables() {
+    if (inAddr > kInSize - 25) refill();
     if (overrun()) return false;
     uint32_t w = peekBits();
-    bool audio = w & 0x8000;
-    if (!(w & 0x4000)) std::memset(g.oldLengths, 0, sizeof g.oldLengths);
+    bool audioMode = w & 0x8000;
+    if (!(w & 0x4000)) std::memset(oldLengths, 0, sizeof oldLengths);
     skipBits(2);
-    int count, channels = g.channels;
-    if (audio) {
-        channels = ((w >> 12) & 3) + 1;
+    int count, newChannels = channels;
+    if (audioMode) {
+        newChannels = ((w >> 12) & 3) + 1;
         skipBits(2);
-        count = kAudioSymbols * channels;
+        count = kAudioSymbols * newChannels;
     } else {
         count = kPlainTableLengths;
     }
     uint8_t level[kLevelSymbols];
     for (int i = 0; i < kLevelSymbols; ++i) level[i] = static_cast<uint8_t>(getBits(4));
-    buildTable(g.levelTable, level, kLevelSymbols);
+    buildTable(levelTable, level, kLevelSymbols);
 
     uint8_t lengths[kMaxTableLengths] = {};
     for (int i = 0; i < count;) {
-        if (g.inAddr > kInSize - 5) refill();
+        if (inAddr > kInSize - 5) refill();
         if (overrun()) return false;
-        int s = decodeSymbol(g.levelTable);
+        int s = decodeSymbol(levelTable);
         if (s < 16) {
-            lengths[i] = static_cast<uint8_t>((s + g.oldLengths[i]) & 15);
+            lengths[i] = static_cast<uint8_t>((s + oldLengths[i]) & 15);
             ++i;
         } else if (s == 16) {
             if (i == 0) return false;  // nothing to repeat
@@ -260,122 +341,138 @@ bool readTables() {
     }
     if (overrun()) return false;
 
-    g.audio = audio;
+    audio = audioMode;
     if (audio) {
-        g.channels = channels;
-        if (g.curChannel >= channels) g.curChannel = 0;
+        channels = newChannels;
+        if (curChannel >= channels) curChannel = 0;
         for (int c = 0; c < channels; ++c)
-            buildTable(g.audioTable[c], lengths + c * kAudioSymbols, kAudioSymbols);
+            buildTable(audioTable[c], lengths + c * kAudioSymbols, kAudioSymbols);
     } else {
-        buildTable(g.mainTable, lengths, kMainSymbols);
-        buildTable(g.distTable, lengths + kMainSymbols, kDistSymbols);
-        buildTable(g.repTable, lengths + kMainSymbols + kDistSymbols, kRepSymbols);
+        buildTable(mainTable, lengths, kMainSymbols);
+        buildTable(distTable, lengths + kMainSymbols, kDistSymbols);
+        buildTable(repTable, lengths + kMainSymbols + kDistSymbols, kRepSymbols);
     }
-    std::memcpy(g.oldLengths, lengths, sizeof g.oldLengths);
+    std::memcpy(oldLengths, lengths, sizeof oldLengths);
     return true;
 }
 
 // ---- Unpacking ---------------------------------------------------------------------------------
 
-void resetUnpackState() {
-    g.curChannel = 0;
-    g.predictor.reset();
-    std::memset(g.oldDist, 0, sizeof g.oldDist);
-    g.oldDistPtr = 0;
-    g.lastDist = 0;
-    g.lastLength = 0;
-    std::memset(g.oldLengths, 0, sizeof g.oldLengths);
-    g.unpPtr = 0;
-    g.wrPtr = 0;
-    if (g.window) std::memset(g.window, 0, kWindowSize);
+void Reader::resetUnpackState() {
+    curChannel = 0;
+    predictor.reset();
+    std::memset(oldDist, 0, sizeof oldDist);
+    oldDistPtr = 0;
+    lastDist = 0;
+    lastLength = 0;
+    std::memset(oldLengths, 0, sizeof oldLengths);
+    unpPtr = 0;
+    wrPtr = 0;
+    // The window reads as all zero, as a fresh one would: only what earlier members wrote needs it.
+    std::memset(win->bytes, 0, win->dirty);
+    win->dirty = 0;
 }
 
 // Appends the window bytes from the hand-out position to the decode position to the output.
-void handOut() {
-    if (!g.out) return;
-    uint32_t from = g.wrPtr & kWindowMask, to = g.unpPtr & kWindowMask;
+void Reader::handOut() {
+    if (!out) return;
+    uint32_t from = wrPtr & kWindowMask, to = unpPtr & kWindowMask;
     uint32_t n = (to - from) & kWindowMask;
-    if (static_cast<uint64_t>(g.outSize) + n > g.unpSize) {
-        g.outFull = true;
+    if (static_cast<uint64_t>(outSize) + n > unpSize) {
+        outFull = true;
         return;
     }
     if (to >= from) {
-        std::memcpy(g.out + g.outSize, g.window + from, n);
+        std::memcpy(out + outSize, window + from, n);
     } else {
         uint32_t head = kWindowSize - from;
-        std::memcpy(g.out + g.outSize, g.window + from, head);
-        std::memcpy(g.out + g.outSize + head, g.window, to);
+        std::memcpy(out + outSize, window + from, head);
+        std::memcpy(out + outSize + head, window, to);
     }
-    g.outSize += n;
+    outSize += n;
 }
 
-inline void copyString(uint32_t length, uint32_t distance) {
-    g.oldDist[g.oldDistPtr++ & 3] = distance;
-    g.lastDist = distance;
-    g.lastLength = length;
-    g.destLeft -= length;
-    uint8_t* w = g.window;
-    uint32_t dst = g.unpPtr, src = (dst - distance) & kWindowMask;
+inline void Reader::copyString(uint32_t length, uint32_t distance) {
+    oldDist[oldDistPtr++ & 3] = distance;
+    lastDist = distance;
+    lastLength = length;
+    destLeft -= length;
+    uint8_t* w = window;
+    uint32_t dst = unpPtr, src = (dst - distance) & kWindowMask;
     if (src + length <= kWindowSize && dst + length <= kWindowSize) {
         // Forward byte order: a copy may overlap its own output.
         for (uint32_t i = 0; i < length; ++i) w[dst + i] = w[src + i];
-        g.unpPtr = dst + length;
+        unpPtr = dst + length;
     } else {
         for (uint32_t i = 0; i < length; ++i) {
             w[dst] = w[src];
             dst = (dst + 1) & kWindowMask;
             src = (src + 1) & kWindowMask;
         }
-        g.unpPtr = dst;
+        unpPtr = dst;
     }
 }
 
-inline uint8_t decodeAudio(unsigned s) {
-    unsigned byte = (g.predictor.predict(g.curChannel) - s) & 0xFF;
-    g.predictor.update(g.curChannel, s, byte);
+inline uint8_t Reader::decodeAudio(unsigned s) {
+    unsigned byte = (predictor.predict(curChannel) - s) & 0xFF;
+    predictor.update(curChannel, s, byte);
     return static_cast<uint8_t>(byte);
 }
 
 // Unpacks the current member's packed data (the file is at its start). False when the input runs
 // out before the member is complete or its tables are malformed.
-bool unpackMember() {
-    bool continues = g.headFlags & kFileSolid;
+bool Reader::unpackMember() {
+    bool continues = headFlags & kFileSolid;
     if (!continues) resetUnpackState();
     fillInput();
-    // A member with nothing to produce (a directory) may have no packed bytes at all.
-    if (!continues && !readTables() && g.unpSize > 0) return false;
+    const uint32_t start = unpPtr & kWindowMask;
+    destLeft = static_cast<int64_t>(unpSize) - 1;
+    bool ok = unpackSymbols(continues);
+    // Every byte produced was stored going forward from start, wrapping at the window's end; each
+    // copy counts its whole length, including any part beyond the member's size.
+    uint64_t reach = start + static_cast<uint64_t>(static_cast<int64_t>(unpSize) - 1 - destLeft);
+    if (reach >= kWindowSize) {
+        win->dirty = kWindowSize;
+    } else if (reach > win->dirty) {
+        win->dirty = static_cast<uint32_t>(reach);
+    }
+    return ok;
+}
 
-    uint8_t* const w = g.window;
-    g.destLeft = static_cast<int64_t>(g.unpSize) - 1;
-    while (g.destLeft >= 0) {
-        g.unpPtr &= kWindowMask;
-        if (g.inAddr > kInSize - 30) refill();
+bool Reader::unpackSymbols(bool continues) {
+    // A member with nothing to produce (a directory) may have no packed bytes at all.
+    if (!continues && !readTables() && unpSize > 0) return false;
+
+    uint8_t* const w = window;
+    while (destLeft >= 0) {
+        unpPtr &= kWindowMask;
+        if (inAddr > kInSize - 30) refill();
         if (overrun()) return false;
-        if (((g.wrPtr - g.unpPtr) & kWindowMask) < kFlushGap && g.wrPtr != g.unpPtr) {
+        if (((wrPtr - unpPtr) & kWindowMask) < kFlushGap && wrPtr != unpPtr) {
             handOut();
-            if (g.outFull) return true;  // the size check then fails the member
-            g.wrPtr = g.unpPtr;
+            if (outFull) return true;  // the size check then fails the member
+            wrPtr = unpPtr;
         }
-        if (g.audio) {
-            int s = decodeSymbol(g.audioTable[g.curChannel]);
+        if (audio) {
+            int s = decodeSymbol(audioTable[curChannel]);
             if (s == 256) {
                 if (!readTables()) return false;
                 continue;
             }
-            w[g.unpPtr++] = decodeAudio(s);
-            if (++g.curChannel >= g.channels) g.curChannel = 0;
-            --g.destLeft;
+            w[unpPtr++] = decodeAudio(s);
+            if (++curChannel >= channels) curChannel = 0;
+            --destLeft;
             continue;
         }
-        int s = decodeSymbol(g.mainTable);
+        int s = decodeSymbol(mainTable);
         if (s < 256) {
-            w[g.unpPtr++] = static_cast<uint8_t>(s);
-            --g.destLeft;
+            w[unpPtr++] = static_cast<uint8_t>(s);
+            --destLeft;
         } else if (s >= 270) {
             int i = s - 270;
             uint32_t length = kLengthBase[i] + kMinMatch;
             if (int bits = kLengthBits[i]) length += getBits(bits);
-            int d = decodeSymbol(g.distTable);
+            int d = decodeSymbol(distTable);
             uint32_t distance = kDistBase[d] + 1;
             if (int bits = kDistBits[d]) distance += getBits(bits);
             if (distance >= 0x2000) {
@@ -386,10 +483,10 @@ bool unpackMember() {
         } else if (s == 269) {
             if (!readTables()) return false;
         } else if (s == 256) {
-            copyString(g.lastLength, g.lastDist);
+            copyString(lastLength, lastDist);
         } else if (s < 261) {
-            uint32_t distance = g.oldDist[(g.oldDistPtr - (s - 256)) & 3];
-            int d = decodeSymbol(g.repTable);
+            uint32_t distance = oldDist[(oldDistPtr - (s - 256)) & 3];
+            int d = decodeSymbol(repTable);
             uint32_t length = kLengthBase[d] + 2;
             if (int bits = kLengthBits[d]) length += getBits(bits);
             if (distance >= 0x101) {
@@ -407,59 +504,57 @@ bool unpackMember() {
             copyString(2, distance);
         }
     }
-    g.unpPtr &= kWindowMask;
+    unpPtr &= kWindowMask;
 
     // A table change may follow the member's last symbol, for the next member of a solid archive.
-    if (g.readTop >= g.inAddr + 5) {
-        if (g.audio) {
-            if (decodeSymbol(g.audioTable[g.curChannel]) == 256) readTables();
-        } else if (decodeSymbol(g.mainTable) == 269) {
+    if (readTop >= inAddr + 5) {
+        if (audio) {
+            if (decodeSymbol(audioTable[curChannel]) == 256) readTables();
+        } else if (decodeSymbol(mainTable) == 269) {
             readTables();
         }
     }
     handOut();
-    g.wrPtr = g.unpPtr;
+    wrPtr = unpPtr;
     return true;
 }
 
 // Stored data goes straight to the output; with encryption it is read in whole cipher blocks
 // (the archiver rounds the packed size up to 16) and only the member's bytes are kept.
-void readStored() {
-    uint32_t n = g.packSize < g.unpSize ? g.packSize : g.unpSize;
-    if (!g.out) return;  // an earlier member of a solid archive: stored data never enters the window
-    if (!g.decrypting) {
-        g.outSize = static_cast<uint32_t>(std::fread(g.out, 1, n, g.file));
+void Reader::readStored() {
+    uint32_t n = packSize < unpSize ? packSize : unpSize;
+    if (!out) return;  // an earlier member of a solid archive: stored data never enters the window
+    if (!decrypting) {
+        outSize = static_cast<uint32_t>(std::fread(out, 1, n, file));
         return;
     }
-    g.packLeft = g.packSize;
-    while (g.outSize < n) {
-        uint32_t left = n - g.outSize;
+    packLeft = packSize;
+    while (outSize < n) {
+        uint32_t left = n - outSize;
         int chunk = left >= static_cast<uint32_t>(kInSize) ? kInSize : static_cast<int>((left + 15) & ~15u);
-        int got = readPacked(g.in, chunk);
+        int got = readPacked(in, chunk);
         int take = static_cast<uint32_t>(got) < left ? got : static_cast<int>(left);
-        std::memcpy(g.out + g.outSize, g.in, take);
-        g.outSize += take;
+        std::memcpy(out + outSize, in, take);
+        outSize += take;
         if (got < chunk) break;
     }
 }
 
 // ---- Header walk -------------------------------------------------------------------------------
 
-bool seekTo(int64_t pos) {
-    return fseeko(g.file, static_cast<off_t>(pos), SEEK_SET) == 0;
+bool Reader::seekTo(int64_t pos) {
+    return fseeko(file, static_cast<off_t>(pos), SEEK_SET) == 0;
 }
 
-enum class Found { kNone, kFile, kSubBlock };
-
-Found nextFileHeader() {
+Reader::Found Reader::nextFileHeader() {
     for (;;) {
-        off_t at = ftello(g.file);
+        off_t at = ftello(file);
         if (at < 0) return Found::kNone;
-        g.blockStart = at;
+        blockStart = at;
         uint8_t h[kFileHeadSize];
-        size_t n = std::fread(h, 1, sizeof h, g.file);
+        size_t n = std::fread(h, 1, sizeof h, file);
         if (n == 0) {
-            seekTo(g.blockStart);
+            seekTo(blockStart);
             return Found::kNone;
         }
         std::memset(h + n, 0, sizeof h - n);
@@ -467,27 +562,27 @@ Found nextFileHeader() {
         uint16_t flags = getLe16(h + 3);
         uint16_t size = getLe16(h + 5);
         if (size < 7) return Found::kNone;
-        g.blockEnd = g.blockStart + size + ((flags & kLongBlock) ? getLe32(h + 7) : 0);
+        blockEnd = blockStart + size + ((flags & kLongBlock) ? getLe32(h + 7) : 0);
         if (type == kSubBlock) {
-            seekTo(g.blockStart);
+            seekTo(blockStart);
             return Found::kSubBlock;
         }
         if (type != kFileHead) {
-            if (!seekTo(g.blockEnd)) return Found::kNone;
+            if (!seekTo(blockEnd)) return Found::kNone;
             continue;
         }
-        g.headType = type;
-        g.headFlags = flags;
-        g.headSize = size;
-        g.packSize = getLe32(h + 7);
-        g.unpSize = getLe32(h + 11);
-        g.fileCrc = getLe32(h + 16);
-        g.unpVer = h[24];
-        g.method = h[25];
-        g.nameSize = getLe16(h + 26);
-        size_t want = g.nameSize < kMaxMemberName ? g.nameSize : kMaxMemberName;
-        size_t got = n == sizeof h ? std::fread(g.fileName, 1, want, g.file) : 0;
-        g.fileName[got] = 0;
+        headType = type;
+        headFlags = flags;
+        headSize = size;
+        packSize = getLe32(h + 7);
+        unpSize = getLe32(h + 11);
+        fileCrc = getLe32(h + 16);
+        unpVer = h[24];
+        method = h[25];
+        nameSize = getLe16(h + 26);
+        size_t want = nameSize < kMaxMemberName ? nameSize : kMaxMemberName;
+        size_t got = n == sizeof h ? std::fread(fileName, 1, want, file) : 0;
+        fileName[got] = 0;
         return Found::kFile;
     }
 }
@@ -510,69 +605,69 @@ bool namesMatch(const char* a, const char* b) {
 }
 
 // Checks a wanted member's sizes against the archive before its output block is allocated.
-bool plausibleSizes() {
-    int64_t dataEnd = g.blockStart + g.headSize + static_cast<int64_t>(g.packSize);
-    if (dataEnd > g.fileSize) return false;
-    if (g.method == kMethodStore) return g.unpSize <= g.packSize;
-    return g.unpSize <= static_cast<uint64_t>(g.packSize) * kMaxBytesPerPackedByte;
+bool Reader::plausibleSizes() const {
+    int64_t end = blockStart + headSize + static_cast<int64_t>(packSize);
+    if (end > fileSize) return false;
+    if (method == kMethodStore) return unpSize <= packSize;
+    return unpSize <= static_cast<uint64_t>(packSize) * kMaxBytesPerPackedByte;
 }
 
-bool decodeMember() {
-    if (g.unpVer < 13 || g.unpVer > 20) return false;
-    g.decrypting = false;
-    if (g.password[0] && (g.headFlags & kFileEncrypted)) {
-        g.cipher.setup(g.crc, g.password);
-        g.decrypting = g.unpVer >= 20;
+bool Reader::decodeMember() {
+    if (unpVer < 13 || unpVer > 20) return false;
+    decrypting = false;
+    if (password[0] && (headFlags & kFileEncrypted)) {
+        cipher.setup(crcTable(), password);
+        decrypting = unpVer >= 20;
     }
-    g.packLeft = g.packSize;
-    g.inputDone = false;
-    if (!seekTo(g.blockStart + g.headSize)) return false;
-    if (g.method == kMethodStore) {
+    packLeft = packSize;
+    inputDone = false;
+    if (!seekTo(blockStart + headSize)) return false;
+    if (method == kMethodStore) {
         readStored();
     } else if (!unpackMember()) {
         return false;
     }
-    if (!g.out) return true;
-    if (g.outFull || g.outSize != g.unpSize) return false;
-    return ~crc32Slices(0xFFFFFFFFu, g.out, g.unpSize) == g.fileCrc;
+    if (!out) return true;
+    if (outFull || outSize != unpSize) return false;
+    return ~crc32Slices(0xFFFFFFFFu, out, unpSize) == fileCrc;
 }
 
-bool extract() {
-    g.file = std::fopen(g.archive, "rb");
-    if (!g.file) return false;
-    if (fseeko(g.file, 0, SEEK_END) != 0) return false;
-    g.fileSize = ftello(g.file);
-    if (g.fileSize < 0 || !seekTo(0)) return false;
+bool Reader::extract() {
+    file = std::fopen(archive, "rb");
+    if (!file) return false;
+    if (fseeko(file, 0, SEEK_END) != 0) return false;
+    fileSize = ftello(file);
+    if (fileSize < 0 || !seekTo(0)) return false;
 
     uint8_t mark[7];
-    if (std::fread(mark, 1, 7, g.file) != 7) return false;
+    if (std::fread(mark, 1, 7, file) != 7) return false;
     if (std::memcmp(mark, kMarker, 7) != 0 && std::memcmp(mark, kAltMarker, 7) != 0) return false;
     uint8_t mh[kMainHeadSize];
-    if (std::fread(mh, 1, sizeof mh, g.file) != sizeof mh) return false;
-    g.mainFlags = getLe16(mh + 3);
-    g.mainHeadSize = getLe16(mh + 5);
-    if (g.mainHeadSize < kMainHeadSize) return false;
+    if (std::fread(mh, 1, sizeof mh, file) != sizeof mh) return false;
+    mainFlags = getLe16(mh + 3);
+    mainHeadSize = getLe16(mh + 5);
+    if (mainHeadSize < kMainHeadSize) return false;
 
-    g.window = static_cast<uint8_t*>(std::malloc(kWindowSize));  // cleared by resetUnpackState
-    g.in = static_cast<uint8_t*>(std::malloc(kInSize + kInSlack));
-    if (!g.window || !g.in) return false;
-    if (!seekTo(7 + static_cast<int64_t>(g.mainHeadSize))) return false;
+    win = WindowPool::instance().take();
+    if (!win) return false;
+    window = win->bytes;
+    if (!seekTo(7 + static_cast<int64_t>(mainHeadSize))) return false;
     resetUnpackState();
 
-    const bool solid = g.mainFlags & kMainSolid;
+    const bool solid = mainFlags & kMainSolid;
     for (;;) {
         if (nextFileHeader() != Found::kFile) return false;
-        bool wanted = namesMatch(g.member, g.fileName);
+        bool wanted = namesMatch(member, fileName);
         if (wanted) {
             if (!plausibleSizes()) return false;
-            g.out = static_cast<uint8_t*>(std::malloc(g.unpSize ? g.unpSize : 1));
-            if (!g.out) return false;
-            g.outSize = 0;
-            g.outFull = false;
+            out = static_cast<uint8_t*>(std::malloc(unpSize ? unpSize : 1));
+            if (!out) return false;
+            outSize = 0;
+            outFull = false;
         }
         if ((solid || wanted) && !decodeMember()) return false;
         if (wanted) return true;
-        if (!seekTo(g.blockEnd)) return false;
+        if (!seekTo(blockEnd)) return false;
     }
 }
 
@@ -585,42 +680,26 @@ int rar_get(unsigned char** data, uint32_t* size, const char* member, const char
     if (!data || !size || !member || !archive) return 0;
     if (std::strlen(member) > kMaxRequestName || std::strlen(archive) > kMaxArchiveName) return 0;
 
-    buildCrcTable(g.crc);
-    std::strcpy(g.member, member);
-    std::strcpy(g.archive, archive);
-    std::memset(g.password, 0, sizeof g.password);
-    if (password) std::strncpy(g.password, password, sizeof g.password - 1);
-    // Nothing of an earlier call carries over, not even into a member that claims to continue.
-    std::memset(&g.mainTable, 0, sizeof g.mainTable);
-    std::memset(&g.distTable, 0, sizeof g.distTable);
-    std::memset(&g.repTable, 0, sizeof g.repTable);
-    std::memset(g.audioTable, 0, sizeof g.audioTable);
-    g.audio = false;
-    g.channels = 1;
-    g.out = nullptr;
-    g.outSize = 0;
-    g.outFull = false;
-    g.file = nullptr;
-    g.window = nullptr;
-    g.in = nullptr;
+    // Every field starts at zero: nothing of an earlier call carries over, not even into a member
+    // that claims to continue.
+    std::unique_ptr<Reader> r(new (std::nothrow) Reader());
+    if (!r) return 0;
+    std::strcpy(r->member, member);
+    std::strcpy(r->archive, archive);
+    if (password) std::strncpy(r->password, password, sizeof r->password - 1);
+    r->channels = 1;
 
-    bool ok = extract();
+    bool ok = r->extract();
 
-    wipe(g.password, sizeof g.password);
-    g.cipher.wipe();
-    if (g.file) std::fclose(g.file);
-    g.file = nullptr;
-    std::free(g.window);
-    std::free(g.in);
-    g.window = nullptr;
-    g.in = nullptr;
+    wipe(r->password, sizeof r->password);
+    r->cipher.wipe();
+    if (r->file) std::fclose(r->file);
+    if (r->win) WindowPool::instance().give(r->win);
     if (!ok) {
-        std::free(g.out);
-        g.out = nullptr;
+        std::free(r->out);
         return 0;
     }
-    *data = g.out;
-    *size = g.outSize;
-    g.out = nullptr;
+    *data = r->out;
+    *size = r->outSize;
     return 1;
 }

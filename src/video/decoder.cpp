@@ -31,7 +31,10 @@ size_t align16(size_t v) {
 }
 
 struct Layout {
-    size_t state, mb, mv, acdc, qp, bpicV, total;
+    size_t state, mb, mv, acdc, qp;
+    size_t bpicChroma;  // chroma planes of buffer 3 that do not fit there, one after the other
+    int chromaOutside;  // how many: 0, 1 (the second) or 2 (both, for the tiniest pictures)
+    size_t total;
 };
 
 Layout layoutFor(int w, int h) {
@@ -42,13 +45,14 @@ Layout layoutFor(int w, int h) {
     l.mv = l.mb + align16(mbw * mbh * sizeof(MbInfo));
     l.acdc = l.mv + align16(mbw * mbh * 4 * sizeof(Mv));
     l.qp = l.acdc + align16(2 * mbw * sizeof(AcDc));
-    l.bpicV = l.qp + align16(3 * mbw * mbh);
+    l.bpicChroma = l.qp + align16(3 * mbw * mbh);
     // B pictures live in buffer 3; for odd sizes its chroma room (w h / 4 per plane) is short of the
-    // rounded-up planes, and the second chroma plane goes here instead.
-    size_t cw = size_t((w + 1) / 2), ch = size_t((h + 1) / 2);
-    size_t room = size_t(w) * h + 2 * ((size_t(w) * h) >> 2);
-    bool fits = size_t(w) * h + 2 * cw * ch <= room;
-    l.total = l.bpicV + (fits ? 0 : align16(cw * ch));
+    // rounded-up planes, and the second chroma plane goes here instead; below 2 by 2 (or 1 by 3 and
+    // the like) not even the first fits there.
+    size_t luma = size_t(w) * h, chroma = size_t((w + 1) / 2) * size_t((h + 1) / 2);
+    size_t room = luma + 2 * (luma >> 2);
+    l.chromaOutside = luma + 2 * chroma <= room ? 0 : luma + chroma <= room ? 1 : 2;
+    l.total = l.bpicChroma + size_t(l.chromaOutside) * align16(chroma);
     return l;
 }
 
@@ -244,8 +248,10 @@ int32_t decoderInit(const VdecParams& p) {
         // B pictures: buffer 3 without margins (see layoutFor for the second chroma plane).
         int cw = (p.width + 1) / 2, ch = (p.height + 1) / 2;
         uint8_t* y = static_cast<uint8_t*>(p.buffer[2]);
-        uint8_t* u = y + size_t(p.width) * p.height;
-        uint8_t* v = l.total > l.bpicV ? mem + l.bpicV : u + size_t(cw) * ch;
+        uint8_t* u = l.chromaOutside == 2 ? mem + l.bpicChroma : y + size_t(p.width) * p.height;
+        uint8_t* v = l.chromaOutside == 0   ? u + size_t(cw) * ch
+                     : l.chromaOutside == 1 ? mem + l.bpicChroma
+                                            : mem + l.bpicChroma + align16(size_t(cw) * ch);
         s->bpic.plane[0] = {y, p.width, p.width, p.height, 0, 0, p.width, p.height};
         s->bpic.plane[1] = {u, cw, cw, ch, 0, 0, cw, ch};
         s->bpic.plane[2] = {v, cw, cw, ch, 0, 0, cw, ch};

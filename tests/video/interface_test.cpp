@@ -1,7 +1,10 @@
 // The calling interface: sizes, argument checks, header rules, and damaged records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <string>
+#include <utility>
 
 #include "video_test_util.h"
 
@@ -241,6 +244,64 @@ TEST(VideoInterface, PictureOrderWithBVops) {
     EXPECT_FALSE(shown[2] == shown[0]);
     vdec::PlaneView pv[3];
     EXPECT_TRUE(vdec::decoderPendingPicture(pv)) << "the last P-VOP waits for its turn";
+}
+
+// Pictures smaller than a macroblock, odd sizes among them, post-processed and converted: every write
+// stays inside the buffers of the sizes the decoder reported (each has a guard tail that must stay as it
+// was), B-VOPs and the post-processed copies in buffer 3 included.
+TEST(VideoInterface, TinyPicturesStayInsideTheirBuffers) {
+    if (!vtest::haveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+    const std::pair<int, int> sizes[] = {{1, 1}, {1, 2}, {3, 1}, {1, 3}, {1, 4},
+                                         {2, 2}, {5, 3}, {3, 5}, {17, 3}};
+    constexpr size_t kGuard = 64;
+    auto intact = [](const std::vector<uint8_t>& b) {
+        return std::all_of(b.end() - kGuard, b.end(), [](uint8_t v) { return v == 0xA5; });
+    };
+    const std::string path = vtest::tempDir() + "/tiny.m4v";
+    for (auto [w, h] : sizes) {
+        const std::string size = std::to_string(w) + "x" + std::to_string(h);
+        ASSERT_EQ(
+            vtest::run(
+                "ffmpeg -hide_banner -nostdin -loglevel error -y -f lavfi -i testsrc2=size=32x32:rate=25 "
+                "-vf scale=" +
+                std::to_string(w) + ":" + std::to_string(h) +
+                " -frames:v 7 -c:v mpeg4 -threads 1 -bf 2 -g 12 -f m4v '" + path + "'"),
+            0)
+            << size;
+        std::vector<uint8_t> stream;
+        ASSERT_TRUE(vtest::readFile(path, stream));
+        auto records = m4v_split(stream.data(), stream.size());
+        ASSERT_EQ(records.size(), 7u) << size;
+
+        VdecParams p{};
+        p.width = w;
+        p.height = h;
+        p.outputFormat = 4;
+        VdecSizes s{};
+        ASSERT_EQ(vdec_call(1, VDEC_MEMORY_SIZES, &p, &s), VDEC_OK);
+        const uint32_t n[6] = {s.size1, s.size2, s.size3, s.size4, s.size5, s.size6};
+        std::vector<uint8_t> buf[6];
+        for (int i = 0; i < 6; ++i) {
+            buf[i].assign(n[i] + kGuard, 0xA5);
+            p.buffer[i] = buf[i].data();
+        }
+        ASSERT_EQ(vdec_call(1, VDEC_INIT, &p, nullptr), VDEC_OK) << size;
+        VdecPostproc pp{100};
+        ASSERT_EQ(vdec_call(1, VDEC_SET_POSTPROC, &pp, nullptr), VDEC_OK);
+        std::vector<uint8_t> out(size_t(w) * h * 4 + kGuard, 0xA5);
+        for (auto& r : records) {
+            VdecFrame f{};
+            f.output = out.data();
+            f.bitstream = r.data();
+            f.length = int32_t(r.size());
+            f.renderFlag = 1;
+            EXPECT_EQ(vdec_call(1, VDEC_DECODE, &f, nullptr), VDEC_OK) << size;
+        }
+        vdec_call(1, VDEC_RELEASE, nullptr, nullptr);
+        for (int i = 0; i < 6; ++i) EXPECT_TRUE(intact(buf[i])) << size << ": past buffer " << i + 1;
+        EXPECT_TRUE(intact(out)) << size << ": past the output";
+    }
+    std::remove(path.c_str());
 }
 
 }  // namespace
