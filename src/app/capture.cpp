@@ -481,6 +481,7 @@ struct CaptureSummary {
 // The live entry's run with the clock and the output swapped; everything is an automatic object, so a
 // thrown text unwinds it in reverse order before the handler shows it.
 CaptureSummary render(const CaptureOptions& capture, const EntryOptions& options) {
+    MusicAhead music(kProductionMusic);  // read and decoded while the display opens and the rest loads
     Display display("Quorvane", kBackBufferWidth, kBackBufferHeight, D3DFMT_X8R8G8B8, false,
                     options.direct3DCreate, D3DPRESENT_INTERVAL_IMMEDIATE);
     DevicePublication publication(display.device);

@@ -26,6 +26,7 @@ private:
 // Everything built here is an automatic object, so a thrown text unwinds it in reverse order of
 // construction before the handler in qv_main shows the text.
 void run(const ShowLoader& load, const EntryOptions& options) {
+    MusicAhead music(kProductionMusic);  // read and decoded while the display opens and the rest loads
     Display display("Quorvane", 640, 480, D3DFMT_X8R8G8B8, options.fullScreen, options.direct3DCreate);
     DevicePublication publication(display.device);
     // Destroyed after every production object, texture cache first.

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <string>
 
 #include "data/rar.h"
 
@@ -42,8 +44,57 @@ bool readDirectoryFile(MemoryFile* file, const char* name) {
 
 }  // namespace
 
+namespace {
+
+struct Kept {
+    std::mutex mutex;
+    std::string name;
+    MemoryFile* file = nullptr;
+    ~Kept() { memfile_close(file); }
+};
+
+Kept& kept() {
+    static Kept k;
+    return k;
+}
+
+MemoryFile* take_kept(const char* name) {
+    Kept& k = kept();
+    std::lock_guard<std::mutex> lock(k.mutex);
+    if (!k.file || k.name != name) return nullptr;
+    MemoryFile* file = k.file;
+    k.file = nullptr;
+    return file;
+}
+
+}  // namespace
+
+void memfile_keep(const char* name, MemoryFile* file) {
+    if (!name) {
+        memfile_close(file);
+        return;
+    }
+    Kept& k = kept();
+    MemoryFile* previous = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(k.mutex);
+        previous = k.file;
+        k.name = name;
+        k.file = file;
+    }
+    memfile_close(previous);
+}
+
+void memfile_drop_kept(const char* name) {
+    if (name) memfile_close(take_kept(name));
+}
+
 MemoryFile* memfile_open(const char* name) {
     if (!name) return nullptr;
+    if (MemoryFile* file = take_kept(name)) {
+        file->position = 0;
+        return file;
+    }
     MemoryFile* file = static_cast<MemoryFile*>(std::calloc(1, sizeof(MemoryFile)));
     if (!file) return nullptr;
     // The archive first; any failure there is silent and falls back to the directory.

@@ -15,6 +15,13 @@ struct MemoryFile {
 // does not fit 256 bytes is not looked up on disk.
 MemoryFile* memfile_open(const char* name);
 
+// Reading ahead: hands a file opened under `name` to the next memfile_open of exactly that name, which
+// then takes it instead of reading again (once). Any file kept before under that name is closed.
+// Thread-safe, so a file can be read ahead on another thread.
+void memfile_keep(const char* name, MemoryFile* file);
+// Closes the file kept under `name`, if no open has taken it.
+void memfile_drop_kept(const char* name);
+
 // Frees the block and the record; null is ignored. Returns 0.
 int memfile_close(MemoryFile* file);
 

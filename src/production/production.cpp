@@ -49,7 +49,7 @@ VideoTexture* showLoadingAndLoadVideo(ScreenQuad& loadingQuad, Stage& stage, Tex
 
 std::unique_ptr<Soundtrack> openMusic(Track& pulseTrack, Stage& stage, HWND window) {
     buildPulseTrack(pulseTrack);
-    return stage.openSoundtrack(window, "ferrowake.mp3");
+    return stage.openSoundtrack(window, kProductionMusic);
 }
 
 Camera& aimCamera(Camera& camera, SceneNode& target) {
@@ -82,6 +82,8 @@ Material* findPulseMaterial(const Scene& scene) {
 }
 
 }  // namespace
+
+const char* const kProductionMusic = "ferrowake.mp3";
 
 std::unique_ptr<Soundtrack> LiveStage::openSoundtrack(HWND window, const std::string& name) {
     return std::make_unique<LiveSoundtrack>(window, name);

@@ -43,6 +43,10 @@ extern unsigned beatIndex;
 constexpr unsigned kBeatCount = 36;
 extern const float beatTimes[kBeatCount];
 
+// The soundtrack's file. The loading phase may read and decode it ahead (MusicAhead) from the start,
+// while the display opens and the rest loads.
+extern const char* const kProductionMusic;
+
 class Production {
 public:
     // The loading phase on the display's window with the entry's caches; `stage` outlives the production.

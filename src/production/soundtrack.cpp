@@ -1,6 +1,8 @@
 #include "production/soundtrack.h"
 
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "data/memfile.h"
 
@@ -27,6 +29,22 @@ struct FileCloser {
 };
 
 }  // namespace
+
+MusicAhead::MusicAhead(const std::string& name) : name_(name) {
+    audio_decode_ahead([name] {
+        std::vector<unsigned char> bytes;
+        MemoryFile* file = memfile_open(name.c_str());
+        if (!file) return bytes;
+        bytes.assign(file->data, file->data + file->length);
+        memfile_keep(name.c_str(), file);  // the load's own open takes it
+        return bytes;
+    });
+}
+
+MusicAhead::~MusicAhead() {
+    audio_decode_ahead_drop();
+    memfile_drop_kept(name_.c_str());
+}
 
 LiveSoundtrack::LiveSoundtrack(HWND window, const std::string& name) : music_(window) {
     music_.load(name, 0.0);

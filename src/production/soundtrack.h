@@ -22,6 +22,20 @@ public:
     virtual const float* spectrum() const = 0;
 };
 
+// Reads and decodes the named music file on a thread of its own from construction on, so that loading it
+// later (live or for capture) finds it read and decoded; dropped, if never used, when this ends. Failures
+// are left for the later load to report as it always does.
+class MusicAhead {
+public:
+    explicit MusicAhead(const std::string& name);
+    ~MusicAhead();
+    MusicAhead(const MusicAhead&) = delete;
+    MusicAhead& operator=(const MusicAhead&) = delete;
+
+private:
+    std::string name_;
+};
+
 // The music stream on the first sound device.
 class LiveSoundtrack : public Soundtrack {
 public:

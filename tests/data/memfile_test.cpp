@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "scratch_dir.h"
 #include "test_support.h"
@@ -39,6 +40,36 @@ TEST(MemoryFile, OpensDirectoryFileWhole) {
 
     EXPECT_EQ(memfile_open("missing"), nullptr);
     EXPECT_EQ(memfile_open("sub"), nullptr);  // a directory is no file
+}
+
+// A file read ahead (here on another thread) and kept is what the next open of exactly that name returns,
+// at its start, once; other names and later opens read as usual; a kept file nobody took is dropped.
+TEST(MemoryFile, KeptFileIsTakenOnceByTheNextOpenOfItsName) {
+    ScratchDir dir;
+    writeFile("data/music.bin", "on disk");
+    std::thread reader([] {
+        MemoryFile* f = memfile_open("music.bin");
+        ASSERT_NE(f, nullptr);
+        f->data[0] = 'O';  // marks the copy read ahead
+        f->position = 3;
+        memfile_keep("music.bin", f);
+    });
+    reader.join();
+    EXPECT_EQ(memfile_open("MUSIC.BIN"), nullptr);  // another name (the directory is exact about case)
+    FilePtr first(memfile_open("music.bin"));
+    ASSERT_TRUE(first);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(first->data), first->length), "On disk");
+    EXPECT_EQ(first->position, 0u);
+    FilePtr second(memfile_open("music.bin"));
+    ASSERT_TRUE(second);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(second->data), second->length), "on disk");
+
+    memfile_keep("music.bin", memfile_open("music.bin"));
+    memfile_keep("music.bin", memfile_open("music.bin"));  // the first one kept is closed
+    memfile_drop_kept("music.bin");
+    FilePtr third(memfile_open("music.bin"));
+    ASSERT_TRUE(third);
+    EXPECT_EQ(third->data[0], 'o');
 }
 
 TEST(MemoryFile, NameTooLongForPathIsRefused) {

@@ -5,6 +5,9 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "platform/audio/bass.h"
 #include "platform/audio/pcm.h"
@@ -64,7 +67,89 @@ constexpr long kResyncLimit = 4096;
 
 }  // namespace
 
+namespace {
+
+int decode_now(const void* data, size_t length, AudioPcm* out);
+
+// The decode ahead. Its worker writes `bytes`, `pcm` and `code` before it ends; they are read only after
+// joining it.
+struct Ahead {
+    std::mutex mutex;
+    std::thread worker;
+    std::vector<unsigned char> bytes;
+    AudioPcm pcm;
+    int code = 0;
+
+    // Takes the worker out under the lock and joins it outside; the caller owns the results after.
+    void finish(std::unique_lock<std::mutex>& lock) {
+        std::thread w = std::move(worker);
+        if (!w.joinable()) return;
+        lock.unlock();
+        w.join();
+        lock.lock();
+    }
+    void clear() {
+        bytes = std::vector<unsigned char>();
+        pcm = AudioPcm();
+        code = 0;
+    }
+    ~Ahead() {
+        if (worker.joinable()) worker.join();
+    }
+};
+
+Ahead& ahead() {
+    static Ahead a;
+    return a;
+}
+
+}  // namespace
+
+void audio_decode_ahead(std::function<std::vector<unsigned char>()> load) {
+    Ahead& a = ahead();
+    std::unique_lock<std::mutex> lock(a.mutex);
+    a.finish(lock);
+    a.clear();
+    try {
+        a.worker = std::thread([&a, load = std::move(load)] {
+            std::vector<unsigned char> bytes = load();
+            AudioPcm pcm;
+            const int code =
+                bytes.empty() ? BASS_ERROR_ILLPARAM : decode_now(bytes.data(), bytes.size(), &pcm);
+            a.bytes = std::move(bytes);
+            a.pcm = std::move(pcm);
+            a.code = code;
+        });
+    } catch (const std::system_error&) {
+        // No threads here: decode when asked.
+    }
+}
+
+void audio_decode_ahead_drop() {
+    Ahead& a = ahead();
+    std::unique_lock<std::mutex> lock(a.mutex);
+    a.finish(lock);
+    a.clear();
+}
+
 int audio_decode_mp3(const void* data, size_t length, AudioPcm* out) {
+    Ahead& a = ahead();
+    {
+        std::unique_lock<std::mutex> lock(a.mutex);
+        a.finish(lock);
+        if (data && length && a.bytes.size() == length && std::memcmp(a.bytes.data(), data, length) == 0) {
+            *out = std::move(a.pcm);
+            const int code = a.code;
+            a.clear();
+            return code;
+        }
+    }
+    return decode_now(data, length, out);
+}
+
+namespace {
+
+int decode_now(const void* data, size_t length, AudioPcm* out) {
     out->samples.clear();
     out->rate = 0;
     out->channels = 0;
@@ -131,3 +216,5 @@ int audio_decode_mp3(const void* data, size_t length, AudioPcm* out) {
     }
     return BASS_OK;
 }
+
+}  // namespace

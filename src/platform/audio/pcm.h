@@ -4,6 +4,7 @@
 // same spectrum at any sample position.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "platform/audio/bass.h"
@@ -22,6 +23,15 @@ struct AudioPcm {
 // first frame whose rate or channel count differs from the first one, and keeps what came before
 // a damaged tail.
 int audio_decode_mp3(const void* data, size_t length, AudioPcm* out);
+
+// Decoding ahead of need: `load` runs on a thread of its own and its bytes are decoded there; a later
+// audio_decode_mp3 of the same bytes (compared in full) waits for that decode and takes its result
+// instead of decoding again, so a loading phase can decode its music while it does other work. One at a
+// time: a new one drops the previous. Where no thread can be started it does nothing (the decode then
+// happens when asked for).
+void audio_decode_ahead(std::function<std::vector<unsigned char>()> load);
+// Waits for the decode ahead, if any, and drops its result.
+void audio_decode_ahead_drop();
 
 constexpr int AUDIO_FFT_SIZE = 512;
 constexpr int AUDIO_SPECTRUM_BINS = AUDIO_FFT_SIZE / 2;

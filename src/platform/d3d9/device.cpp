@@ -134,12 +134,12 @@ HRESULT Device::initGl() {
         glDeleteRenderbuffers(1, &depthStencil_);
         depthStencil_ = 0;
     }
-    // Back buffer formats without alpha are stored without it, so destination alpha reads as 1.
-    glGenRenderbuffers(1, &backBufferColor_);
-    glBindRenderbuffer(GL_RENDERBUFFER, backBufferColor_);
-    glRenderbufferStorage(GL_RENDERBUFFER, pp_.BackBufferFormat == D3DFMT_A8R8G8B8 ? GL_RGBA8 : GL_RGB8, w,
-                          h);
-    glBindRenderbuffer(GL_RENDERBUFFER, 0);
+    // Back buffer formats without alpha are stored without it, so destination alpha reads as 1. A texture,
+    // so that presenting draws it (see TextureCopy).
+    glGenTextures(1, &backBufferColor_);
+    gl_.bindTextureForUpdate(backBufferColor_);
+    gl_tex_alloc(0, w, h, pp_.BackBufferFormat == D3DFMT_A8R8G8B8);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
 
     backBuffer_ = new Surface(this, nullptr, 0, pp_.BackBufferWidth, pp_.BackBufferHeight,
                               pp_.BackBufferFormat, D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT);
@@ -171,6 +171,10 @@ HRESULT Device::initGl() {
     std::string log;
     if (!ff_.init(&log)) {
         std::fprintf(stderr, "d3d9: the fixed-function shaders do not build:\n%s\n", log.c_str());
+        return D3DERR_NOTAVAILABLE;
+    }
+    if (!copy_.init(&log)) {
+        std::fprintf(stderr, "d3d9: the texture copy's shaders do not build:\n%s\n", log.c_str());
         return D3DERR_NOTAVAILABLE;
     }
     if (glGetError() != GL_NO_ERROR) return D3DERR_NOTAVAILABLE;
@@ -206,19 +210,28 @@ Device::~Device() {
     if (depthSurface_) depthSurface_->releaseBinding(), depthSurface_ = nullptr;
     if (gl) {
         ff_.destroy();
+        copy_.destroy();
         glDeleteSamplers(kSamplers, samplers_);
         glDeleteSamplers(1, &uniformSampler_);
         glDeleteVertexArrays(1, &vao_);
         glDeleteBuffers(1, &upBuffer_);
         if (depthStencil_) glDeleteRenderbuffers(1, &depthStencil_);
         for (auto& entry : sizedDepthStencils_) glDeleteRenderbuffers(1, &entry.second);
-        glDeleteRenderbuffers(1, &backBufferColor_);
+        gl_.forgetTexture(backBufferColor_);
+        glDeleteTextures(1, &backBufferColor_);
     } else {
         ff_.abandon();
+        copy_.abandon();
     }
     if (context_) glwin_delete_context(window_, context_);
     if (fullScreen_ && IsWindow(window_)) glwin_set_fullscreen(window_, false);
     d3d_->Release();
+}
+
+void Device::fillLevels(Texture* texture, GLint first, GLint last) {
+    copy_.fillLevels(gl_, texture->name(), texture->width(), texture->height(), first, last,
+                     texture->GetAutoGenFilterType() != D3DTEXF_POINT);
+    dirty_ |= kDirtyBlend | kDirtyRaster | kDirtyViewport;
 }
 
 GLuint Device::depthStencilBufferFor(UINT width, UINT height) {

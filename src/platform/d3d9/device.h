@@ -19,6 +19,7 @@
 #include "platform/d3d9/gl_window.h"
 #include "platform/d3d9/readback.h"
 #include "platform/d3d9/resources.h"
+#include "platform/d3d9/texture_copy.h"
 
 namespace d3d9 {
 
@@ -148,6 +149,9 @@ public:
     void finish();
     const d3d9_stats& stats() const { return stats_; }
     void countMipRegeneration(unsigned levels) { stats_.mipRegenerations += levels; }
+    // Makes automatic levels first..last of a texture from level 0 (see TextureCopy); the GL state it
+    // changes is marked for the next draw.
+    void fillLevels(Texture* texture, GLint first, GLint last);
 
 private:
     Device(Direct3D9* d3d, HWND window, const D3DPRESENT_PARAMETERS& pp, DWORD flags);
@@ -199,6 +203,7 @@ private:
     GLuint uniformSampler_ = 0;
 
     FixedFunction ff_;
+    TextureCopy copy_;
     FFUniforms uniforms_{};
     FFProgram* program_ = nullptr;
     int activeLights_[kMaxActiveLights];

@@ -431,16 +431,9 @@ HRESULT Device::prepareDraw(const DrawRange& range) {
         }
         dirty_ &= ~kDirtyProgram;
     }
-    gl_.useProgram(program_->name);
     updateUniforms(dirty_);
-    const bool depthUsed = depthStencil_ &&
-                           (state_.rs[D3DRS_ZENABLE] != D3DZB_FALSE || state_.rs[D3DRS_STENCILENABLE]) &&
-                           !(state_.rs[D3DRS_ZENABLE] != D3DZB_FALSE && depthTestPassesEverywhere());
-    bindTarget(depthUsed);
-    stats_.uniformUploads += static_cast<unsigned long long>(ff_.upload(program_, uniforms_));
-
-    // Bind the sampled textures; a texture gets its lower levels (regenerated if stale) as far as any stage
-    // that samples it in this draw can reach them.
+    // The sampled textures get their lower levels (regenerated if stale, which draws and marks the state it
+    // changes) as far as any stage that samples them in this draw can reach them.
     const FFKey& key = program_->key;
     UINT levels[kStages] = {};
     for (int s = 0; s < key.stageCount; ++s) {
@@ -451,10 +444,19 @@ HRESULT Device::prepareDraw(const DrawRange& range) {
             if (key.stage[o].sample && state_.textures[o] == t)
                 levels[o] = levels[s] = std::max(levels[o], levels[s]);
     }
+    for (int s = 0; s < key.stageCount; ++s)
+        if (key.stage[s].sample) state_.textures[s]->useLevels(levels[s]);
+
+    gl_.useProgram(program_->name);
+    const bool depthUsed = depthStencil_ &&
+                           (state_.rs[D3DRS_ZENABLE] != D3DZB_FALSE || state_.rs[D3DRS_STENCILENABLE]) &&
+                           !(state_.rs[D3DRS_ZENABLE] != D3DZB_FALSE && depthTestPassesEverywhere());
+    bindTarget(depthUsed);
+    stats_.uniformUploads += static_cast<unsigned long long>(ff_.upload(program_, uniforms_));
+
     for (int s = 0; s < key.stageCount; ++s) {
         if (!key.stage[s].sample) continue;
         Texture* t = state_.textures[s];
-        t->useLevels(levels[s]);
         gl_.bindTexture(s, t->name());
         // A texture of one value samples as that value through any filter as long as only level 0 is
         // read and the border colour cannot be: point sampling then gives the same picture for less work.

@@ -135,18 +135,16 @@ HRESULT Device::Present(const RECT* sourceRect, const RECT* destRect, HWND overr
     const GLint dw = static_cast<GLint>(bw * scale + 0.5), dh = static_cast<GLint>(bh * scale + 0.5);
     const GLint dx = (ww - dw) / 2, dy = (wh - dh) / 2;
     gl_.bindDrawFramebuffer(0);
-    gl_.bindReadFramebuffer(backBuffer_->framebuffer(false));
     gl_.setScissor(false);
     gl_.setColorMask(0xF);
-    dirty_ |= kDirtyBlend;
     if (dw != ww || dh != wh) {
         glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
         glClear(GL_COLOR_BUFFER_BIT);
     }
     // The back buffer is stored top row first; the window's row 0 is its bottom.
     const bool same = dw == static_cast<GLint>(bw) && dh == static_cast<GLint>(bh);
-    glBlitFramebuffer(0, 0, static_cast<GLint>(bw), static_cast<GLint>(bh), dx, dy + dh, dx + dw, dy,
-                      GL_COLOR_BUFFER_BIT, same ? GL_NEAREST : GL_LINEAR);
+    copy_.present(gl_, backBufferColor_, dx, dy, dw, dh, !same);
+    dirty_ |= kDirtyBlend | kDirtyRaster | kDirtyViewport;
     glwin_swap(window_);
     bindTarget(false);
     ++stats_.presents;

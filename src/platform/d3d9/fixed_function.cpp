@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/d3d9/device_state.h"
+#include "platform/d3d9/gl_program.h"
 #include "platform/d3d9/resources.h"
 
 namespace d3d9 {
@@ -261,23 +262,6 @@ void define_names(std::string& s) {
     for (const auto& n : kShaderNames) define(s, n.name, n.value);
 }
 
-GLuint compile(GLenum type, const std::string& text, std::string* log) {
-    GLuint shader = glCreateShader(type);
-    const char* src = text.c_str();
-    glShaderSource(shader, 1, &src, nullptr);
-    glCompileShader(shader);
-    GLint ok = 0;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-    if (!ok) {
-        char buffer[4096];
-        glGetShaderInfoLog(shader, sizeof buffer, nullptr, buffer);
-        if (log) *log += buffer;
-        glDeleteShader(shader);
-        return 0;
-    }
-    return shader;
-}
-
 }  // namespace
 
 FFProgram* FixedFunction::build(const FFKey& k, std::string* log) {
@@ -339,28 +323,8 @@ FFProgram* FixedFunction::build(const FFKey& k, std::string* log) {
     d += "#define STAGE_COORDINATES " + coordinates + "\n";
     d += "#define STAGE_CASCADE " + cascade + "\n";
 
-    GLuint vs = compile(GL_VERTEX_SHADER, d + kFFVertexSource, log);
-    if (!vs) return nullptr;
-    GLuint fs = compile(GL_FRAGMENT_SHADER, d + kFFFragmentSource, log);
-    if (!fs) {
-        glDeleteShader(vs);
-        return nullptr;
-    }
-    GLuint program = glCreateProgram();
-    glAttachShader(program, vs);
-    glAttachShader(program, fs);
-    glLinkProgram(program);
-    glDeleteShader(vs);
-    glDeleteShader(fs);
-    GLint ok = 0;
-    glGetProgramiv(program, GL_LINK_STATUS, &ok);
-    if (!ok) {
-        char buffer[4096];
-        glGetProgramInfoLog(program, sizeof buffer, nullptr, buffer);
-        if (log) *log += buffer;
-        glDeleteProgram(program);
-        return nullptr;
-    }
+    const GLuint program = gl_build_program(d + kFFVertexSource, d + kFFFragmentSource, log);
+    if (!program) return nullptr;
 
     auto* p = new FFProgram;
     p->key = k;

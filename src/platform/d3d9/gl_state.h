@@ -16,6 +16,7 @@ public:
 
     void useProgram(GLuint program);
     void bindVertexArray(GLuint vao);
+    GLuint vertexArray() const { return vao_; }
     void bindArrayBuffer(GLuint buffer);
     void bindDrawFramebuffer(GLuint fbo);
     void bindReadFramebuffer(GLuint fbo);

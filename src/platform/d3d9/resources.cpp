@@ -138,8 +138,7 @@ GLuint Surface::framebuffer(bool withDepth) {
         glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, container_->name(),
                                static_cast<GLint>(level_));
     else
-        glFramebufferRenderbuffer(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
-                                  backBufferColor_);
+        glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, backBufferColor_, 0);
     // Every target draws with the device's one depth-stencil buffer, as the platform's auto depth-stencil.
     if (withDepth)
         glFramebufferRenderbuffer(GL_READ_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER,
@@ -307,10 +306,10 @@ void Texture::useLevels(UINT highest) {
         maxLevel_ = max;
     }
     if (regenerate) {
-        // Levels 1 to GL_TEXTURE_MAX_LEVEL only.
-        glGenerateMipmap(GL_TEXTURE_2D);
+        // Levels up to `generated_` are still current.
+        device_->fillLevels(this, static_cast<GLint>(generated_) + 1, max);
+        device_->countMipRegeneration(static_cast<unsigned>(max) - generated_);
         generated_ = static_cast<UINT>(max);
-        device_->countMipRegeneration(static_cast<unsigned>(max));
     }
 }
 

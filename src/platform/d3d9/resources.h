@@ -45,8 +45,8 @@ public:
     // attached, or without it for drawing that neither tests nor writes depth or stencil (a bound depth
     // buffer slows the software rasterizer down even when unused).
     GLuint framebuffer(bool withDepth = true);
-    // Back buffer only: its colour storage.
-    void setBackBufferStorage(GLuint renderbuffer) { backBufferColor_ = renderbuffer; }
+    // Back buffer only: its colour storage (a texture of one level).
+    void setBackBufferStorage(GLuint texture) { backBufferColor_ = texture; }
     GLuint backBufferColor() const { return backBufferColor_; }
 
 protected:

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/audio/pcm.h"
@@ -86,6 +87,51 @@ TEST_F(Decode, DamagedFileKeepsWhatDecodes) {
     ASSERT_EQ(audio_decode_mp3(broken.data(), broken.size(), &damaged), 0);
     EXPECT_GT(damaged.frames(), whole.frames() / 2);
     EXPECT_EQ(damaged.channels, 2);
+}
+
+// Decoding ahead on another thread: the same bytes later decode to exactly what a direct decode gives
+// (sound and error code alike), other bytes are decoded as themselves, and a decode ahead that is never
+// used, or whose loading gave nothing, changes nothing.
+TEST_F(Decode, DecodingAheadGivesWhatADirectDecodeGives) {
+    const auto a = sine_mp3(44100, 2, 2.0, 60);
+    const auto b = sine_mp3(22050, 1, 1.0, 30);
+    AudioPcm direct;
+    ASSERT_EQ(audio_decode_mp3(a.data(), a.size(), &direct), 0);
+
+    std::thread::id loader;
+    audio_decode_ahead([&] {
+        loader = std::this_thread::get_id();
+        return a;
+    });
+    AudioPcm other, ahead, again;
+    ASSERT_EQ(audio_decode_mp3(b.data(), b.size(), &other), 0);
+    EXPECT_EQ(other.rate, 22050);
+    EXPECT_EQ(other.channels, 1);
+    ASSERT_EQ(audio_decode_mp3(a.data(), a.size(), &ahead), 0);
+    EXPECT_NE(loader, std::this_thread::get_id());
+    EXPECT_EQ(ahead.rate, direct.rate);
+    EXPECT_EQ(ahead.channels, direct.channels);
+    EXPECT_TRUE(ahead.samples == direct.samples);
+    ASSERT_EQ(audio_decode_mp3(a.data(), a.size(), &again), 0);  // used once; then decoded as usual
+    EXPECT_TRUE(again.samples == direct.samples);
+
+    const char text[] = "this is not mpeg audio at all, only text";
+    const std::vector<unsigned char> notMpeg(text, text + sizeof text - 1);
+    audio_decode_ahead([&] { return notMpeg; });
+    AudioPcm refused;
+    EXPECT_EQ(audio_decode_mp3(notMpeg.data(), notMpeg.size(), &refused), 41);
+    EXPECT_TRUE(refused.samples.empty());
+
+    audio_decode_ahead([] { return std::vector<unsigned char>(); });
+    AudioPcm afterEmpty;
+    ASSERT_EQ(audio_decode_mp3(a.data(), a.size(), &afterEmpty), 0);
+    EXPECT_TRUE(afterEmpty.samples == direct.samples);
+
+    audio_decode_ahead([&] { return a; });
+    audio_decode_ahead_drop();
+    AudioPcm afterDrop;
+    ASSERT_EQ(audio_decode_mp3(a.data(), a.size(), &afterDrop), 0);
+    EXPECT_TRUE(afterDrop.samples == direct.samples);
 }
 
 }  // namespace

@@ -1,8 +1,14 @@
 // The device frame: creation, clear, present and read-back, reference counts, lost windows.
+#include <epoxy/gl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "draw_util.h"
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/readback.h"
+#include "platform/d3d9/resources.h"
+#include "platform/win32/win32.h"
 #include "test_device.h"
 
 TEST(DeviceFrame, CreateReportsHardwareTransformAndTheDesktopMode) {
@@ -145,4 +151,98 @@ TEST(DeviceFrame, EvictManagedResourcesKeepsTheirContents) {
     EXPECT_EQ(px[0], 0x80000000u);
     EXPECT_EQ(px[4 * 3 + 2], 0x80000302u);  // row 3 (from the top), column 2
     t->Release();
+}
+
+namespace {
+
+// The window's framebuffer as 0xAARRGGBB, row 0 = top.
+std::vector<uint32_t> read_window(int w, int h) {
+    std::vector<uint8_t> rgba(size_t(w) * size_t(h) * 4);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    std::vector<uint32_t> out(size_t(w) * size_t(h));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const uint8_t* p = &rgba[(size_t(h - 1 - y) * w + x) * 4];
+            out[size_t(y) * w + x] = 0xFF000000u | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+        }
+    return out;
+}
+
+}  // namespace
+
+// What the viewer sees: the back buffer upright in the window, whole when the sizes agree, scaled into the
+// middle between black bars when they do not, as the driver's own scaled copy (glBlitFramebuffer) shows it.
+TEST(DeviceFrame, PresentShowsTheBackBufferUprightInTheWindow) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "qv_present_test";
+    RegisterClassA(&wc);
+    IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
+    ASSERT_NE(d3d, nullptr);
+    for (int windowWidth : {320, 800}) {
+        SCOPED_TRACE(testing::Message() << "window " << windowWidth << "x480");
+        const int windowHeight = windowWidth == 320 ? 240 : 480;
+        HWND window = CreateWindowExA(0, "qv_present_test", "present", WS_POPUP | WS_VISIBLE, 0, 0,
+                                      windowWidth, windowHeight, nullptr, nullptr, wc.hInstance, nullptr);
+        ASSERT_NE(window, nullptr);
+        D3DPRESENT_PARAMETERS pp = {};
+        pp.BackBufferWidth = 320;
+        pp.BackBufferHeight = 240;
+        pp.BackBufferFormat = D3DFMT_X8R8G8B8;
+        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
+        pp.Windowed = TRUE;
+        pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
+        IDirect3DDevice9* d = nullptr;
+        ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
+                                    D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &d),
+                  D3D_OK);
+        // Noise, so that scaling and any offset show.
+        std::vector<DWORD> noise(320 * 240);
+        uint32_t seed = 99;
+        for (DWORD& v : noise) v = 0xFF000000u | ((seed = seed * 1664525u + 1013904223u) >> 8);
+        IDirect3DTexture9* t = make_texture(d, 320, 240, noise);
+        ASSERT_NE(t, nullptr);
+        plain_state(d);
+        d->SetTexture(0, t);
+        d->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+        d->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+        ASSERT_EQ(draw_fan(d, full_quad(), kScreenFvf), D3D_OK);
+        const std::vector<uint32_t> back = read_back_buffer(d);
+        ASSERT_EQ(back.size(), noise.size());
+        ASSERT_EQ(d->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+        const std::vector<uint32_t> shown = read_window(windowWidth, windowHeight);
+        if (windowWidth == 320) {
+            size_t wrong = 0, first = shown.size();
+            for (size_t i = 0; i < shown.size(); ++i)
+                if (shown[i] != back[i]) ++wrong, first = std::min(first, i);
+            EXPECT_EQ(wrong, 0u) << "first at x " << first % 320 << " y " << first / 320;
+        } else {
+            // The driver's scaled copy of the same back buffer, with the bars cleared black.
+            IDirect3DSurface9* surface = nullptr;
+            ASSERT_EQ(d->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &surface), D3D_OK);
+            glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<d3d9::Surface*>(surface)->framebuffer(false));
+            glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+            glDisable(GL_SCISSOR_TEST);
+            glClearColor(0, 0, 0, 1);
+            glClear(GL_COLOR_BUFFER_BIT);
+            glBlitFramebuffer(0, 0, 320, 240, 80, 480, 720, 0, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+            const std::vector<uint32_t> expected = read_window(800, 480);
+            surface->Release();
+            int worst = 0;
+            for (size_t i = 0; i < shown.size(); ++i)
+                worst = std::max(worst, color_distance(shown[i], expected[i]));
+            EXPECT_LE(worst, 1);
+            EXPECT_EQ(pixel(shown, 800, 79, 240), 0xFF000000u);
+            EXPECT_EQ(pixel(shown, 800, 720, 0), 0xFF000000u);
+            EXPECT_EQ(pixel(shown, 800, 80, 0), pixel(back, 320, 0, 0));  // top left, upright
+        }
+        d->SetTexture(0, nullptr);
+        t->Release();
+        EXPECT_EQ(d->Release(), 0u);
+        EXPECT_TRUE(DestroyWindow(window));
+    }
+    EXPECT_EQ(d3d->Release(), 0u);
 }
