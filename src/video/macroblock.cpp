@@ -74,11 +74,26 @@ bool VopDecoder::readBlock(int16_t* blk, bool intra, int start, const uint8_t* s
     const int qp2 = 2 * qp, add = (qp & 1) ? qp : qp - 1;
     int i = start;
     bool nonZeroAc = false;  // kept in a register, stored once at the end
+    // The reading position stays in a register with a 64-bit window of the stream; the window is
+    // refilled once it holds fewer bits than the longest code (sign included), and the reader is brought
+    // back to the position for escapes and on leaving.
+    uint64_t pos = br_.position();
+    uint64_t bits = br_.windowAt(pos);
+    int used = 0;
     for (;;) {
-        int e = vlc.decode(br_);
+        if (used > 32) {
+            pos += uint64_t(used);
+            bits = br_.windowAt(pos);
+            used = 0;
+        }
+        int len;
+        int e = vlc.decodeWindow(bits, len);
+        bits <<= len;
+        used += len;
         int lst, run, level;
         const bool escaped = e == kTcoefEscape;
         if (escaped) {
+            br_.seek(pos + uint64_t(used));
             if (Reversible) {
                 // ESCAPE (0000 plus 1), LAST, RUN(6), marker, LEVEL(11), marker, ESCAPE (0000) and sign.
                 br_.skip(1);
@@ -117,37 +132,48 @@ bool VopDecoder::readBlock(int16_t* blk, bool intra, int start, const uint8_t* s
                 br_.skip(1);
                 if (level & 0x800) level -= 0x1000;
             }
+            pos = br_.position();
+            bits = br_.windowAt(pos);
+            used = 0;
         } else {
-            if (e == kVlcInvalid) return false;
+            if (e == kVlcInvalid) {
+                br_.seek(pos + uint64_t(used));
+                br_.setError();
+                return false;
+            }
             lst = eventLast(e);
             run = eventRun(e);
             level = eventLevel(e);
         }
         i += run;
-        if (i > 63) return false;
-        int pos = scan[i];
+        if (i > 63) {
+            br_.seek(pos + uint64_t(used));
+            return false;
+        }
+        int at = scan[i];
         if (Dequantise == kDequantH263) {
             // |level| <= 27 from the tables keeps the product inside 12 bits; escapes are clipped.
             int sign = level >> 31;
             int f = qp2 * level + ((add ^ sign) - sign);
             if (escaped) f = level ? clip(f, -2048, 2047) : 0;
-            blk[pos] = int16_t(f);
+            blk[at] = int16_t(f);
         } else if (Dequantise == kDequantMpegInter) {
             // ((2 |QF| + 1) W qs) / 16, saturated; the sum feeds the mismatch control.
             int sign = level >> 31;
             int a = (level ^ sign) - sign;
-            int f = ((2 * a + 1) * mpegMatrix_[pos] * qp) >> 4;
+            int f = ((2 * a + 1) * mpegMatrix_[at] * qp) >> 4;
             if (f > 2047 + (sign & 1)) f = 2047 + (sign & 1);
             if (!level) f = 0;
             f = (f ^ sign) - sign;
-            blk[pos] = int16_t(f);
+            blk[at] = int16_t(f);
             mpegSum_ += f;
         } else {
-            blk[pos] = int16_t(level);
+            blk[at] = int16_t(level);
         }
-        nonZeroAc |= pos != 0;
+        nonZeroAc |= at != 0;
         ++i;
         if (lst) {
+            br_.seek(pos + uint64_t(used));
             acNonZero |= nonZeroAc;
             last = i - 1;
             return !br_.error();
