@@ -6,6 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "video/bitreader.h"
 #include "video/headers.h"
@@ -94,6 +98,16 @@ struct State {
     // Quantiser of every macroblock of pics[0], pics[1] and bpic, for the post-processing filters.
     uint8_t* qpMap[3];
 };
+
+// Zeroes a 16-byte aligned block of 64 coefficients (inline: the library call costs more than the stores).
+inline void clearBlock(int16_t* b) {
+#if defined(__SSE2__)
+    const __m128i z = _mm_setzero_si128();
+    for (int k = 0; k < 64; k += 8) _mm_store_si128(reinterpret_cast<__m128i*>(b + k), z);
+#else
+    std::memset(b, 0, 64 * sizeof *b);
+#endif
+}
 
 inline int clip(int v, int lo, int hi) {
     return v < lo ? lo : v > hi ? hi : v;

@@ -92,7 +92,45 @@ bool VopDecoder::readBlock(int16_t* blk, bool intra, int start, const uint8_t* s
         used += len;
         int lst, run, level;
         const bool escaped = e == kTcoefEscape;
-        if (escaped) {
+        if (escaped && !Reversible && !shortHeader_) {
+            // The three escapes of Tables B-16 and B-17 from a refilled window: 57 bits hold the longest
+            // (2 + 21 bits after the escape code).
+            pos += uint64_t(used);
+            bits = br_.windowAt(pos);
+            if (!(bits >> 63)) {  // type 1: level offset (LMAX, Tables B-19, B-20)
+                e = vlc.decodeWindow(bits << 1, len);
+                used = 1 + len;
+                if (e == kVlcInvalid || e == kTcoefEscape) {
+                    br_.seek(pos + uint64_t(used));
+                    if (e == kVlcInvalid) br_.setError();
+                    return false;
+                }
+                lst = eventLast(e);
+                run = eventRun(e);
+                level = eventLevel(e);
+                int lmax = escape_.lmax[intra][lst][run];
+                level += level < 0 ? -lmax : lmax;
+            } else if (!((bits >> 62) & 1)) {  // type 2: run offset (RMAX, Tables B-21, B-22)
+                e = vlc.decodeWindow(bits << 2, len);
+                used = 2 + len;
+                if (e == kVlcInvalid || e == kTcoefEscape) {
+                    br_.seek(pos + uint64_t(used));
+                    if (e == kVlcInvalid) br_.setError();
+                    return false;
+                }
+                lst = eventLast(e);
+                level = eventLevel(e);
+                run = eventRun(e) + escape_.rmax[intra][lst][std::abs(level)] + 1;
+            } else {  // type 3: LAST, RUN(6), marker, LEVEL(12), marker
+                const uint64_t b = bits << 2;
+                lst = int(b >> 63);
+                run = int((b >> 57) & 63);
+                level = int((b >> 44) & 0xFFF);
+                if (level & 0x800) level -= 0x1000;
+                used = 23;
+            }
+            bits <<= used;
+        } else if (escaped) {  // reversible and short-header escapes, through the reader
             br_.seek(pos + uint64_t(used));
             if (Reversible) {
                 // ESCAPE (0000 plus 1), LAST, RUN(6), marker, LEVEL(11), marker, ESCAPE (0000) and sign.
@@ -104,33 +142,12 @@ bool VopDecoder::readBlock(int16_t* blk, bool intra, int start, const uint8_t* s
                 br_.skip(1);
                 if (br_.read(4) != 0) return false;
                 if (br_.readBit()) level = -level;
-            } else if (shortHeader_) {  // LAST, RUN(6), LEVEL(8); levels 0 and -128 are forbidden
+            } else {  // short header: LAST, RUN(6), LEVEL(8); levels 0 and -128 are forbidden
                 lst = int(br_.read(1));
                 run = int(br_.read(6));
                 int l = int(br_.read(8));
                 if (l == 0 || l == 128) return false;
                 level = l < 128 ? l : l - 256;
-            } else if (!br_.readBit()) {  // type 1: level offset (LMAX, Tables B-19, B-20)
-                e = vlc.decode(br_);
-                if (e == kVlcInvalid || e == kTcoefEscape) return false;
-                lst = eventLast(e);
-                run = eventRun(e);
-                level = eventLevel(e);
-                int lmax = escape_.lmax[intra][lst][run];
-                level += level < 0 ? -lmax : lmax;
-            } else if (!br_.readBit()) {  // type 2: run offset (RMAX, Tables B-21, B-22)
-                e = vlc.decode(br_);
-                if (e == kVlcInvalid || e == kTcoefEscape) return false;
-                lst = eventLast(e);
-                level = eventLevel(e);
-                run = eventRun(e) + escape_.rmax[intra][lst][std::abs(level)] + 1;
-            } else {  // type 3: fixed length
-                lst = int(br_.read(1));
-                run = int(br_.read(6));
-                br_.skip(1);
-                level = int(br_.read(12));
-                br_.skip(1);
-                if (level & 0x800) level -= 0x1000;
             }
             pos = br_.position();
             bits = br_.windowAt(pos);
@@ -318,26 +335,31 @@ bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint
     const MbInfo& m = s_.mb[n];
     int qp = m.qp;
     int dcScaler = i < 4 ? kDcScalerLum[qp] : kDcScalerChrom[qp];
-    // Neighbours A (left), B (above left), C (above): macroblock and block index.
-    int an, ab = 0, bn, bb = 0, cn, cb = 0;
-    int mbw = s_.mbw;
+    // Neighbours A (left), B (above left), C (above): macroblock, block index and predictor slot (the
+    // slots hold two macroblock rows).
+    int an, ab = 0, as = 0, bn, bb = 0, bs = 0, cn, cb = 0, cs = 0;
+    const int mbw = s_.mbw;
     if (i < 4) {
         int bx = mx * 2 + (i & 1), by = my * 2 + (i >> 1);
-        auto locate = [&](int x, int y, int& mbn, int& blk) {
+        auto locate = [&](int x, int y, int& mbn, int& blk, int& slotIndex) {
             if (x < 0 || y < 0) {
                 mbn = -1;
                 return;
             }
             mbn = (y >> 1) * mbw + (x >> 1);
+            slotIndex = ((y >> 1) & 1) * mbw + (x >> 1);
             blk = ((y & 1) << 1) | (x & 1);
         };
-        locate(bx - 1, by, an, ab);
-        locate(bx - 1, by - 1, bn, bb);
-        locate(bx, by - 1, cn, cb);
+        locate(bx - 1, by, an, ab, as);
+        locate(bx - 1, by - 1, bn, bb, bs);
+        locate(bx, by - 1, cn, cb, cs);
     } else {
         an = mx > 0 ? n - 1 : -1;
         bn = mx > 0 && my > 0 ? n - mbw - 1 : -1;
         cn = my > 0 ? n - mbw : -1;
+        as = (my & 1) * mbw + mx - 1;
+        bs = ((my - 1) & 1) * mbw + mx - 1;
+        cs = ((my - 1) & 1) * mbw + mx;
         ab = bb = cb = i;
     }
     auto available = [&](int mbn) {
@@ -345,18 +367,18 @@ bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint
         if (mbn == n) return true;
         return s_.mb[mbn].packet == s_.packetId && s_.mb[mbn].kind == kMbIntra;
     };
-    auto slot = [&](int mbn) -> AcDc& { return s_.acdc[((mbn / mbw) & 1) * mbw + mbn % mbw]; };
+    AcDc* slots = s_.acdc;
     bool haveA = available(an), haveB = available(bn), haveC = available(cn);
-    int fa = haveA ? slot(an).dc[ab] : 1024;
-    int fb = haveB ? slot(bn).dc[bb] : 1024;
-    int fc = haveC ? slot(cn).dc[cb] : 1024;
+    int fa = haveA ? slots[as].dc[ab] : 1024;
+    int fb = haveB ? slots[bs].dc[bb] : 1024;
+    int fc = haveC ? slots[cs].dc[cb] : 1024;
     bool fromAbove = std::abs(fa - fb) < std::abs(fb - fc);
 
     const uint8_t* scan = scan_;
     if (m.acPred) scan = fromAbove ? kAlternateHorizontal : kAlternateVertical;
 
     int16_t* blk = block_;
-    std::memset(blk, 0, sizeof block_);
+    clearBlock(blk);
     int dcDiff = 0;
     bool dcVlc = m.useDcVlc;
     if (dcVlc) dcDiff = partitioned ? m.dcDiff[i] : readDcDiff(i < 4);
@@ -371,17 +393,17 @@ bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint
     if (dcVlc) blk[0] = int16_t(dcDiff);
 
     int qf0 = blk[0] + divRound(fromAbove ? fc : fa, dcScaler);
-    AcDc& self = slot(n);
+    AcDc& self = slots[(my & 1) * mbw + mx];
     if (m.acPred) {
         if (fromAbove) {
             if (haveC) {
-                const AcDc& p = slot(cn);
+                const AcDc& p = slots[cs];
                 int pq = s_.mb[cn].qp;
                 for (int u = 1; u < 8; ++u)
                     blk[u] = int16_t(clip(blk[u] + divRound(p.row[cb][u - 1] * pq, qp), -2048, 2047));
             }
         } else if (haveA) {
-            const AcDc& p = slot(an);
+            const AcDc& p = slots[as];
             int pq = s_.mb[an].qp;
             for (int v = 1; v < 8; ++v)
                 blk[v * 8] = int16_t(clip(blk[v * 8] + divRound(p.col[ab][v - 1] * pq, qp), -2048, 2047));
@@ -403,11 +425,10 @@ bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint
         blk[0] = int16_t(f0);
     }
     (void)last;
-    if (!acNonZero) {
-        int v = k_.idctDc(f0);
-        int16_t flat[64];
-        for (int k = 0; k < 64; ++k) flat[k] = int16_t(v);
-        k_.putBlock(dst, stride, flat);
+    if (!acNonZero) {  // a flat block: putBlock's clamp of the one value, row by row
+        const int v = k_.idctDc(f0);
+        const uint8_t sample = uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+        for (int y = 0; y < 8; ++y) std::memset(dst + ptrdiff_t(y) * stride, sample, 8);
     } else {
         k_.idct(blk);
         k_.putBlock(dst, stride, blk);
@@ -417,7 +438,7 @@ bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint
 
 bool VopDecoder::interBlock(int qp, uint8_t* dst, int stride) {
     int16_t* blk = block_;
-    std::memset(blk, 0, sizeof block_);
+    clearBlock(blk);
     int last = 0;
     bool acNonZero = false;
     bool ok;
