@@ -189,6 +189,8 @@ private:
     template <bool Reversible, int Dequantise>
     bool readBlock(int16_t* blk, bool intra, int start, const uint8_t* scan, int qp, int& last,
                    bool& acNonZero);
+    template <bool Reversible>
+    bool readEscape(const Vlc& vlc, bool intra, uint64_t& at, int& lst, int& run, int& level);
     int readDcDiff(bool luma);
     void motionCompensate(int n, int mx, int my);
     void predictFieldBlock(const Plane& ref, int field, int px, int py, int w, int h, int mvx, int mvy,

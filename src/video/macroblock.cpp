@@ -71,9 +71,10 @@ bool VopDecoder::readBlock(int16_t* blk, bool intra, int start, const uint8_t* s
                            bool& acNonZero) {
     const Vlc& vlc =
         Reversible ? (intra ? vlc_.rvlcIntra : vlc_.rvlcInter) : (intra ? vlc_.tcoefIntra : vlc_.tcoefInter);
+    const Vlc::Entry* const table = vlc.entries();
+    const int rootBits = vlc.rootBits();
     const int qp2 = 2 * qp, add = (qp & 1) ? qp : qp - 1;
     int i = start;
-    bool nonZeroAc = false;  // kept in a register, stored once at the end
     // The reading position stays in a register with a 64-bit window of the stream; the window is
     // refilled once it holds fewer bits than the longest code (sign included), and the reader is brought
     // back to the position for escapes and on leaving.
@@ -86,82 +87,40 @@ bool VopDecoder::readBlock(int16_t* blk, bool intra, int start, const uint8_t* s
             bits = br_.windowAt(pos);
             used = 0;
         }
-        int len;
-        int e = vlc.decodeWindow(bits, len);
-        bits <<= len;
-        used += len;
-        int lst, run, level;
-        const bool escaped = e == kTcoefEscape;
-        if (escaped && !Reversible && !shortHeader_) {
-            // The three escapes of Tables B-16 and B-17 from a refilled window: 57 bits hold the longest
-            // (2 + 21 bits after the escape code).
-            pos += uint64_t(used);
-            bits = br_.windowAt(pos);
-            if (!(bits >> 63)) {  // type 1: level offset (LMAX, Tables B-19, B-20)
-                e = vlc.decodeWindow(bits << 1, len);
-                used = 1 + len;
-                if (e == kVlcInvalid || e == kTcoefEscape) {
-                    br_.seek(pos + uint64_t(used));
-                    if (e == kVlcInvalid) br_.setError();
-                    return false;
-                }
-                lst = eventLast(e);
-                run = eventRun(e);
-                level = eventLevel(e);
-                int lmax = escape_.lmax[intra][lst][run];
-                level += level < 0 ? -lmax : lmax;
-            } else if (!((bits >> 62) & 1)) {  // type 2: run offset (RMAX, Tables B-21, B-22)
-                e = vlc.decodeWindow(bits << 2, len);
-                used = 2 + len;
-                if (e == kVlcInvalid || e == kTcoefEscape) {
-                    br_.seek(pos + uint64_t(used));
-                    if (e == kVlcInvalid) br_.setError();
-                    return false;
-                }
-                lst = eventLast(e);
-                level = eventLevel(e);
-                run = eventRun(e) + escape_.rmax[intra][lst][std::abs(level)] + 1;
-            } else {  // type 3: LAST, RUN(6), marker, LEVEL(12), marker
-                const uint64_t b = bits << 2;
-                lst = int(b >> 63);
-                run = int((b >> 57) & 63);
-                level = int((b >> 44) & 0xFFF);
-                if (level & 0x800) level -= 0x1000;
-                used = 23;
-            }
-            bits <<= used;
-        } else if (escaped) {  // reversible and short-header escapes, through the reader
-            br_.seek(pos + uint64_t(used));
-            if (Reversible) {
-                // ESCAPE (0000 plus 1), LAST, RUN(6), marker, LEVEL(11), marker, ESCAPE (0000) and sign.
-                br_.skip(1);
-                lst = int(br_.read(1));
-                run = int(br_.read(6));
-                br_.skip(1);
-                level = int(br_.read(11));
-                br_.skip(1);
-                if (br_.read(4) != 0) return false;
-                if (br_.readBit()) level = -level;
-            } else {  // short header: LAST, RUN(6), LEVEL(8); levels 0 and -128 are forbidden
-                lst = int(br_.read(1));
-                run = int(br_.read(6));
-                int l = int(br_.read(8));
-                if (l == 0 || l == 128) return false;
-                level = l < 128 ? l : l - 256;
-            }
-            pos = br_.position();
-            bits = br_.windowAt(pos);
-            used = 0;
-        } else {
-            if (e == kVlcInvalid) {
+        // One lookup for the codes within the root; longer codes, invalid codes and escapes leave the
+        // common path together.
+        const Vlc::Entry* en = &table[bits >> (64 - rootBits)];
+        int e = en->value, len = en->len;
+        bool escaped = false;
+        if (__builtin_expect(len <= 0 || e == kTcoefEscape, 0)) {
+            if (len < 0) e = vlc.decodeWindow(bits, len);
+            if (len == 0) {
                 br_.seek(pos + uint64_t(used));
                 br_.setError();
                 return false;
             }
-            lst = eventLast(e);
-            run = eventRun(e);
-            level = eventLevel(e);
+            bits <<= len;
+            used += len;
+            if (e == kTcoefEscape) {
+                // Through a copy of the position: the window and its count stay in registers.
+                uint64_t at = pos + uint64_t(used);
+                int lst, run, level;
+                if (!readEscape<Reversible>(vlc, intra, at, lst, run, level)) return false;
+                pos = at;
+                bits = br_.windowAt(pos);
+                used = 0;
+                if (run > 63) {
+                    br_.seek(pos);
+                    return false;
+                }
+                e = level * 256 + lst * 128 + run;  // as an event (the level may exceed the tables')
+                escaped = true;
+            }
+        } else {
+            bits <<= len;
+            used += len;
         }
+        const int lst = eventLast(e), run = eventRun(e), level = eventLevel(e);
         i += run;
         if (i > 63) {
             br_.seek(pos + uint64_t(used));
@@ -187,15 +146,79 @@ bool VopDecoder::readBlock(int16_t* blk, bool intra, int start, const uint8_t* s
         } else {
             blk[at] = int16_t(level);
         }
-        nonZeroAc |= at != 0;
         ++i;
         if (lst) {
             br_.seek(pos + uint64_t(used));
-            acNonZero |= nonZeroAc;
+            // Scan position 0 is the DC in every scan and positions only grow, so an AC coefficient was
+            // coded exactly when the last one is past position 0.
+            acNonZero |= i > 1;
             last = i - 1;
             return !br_.error();
         }
     }
+}
+
+// The rest of a coefficient escape whose code ends at bit position at: last, run and level, with at moved
+// past them. The three escapes of Tables B-16 and B-17 are read from one window (57 bits hold the
+// longest, 2 + 21 bits); reversible and short-header escapes through the reader. False on a bad escape
+// (the reader then at its end).
+template <bool Reversible>
+bool VopDecoder::readEscape(const Vlc& vlc, bool intra, uint64_t& at, int& lst, int& run, int& level) {
+    if (!Reversible && !shortHeader_) {
+        const uint64_t bits = br_.windowAt(at);
+        int len, e;
+        if (!(bits >> 63)) {  // type 1: level offset (LMAX, Tables B-19, B-20)
+            e = vlc.decodeWindow(bits << 1, len);
+            len += 1;
+        } else if (!((bits >> 62) & 1)) {  // type 2: run offset (RMAX, Tables B-21, B-22)
+            e = vlc.decodeWindow(bits << 2, len);
+            len += 2;
+        } else {  // type 3: LAST, RUN(6), marker, LEVEL(12), marker
+            const uint64_t b = bits << 2;
+            lst = int(b >> 63);
+            run = int((b >> 57) & 63);
+            level = int((b >> 44) & 0xFFF);
+            if (level & 0x800) level -= 0x1000;
+            at += 23;
+            return true;
+        }
+        at += uint64_t(len);
+        if (e == kVlcInvalid || e == kTcoefEscape) {
+            br_.seek(at);
+            if (e == kVlcInvalid) br_.setError();
+            return false;
+        }
+        lst = eventLast(e);
+        run = eventRun(e);
+        level = eventLevel(e);
+        if (!(bits >> 63)) {
+            int lmax = escape_.lmax[intra][lst][run];
+            level += level < 0 ? -lmax : lmax;
+        } else {
+            run += escape_.rmax[intra][lst][std::abs(level)] + 1;
+        }
+        return true;
+    }
+    br_.seek(at);
+    if (Reversible) {
+        // ESCAPE (0000 plus 1), LAST, RUN(6), marker, LEVEL(11), marker, ESCAPE (0000) and sign.
+        br_.skip(1);
+        lst = int(br_.read(1));
+        run = int(br_.read(6));
+        br_.skip(1);
+        level = int(br_.read(11));
+        br_.skip(1);
+        if (br_.read(4) != 0) return false;
+        if (br_.readBit()) level = -level;
+    } else {  // short header: LAST, RUN(6), LEVEL(8); levels 0 and -128 are forbidden
+        lst = int(br_.read(1));
+        run = int(br_.read(6));
+        int l = int(br_.read(8));
+        if (l == 0 || l == 128) return false;
+        level = l < 128 ? l : l - 256;
+    }
+    at = br_.position();
+    return true;
 }
 
 // Motion vector predictor (7.6.5): median of the left, above and above-right candidates of Figure 7-18.

@@ -63,11 +63,15 @@ public:
         return l ? e->value : kVlcInvalid;
     }
 
-private:
     struct Entry {
         int32_t value;
         int32_t len;  // > 0: bits consumed (beyond the root for sub-table entries); < 0: sub-table index bits
     };
+    // The root table, for loops that look codes up themselves (entries of len <= 0 go to decodeWindow).
+    const Entry* entries() const { return table_.data(); }
+    int rootBits() const { return rootBits_; }
+
+private:
     static int invalid(BitReader& br) {
         br.setError();
         return kVlcInvalid;
