@@ -1,8 +1,8 @@
 // The AVX2 kernels, chosen at run time where the processor has AVX2: the inverse DCT with all eight rows
-// (then columns) in one register per coefficient, and the intra inverse quantisation sixteen
-// coefficients at a time; the rest is the SSE2 set. Each gives exactly the reference's results: the
-// lanes perform the scalar operations in the same order, and nothing here may use fused multiply-add
-// (the functions are built for AVX2 alone, which has none).
+// (then columns) in one register per coefficient, the intra inverse quantisation sixteen coefficients at
+// a time and the vertical quarter-sample filter on whole 16-sample rows; the rest is the SSE2 set. Each gives
+// exactly the reference's results: the lanes perform the scalar operations in the same order, and nothing
+// here may use fused multiply-add (the functions are built for AVX2 alone, which has none).
 #include "video/kernels.h"
 
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
@@ -151,6 +151,45 @@ QV_AVX2 bool dequantIntraH263Avx2(int16_t* blk, int qp) {
     return !_mm256_testz_si256(any, any);
 }
 
+// The 8-tap filter (-1, 3, -6, 20, 20, -6, 3, -1) on sixteen 16-bit lanes, rounded and shifted, as the
+// SSE2 version on eight.
+QV_AVX2 inline __m256i tap8(const __m256i* x, __m256i bias) {
+    const __m256i k3 = _mm256_set1_epi16(3), k6 = _mm256_set1_epi16(6), k20 = _mm256_set1_epi16(20);
+    __m256i sum = _mm256_mullo_epi16(_mm256_add_epi16(x[3], x[4]), k20);
+    sum = _mm256_sub_epi16(sum, _mm256_mullo_epi16(_mm256_add_epi16(x[2], x[5]), k6));
+    sum = _mm256_add_epi16(sum, _mm256_mullo_epi16(_mm256_add_epi16(x[1], x[6]), k3));
+    sum = _mm256_sub_epi16(sum, _mm256_add_epi16(x[0], x[7]));
+    return _mm256_srai_epi16(_mm256_add_epi16(sum, bias), 5);
+}
+
+// Quarter-sample prediction of 16-wide blocks with a vertical fraction: the SSE2 horizontal stage, then
+// the vertical filter on whole rows of sixteen samples. Other shapes are the SSE2 version's.
+QV_AVX2 void predictQuarterAvx2(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int fx,
+                                int fy, int rounding) {
+    if (w != 16 || fy == 0) return kSse2Kernels->predictQuarter(dst, ds, src, ss, w, h, fx, fy, rounding);
+    alignas(16) uint8_t hs[17 * 16];
+    quarterRowsSse(hs, src, ss, 16, h + 1, fx, rounding);
+    // Row k of the area mirrored at its top and bottom (rows 0 .. h are the area's).
+    const uint8_t* rows[23];
+    for (int k = -3; k < h + 4; ++k) rows[k + 3] = hs + 16 * (k < 0 ? -k - 1 : k > h ? 2 * h + 1 - k : k);
+    __m256i wide[23];
+    for (int k = 0; k < h + 7; ++k)
+        wide[k] = _mm256_cvtepu8_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(rows[k])));
+    const __m256i bias = _mm256_set1_epi16(int16_t(16 - rounding));
+    const __m128i one = _mm_set1_epi8(1);
+    for (int y = 0; y < h; ++y) {
+        const __m256i f = tap8(wide + y, bias);
+        __m128i v = _mm_packus_epi16(_mm256_castsi256_si128(f), _mm256_extracti128_si256(f, 1));
+        if (fy != 2) {  // the average with the nearer full row, as the SSE2 version's average2
+            const __m128i o = _mm_load_si128(reinterpret_cast<const __m128i*>(rows[y + 3 + (fy == 3)]));
+            __m128i avg = _mm_avg_epu8(v, o);
+            if (rounding) avg = _mm_sub_epi8(avg, _mm_and_si128(_mm_xor_si128(v, o), one));
+            v = avg;
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + ptrdiff_t(y) * ds), v);
+    }
+}
+
 }  // namespace
 
 const Kernels* avx2Kernels() {
@@ -159,6 +198,7 @@ const Kernels* avx2Kernels() {
         static Kernels set = *kSse2Kernels;
         set.idct = idctAvx2;
         set.dequantIntraH263 = dequantIntraH263Avx2;
+        set.predictQuarter = predictQuarterAvx2;
         set.name = "avx2";
         return &set;
     }();

@@ -277,12 +277,11 @@ inline __m128i tap8(const __m128i* x, __m128i bias) {
     return _mm_srai_epi16(_mm_add_epi16(sum, bias), 5);
 }
 
-void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int fx, int fy,
-                       int rounding) {
-    alignas(16) uint8_t hs[17 * 16];
-    const int n = w;
-    if (n == 8) std::memset(hs, 0, sizeof hs);  // the unused right half of each row is filtered too
-    const int rows = fy ? h + 1 : h;
+}  // namespace
+
+// The horizontal stage of the quarter-sample prediction: rows of n (8 or 16) samples into hs, 16 bytes
+// a row.
+void kdetail::quarterRowsSse(uint8_t* hs, const uint8_t* src, int ss, int n, int rows, int fx, int rounding) {
     const __m128i bias = _mm_set1_epi16(int16_t(16 - rounding)), zero = _mm_setzero_si128();
     for (int y = 0; y < rows; ++y) {
         const uint8_t* row = src + y * ss;
@@ -348,6 +347,17 @@ void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, 
         else
             _mm_storel_epi64(reinterpret_cast<__m128i*>(out), v);
     }
+}
+
+namespace {
+
+void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int fx, int fy,
+                       int rounding) {
+    alignas(16) uint8_t hs[17 * 16];
+    const int n = w;
+    if (n == 8) std::memset(hs, 0, sizeof hs);  // the unused right half of each row is filtered too
+    quarterRowsSse(hs, src, ss, n, fy ? h + 1 : h, fx, rounding);
+    const __m128i bias = _mm_set1_epi16(int16_t(16 - rounding)), zero = _mm_setzero_si128();
     if (fy == 0) {
         for (int y = 0; y < h; ++y) {
             __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(hs + y * 16));
