@@ -290,9 +290,9 @@ void kdetail::quarterRowsSse(uint8_t* hs, const uint8_t* src, int ss, int n, int
             if (n == 16)
                 _mm_store_si128(reinterpret_cast<__m128i*>(out),
                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(row)));
-            else
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(out),
-                                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row)));
+            else  // the row's right half zero, so that every byte of hs is defined
+                _mm_store_si128(reinterpret_cast<__m128i*>(out),
+                                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row)));
             continue;
         }
         // The mirrored line e (e[k + 3] = sample k, e[2 - j] = sample j, e[n + 4 + j] = sample n - j) in
@@ -342,10 +342,7 @@ void kdetail::quarterRowsSse(uint8_t* hs, const uint8_t* src, int ss, int n, int
                                     : _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + (fx == 3)));
             v = average2(v, other, rounding);
         }
-        if (n == 16)
-            _mm_store_si128(reinterpret_cast<__m128i*>(out), v);
-        else
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(out), v);
+        _mm_store_si128(reinterpret_cast<__m128i*>(out), n == 16 ? v : _mm_move_epi64(v));
     }
 }
 
@@ -355,7 +352,6 @@ void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, 
                        int rounding) {
     alignas(16) uint8_t hs[17 * 16];
     const int n = w;
-    if (n == 8) std::memset(hs, 0, sizeof hs);  // the unused right half of each row is filtered too
     quarterRowsSse(hs, src, ss, n, fy ? h + 1 : h, fx, rounding);
     const __m128i bias = _mm_set1_epi16(int16_t(16 - rounding)), zero = _mm_setzero_si128();
     if (fy == 0) {
@@ -374,10 +370,11 @@ void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, 
     for (int k = 0; k < h + 7; ++k) {
         __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(rowAt(k - 3)));
         wlo[k] = _mm_unpacklo_epi8(r, zero);
-        whi[k] = _mm_unpackhi_epi8(r, zero);
+        if (n == 16) whi[k] = _mm_unpackhi_epi8(r, zero);
     }
     for (int y = 0; y < h; ++y) {
-        __m128i v = _mm_packus_epi16(tap8(wlo + y, bias), tap8(whi + y, bias));
+        const __m128i lo = tap8(wlo + y, bias);
+        __m128i v = _mm_packus_epi16(lo, n == 16 ? tap8(whi + y, bias) : lo);
         if (fy != 2)
             v = average2(v, _mm_load_si128(reinterpret_cast<const __m128i*>(rowAt(y + (fy == 3)))), rounding);
         if (n == 16)
