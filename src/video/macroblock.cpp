@@ -406,7 +406,8 @@ bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint
     bool dcVlc = m.useDcVlc;
     if (dcVlc) dcDiff = partitioned ? m.dcDiff[i] : readDcDiff(i < 4);
     int last = 0;
-    if ((m.cbp >> (5 - i)) & 1) {
+    const bool coded = (m.cbp >> (5 - i)) & 1;
+    if (coded) {
         bool unused = false;
         bool ok = (partitioned && s_.vol.reversible_vlc)
                       ? readBlock<true, kDequantNone>(blk, true, dcVlc ? 1 : 0, scan, qp, last, unused)
@@ -443,8 +444,9 @@ bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint
         blk[0] = int16_t(f0);
         acNonZero = dequantiseMpegIntra(blk, s_.vol.intra_quant_mat, qp);
     } else {
-        // Inverse quantisation, H.263 method (7.4.4.2); the DC is the dc_scaler product above.
-        acNonZero = k_.dequantIntraH263(blk, qp);
+        // Inverse quantisation, H.263 method (7.4.4.2); the DC is the dc_scaler product above. A block
+        // without coefficients or AC prediction has no AC to dequantise.
+        acNonZero = (coded || m.acPred) && k_.dequantIntraH263(blk, qp);
         blk[0] = int16_t(f0);
     }
     (void)last;
