@@ -1,6 +1,7 @@
 // The AVX2 kernels, chosen at run time where the processor has AVX2: the inverse DCT with all eight rows
 // (then columns) in one register per coefficient, the intra inverse quantisation sixteen coefficients at
-// a time and the vertical quarter-sample filter on whole 16-sample rows; the rest is the SSE2 set. Each gives
+// a time and the quarter-sample prediction of 16-wide blocks on whole 16-sample rows; the rest is the SSE2
+// set. Each gives
 // exactly the reference's results: the lanes perform the scalar operations in the same order, and nothing
 // here may use fused multiply-add (the functions are built for AVX2 alone, which has none).
 #include "video/kernels.h"
@@ -162,30 +163,66 @@ QV_AVX2 inline __m256i tap8(const __m256i* x, __m256i bias) {
     return _mm256_srai_epi16(_mm256_add_epi16(sum, bias), 5);
 }
 
-// Quarter-sample prediction of 16-wide blocks with a vertical fraction: the SSE2 horizontal stage, then
-// the vertical filter on whole rows of sixteen samples. Other shapes are the SSE2 version's.
+// avg(a, b) = (a + b + 1) >> 1, less the bit the rounding added when rounding_control is 1.
+QV_AVX2 inline __m128i average2(__m128i a, __m128i b, int rounding, __m128i lsb) {
+    __m128i avg = _mm_avg_epu8(a, b);
+    return rounding ? _mm_sub_epi8(avg, _mm_and_si128(_mm_xor_si128(a, b), lsb)) : avg;
+}
+
+// Quarter-sample prediction of 16-wide blocks; other widths are the SSE2 version's. Each row's mirrored
+// line e (e[k + 3] = sample k, e[2 - j] = sample j, e[19 + j] = sample 16 - j) is built with byte
+// shuffles, and the eight taps of all sixteen outputs are its byte windows widened to 16-bit lanes; the
+// vertical filter then runs on whole rows. The arithmetic is the SSE2 version's, lane for lane.
 QV_AVX2 void predictQuarterAvx2(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int fx,
                                 int fy, int rounding) {
-    if (w != 16 || fy == 0) return kSse2Kernels->predictQuarter(dst, ds, src, ss, w, h, fx, fy, rounding);
+    if (w != 16) return kSse2Kernels->predictQuarter(dst, ds, src, ss, w, h, fx, fy, rounding);
     alignas(16) uint8_t hs[17 * 16];
-    quarterRowsSse(hs, src, ss, 16, h + 1, fx, rounding);
-    // Row k of the area mirrored at its top and bottom (rows 0 .. h are the area's).
-    const uint8_t* rows[23];
-    for (int k = -3; k < h + 4; ++k) rows[k + 3] = hs + 16 * (k < 0 ? -k - 1 : k > h ? 2 * h + 1 - k : k);
-    __m256i wide[23];
-    for (int k = 0; k < h + 7; ++k)
-        wide[k] = _mm256_cvtepu8_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(rows[k])));
+    const int rows = fy ? h + 1 : h;
     const __m256i bias = _mm256_set1_epi16(int16_t(16 - rounding));
     const __m128i one = _mm_set1_epi8(1);
+    const __m128i headOrder = _mm_setr_epi8(2, 1, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12);
+    const __m128i tailOrder = _mm_setr_epi8(13, 14, 15, -1, -1, 15, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i lastTwo = _mm_setr_epi8(0, 0, 0, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    for (int y = 0; y < rows; ++y) {
+        const uint8_t* row = src + ptrdiff_t(y) * ss;
+        uint8_t* out = fy ? hs + 16 * y : dst + ptrdiff_t(y) * ds;
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+        if (fx == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), a);
+            continue;
+        }
+        const __m128i lo = _mm_shuffle_epi8(a, headOrder);  // e[0..15]
+        const __m128i hi = _mm_or_si128(_mm_shuffle_epi8(a, tailOrder),
+                                        _mm_and_si128(_mm_set1_epi8(char(row[16])), lastTwo));  // e[16..22]
+        __m256i x[8];
+        x[0] = _mm256_cvtepu8_epi16(lo);
+        x[1] = _mm256_cvtepu8_epi16(_mm_alignr_epi8(hi, lo, 1));
+        x[2] = _mm256_cvtepu8_epi16(_mm_alignr_epi8(hi, lo, 2));
+        x[3] = _mm256_cvtepu8_epi16(_mm_alignr_epi8(hi, lo, 3));
+        x[4] = _mm256_cvtepu8_epi16(_mm_alignr_epi8(hi, lo, 4));
+        x[5] = _mm256_cvtepu8_epi16(_mm_alignr_epi8(hi, lo, 5));
+        x[6] = _mm256_cvtepu8_epi16(_mm_alignr_epi8(hi, lo, 6));
+        x[7] = _mm256_cvtepu8_epi16(_mm_alignr_epi8(hi, lo, 7));
+        const __m256i f = tap8(x, bias);
+        __m128i v = _mm_packus_epi16(_mm256_castsi256_si128(f), _mm256_extracti128_si256(f, 1));
+        if (fx != 2)
+            v = average2(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + (fx == 3))), rounding,
+                         one);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+    }
+    if (fy == 0) return;
+    // Row k of the area mirrored at its top and bottom (rows 0 .. h are the area's).
+    const uint8_t* mirrored[23];
+    for (int k = -3; k < h + 4; ++k) mirrored[k + 3] = hs + 16 * (k < 0 ? -k - 1 : k > h ? 2 * h + 1 - k : k);
+    __m256i wide[23];
+    for (int k = 0; k < h + 7; ++k)
+        wide[k] = _mm256_cvtepu8_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(mirrored[k])));
     for (int y = 0; y < h; ++y) {
         const __m256i f = tap8(wide + y, bias);
         __m128i v = _mm_packus_epi16(_mm256_castsi256_si128(f), _mm256_extracti128_si256(f, 1));
-        if (fy != 2) {  // the average with the nearer full row, as the SSE2 version's average2
-            const __m128i o = _mm_load_si128(reinterpret_cast<const __m128i*>(rows[y + 3 + (fy == 3)]));
-            __m128i avg = _mm_avg_epu8(v, o);
-            if (rounding) avg = _mm_sub_epi8(avg, _mm_and_si128(_mm_xor_si128(v, o), one));
-            v = avg;
-        }
+        if (fy != 2)  // the average with the nearer full row
+            v = average2(v, _mm_load_si128(reinterpret_cast<const __m128i*>(mirrored[y + 3 + (fy == 3)])),
+                         rounding, one);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + ptrdiff_t(y) * ds), v);
     }
 }

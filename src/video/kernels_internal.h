@@ -30,8 +30,6 @@ void putBlockRef(uint8_t* dst, int stride, const int16_t* b);
 void addBlockRef(uint8_t* dst, int stride, const int16_t* b);
 void predictRef(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int hx, int hy, int rounding);
 bool dequantIntraH263Ref(int16_t* block, int qp);
-// SSE2 builds only: the horizontal stage of the quarter-sample prediction (kernels_sse2.cpp).
-void quarterRowsSse(uint8_t* hs, const uint8_t* src, int ss, int n, int rows, int fx, int rounding);
 void convertRowBgr0Ref(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int n);
 
 }  // namespace kdetail

@@ -277,11 +277,9 @@ inline __m128i tap8(const __m128i* x, __m128i bias) {
     return _mm_srai_epi16(_mm_add_epi16(sum, bias), 5);
 }
 
-}  // namespace
-
 // The horizontal stage of the quarter-sample prediction: rows of n (8 or 16) samples into hs, 16 bytes
 // a row.
-void kdetail::quarterRowsSse(uint8_t* hs, const uint8_t* src, int ss, int n, int rows, int fx, int rounding) {
+void quarterRowsSse(uint8_t* hs, const uint8_t* src, int ss, int n, int rows, int fx, int rounding) {
     const __m128i bias = _mm_set1_epi16(int16_t(16 - rounding)), zero = _mm_setzero_si128();
     for (int y = 0; y < rows; ++y) {
         const uint8_t* row = src + y * ss;
@@ -345,8 +343,6 @@ void kdetail::quarterRowsSse(uint8_t* hs, const uint8_t* src, int ss, int n, int
         _mm_store_si128(reinterpret_cast<__m128i*>(out), n == 16 ? v : _mm_move_epi64(v));
     }
 }
-
-namespace {
 
 void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int fx, int fy,
                        int rounding) {
