@@ -9,6 +9,8 @@
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
 #include <immintrin.h>
 
+#include <cstddef>
+
 #include "video/kernels_internal.h"
 
 #define QV_AVX2 __attribute__((target("avx2")))
