@@ -214,8 +214,8 @@ private:
     void directField(const MbInfo& col, int dx, int dy, Mv* fwd, Mv* bwd);
     void predictB(int mx, int my, int mode, const Mv* fwd, const Mv* bwd, bool fourVectors, uint8_t* y,
                   uint8_t* u, uint8_t* v);
-    void copyMb(int n);  // not coded: prediction from the same position
-    int mvPredict(int n, int mx, int my, int blk, int comp);
+    void copyMb(int n);                            // not coded: prediction from the same position
+    Mv mvPredict(int n, int mx, int my, int blk);  // both components
     bool resyncHere();
     bool readPacketHeader(int& mbIndex, int& qp);
     void conceal(int from, int to);

@@ -222,7 +222,7 @@ bool VopDecoder::readEscape(const Vlc& vlc, bool intra, uint64_t& at, int& lst, 
 }
 
 // Motion vector predictor (7.6.5): median of the left, above and above-right candidates of Figure 7-18.
-int VopDecoder::mvPredict(int n, int mx, int my, int blk, int comp) {
+Mv VopDecoder::mvPredict(int n, int mx, int my, int blk) {
     // Candidate (macroblock offset, block) per block 0..3.
     static const int8_t cand[4][3][3] = {
         {{-1, 0, 1}, {0, -1, 2}, {1, -1, 2}},
@@ -230,30 +230,26 @@ int VopDecoder::mvPredict(int n, int mx, int my, int blk, int comp) {
         {{-1, 0, 3}, {0, 0, 0}, {0, 0, 1}},
         {{0, 0, 2}, {0, 0, 0}, {0, 0, 1}},
     };
-    int val[3];
-    bool valid[3];
-    int validCount = 0;
+    Mv val[3];
+    int valid = 0, validCount = 0;  // valid: bit c for candidate c
     for (int c = 0; c < 3; ++c) {
         int dx = cand[blk][c][0], dy = cand[blk][c][1], b = cand[blk][c][2];
         int cx = mx + dx, cy = my + dy;
-        valid[c] = false;
-        val[c] = 0;
+        val[c] = {0, 0};
         if (cx < 0 || cy < 0 || cx >= s_.mbw) continue;
         int cn = cy * s_.mbw + cx;
         if (cn != n && s_.mb[cn].packet != s_.packetId) continue;
-        valid[c] = true;
+        valid |= 1 << c;
         ++validCount;
-        const Mv& m = s_.mv[cn * 4 + b];
-        val[c] = comp ? m.y : m.x;
+        val[c] = s_.mv[cn * 4 + b];
     }
-    if (validCount == 0) return 0;
-    if (validCount == 1) {
-        for (int c = 0; c < 3; ++c)
-            if (valid[c]) return val[c];
-    }
-    int a = val[0], b = val[1], c = val[2];
-    int mx3 = a > b ? a : b, mn3 = a < b ? a : b;
-    return c > mx3 ? mx3 : c < mn3 ? mn3 : c;
+    if (validCount == 0) return {0, 0};
+    if (validCount == 1) return val[valid == 1 ? 0 : valid == 2 ? 1 : 2];
+    auto median = [](int a, int b, int c) {
+        int mx3 = a > b ? a : b, mn3 = a < b ? a : b;
+        return c > mx3 ? mx3 : c < mn3 ? mn3 : c;
+    };
+    return {int16_t(median(val[0].x, val[1].x, val[2].x)), int16_t(median(val[0].y, val[1].y, val[2].y))};
 }
 
 // Field vectors (7.6.2.1): both fields share the frame predictor; the vertical difference is added to
@@ -261,7 +257,8 @@ int VopDecoder::mvPredict(int n, int mx, int my, int blk, int comp) {
 bool VopDecoder::readFieldVectors(int n) {
     MbInfo& m = s_.mb[n];
     int mx = n % s_.mbw, my = n / s_.mbw;
-    int px = mvPredict(n, mx, my, 0, 0), py = mvPredict(n, mx, my, 0, 1);
+    const Mv pred = mvPredict(n, mx, my, 0);
+    int px = pred.x, py = pred.y;
     int fcode = s_.vop.vop_fcode_forward;
     for (int f = 0; f < 2; ++f) {
         m.fieldMv[f][0] = int16_t(readMvComponent(fcode, px));
@@ -301,7 +298,9 @@ bool VopDecoder::readMotionVectors(int n, int kind) {
     int count = kind == kMbInter4v ? 4 : 1;
     for (int b = 0; b < count; ++b) {
         int comp[2];
-        for (int c = 0; c < 2; ++c) comp[c] = readMvComponent(fcode, mvPredict(n, mx, my, b, c));
+        const Mv pred = mvPredict(n, mx, my, b);
+        comp[0] = readMvComponent(fcode, pred.x);
+        comp[1] = readMvComponent(fcode, pred.y);
         mv[b] = {int16_t(comp[0]), int16_t(comp[1])};
         if (count == 1) mv[1] = mv[2] = mv[3] = mv[0];
     }
