@@ -32,6 +32,7 @@ size_t align16(size_t v) {
 
 struct Layout {
     size_t state, mb, mv, acdc, qp, bpicV, total;
+    int chromaInBuffer3;  // B picture chroma planes that fit after the luma in buffer 3: 2, 1 or 0
 };
 
 Layout layoutFor(int w, int h) {
@@ -44,11 +45,12 @@ Layout layoutFor(int w, int h) {
     l.qp = l.acdc + align16(2 * mbw * sizeof(AcDc));
     l.bpicV = l.qp + align16(3 * mbw * mbh);
     // B pictures live in buffer 3; for odd sizes its chroma room (w h / 4 per plane) is short of the
-    // rounded-up planes, and the second chroma plane goes here instead.
+    // rounded-up planes, and the chroma planes that do not fit (the second one, or for the smallest
+    // pictures both) go here instead.
     size_t cw = size_t((w + 1) / 2), ch = size_t((h + 1) / 2);
-    size_t room = size_t(w) * h + 2 * ((size_t(w) * h) >> 2);
-    bool fits = size_t(w) * h + 2 * cw * ch <= room;
-    l.total = l.bpicV + (fits ? 0 : align16(cw * ch));
+    size_t luma = size_t(w) * h, room = luma + 2 * (luma >> 2);
+    l.chromaInBuffer3 = luma + 2 * cw * ch <= room ? 2 : luma + cw * ch <= room ? 1 : 0;
+    l.total = l.bpicV + size_t(2 - l.chromaInBuffer3) * align16(cw * ch);
     return l;
 }
 
@@ -244,8 +246,11 @@ int32_t decoderInit(const VdecParams& p) {
         // B pictures: buffer 3 without margins (see layoutFor for the second chroma plane).
         int cw = (p.width + 1) / 2, ch = (p.height + 1) / 2;
         uint8_t* y = static_cast<uint8_t*>(p.buffer[2]);
-        uint8_t* u = y + size_t(p.width) * p.height;
-        uint8_t* v = l.total > l.bpicV ? mem + l.bpicV : u + size_t(cw) * ch;
+        uint8_t* extra = mem + l.bpicV;
+        uint8_t* u = l.chromaInBuffer3 >= 1 ? y + size_t(p.width) * p.height : extra;
+        uint8_t* v = l.chromaInBuffer3 == 2   ? u + size_t(cw) * ch
+                     : l.chromaInBuffer3 == 1 ? extra
+                                              : extra + align16(size_t(cw) * ch);
         s->bpic.plane[0] = {y, p.width, p.width, p.height, 0, 0, p.width, p.height};
         s->bpic.plane[1] = {u, cw, cw, ch, 0, 0, cw, ch};
         s->bpic.plane[2] = {v, cw, cw, ch, 0, 0, cw, ch};
