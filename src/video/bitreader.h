@@ -49,12 +49,10 @@ public:
     size_t sizeBytes() const { return size_; }
     const uint8_t* data() const { return data_; }
     bool byteAligned() const { return (pos_ & 7) == 0; }
-    int bitsToAlign() const { return int((8 - (pos_ & 7)) & 7); }
-
-private:
-    // 64 bits starting at pos_, left-aligned; bytes past the end read as zero.
-    uint64_t window() const {
-        uint64_t byte = pos_ >> 3;
+    // The 64 bits from bit position pos, left-aligned (zeros past the end); at least the top 57 are the
+    // stream's. For loops that keep their position in a register and seek() back when done.
+    uint64_t windowAt(uint64_t pos) const {
+        uint64_t byte = pos >> 3;
         uint64_t w;
         if (byte + 8 <= size_) {
             const uint8_t* p = data_ + byte;
@@ -68,8 +66,12 @@ private:
                 w = (w << 8) | (b < size_ ? data_[b] : 0u);
             }
         }
-        return w << (pos_ & 7);
+        return w << (pos & 7);
     }
+    int bitsToAlign() const { return int((8 - (pos_ & 7)) & 7); }
+
+private:
+    uint64_t window() const { return windowAt(pos_); }
 
     const uint8_t* data_ = nullptr;
     size_t size_ = 0;

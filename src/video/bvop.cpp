@@ -33,14 +33,16 @@ void VopDecoder::storeB(int mx, int my, const uint8_t* y, const uint8_t* u, cons
         int size = p ? 8 : 16;
         int x0 = mx * size, y0 = my * size;
         int w = std::min(size, d.width - x0), h = std::min(size, d.height - y0);
-        uint8_t* out = d.data + ptrdiff_t(y0) * d.stride + x0;
+        // The stride in a local: the copies could otherwise alias the plane and reload it every row.
+        const ptrdiff_t stride = d.stride;
+        uint8_t* out = d.data + ptrdiff_t(y0) * stride + x0;
+        const uint8_t* in = src[p];
         if (w == 16) {  // whole rows: fixed-size copies the compiler turns into single moves
-            for (int r = 0; r < h; ++r) std::memcpy(out + ptrdiff_t(r) * d.stride, src[p] + r * 16, 16);
+            for (int r = 0; r < h; ++r) std::memcpy(out + r * stride, in + r * 16, 16);
         } else if (w == 8 && size == 8) {
-            for (int r = 0; r < h; ++r) std::memcpy(out + ptrdiff_t(r) * d.stride, src[p] + r * 8, 8);
+            for (int r = 0; r < h; ++r) std::memcpy(out + r * stride, in + r * 8, 8);
         } else {
-            for (int r = 0; r < h; ++r)
-                std::memcpy(out + ptrdiff_t(r) * d.stride, src[p] + r * size, size_t(w));
+            for (int r = 0; r < h; ++r) std::memcpy(out + r * stride, in + r * size, size_t(w));
         }
     }
 }

@@ -6,6 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "video/bitreader.h"
 #include "video/headers.h"
@@ -95,6 +99,16 @@ struct State {
     uint8_t* qpMap[3];
 };
 
+// Zeroes a 16-byte aligned block of 64 coefficients (inline: the library call costs more than the stores).
+inline void clearBlock(int16_t* b) {
+#if defined(__SSE2__)
+    const __m128i z = _mm_setzero_si128();
+    for (int k = 0; k < 64; k += 8) _mm_store_si128(reinterpret_cast<__m128i*>(b + k), z);
+#else
+    std::memset(b, 0, 64 * sizeof *b);
+#endif
+}
+
 inline int clip(int v, int lo, int hi) {
     return v < lo ? lo : v > hi ? hi : v;
 }
@@ -175,6 +189,8 @@ private:
     template <bool Reversible, int Dequantise>
     bool readBlock(int16_t* blk, bool intra, int start, const uint8_t* scan, int qp, int& last,
                    bool& acNonZero);
+    template <bool Reversible>
+    bool readEscape(const Vlc& vlc, bool intra, uint64_t& at, int& lst, int& run, int& level);
     int readDcDiff(bool luma);
     void motionCompensate(int n, int mx, int my);
     void predictFieldBlock(const Plane& ref, int field, int px, int py, int w, int h, int mvx, int mvy,
@@ -198,8 +214,8 @@ private:
     void directField(const MbInfo& col, int dx, int dy, Mv* fwd, Mv* bwd);
     void predictB(int mx, int my, int mode, const Mv* fwd, const Mv* bwd, bool fourVectors, uint8_t* y,
                   uint8_t* u, uint8_t* v);
-    void copyMb(int n);  // not coded: prediction from the same position
-    int mvPredict(int n, int mx, int my, int blk, int comp);
+    void copyMb(int n);                            // not coded: prediction from the same position
+    Mv mvPredict(int n, int mx, int my, int blk);  // both components
     bool resyncHere();
     bool readPacketHeader(int& mbIndex, int& qp);
     void conceal(int from, int to);

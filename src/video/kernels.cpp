@@ -4,7 +4,9 @@
 namespace vdec {
 
 const Kernels& kernels() {
-    static const Kernels& chosen = kSse2Kernels ? *kSse2Kernels : kPortableKernels;
+    static const Kernels& chosen = avx2Kernels()  ? *avx2Kernels()
+                                   : kSse2Kernels ? *kSse2Kernels
+                                                  : kPortableKernels;
     return chosen;
 }
 

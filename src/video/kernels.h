@@ -37,13 +37,17 @@ struct Kernels {
     const char* name;
 };
 
-// The kernels in use: the SSE2 set where it is built, else the portable one.
+// The kernels in use: the AVX2 set where the processor has AVX2, else the SSE2 set where it is built,
+// else the portable one.
 const Kernels& kernels();
 // Plain reference versions.
 extern const Kernels kReferenceKernels;
 extern const Kernels kPortableKernels;
 // The SSE2 set, or null on targets without SSE2.
 extern const Kernels* const kSse2Kernels;
+// The AVX2 set (the inverse DCT and intra inverse quantisation in AVX2, the rest SSE2), or null where it
+// is not built or the processor lacks AVX2.
+const Kernels* avx2Kernels();
 
 // Double-precision 8x8 inverse DCT by definition (Annex A), rounded and saturated like the kernels.
 void idctDouble(int16_t* block);

@@ -74,20 +74,59 @@ inline void pass8(const __m128* x, __m128* o, bool scale) {
     }
 }
 
+// pass8 with inputs 4..7 zero: every dropped term is a product with zero, whose addition leaves the
+// other operand exactly as it was, so the results are pass8's.
+inline void pass4(const __m128* x, __m128* o, bool scale) {
+    const __m128 c1 = _mm_set1_ps(C1), c2 = _mm_set1_ps(C2), c3 = _mm_set1_ps(C3), c4 = _mm_set1_ps(C4),
+                 c5 = _mm_set1_ps(C5), c6 = _mm_set1_ps(C6), c7 = _mm_set1_ps(C7);
+    __m128 a0 = _mm_mul_ps(x[0], c4);
+    __m128 a2 = _mm_mul_ps(x[2], c2);
+    __m128 a3 = _mm_mul_ps(x[2], c6);
+    __m128 e0 = _mm_add_ps(a0, a2), e3 = _mm_sub_ps(a0, a2), e1 = _mm_add_ps(a0, a3), e2 = _mm_sub_ps(a0, a3);
+    __m128 o0 = _mm_add_ps(_mm_mul_ps(x[1], c1), _mm_mul_ps(x[3], c3));
+    __m128 o1 = _mm_sub_ps(_mm_mul_ps(x[1], c3), _mm_mul_ps(x[3], c7));
+    __m128 o2 = _mm_sub_ps(_mm_mul_ps(x[1], c5), _mm_mul_ps(x[3], c1));
+    __m128 o3 = _mm_sub_ps(_mm_mul_ps(x[1], c7), _mm_mul_ps(x[3], c5));
+    o[0] = _mm_add_ps(e0, o0);
+    o[7] = _mm_sub_ps(e0, o0);
+    o[1] = _mm_add_ps(e1, o1);
+    o[6] = _mm_sub_ps(e1, o1);
+    o[2] = _mm_add_ps(e2, o2);
+    o[5] = _mm_sub_ps(e2, o2);
+    o[3] = _mm_add_ps(e3, o3);
+    o[4] = _mm_sub_ps(e3, o3);
+    if (scale) {
+        const __m128 q = _mm_set1_ps(0.25f);
+        for (int k = 0; k < 8; ++k) o[k] = _mm_mul_ps(o[k], q);
+    }
+}
+
+// Sparse blocks (the usual case) skip the work on zeros: with rows 4..7 zero the second half of the row
+// pass (its output is zero) and the columns' inputs 4..7; with columns 4..7 zero the rows' inputs 4..7.
 void idctSse(int16_t* block) {
+    __m128i v[8];
+    for (int k = 0; k < 8; ++k) v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * k));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bottom = _mm_or_si128(_mm_or_si128(v[4], v[5]), _mm_or_si128(v[6], v[7]));
+    const __m128i all =
+        _mm_or_si128(_mm_or_si128(_mm_or_si128(v[0], v[1]), _mm_or_si128(v[2], v[3])), bottom);
+    const bool lowerZero = _mm_movemask_epi8(_mm_cmpeq_epi16(bottom, zero)) == 0xFFFF;
+    const bool rightZero = (_mm_movemask_epi8(_mm_cmpeq_epi16(all, zero)) & 0xFF00) == 0xFF00;
     Quad r[8];
     for (int k = 0; k < 8; ++k) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * k));
-        __m128i sign = _mm_srai_epi16(v, 15);
-        r[k].lo = _mm_cvtepi32_ps(_mm_unpacklo_epi16(v, sign));
-        r[k].hi = _mm_cvtepi32_ps(_mm_unpackhi_epi16(v, sign));
+        __m128i sign = _mm_srai_epi16(v[k], 15);
+        r[k].lo = _mm_cvtepi32_ps(_mm_unpacklo_epi16(v[k], sign));
+        r[k].hi = _mm_cvtepi32_ps(_mm_unpackhi_epi16(v[k], sign));
     }
     // Rows: after the transpose r[k] holds coefficient k of rows 0..3 (lo) and 4..7 (hi).
     transpose8(r);
     __m128 in[8], out[8];
-    for (int half = 0; half < 2; ++half) {
+    for (int half = 0; half < (lowerZero ? 1 : 2); ++half) {
         for (int k = 0; k < 8; ++k) in[k] = half ? r[k].hi : r[k].lo;
-        pass8(in, out, false);
+        if (rightZero)
+            pass4(in, out, false);
+        else
+            pass8(in, out, false);
         for (int k = 0; k < 8; ++k) (half ? r[k].hi : r[k].lo) = out[k];
     }
     // r[n] now holds output n of the rows; back to row-major for the columns.
@@ -96,7 +135,10 @@ void idctSse(int16_t* block) {
     const __m128i off = _mm_set1_epi32(256);
     for (int half = 0; half < 2; ++half) {
         for (int k = 0; k < 8; ++k) in[k] = half ? r[k].hi : r[k].lo;
-        pass8(in, out, true);
+        if (lowerZero)
+            pass4(in, out, true);
+        else
+            pass8(in, out, true);
         for (int k = 0; k < 8; ++k) {
             __m128 v = _mm_add_ps(_mm_min_ps(_mm_max_ps(out[k], lo), hi), bias);
             (half ? r[k].hi : r[k].lo) = _mm_castsi128_ps(_mm_sub_epi32(_mm_cvttps_epi32(v), off));
@@ -235,12 +277,9 @@ inline __m128i tap8(const __m128i* x, __m128i bias) {
     return _mm_srai_epi16(_mm_add_epi16(sum, bias), 5);
 }
 
-void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int fx, int fy,
-                       int rounding) {
-    alignas(16) uint8_t hs[17 * 16];
-    const int n = w;
-    if (n == 8) std::memset(hs, 0, sizeof hs);  // the unused right half of each row is filtered too
-    const int rows = fy ? h + 1 : h;
+// The horizontal stage of the quarter-sample prediction: rows of n (8 or 16) samples into hs, 16 bytes
+// a row.
+void quarterRowsSse(uint8_t* hs, const uint8_t* src, int ss, int n, int rows, int fx, int rounding) {
     const __m128i bias = _mm_set1_epi16(int16_t(16 - rounding)), zero = _mm_setzero_si128();
     for (int y = 0; y < rows; ++y) {
         const uint8_t* row = src + y * ss;
@@ -249,9 +288,9 @@ void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, 
             if (n == 16)
                 _mm_store_si128(reinterpret_cast<__m128i*>(out),
                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(row)));
-            else
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(out),
-                                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row)));
+            else  // the row's right half zero, so that every byte of hs is defined
+                _mm_store_si128(reinterpret_cast<__m128i*>(out),
+                                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row)));
             continue;
         }
         // The mirrored line e (e[k + 3] = sample k, e[2 - j] = sample j, e[n + 4 + j] = sample n - j) in
@@ -301,11 +340,16 @@ void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, 
                                     : _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + (fx == 3)));
             v = average2(v, other, rounding);
         }
-        if (n == 16)
-            _mm_store_si128(reinterpret_cast<__m128i*>(out), v);
-        else
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(out), v);
+        _mm_store_si128(reinterpret_cast<__m128i*>(out), n == 16 ? v : _mm_move_epi64(v));
     }
+}
+
+void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int fx, int fy,
+                       int rounding) {
+    alignas(16) uint8_t hs[17 * 16];
+    const int n = w;
+    quarterRowsSse(hs, src, ss, n, fy ? h + 1 : h, fx, rounding);
+    const __m128i bias = _mm_set1_epi16(int16_t(16 - rounding)), zero = _mm_setzero_si128();
     if (fy == 0) {
         for (int y = 0; y < h; ++y) {
             __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(hs + y * 16));
@@ -322,10 +366,11 @@ void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, 
     for (int k = 0; k < h + 7; ++k) {
         __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(rowAt(k - 3)));
         wlo[k] = _mm_unpacklo_epi8(r, zero);
-        whi[k] = _mm_unpackhi_epi8(r, zero);
+        if (n == 16) whi[k] = _mm_unpackhi_epi8(r, zero);
     }
     for (int y = 0; y < h; ++y) {
-        __m128i v = _mm_packus_epi16(tap8(wlo + y, bias), tap8(whi + y, bias));
+        const __m128i lo = tap8(wlo + y, bias);
+        __m128i v = _mm_packus_epi16(lo, n == 16 ? tap8(whi + y, bias) : lo);
         if (fy != 2)
             v = average2(v, _mm_load_si128(reinterpret_cast<const __m128i*>(rowAt(y + (fy == 3)))), rounding);
         if (n == 16)

@@ -38,44 +38,54 @@ bool isShortHeaderStream(const uint8_t* d, size_t size) {
 
 }  // namespace
 
-std::vector<std::vector<uint8_t>> m4v_split(const uint8_t* data, size_t size) {
-    std::vector<std::vector<uint8_t>> records;
-    if (isShortHeaderStream(data, size)) {
-        for (size_t pos = findPictureStart(data, size, 0); pos < size;) {
-            size_t next = findPictureStart(data, size, pos + 3);
-            records.emplace_back(data + pos, data + next);
-            pos = next;
-        }
-        return records;
+M4vSplitter::M4vSplitter(const uint8_t* data, size_t size)
+    : data_(data), size_(size), shortHeader_(isShortHeaderStream(data, size)) {
+    pos_ = shortHeader_ ? findPictureStart(data, size, 0) : findStartCode(data, size, 0);
+}
+
+bool M4vSplitter::next(std::vector<uint8_t>& out) {
+    out.clear();
+    const uint8_t* data = data_;
+    const size_t size = size_;
+    if (shortHeader_) {
+        if (pos_ >= size) return false;
+        size_t next = findPictureStart(data, size, pos_ + 3);
+        out.assign(data + pos_, data + next);
+        pos_ = next;
+        return true;
     }
-    std::vector<uint8_t> pending;
-    bool lastWasVideoObject = false;
-    size_t pos = findStartCode(data, size, 0);
-    while (pos + 4 <= size) {
-        size_t next = findStartCode(data, size, pos + 3);
-        uint8_t code = data[pos + 3];
-        const uint8_t* unit = data + pos;
-        size_t len = next - pos;
+    while (pos_ + 4 <= size) {
+        size_t next = findStartCode(data, size, pos_ + 3);
+        uint8_t code = data[pos_ + 3];
+        const uint8_t* unit = data + pos_;
+        size_t len = next - pos_;
+        pos_ = next;
         bool keep = false;
         if (code <= 0x1F) {
             keep = true;
         } else if (code >= 0x20 && code <= 0x2F) {
-            if (!lastWasVideoObject) {
+            if (!lastWasVideoObject_) {
                 static const uint8_t vo[4] = {0, 0, 1, 0};
-                pending.insert(pending.end(), vo, vo + 4);
+                out.insert(out.end(), vo, vo + 4);
             }
             keep = true;
         } else if (code == 0xB3 || code == 0xB6) {
             keep = true;
         }
-        if (keep) pending.insert(pending.end(), unit, unit + len);
-        lastWasVideoObject = keep && code <= 0x1F;
-        if (code == 0xB6) {
-            records.push_back(std::move(pending));
-            pending.clear();
-        }
-        pos = next;
+        if (keep) out.insert(out.end(), unit, unit + len);
+        lastWasVideoObject_ = keep && code <= 0x1F;
+        if (code == 0xB6) return true;
     }
+    // Headers after the last VOP make no record.
+    out.clear();
+    return false;
+}
+
+std::vector<std::vector<uint8_t>> m4v_split(const uint8_t* data, size_t size) {
+    std::vector<std::vector<uint8_t>> records;
+    M4vSplitter splitter(data, size);
+    std::vector<uint8_t> record;
+    while (splitter.next(record)) records.push_back(record);
     return records;
 }
 

@@ -71,92 +71,158 @@ bool VopDecoder::readBlock(int16_t* blk, bool intra, int start, const uint8_t* s
                            bool& acNonZero) {
     const Vlc& vlc =
         Reversible ? (intra ? vlc_.rvlcIntra : vlc_.rvlcInter) : (intra ? vlc_.tcoefIntra : vlc_.tcoefInter);
+    const Vlc::Entry* const table = vlc.entries();
+    const int rootBits = vlc.rootBits();
     const int qp2 = 2 * qp, add = (qp & 1) ? qp : qp - 1;
     int i = start;
-    bool nonZeroAc = false;  // kept in a register, stored once at the end
+    // The reading position stays in a register with a 64-bit window of the stream; the window is
+    // refilled once it holds fewer bits than the longest code (sign included), and the reader is brought
+    // back to the position for escapes and on leaving.
+    uint64_t pos = br_.position();
+    uint64_t bits = br_.windowAt(pos);
+    int used = 0;
     for (;;) {
-        int e = vlc.decode(br_);
-        int lst, run, level;
-        const bool escaped = e == kTcoefEscape;
-        if (escaped) {
-            if (Reversible) {
-                // ESCAPE (0000 plus 1), LAST, RUN(6), marker, LEVEL(11), marker, ESCAPE (0000) and sign.
-                br_.skip(1);
-                lst = int(br_.read(1));
-                run = int(br_.read(6));
-                br_.skip(1);
-                level = int(br_.read(11));
-                br_.skip(1);
-                if (br_.read(4) != 0) return false;
-                if (br_.readBit()) level = -level;
-            } else if (shortHeader_) {  // LAST, RUN(6), LEVEL(8); levels 0 and -128 are forbidden
-                lst = int(br_.read(1));
-                run = int(br_.read(6));
-                int l = int(br_.read(8));
-                if (l == 0 || l == 128) return false;
-                level = l < 128 ? l : l - 256;
-            } else if (!br_.readBit()) {  // type 1: level offset (LMAX, Tables B-19, B-20)
-                e = vlc.decode(br_);
-                if (e == kVlcInvalid || e == kTcoefEscape) return false;
-                lst = eventLast(e);
-                run = eventRun(e);
-                level = eventLevel(e);
-                int lmax = escape_.lmax[intra][lst][run];
-                level += level < 0 ? -lmax : lmax;
-            } else if (!br_.readBit()) {  // type 2: run offset (RMAX, Tables B-21, B-22)
-                e = vlc.decode(br_);
-                if (e == kVlcInvalid || e == kTcoefEscape) return false;
-                lst = eventLast(e);
-                level = eventLevel(e);
-                run = eventRun(e) + escape_.rmax[intra][lst][std::abs(level)] + 1;
-            } else {  // type 3: fixed length
-                lst = int(br_.read(1));
-                run = int(br_.read(6));
-                br_.skip(1);
-                level = int(br_.read(12));
-                br_.skip(1);
-                if (level & 0x800) level -= 0x1000;
+        if (used > 32) {
+            pos += uint64_t(used);
+            bits = br_.windowAt(pos);
+            used = 0;
+        }
+        // One lookup for the codes within the root; longer codes, invalid codes and escapes leave the
+        // common path together.
+        const Vlc::Entry* en = &table[bits >> (64 - rootBits)];
+        int e = en->value, len = en->len;
+        bool escaped = false;
+        if (__builtin_expect(len <= 0 || e == kTcoefEscape, 0)) {
+            if (len < 0) e = vlc.decodeWindow(bits, len);
+            if (len == 0) {
+                br_.seek(pos + uint64_t(used));
+                br_.setError();
+                return false;
+            }
+            bits <<= len;
+            used += len;
+            if (e == kTcoefEscape) {
+                // Through a copy of the position: the window and its count stay in registers.
+                uint64_t at = pos + uint64_t(used);
+                int lst, run, level;
+                if (!readEscape<Reversible>(vlc, intra, at, lst, run, level)) return false;
+                pos = at;
+                bits = br_.windowAt(pos);
+                used = 0;
+                if (run > 63) {
+                    br_.seek(pos);
+                    return false;
+                }
+                e = level * 256 + lst * 128 + run;  // as an event (the level may exceed the tables')
+                escaped = true;
             }
         } else {
-            if (e == kVlcInvalid) return false;
-            lst = eventLast(e);
-            run = eventRun(e);
-            level = eventLevel(e);
+            bits <<= len;
+            used += len;
         }
+        const int lst = eventLast(e), run = eventRun(e), level = eventLevel(e);
         i += run;
-        if (i > 63) return false;
-        int pos = scan[i];
+        if (i > 63) {
+            br_.seek(pos + uint64_t(used));
+            return false;
+        }
+        int at = scan[i];
         if (Dequantise == kDequantH263) {
             // |level| <= 27 from the tables keeps the product inside 12 bits; escapes are clipped.
             int sign = level >> 31;
             int f = qp2 * level + ((add ^ sign) - sign);
             if (escaped) f = level ? clip(f, -2048, 2047) : 0;
-            blk[pos] = int16_t(f);
+            blk[at] = int16_t(f);
         } else if (Dequantise == kDequantMpegInter) {
             // ((2 |QF| + 1) W qs) / 16, saturated; the sum feeds the mismatch control.
             int sign = level >> 31;
             int a = (level ^ sign) - sign;
-            int f = ((2 * a + 1) * mpegMatrix_[pos] * qp) >> 4;
+            int f = ((2 * a + 1) * mpegMatrix_[at] * qp) >> 4;
             if (f > 2047 + (sign & 1)) f = 2047 + (sign & 1);
             if (!level) f = 0;
             f = (f ^ sign) - sign;
-            blk[pos] = int16_t(f);
+            blk[at] = int16_t(f);
             mpegSum_ += f;
         } else {
-            blk[pos] = int16_t(level);
+            blk[at] = int16_t(level);
         }
-        nonZeroAc |= pos != 0;
         ++i;
         if (lst) {
-            acNonZero |= nonZeroAc;
+            br_.seek(pos + uint64_t(used));
+            // Scan position 0 is the DC in every scan and positions only grow, so an AC coefficient was
+            // coded exactly when the last one is past position 0.
+            acNonZero |= i > 1;
             last = i - 1;
             return !br_.error();
         }
     }
 }
 
+// The rest of a coefficient escape whose code ends at bit position at: last, run and level, with at moved
+// past them. The three escapes of Tables B-16 and B-17 are read from one window (57 bits hold the
+// longest, 2 + 21 bits); reversible and short-header escapes through the reader. False on a bad escape
+// (the reader then at its end).
+template <bool Reversible>
+bool VopDecoder::readEscape(const Vlc& vlc, bool intra, uint64_t& at, int& lst, int& run, int& level) {
+    if (!Reversible && !shortHeader_) {
+        const uint64_t bits = br_.windowAt(at);
+        int len, e;
+        if (!(bits >> 63)) {  // type 1: level offset (LMAX, Tables B-19, B-20)
+            e = vlc.decodeWindow(bits << 1, len);
+            len += 1;
+        } else if (!((bits >> 62) & 1)) {  // type 2: run offset (RMAX, Tables B-21, B-22)
+            e = vlc.decodeWindow(bits << 2, len);
+            len += 2;
+        } else {  // type 3: LAST, RUN(6), marker, LEVEL(12), marker
+            const uint64_t b = bits << 2;
+            lst = int(b >> 63);
+            run = int((b >> 57) & 63);
+            level = int((b >> 44) & 0xFFF);
+            if (level & 0x800) level -= 0x1000;
+            at += 23;
+            return true;
+        }
+        at += uint64_t(len);
+        if (e == kVlcInvalid || e == kTcoefEscape) {
+            br_.seek(at);
+            if (e == kVlcInvalid) br_.setError();
+            return false;
+        }
+        lst = eventLast(e);
+        run = eventRun(e);
+        level = eventLevel(e);
+        if (!(bits >> 63)) {
+            int lmax = escape_.lmax[intra][lst][run];
+            level += level < 0 ? -lmax : lmax;
+        } else {
+            run += escape_.rmax[intra][lst][std::abs(level)] + 1;
+        }
+        return true;
+    }
+    br_.seek(at);
+    if (Reversible) {
+        // ESCAPE (0000 plus 1), LAST, RUN(6), marker, LEVEL(11), marker, ESCAPE (0000) and sign.
+        br_.skip(1);
+        lst = int(br_.read(1));
+        run = int(br_.read(6));
+        br_.skip(1);
+        level = int(br_.read(11));
+        br_.skip(1);
+        if (br_.read(4) != 0) return false;
+        if (br_.readBit()) level = -level;
+    } else {  // short header: LAST, RUN(6), LEVEL(8); levels 0 and -128 are forbidden
+        lst = int(br_.read(1));
+        run = int(br_.read(6));
+        int l = int(br_.read(8));
+        if (l == 0 || l == 128) return false;
+        level = l < 128 ? l : l - 256;
+    }
+    at = br_.position();
+    return true;
+}
+
 // Motion vector predictor (7.6.5): median of the left, above and above-right candidates of Figure 7-18.
-int VopDecoder::mvPredict(int n, int mx, int my, int blk, int comp) {
+Mv VopDecoder::mvPredict(int n, int mx, int my, int blk) {
     // Candidate (macroblock offset, block) per block 0..3.
     static const int8_t cand[4][3][3] = {
         {{-1, 0, 1}, {0, -1, 2}, {1, -1, 2}},
@@ -164,30 +230,26 @@ int VopDecoder::mvPredict(int n, int mx, int my, int blk, int comp) {
         {{-1, 0, 3}, {0, 0, 0}, {0, 0, 1}},
         {{0, 0, 2}, {0, 0, 0}, {0, 0, 1}},
     };
-    int val[3];
-    bool valid[3];
-    int validCount = 0;
+    Mv val[3];
+    int valid = 0, validCount = 0;  // valid: bit c for candidate c
     for (int c = 0; c < 3; ++c) {
         int dx = cand[blk][c][0], dy = cand[blk][c][1], b = cand[blk][c][2];
         int cx = mx + dx, cy = my + dy;
-        valid[c] = false;
-        val[c] = 0;
+        val[c] = {0, 0};
         if (cx < 0 || cy < 0 || cx >= s_.mbw) continue;
         int cn = cy * s_.mbw + cx;
         if (cn != n && s_.mb[cn].packet != s_.packetId) continue;
-        valid[c] = true;
+        valid |= 1 << c;
         ++validCount;
-        const Mv& m = s_.mv[cn * 4 + b];
-        val[c] = comp ? m.y : m.x;
+        val[c] = s_.mv[cn * 4 + b];
     }
-    if (validCount == 0) return 0;
-    if (validCount == 1) {
-        for (int c = 0; c < 3; ++c)
-            if (valid[c]) return val[c];
-    }
-    int a = val[0], b = val[1], c = val[2];
-    int mx3 = a > b ? a : b, mn3 = a < b ? a : b;
-    return c > mx3 ? mx3 : c < mn3 ? mn3 : c;
+    if (validCount == 0) return {0, 0};
+    if (validCount == 1) return val[valid == 1 ? 0 : valid == 2 ? 1 : 2];
+    auto median = [](int a, int b, int c) {
+        int mx3 = a > b ? a : b, mn3 = a < b ? a : b;
+        return c > mx3 ? mx3 : c < mn3 ? mn3 : c;
+    };
+    return {int16_t(median(val[0].x, val[1].x, val[2].x)), int16_t(median(val[0].y, val[1].y, val[2].y))};
 }
 
 // Field vectors (7.6.2.1): both fields share the frame predictor; the vertical difference is added to
@@ -195,7 +257,8 @@ int VopDecoder::mvPredict(int n, int mx, int my, int blk, int comp) {
 bool VopDecoder::readFieldVectors(int n) {
     MbInfo& m = s_.mb[n];
     int mx = n % s_.mbw, my = n / s_.mbw;
-    int px = mvPredict(n, mx, my, 0, 0), py = mvPredict(n, mx, my, 0, 1);
+    const Mv pred = mvPredict(n, mx, my, 0);
+    int px = pred.x, py = pred.y;
     int fcode = s_.vop.vop_fcode_forward;
     for (int f = 0; f < 2; ++f) {
         m.fieldMv[f][0] = int16_t(readMvComponent(fcode, px));
@@ -235,7 +298,9 @@ bool VopDecoder::readMotionVectors(int n, int kind) {
     int count = kind == kMbInter4v ? 4 : 1;
     for (int b = 0; b < count; ++b) {
         int comp[2];
-        for (int c = 0; c < 2; ++c) comp[c] = readMvComponent(fcode, mvPredict(n, mx, my, b, c));
+        const Mv pred = mvPredict(n, mx, my, b);
+        comp[0] = readMvComponent(fcode, pred.x);
+        comp[1] = readMvComponent(fcode, pred.y);
         mv[b] = {int16_t(comp[0]), int16_t(comp[1])};
         if (count == 1) mv[1] = mv[2] = mv[3] = mv[0];
     }
@@ -292,26 +357,31 @@ bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint
     const MbInfo& m = s_.mb[n];
     int qp = m.qp;
     int dcScaler = i < 4 ? kDcScalerLum[qp] : kDcScalerChrom[qp];
-    // Neighbours A (left), B (above left), C (above): macroblock and block index.
-    int an, ab = 0, bn, bb = 0, cn, cb = 0;
-    int mbw = s_.mbw;
+    // Neighbours A (left), B (above left), C (above): macroblock, block index and predictor slot (the
+    // slots hold two macroblock rows).
+    int an, ab = 0, as = 0, bn, bb = 0, bs = 0, cn, cb = 0, cs = 0;
+    const int mbw = s_.mbw;
     if (i < 4) {
         int bx = mx * 2 + (i & 1), by = my * 2 + (i >> 1);
-        auto locate = [&](int x, int y, int& mbn, int& blk) {
+        auto locate = [&](int x, int y, int& mbn, int& blk, int& slotIndex) {
             if (x < 0 || y < 0) {
                 mbn = -1;
                 return;
             }
             mbn = (y >> 1) * mbw + (x >> 1);
+            slotIndex = ((y >> 1) & 1) * mbw + (x >> 1);
             blk = ((y & 1) << 1) | (x & 1);
         };
-        locate(bx - 1, by, an, ab);
-        locate(bx - 1, by - 1, bn, bb);
-        locate(bx, by - 1, cn, cb);
+        locate(bx - 1, by, an, ab, as);
+        locate(bx - 1, by - 1, bn, bb, bs);
+        locate(bx, by - 1, cn, cb, cs);
     } else {
         an = mx > 0 ? n - 1 : -1;
         bn = mx > 0 && my > 0 ? n - mbw - 1 : -1;
         cn = my > 0 ? n - mbw : -1;
+        as = (my & 1) * mbw + mx - 1;
+        bs = ((my - 1) & 1) * mbw + mx - 1;
+        cs = ((my - 1) & 1) * mbw + mx;
         ab = bb = cb = i;
     }
     auto available = [&](int mbn) {
@@ -319,23 +389,24 @@ bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint
         if (mbn == n) return true;
         return s_.mb[mbn].packet == s_.packetId && s_.mb[mbn].kind == kMbIntra;
     };
-    auto slot = [&](int mbn) -> AcDc& { return s_.acdc[((mbn / mbw) & 1) * mbw + mbn % mbw]; };
+    AcDc* slots = s_.acdc;
     bool haveA = available(an), haveB = available(bn), haveC = available(cn);
-    int fa = haveA ? slot(an).dc[ab] : 1024;
-    int fb = haveB ? slot(bn).dc[bb] : 1024;
-    int fc = haveC ? slot(cn).dc[cb] : 1024;
+    int fa = haveA ? slots[as].dc[ab] : 1024;
+    int fb = haveB ? slots[bs].dc[bb] : 1024;
+    int fc = haveC ? slots[cs].dc[cb] : 1024;
     bool fromAbove = std::abs(fa - fb) < std::abs(fb - fc);
 
     const uint8_t* scan = scan_;
     if (m.acPred) scan = fromAbove ? kAlternateHorizontal : kAlternateVertical;
 
     int16_t* blk = block_;
-    std::memset(blk, 0, sizeof block_);
+    clearBlock(blk);
     int dcDiff = 0;
     bool dcVlc = m.useDcVlc;
     if (dcVlc) dcDiff = partitioned ? m.dcDiff[i] : readDcDiff(i < 4);
     int last = 0;
-    if ((m.cbp >> (5 - i)) & 1) {
+    const bool coded = (m.cbp >> (5 - i)) & 1;
+    if (coded) {
         bool unused = false;
         bool ok = (partitioned && s_.vol.reversible_vlc)
                       ? readBlock<true, kDequantNone>(blk, true, dcVlc ? 1 : 0, scan, qp, last, unused)
@@ -345,17 +416,17 @@ bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint
     if (dcVlc) blk[0] = int16_t(dcDiff);
 
     int qf0 = blk[0] + divRound(fromAbove ? fc : fa, dcScaler);
-    AcDc& self = slot(n);
+    AcDc& self = slots[(my & 1) * mbw + mx];
     if (m.acPred) {
         if (fromAbove) {
             if (haveC) {
-                const AcDc& p = slot(cn);
+                const AcDc& p = slots[cs];
                 int pq = s_.mb[cn].qp;
                 for (int u = 1; u < 8; ++u)
                     blk[u] = int16_t(clip(blk[u] + divRound(p.row[cb][u - 1] * pq, qp), -2048, 2047));
             }
         } else if (haveA) {
-            const AcDc& p = slot(an);
+            const AcDc& p = slots[as];
             int pq = s_.mb[an].qp;
             for (int v = 1; v < 8; ++v)
                 blk[v * 8] = int16_t(clip(blk[v * 8] + divRound(p.col[ab][v - 1] * pq, qp), -2048, 2047));
@@ -372,16 +443,16 @@ bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint
         blk[0] = int16_t(f0);
         acNonZero = dequantiseMpegIntra(blk, s_.vol.intra_quant_mat, qp);
     } else {
-        // Inverse quantisation, H.263 method (7.4.4.2); the DC is the dc_scaler product above.
-        acNonZero = k_.dequantIntraH263(blk, qp);
+        // Inverse quantisation, H.263 method (7.4.4.2); the DC is the dc_scaler product above. A block
+        // without coefficients or AC prediction has no AC to dequantise.
+        acNonZero = (coded || m.acPred) && k_.dequantIntraH263(blk, qp);
         blk[0] = int16_t(f0);
     }
     (void)last;
-    if (!acNonZero) {
-        int v = k_.idctDc(f0);
-        int16_t flat[64];
-        for (int k = 0; k < 64; ++k) flat[k] = int16_t(v);
-        k_.putBlock(dst, stride, flat);
+    if (!acNonZero) {  // a flat block: putBlock's clamp of the one value, row by row
+        const int v = k_.idctDc(f0);
+        const uint8_t sample = uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+        for (int y = 0; y < 8; ++y) std::memset(dst + ptrdiff_t(y) * stride, sample, 8);
     } else {
         k_.idct(blk);
         k_.putBlock(dst, stride, blk);
@@ -391,7 +462,7 @@ bool VopDecoder::intraBlock(int n, int mx, int my, int i, bool partitioned, uint
 
 bool VopDecoder::interBlock(int qp, uint8_t* dst, int stride) {
     int16_t* blk = block_;
-    std::memset(blk, 0, sizeof block_);
+    clearBlock(blk);
     int last = 0;
     bool acNonZero = false;
     bool ok;

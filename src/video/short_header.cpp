@@ -20,7 +20,7 @@ bool VopDecoder::shortIntraBlock(int qp, bool coded, uint8_t* dst, int stride) {
     int dc = int(br_.read(8));
     if (dc == 0 || dc == 128) return false;
     int16_t* blk = block_;
-    std::memset(blk, 0, sizeof block_);
+    clearBlock(blk);
     bool acNonZero = false;
     if (coded) {
         int last = 0;

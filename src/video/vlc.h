@@ -44,11 +44,34 @@ public:
         return e->value;
     }
 
-private:
+    // Decodes the codeword at the top of bits, which must hold at least the table's longest code: its
+    // value, with its length in len; len 0 and kVlcInvalid for an invalid code. Consumes nothing.
+    int decodeWindow(uint64_t bits, int& len) const {
+        uint32_t w = uint32_t(bits >> 32);
+        const Entry* e = &table_[w >> (32 - rootBits_)];
+        int l = e->len;
+        if (l < 0) {
+            e = &table_[e->value + ((w << rootBits_) >> (32 + l))];
+            if (e->len <= 0) {
+                len = 0;
+                return kVlcInvalid;
+            }
+            len = rootBits_ + e->len;
+            return e->value;
+        }
+        len = l;
+        return l ? e->value : kVlcInvalid;
+    }
+
     struct Entry {
         int32_t value;
         int32_t len;  // > 0: bits consumed (beyond the root for sub-table entries); < 0: sub-table index bits
     };
+    // The root table, for loops that look codes up themselves (entries of len <= 0 go to decodeWindow).
+    const Entry* entries() const { return table_.data(); }
+    int rootBits() const { return rootBits_; }
+
+private:
     static int invalid(BitReader& br) {
         br.setError();
         return kVlcInvalid;

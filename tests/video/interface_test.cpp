@@ -386,3 +386,25 @@ TEST(VideoInterface, FirstInitialisationPresetsFifteenHertz) {
 }
 
 }  // namespace
+
+namespace {
+
+// The smallest odd pictures: buffer 3 (w h + 2 (w h / 4) bytes) has no room after the luma for even one
+// rounded-up chroma plane of the post-processed picture. A 1x17 stream (found by fuzzing) decoded at
+// every filter set; the sanitizer build reports any write past the buffers.
+TEST(VideoInterface, PostprocessingOfTinyOddPicturesStaysInItsBuffers) {
+    std::vector<uint8_t> stream;
+    ASSERT_TRUE(vtest::readFile(std::string(QV_SOURCE_DIR) + "/tests/fuzz/vdec/corpus/odd_1x17_postproc.m4v",
+                                stream));
+    int w = 0, h = 0;
+    ASSERT_TRUE(m4v_layer_size(stream.data(), stream.size(), &w, &h));
+    ASSERT_EQ(w * 100 + h, 117);
+    for (int level : {1, 10, 20, 30, 40, 50}) {
+        vtest::DecodeResult r = vtest::decodeStream(stream, true, level);
+        // Every picture output is 1x17 with 1x9 chroma planes.
+        EXPECT_GT(r.frames, 0) << level;
+        EXPECT_EQ(r.yuv.size(), size_t(r.frames) * (17 + 2 * 9)) << level;
+    }
+}
+
+}  // namespace

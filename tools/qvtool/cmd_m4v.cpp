@@ -1,5 +1,12 @@
 // qvtool m4v: decodes raw MPEG-4 Part 2 elementary streams through the video decoder interface.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +43,95 @@ bool readFile(const char* path, std::vector<uint8_t>& out) {
     return ok;
 }
 
+// The input file: mapped where it can be (no copy of a long stream), else read.
+class InputFile {
+public:
+    ~InputFile() {
+        if (map_) munmap(map_, size_);
+    }
+    bool open(const char* path) {
+        int fd = ::open(path, O_RDONLY);
+        if (fd < 0) return false;
+        struct stat st {};
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+            void* m = mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+            if (m != MAP_FAILED) {
+                map_ = m;
+                size_ = size_t(st.st_size);
+                madvise(m, size_, MADV_SEQUENTIAL);
+                ::close(fd);
+                return true;
+            }
+        }
+        ::close(fd);
+        return readFile(path, copy_);
+    }
+    const uint8_t* data() const { return map_ ? static_cast<const uint8_t*>(map_) : copy_.data(); }
+    size_t size() const { return map_ ? size_ : copy_.size(); }
+
+private:
+    void* map_ = nullptr;
+    size_t size_ = 0;
+    std::vector<uint8_t> copy_;
+};
+
+// Raw picture output: the planes' rows go to the file with writev, straight from the decoder's pictures.
+class RawWriter {
+public:
+    ~RawWriter() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool open(const char* path) {
+        fd_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        return fd_ >= 0;
+    }
+    bool writePlanes(const vdec::PlaneView* planes) {
+        iovec iov[kBatch];
+        int n = 0;
+        for (int i = 0; i < 3; ++i) {
+            for (int y = 0; y < planes[i].height; ++y) {
+                iov[n].iov_base = const_cast<uint8_t*>(planes[i].data + size_t(y) * planes[i].stride);
+                iov[n].iov_len = size_t(planes[i].width);
+                if (++n == kBatch) {
+                    if (!writeAll(iov, n)) return false;
+                    n = 0;
+                }
+            }
+        }
+        return writeAll(iov, n);
+    }
+    bool close() {
+        int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    static constexpr int kBatch = IOV_MAX < 1024 ? IOV_MAX : 1024;
+    // All of iov[0..n), resuming after short writes.
+    bool writeAll(iovec* iov, int n) {
+        while (n > 0) {
+            ssize_t w = ::writev(fd_, iov, n);
+            if (w < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            size_t left = size_t(w);
+            while (n > 0 && left >= iov->iov_len) {
+                left -= iov->iov_len;
+                ++iov;
+                --n;
+            }
+            if (n > 0) {
+                iov->iov_base = static_cast<uint8_t*>(iov->iov_base) + left;
+                iov->iov_len -= left;
+            }
+        }
+        return true;
+    }
+    int fd_ = -1;
+};
+
 int usage() {
     std::fprintf(stderr,
                  "usage: qvtool m4v decode IN.m4v OUT.yuv [--bgra DIR] [--postproc LEVEL]\n"
@@ -59,11 +155,12 @@ bool writePng(const std::string& path, const std::vector<uint8_t>& bgr0, int w, 
 }
 
 // Appends one picture's planes to the raw file and, with a PNG folder, writes its format-4 output.
-bool writeFrame(FILE* f, const vdec::PlaneView* planes, const std::vector<uint8_t>* bgr0, const char* pngDir,
-                int index, int w, int h) {
-    for (int i = 0; i < 3; ++i)
-        for (int y = 0; y < planes[i].height; ++y)
-            std::fwrite(planes[i].data + size_t(y) * planes[i].stride, 1, size_t(planes[i].width), f);
+bool writeFrame(RawWriter& f, const vdec::PlaneView* planes, const std::vector<uint8_t>* bgr0,
+                const char* pngDir, int index, int w, int h) {
+    if (!f.writePlanes(planes)) {
+        std::fprintf(stderr, "qvtool m4v: cannot write the raw pictures: %s\n", std::strerror(errno));
+        return false;
+    }
     if (!pngDir) return true;
     char name[64];
     std::snprintf(name, sizeof name, "/frame_%05d.png", index);
@@ -73,8 +170,8 @@ bool writeFrame(FILE* f, const vdec::PlaneView* planes, const std::vector<uint8_
 }
 
 int decode(const char* in, const char* out, const char* pngDir, int postproc) {
-    std::vector<uint8_t> data;
-    if (!readFile(in, data)) {
+    InputFile data;
+    if (!data.open(in)) {
         std::fprintf(stderr, "qvtool m4v: cannot read %s: %s\n", in, std::strerror(errno));
         return 1;
     }
@@ -84,7 +181,7 @@ int decode(const char* in, const char* out, const char* pngDir, int postproc) {
                      in);
         return 1;
     }
-    std::vector<std::vector<uint8_t>> records = m4v_split(data.data(), data.size());
+    M4vSplitter splitter(data.data(), data.size());
     VdecParams params{};
     params.width = w;
     params.height = h;
@@ -105,21 +202,20 @@ int decode(const char* in, const char* out, const char* pngDir, int postproc) {
     VdecPostproc pp{postproc};
     vdec_call(1, VDEC_SET_POSTPROC, &pp, nullptr);
 
-    std::vector<char> writeBuffer(size_t(1) << 20);  // outlives f
-    FILE* f = std::fopen(out, "wb");
-    if (!f) {
+    RawWriter f;
+    if (!f.open(out)) {
         std::fprintf(stderr, "qvtool m4v: cannot write %s: %s\n", out, std::strerror(errno));
         return 1;
     }
-    std::setvbuf(f, writeBuffer.data(), _IOFBF,
-                 writeBuffer.size());  // pictures are megabytes: few large writes
     std::vector<uint8_t> picture(size_t(w) * h * 4);
+    std::vector<uint8_t> record;
     int errors = 0, frames = 0;
-    for (size_t i = 0; i < records.size(); ++i) {
+    size_t i = 0;
+    for (; splitter.next(record); ++i) {
         VdecFrame fr{};
         fr.output = picture.data();
-        fr.bitstream = records[i].data();
-        fr.length = int32_t(records[i].size());
+        fr.bitstream = record.data();
+        fr.length = int32_t(record.size());
         fr.renderFlag = pngDir ? 1 : 0;
         int32_t r = vdec_call(1, VDEC_DECODE, &fr, nullptr);
         if (r != VDEC_OK) {
@@ -130,10 +226,7 @@ int decode(const char* in, const char* out, const char* pngDir, int postproc) {
         vdec::PlaneView planes[3];
         bool isNew = false;
         if (!vdec::decoderOutputPicture(planes, &isNew) || !isNew) continue;
-        if (!writeFrame(f, planes, pngDir ? &picture : nullptr, pngDir, frames, w, h)) {
-            std::fclose(f);
-            return 1;
-        }
+        if (!writeFrame(f, planes, pngDir ? &picture : nullptr, pngDir, frames, w, h)) return 1;
         ++frames;
     }
     // The last anchor of a stream with B-VOPs is still waiting for its turn.
@@ -144,15 +237,11 @@ int decode(const char* in, const char* out, const char* pngDir, int postproc) {
                 planes[0].data, planes[1].data, planes[2].data, planes[0].stride, planes[1].stride, w, h};
             vdec::convertPicture(in, 4, -1, picture.data(), 0);
         }
-        if (!writeFrame(f, planes, pngDir ? &picture : nullptr, pngDir, frames, w, h)) {
-            std::fclose(f);
-            return 1;
-        }
+        if (!writeFrame(f, planes, pngDir ? &picture : nullptr, pngDir, frames, w, h)) return 1;
         ++frames;
     }
-    bool ok = std::fclose(f) == 0;
-    std::fprintf(stderr, "qvtool m4v: %dx%d, %zu records, %d frames, %d errors\n", w, h, records.size(),
-                 frames, errors);
+    bool ok = f.close();
+    std::fprintf(stderr, "qvtool m4v: %dx%d, %zu records, %d frames, %d errors\n", w, h, i, frames, errors);
     return ok && errors == 0 ? 0 : 1;
 }
 
