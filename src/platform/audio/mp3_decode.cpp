@@ -71,8 +71,9 @@ namespace {
 
 int decode_now(const void* data, size_t length, AudioPcm* out);
 
-// The decode ahead. Its worker writes `bytes`, `pcm` and `code` before it ends; they are read only after
-// joining it.
+// The decode ahead. Its worker writes `bytes`, `pcm` and `code` before it ends and never takes the lock;
+// they are read only under the lock after joining it, and it is joined under the lock, so a second caller
+// cannot read them while the first is still waiting for the worker.
 struct Ahead {
     std::mutex mutex;
     std::thread worker;
@@ -80,13 +81,8 @@ struct Ahead {
     AudioPcm pcm;
     int code = 0;
 
-    // Takes the worker out under the lock and joins it outside; the caller owns the results after.
-    void finish(std::unique_lock<std::mutex>& lock) {
-        std::thread w = std::move(worker);
-        if (!w.joinable()) return;
-        lock.unlock();
-        w.join();
-        lock.lock();
+    void finish() {
+        if (worker.joinable()) worker.join();
     }
     void clear() {
         bytes = std::vector<unsigned char>();
@@ -107,8 +103,8 @@ Ahead& ahead() {
 
 void audio_decode_ahead(std::function<std::vector<unsigned char>()> load) {
     Ahead& a = ahead();
-    std::unique_lock<std::mutex> lock(a.mutex);
-    a.finish(lock);
+    std::lock_guard<std::mutex> lock(a.mutex);
+    a.finish();
     a.clear();
     try {
         a.worker = std::thread([&a, load = std::move(load)] {
@@ -127,16 +123,16 @@ void audio_decode_ahead(std::function<std::vector<unsigned char>()> load) {
 
 void audio_decode_ahead_drop() {
     Ahead& a = ahead();
-    std::unique_lock<std::mutex> lock(a.mutex);
-    a.finish(lock);
+    std::lock_guard<std::mutex> lock(a.mutex);
+    a.finish();
     a.clear();
 }
 
 int audio_decode_mp3(const void* data, size_t length, AudioPcm* out) {
     Ahead& a = ahead();
     {
-        std::unique_lock<std::mutex> lock(a.mutex);
-        a.finish(lock);
+        std::lock_guard<std::mutex> lock(a.mutex);
+        a.finish();
         if (data && length && a.bytes.size() == length && std::memcmp(a.bytes.data(), data, length) == 0) {
             *out = std::move(a.pcm);
             const int code = a.code;
