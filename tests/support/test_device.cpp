@@ -16,15 +16,18 @@ LRESULT CALLBACK test_window_proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
 
 }  // namespace
 
-TestDevice::TestDevice(UINT width, UINT height) : width_(width), height_(height) {
+TestDevice::TestDevice(UINT width, UINT height, UINT windowWidth, UINT windowHeight)
+    : width_(width), height_(height) {
     HINSTANCE instance = GetModuleHandleA(nullptr);
     WNDCLASSA wc = {};
     wc.lpfnWndProc = test_window_proc;
     wc.hInstance = instance;
     wc.lpszClassName = kClassName;
     RegisterClassA(&wc);  // already registered by an earlier device: fine
-    window_ = CreateWindowExA(0, kClassName, "test", WS_POPUP | WS_VISIBLE, 0, 0, static_cast<int>(width),
-                              static_cast<int>(height), nullptr, nullptr, instance, nullptr);
+    window_ = CreateWindowExA(0, kClassName, "test", WS_POPUP | WS_VISIBLE, 0, 0,
+                              static_cast<int>(windowWidth ? windowWidth : width),
+                              static_cast<int>(windowHeight ? windowHeight : height), nullptr, nullptr,
+                              instance, nullptr);
     if (!window_) {
         error_ = "CreateWindowExA failed";
         return;

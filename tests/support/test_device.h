@@ -16,8 +16,9 @@
 class TestDevice {
 public:
     // A windowed device with a width x height X8R8G8B8 back buffer (the desktop's format) and a D24S8
-    // depth-stencil buffer; vsync never throttles it.
-    explicit TestDevice(UINT width = 640, UINT height = 480);
+    // depth-stencil buffer; vsync never throttles it. The window has the back buffer's size unless another
+    // is given (presenting then scales the picture into it).
+    explicit TestDevice(UINT width = 640, UINT height = 480, UINT windowWidth = 0, UINT windowHeight = 0);
     ~TestDevice();
     TestDevice(const TestDevice&) = delete;
     TestDevice& operator=(const TestDevice&) = delete;

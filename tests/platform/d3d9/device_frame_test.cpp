@@ -8,7 +8,6 @@
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/readback.h"
 #include "platform/d3d9/resources.h"
-#include "platform/win32/win32.h"
 #include "test_device.h"
 
 TEST(DeviceFrame, CreateReportsHardwareTransformAndTheDesktopMode) {
@@ -175,30 +174,12 @@ std::vector<uint32_t> read_window(int w, int h) {
 // What the viewer sees: the back buffer upright in the window, whole when the sizes agree, scaled into the
 // middle between black bars when they do not, as the driver's own scaled copy (glBlitFramebuffer) shows it.
 TEST(DeviceFrame, PresentShowsTheBackBufferUprightInTheWindow) {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "qv_present_test";
-    RegisterClassA(&wc);
-    IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-    ASSERT_NE(d3d, nullptr);
     for (int windowWidth : {320, 800}) {
-        SCOPED_TRACE(testing::Message() << "window " << windowWidth << "x480");
+        SCOPED_TRACE(testing::Message() << "window " << windowWidth << " wide");
         const int windowHeight = windowWidth == 320 ? 240 : 480;
-        HWND window = CreateWindowExA(0, "qv_present_test", "present", WS_POPUP | WS_VISIBLE, 0, 0,
-                                      windowWidth, windowHeight, nullptr, nullptr, wc.hInstance, nullptr);
-        ASSERT_NE(window, nullptr);
-        D3DPRESENT_PARAMETERS pp = {};
-        pp.BackBufferWidth = 320;
-        pp.BackBufferHeight = 240;
-        pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.Windowed = TRUE;
-        pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-        IDirect3DDevice9* d = nullptr;
-        ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
-                                    D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &d),
-                  D3D_OK);
+        TestDevice dev(320, 240, UINT(windowWidth), UINT(windowHeight));
+        ASSERT_TRUE(dev.ok()) << dev.error();
+        IDirect3DDevice9* d = dev.device();
         // Noise, so that scaling and any offset show.
         std::vector<DWORD> noise(320 * 240);
         uint32_t seed = 99;
@@ -241,8 +222,5 @@ TEST(DeviceFrame, PresentShowsTheBackBufferUprightInTheWindow) {
         }
         d->SetTexture(0, nullptr);
         t->Release();
-        EXPECT_EQ(d->Release(), 0u);
-        EXPECT_TRUE(DestroyWindow(window));
     }
-    EXPECT_EQ(d3d->Release(), 0u);
 }
