@@ -161,8 +161,8 @@ private:
 
     // Draw path (device_draw.cpp).
     HRESULT prepareDraw(const DrawRange& range);
-    // True when the draw samples the stage's texture only through magnification (magnification.cpp).
-    // The lowest level (highest number) a draw can sample through a stage; 0 when it only magnifies.
+    // The lowest level (highest number) a draw can sample through a stage; 0 when it only magnifies
+    // (magnification.cpp).
     UINT highestLevelSampled(int stage, const DrawRange& range) const;
     bool depthTestPassesEverywhere() const;
     void applyVertexInput(GLuint buffer, UINT offset, UINT stride);
