@@ -261,6 +261,12 @@ void passTable(SceneCache& scenes, TextureCache& textures) {
         {"flash quad (video)", [&] { flash.draw(D3DBLEND_SRCALPHA, D3DBLEND_ONE, 0.6f, 0); }},
         {"blackout quad", [&] { black.draw(D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, 0.5f, 0); }},
         {"fade quad", [&] { black.draw(D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, 0.25f, 0); }},
+        {"present (the back buffer to the window)",
+         [&] {
+             g_device->EndScene();  // a frame presents after its scene
+             g_device->Present(nullptr, nullptr, nullptr, nullptr);
+             g_device->BeginScene();
+         }},
         {"clear only", [&] { g_device->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0); }},
     };
     PassTime sum;
