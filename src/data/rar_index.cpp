@@ -4,57 +4,50 @@
 #include <memory>
 
 #include "data/rar_format.h"
+#include "data/rar_header.h"
 
 namespace rar {
 
 ArchiveIndex listArchive(const std::string& path) {
     std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
     if (!f) throw std::string("cannot open ") + path;
-    if (fseeko(f.get(), 0, SEEK_END) != 0) throw std::string("cannot read ") + path;
-    const int64_t size = ftello(f.get());
-
-    uint8_t head[7 + kMainHeadSize];
-    if (size < 0 || fseeko(f.get(), 0, SEEK_SET) != 0 ||
-        std::fread(head, 1, sizeof head, f.get()) != sizeof head)
-        throw std::string("not a RAR archive: ") + path;
-    bool marker = true, alt = true;
-    for (int i = 0; i < 7; ++i) {
-        marker = marker && head[i] == kMarker[i];
-        alt = alt && head[i] == kAltMarker[i];
+    BlockWalk walk(f.get());
+    switch (walk.start()) {
+        case RarStatus::kOk:
+            break;
+        case RarStatus::kUnreadable:
+            throw std::string("cannot read ") + path;
+        default:
+            throw std::string("not a RAR archive: ") + path;
     }
-    if (!(marker || alt) || head[7 + 2] != kMainHead || getLe16(head + 7 + 5) < kMainHeadSize)
-        throw std::string("not a RAR archive: ") + path;
+    if (walk.main().type != kMainHead) throw std::string("not a RAR archive: ") + path;
 
     ArchiveIndex index;
-    index.mainFlags = getLe16(head + 7 + 3);
-    int64_t pos = 7 + getLe16(head + 7 + 5);
-    while (pos + 7 <= size) {
-        uint8_t h[kFileHeadSize] = {};
-        if (fseeko(f.get(), pos, SEEK_SET) != 0) break;
-        size_t n = std::fread(h, 1, sizeof h, f.get());
-        uint16_t flags = getLe16(h + 3), headSize = getLe16(h + 5);
-        if (headSize < 7) throw std::string("damaged block header at offset ") + std::to_string(pos);
-        int64_t end = pos + headSize + ((flags & kLongBlock) ? getLe32(h + 7) : 0);
-        if (h[2] == kFileHead && n == sizeof h) {
-            ArchiveEntry e;
-            e.flags = flags;
-            e.packSize = getLe32(h + 7);
-            e.unpSize = getLe32(h + 11);
-            e.hostOs = h[15];
-            e.crc = getLe32(h + 16);
-            e.unpVer = h[24];
-            e.method = h[25];
-            uint16_t nameSize = getLe16(h + 26);
-            std::string name(nameSize, '\0');
-            name.resize(std::fread(&name[0], 1, nameSize, f.get()));
-            e.name = name.substr(0, name.find('\0'));
-            index.entries.push_back(e);
-        }
-        if (end > size) {
+    index.mainFlags = walk.main().flags;
+    Block b;
+    for (;;) {
+        const BlockWalk::Step step = walk.next(&b, 0xFFFF);
+        if (step == BlockWalk::Step::kEnd) break;
+        if (step == BlockWalk::Step::kCut) {
             index.truncated = true;
             break;
         }
-        pos = end;
+        if (step == BlockWalk::Step::kBad)
+            throw std::string("damaged block header at offset ") + std::to_string(b.start);
+        if (step == BlockWalk::Step::kIoError) throw std::string("cannot read ") + path;
+        if (b.head.type != kFileHead) continue;
+        const BlockHeader& h = b.head;
+        ArchiveEntry e;
+        e.flags = h.flags;
+        e.packSize = h.packSize;
+        e.unpSize = h.unpSize;
+        e.hostOs = h.hostOs;
+        e.crc = h.fileCrc;
+        e.unpVer = h.unpVer;
+        e.method = h.method;
+        e.name = b.name.substr(0, b.name.find('\0'));
+        e.headerOk = walk.headerCrcOk(b);
+        index.entries.push_back(e);
     }
     return index;
 }

@@ -15,6 +15,7 @@ struct ArchiveEntry {
     uint8_t hostOs;
     uint8_t unpVer;
     uint8_t method;
+    bool headerOk;  // HEAD_CRC matches
 };
 
 struct ArchiveIndex {

@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,7 @@
 
 #include "data/rar.h"
 #include "data/rar_format.h"
+#include "data/rar_header.h"
 
 namespace {
 
@@ -36,7 +38,7 @@ constexpr size_t kMaxArchiveName = 4095;
 constexpr size_t kPasswordSize = 255;
 constexpr size_t kMaxMemberName = 259;
 // One coded bit yields at most 260 bytes of output, which bounds a member's size by its input.
-constexpr uint64_t kMaxBytesPerPackedByte = 260 * 8;
+constexpr size_t kMaxBytesPerPackedByte = 260 * 8;
 
 struct HuffTable {
     uint32_t limit[16];
@@ -108,21 +110,13 @@ struct Reader {
     int64_t fileSize;
 
     uint16_t mainFlags;
-    uint16_t mainHeadSize;
+    int64_t wantedAt;  // when not negative, the member is the file header at this offset, whatever its name
 
-    // Current file header.
-    uint8_t headType;
-    uint16_t headFlags;
-    uint16_t headSize;
-    uint32_t packSize;
-    uint32_t unpSize;
-    uint32_t fileCrc;
-    uint8_t unpVer;
-    uint8_t method;
-    uint16_t nameSize;
-    char fileName[kMaxMemberName + 1];
-    int64_t blockStart;
-    int64_t blockEnd;
+    Block blk;  // the current block
+
+    // The failed member, for telling a wrong password from damage.
+    bool failedEncrypted;
+    int64_t failedAt;
 
     // Packed input.
     uint8_t in[kInSize + kInSlack];
@@ -174,13 +168,11 @@ struct Reader {
     uint8_t decodeAudio(unsigned s);
     bool unpackMember();
     bool unpackSymbols(bool continues);
-    void readStored();
+    bool readStored();
     bool seekTo(int64_t pos);
-    enum class Found { kNone, kFile, kSubBlock };
-    Found nextFileHeader();
-    bool plausibleSizes() const;
-    bool decodeMember();
-    bool extract();
+    RarStatus plausibleSizes() const;
+    RarStatus decodeMember();
+    RarStatus extract();
 };
 
 void wipe(void* p, size_t n) {
@@ -378,7 +370,7 @@ void Reader::handOut() {
     if (!out) return;
     uint32_t from = wrPtr & kWindowMask, to = unpPtr & kWindowMask;
     uint32_t n = (to - from) & kWindowMask;
-    if (static_cast<uint64_t>(outSize) + n > unpSize) {
+    if (static_cast<uint64_t>(outSize) + n > blk.head.unpSize) {
         outFull = true;
         return;
     }
@@ -422,15 +414,15 @@ inline uint8_t Reader::decodeAudio(unsigned s) {
 // Unpacks the current member's packed data (the file is at its start). False when the input runs
 // out before the member is complete or its tables are malformed.
 bool Reader::unpackMember() {
-    bool continues = headFlags & kFileSolid;
+    bool continues = blk.head.flags & kFileSolid;
     if (!continues) resetUnpackState();
     fillInput();
     const uint32_t start = unpPtr & kWindowMask;
-    destLeft = static_cast<int64_t>(unpSize) - 1;
+    destLeft = static_cast<int64_t>(blk.head.unpSize) - 1;
     bool ok = unpackSymbols(continues);
     // Every byte produced was stored going forward from start, wrapping at the window's end; each
     // copy counts its whole length, including any part beyond the member's size.
-    uint64_t reach = start + static_cast<uint64_t>(static_cast<int64_t>(unpSize) - 1 - destLeft);
+    uint64_t reach = start + static_cast<uint64_t>(static_cast<int64_t>(blk.head.unpSize) - 1 - destLeft);
     if (reach >= kWindowSize) {
         win->dirty = kWindowSize;
     } else if (reach > win->dirty) {
@@ -441,7 +433,7 @@ bool Reader::unpackMember() {
 
 bool Reader::unpackSymbols(bool continues) {
     // A member with nothing to produce (a directory) may have no packed bytes at all.
-    if (!continues && !readTables() && unpSize > 0) return false;
+    if (!continues && !readTables() && blk.head.unpSize > 0) return false;
 
     uint8_t* const w = window;
     while (destLeft >= 0) {
@@ -520,13 +512,15 @@ bool Reader::unpackSymbols(bool continues) {
 }
 
 // Stored data goes straight to the output; with encryption it is read in whole cipher blocks
-// (the archiver rounds the packed size up to 16) and only the member's bytes are kept.
-void Reader::readStored() {
+// (the archiver rounds the packed size up to 16) and only the member's bytes are kept. False when the
+// file ends before the member's bytes do.
+bool Reader::readStored() {
+    const uint32_t packSize = blk.head.packSize, unpSize = blk.head.unpSize;
     uint32_t n = packSize < unpSize ? packSize : unpSize;
-    if (!out) return;  // an earlier member of a solid archive: stored data never enters the window
+    if (!out) return true;  // an earlier member of a solid archive: stored data never enters the window
     if (!decrypting) {
         outSize = static_cast<uint32_t>(std::fread(out, 1, n, file));
-        return;
+        return outSize == n;
     }
     packLeft = packSize;
     while (outSize < n) {
@@ -538,53 +532,13 @@ void Reader::readStored() {
         outSize += take;
         if (got < chunk) break;
     }
+    return outSize == n;
 }
 
 // ---- Header walk -------------------------------------------------------------------------------
 
 bool Reader::seekTo(int64_t pos) {
     return fseeko(file, static_cast<off_t>(pos), SEEK_SET) == 0;
-}
-
-Reader::Found Reader::nextFileHeader() {
-    for (;;) {
-        off_t at = ftello(file);
-        if (at < 0) return Found::kNone;
-        blockStart = at;
-        uint8_t h[kFileHeadSize];
-        size_t n = std::fread(h, 1, sizeof h, file);
-        if (n == 0) {
-            seekTo(blockStart);
-            return Found::kNone;
-        }
-        std::memset(h + n, 0, sizeof h - n);
-        uint8_t type = h[2];
-        uint16_t flags = getLe16(h + 3);
-        uint16_t size = getLe16(h + 5);
-        if (size < 7) return Found::kNone;
-        blockEnd = blockStart + size + ((flags & kLongBlock) ? getLe32(h + 7) : 0);
-        if (type == kSubBlock) {
-            seekTo(blockStart);
-            return Found::kSubBlock;
-        }
-        if (type != kFileHead) {
-            if (!seekTo(blockEnd)) return Found::kNone;
-            continue;
-        }
-        headType = type;
-        headFlags = flags;
-        headSize = size;
-        packSize = getLe32(h + 7);
-        unpSize = getLe32(h + 11);
-        fileCrc = getLe32(h + 16);
-        unpVer = h[24];
-        method = h[25];
-        nameSize = getLe16(h + 26);
-        size_t want = nameSize < kMaxMemberName ? nameSize : kMaxMemberName;
-        size_t got = n == sizeof h ? std::fread(fileName, 1, want, file) : 0;
-        fileName[got] = 0;
-        return Found::kFile;
-    }
 }
 
 void normaliseName(const char* in, char* out, size_t cap) {
@@ -605,101 +559,223 @@ bool namesMatch(const char* a, const char* b) {
 }
 
 // Checks a wanted member's sizes against the archive before its output block is allocated.
-bool Reader::plausibleSizes() const {
-    int64_t end = blockStart + headSize + static_cast<int64_t>(packSize);
-    if (end > fileSize) return false;
-    if (method == kMethodStore) return unpSize <= packSize;
-    return unpSize <= static_cast<uint64_t>(packSize) * kMaxBytesPerPackedByte;
+RarStatus Reader::plausibleSizes() const {
+    const BlockHeader& h = blk.head;
+    if (blk.start + h.headSize + static_cast<int64_t>(h.packSize) > fileSize) return RarStatus::kTruncated;
+    if (h.method == kMethodStore) return h.unpSize <= h.packSize ? RarStatus::kOk : RarStatus::kBadHeader;
+    size_t most;
+    if (checkedMul(h.packSize, kMaxBytesPerPackedByte, &most) && h.unpSize > most)
+        return RarStatus::kBadHeader;
+    return RarStatus::kOk;
 }
 
-bool Reader::decodeMember() {
-    if (unpVer < 13 || unpVer > 20) return false;
+RarStatus Reader::decodeMember() {
+    const BlockHeader& h = blk.head;
+    if (h.unpVer < 13 || h.unpVer > 20) return RarStatus::kUnsupported;
+    // An earlier member of a solid archive whose data the file does not hold.
+    if (blk.start + h.headSize + static_cast<int64_t>(h.packSize) > fileSize) return RarStatus::kTruncated;
     decrypting = false;
-    if (password[0] && (headFlags & kFileEncrypted)) {
+    if (password[0] && (h.flags & kFileEncrypted)) {
         cipher.setup(crcTable(), password);
-        decrypting = unpVer >= 20;
+        decrypting = h.unpVer >= 20;
     }
-    packLeft = packSize;
+    packLeft = h.packSize;
     inputDone = false;
-    if (!seekTo(blockStart + headSize)) return false;
-    if (method == kMethodStore) {
-        readStored();
+    if (!seekTo(blk.start + h.headSize)) return RarStatus::kUnreadable;
+    if (h.method == kMethodStore) {
+        if (!readStored()) return RarStatus::kTruncated;
     } else if (!unpackMember()) {
-        return false;
+        return RarStatus::kBadData;
     }
-    if (!out) return true;
-    if (outFull || outSize != unpSize) return false;
-    return ~crc32Slices(0xFFFFFFFFu, out, unpSize) == fileCrc;
+    if (!out) return RarStatus::kOk;
+    if (outFull || outSize != h.unpSize) return RarStatus::kBadData;
+    return ~crc32Slices(0xFFFFFFFFu, out, h.unpSize) == h.fileCrc ? RarStatus::kOk : RarStatus::kBadCrc;
 }
 
-bool Reader::extract() {
+RarStatus Reader::extract() {
     file = std::fopen(archive, "rb");
-    if (!file) return false;
-    if (fseeko(file, 0, SEEK_END) != 0) return false;
-    fileSize = ftello(file);
-    if (fileSize < 0 || !seekTo(0)) return false;
-
-    uint8_t mark[7];
-    if (std::fread(mark, 1, 7, file) != 7) return false;
-    if (std::memcmp(mark, kMarker, 7) != 0 && std::memcmp(mark, kAltMarker, 7) != 0) return false;
-    uint8_t mh[kMainHeadSize];
-    if (std::fread(mh, 1, sizeof mh, file) != sizeof mh) return false;
-    mainFlags = getLe16(mh + 3);
-    mainHeadSize = getLe16(mh + 5);
-    if (mainHeadSize < kMainHeadSize) return false;
+    if (!file) return errno == ENOENT || errno == ENOTDIR ? RarStatus::kNoArchive : RarStatus::kUnreadable;
+    BlockWalk walk(file);
+    if (RarStatus s = walk.start(); s != RarStatus::kOk) return s;
+    fileSize = walk.fileSize();
+    mainFlags = walk.main().flags;
 
     win = WindowPool::instance().take();
-    if (!win) return false;
+    if (!win) return RarStatus::kNoMemory;
     window = win->bytes;
-    if (!seekTo(7 + static_cast<int64_t>(mainHeadSize))) return false;
     resetUnpackState();
 
     const bool solid = mainFlags & kMainSolid;
     for (;;) {
-        if (nextFileHeader() != Found::kFile) return false;
-        bool wanted = namesMatch(member, fileName);
+        switch (walk.next(&blk, kMaxMemberName)) {
+            case BlockWalk::Step::kBlock:
+                break;
+            case BlockWalk::Step::kEnd: {
+                // Not there; unless a damaged header may be what hides it.
+                walk.rewind();
+                while (walk.next(&blk, 0) == BlockWalk::Step::kBlock)
+                    if (blk.head.type == kFileHead && !walk.headerCrcOk(blk)) return RarStatus::kBadHeader;
+                return RarStatus::kNoMember;
+            }
+            case BlockWalk::Step::kCut:
+                return RarStatus::kTruncated;
+            case BlockWalk::Step::kBad:
+                return RarStatus::kBadHeader;
+            case BlockWalk::Step::kIoError:
+                return RarStatus::kUnreadable;
+        }
+        if (blk.head.type == kSubBlock) return RarStatus::kUnsupported;
+        if (blk.head.type != kFileHead) continue;
+        const bool wanted = wantedAt >= 0 ? blk.start == wantedAt : namesMatch(member, blk.name.c_str());
         if (wanted) {
-            if (!plausibleSizes()) return false;
-            out = static_cast<uint8_t*>(std::malloc(unpSize ? unpSize : 1));
-            if (!out) return false;
+            if (RarStatus s = plausibleSizes(); s != RarStatus::kOk) return s;
+            out = static_cast<uint8_t*>(std::malloc(blk.head.unpSize ? blk.head.unpSize : 1));
+            if (!out) return RarStatus::kNoMemory;
             outSize = 0;
             outFull = false;
         }
-        if ((solid || wanted) && !decodeMember()) return false;
-        if (wanted) return true;
-        if (!seekTo(blockEnd)) return false;
+        if (solid || wanted) {
+            RarStatus s = decodeMember();
+            if (s == RarStatus::kBadData || s == RarStatus::kBadCrc) {
+                const BlockHeader& h = blk.head;
+                if (!walk.headerCrcOk(blk)) return RarStatus::kBadHeader;
+                // Versions below 20 pass the version check but may use an older method or cipher.
+                if (h.unpVer < 20 && (h.method != kMethodStore || (h.flags & kFileEncrypted)))
+                    return RarStatus::kUnsupported;
+                failedEncrypted = h.flags & kFileEncrypted;
+                failedAt = blk.start;
+            }
+            if (s != RarStatus::kOk) return s;
+        }
+        if (wanted) return RarStatus::kOk;
     }
 }
 
-}  // namespace
+// One extraction with its own state: the member by name, or (at >= 0) the file header at that offset.
+struct Extraction {
+    RarStatus status;
+    uint8_t* out;
+    uint32_t outSize;
+    bool failedEncrypted;
+    int64_t failedAt;
+};
 
-int rar_get(unsigned char** data, uint32_t* size, const char* member, const char* archive,
-            const char* password) {
-    if (data) *data = nullptr;
-    if (size) *size = 0;
-    if (!data || !size || !member || !archive) return 0;
-    if (std::strlen(member) > kMaxRequestName || std::strlen(archive) > kMaxArchiveName) return 0;
-
+Extraction run(const char* member, const char* archive, const char* password, int64_t at) {
+    Extraction e{RarStatus::kNoMemory, nullptr, 0, false, -1};
     // Every field starts at zero: nothing of an earlier call carries over, not even into a member
     // that claims to continue.
     std::unique_ptr<Reader> r(new (std::nothrow) Reader());
-    if (!r) return 0;
+    if (!r) return e;
     std::strcpy(r->member, member);
     std::strcpy(r->archive, archive);
     if (password) std::strncpy(r->password, password, sizeof r->password - 1);
     r->channels = 1;
+    r->wantedAt = at;
 
-    bool ok = r->extract();
+    e.status = r->extract();
 
     wipe(r->password, sizeof r->password);
     r->cipher.wipe();
     if (r->file) std::fclose(r->file);
     if (r->win) WindowPool::instance().give(r->win);
-    if (!ok) {
+    e.failedEncrypted = r->failedEncrypted;
+    e.failedAt = r->failedAt;
+    if (e.status != RarStatus::kOk) {
         std::free(r->out);
+        return e;
+    }
+    e.out = r->out;
+    e.outSize = r->outSize;
+    return e;
+}
+
+// Whether another encrypted member of the archive comes out whole with the password: the first one that
+// depends on no other in a solid archive, the smallest in any other.
+bool passwordOpensAnother(const char* archive, const char* password, int64_t failedAt) {
+    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(archive, "rb"), std::fclose);
+    if (!f) return false;
+    BlockWalk walk(f.get());
+    if (walk.start() != RarStatus::kOk) return false;
+    const bool solid = walk.main().flags & kMainSolid;
+    int64_t best = -1;
+    uint32_t bestSize = 0;
+    Block b;
+    while (walk.next(&b, 0) == BlockWalk::Step::kBlock) {
+        const BlockHeader& h = b.head;
+        if (h.type != kFileHead) continue;
+        const bool candidate = b.start != failedAt && (h.flags & kFileEncrypted) && !(h.flags & kFileSolid) &&
+                               h.unpVer == 20 && h.unpSize > 0;
+        if (solid) {
+            if (candidate) best = b.start;
+            break;  // later members need the earlier ones' state
+        }
+        if (candidate && (best < 0 || h.packSize < bestSize)) {
+            best = b.start;
+            bestSize = h.packSize;
+        }
+    }
+    if (best < 0) return false;
+    f.reset();
+    Extraction probe = run("", archive, password, best);
+    std::free(probe.out);
+    return probe.status == RarStatus::kOk;
+}
+
+}  // namespace
+
+int rar_get(unsigned char** data, uint32_t* size, const char* member, const char* archive,
+            const char* password, RarStatus* status) {
+    RarStatus ignored;
+    if (!status) status = &ignored;
+    *status = RarStatus::kNoMemory;
+    if (data) *data = nullptr;
+    if (size) *size = 0;
+    if (!data || !size || !member || !archive) return 0;
+    *status = RarStatus::kNoMember;
+    if (std::strlen(member) > kMaxRequestName) return 0;
+    *status = RarStatus::kNoArchive;
+    if (std::strlen(archive) > kMaxArchiveName) return 0;
+
+    Extraction e = run(member, archive, password, -1);
+    if (e.status != RarStatus::kOk) {
+        *status = e.status;
+        if (e.failedEncrypted &&
+            (!password || !password[0] || !passwordOpensAnother(archive, password, e.failedAt)))
+            *status = RarStatus::kWrongPassword;
         return 0;
     }
-    *data = r->out;
-    *size = r->outSize;
+    *data = e.out;
+    *size = e.outSize;
+    *status = RarStatus::kOk;
     return 1;
+}
+
+const char* rar_status_text(RarStatus status) {
+    switch (status) {
+        case RarStatus::kOk:
+            return "extracted";
+        case RarStatus::kNoArchive:
+            return "archive not found";
+        case RarStatus::kUnreadable:
+            return "archive cannot be read";
+        case RarStatus::kNotArchive:
+            return "not a RAR archive";
+        case RarStatus::kNoMember:
+            return "no such member";
+        case RarStatus::kTruncated:
+            return "archive is truncated";
+        case RarStatus::kBadHeader:
+            return "archive is damaged (a block header)";
+        case RarStatus::kBadData:
+            return "archive is damaged (packed data that does not unpack)";
+        case RarStatus::kBadCrc:
+            return "archive is damaged (CRC mismatch)";
+        case RarStatus::kWrongPassword:
+            return "wrong password";
+        case RarStatus::kUnsupported:
+            return "unsupported archive format";
+        case RarStatus::kNoMemory:
+            return "out of memory";
+    }
+    return "unknown status";
 }
