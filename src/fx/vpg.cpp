@@ -16,22 +16,38 @@ const char* vpgHeaderProblem(const VpgHeader& h, uint64_t fileLength) {
     if (h.width == 0 || h.height == 0) return "empty picture";
     // The decoder's buffer sizes are 32-bit signed: (w + 64)(h + 64) + 2 (w/2 + 64)(h/2 + 64) for a
     // reference picture, and the output picture is w * h * 4 bytes.
-    const uint64_t w = h.width, ht = h.height, limit = INT32_MAX;
-    if (w > limit || ht > limit) return "picture too large";
-    if (w * ht * 4 > limit) return "picture too large";
-    if ((w + 64) * (ht + 64) + 2 * (w / 2 + 64) * (ht / 2 + 64) > limit) return "picture too large";
+    const size_t w = h.width, ht = h.height, limit = INT32_MAX;
+    size_t pixels, picture, luma, chroma;
+    if (!checkedMul(w, ht, &pixels) || !checkedMul(pixels, 4, &picture) || picture > limit)
+        return "picture too large";
+    if (!checkedMul(w + 64, ht + 64, &luma) || !checkedMul(w / 2 + 64, ht / 2 + 64, &chroma) ||
+        luma > limit || chroma > (limit - luma) / 2)
+        return "picture too large";
     return nullptr;
 }
 
+VpgRecordWalker::VpgRecordWalker(const unsigned char* data, size_t size, size_t at) : reader_(data, size) {
+    reader_.skip(at < size ? at : size);
+}
+
+VpgRecord VpgRecordWalker::next(uint32_t capacity, const unsigned char** picture, uint32_t* length) {
+    if (left() < 4) return VpgRecord::None;
+    ByteReader r = reader_;
+    const uint32_t len = r.u32();
+    *length = len;
+    if (len > capacity || !r.fits(len, 1)) return VpgRecord::Damaged;
+    *picture = r.here();
+    r.skip(len);
+    reader_ = r;
+    return VpgRecord::Read;
+}
+
 uint32_t vpgRecordsPresent(const unsigned char* data, uint64_t size, uint32_t capacity, uint32_t limit) {
+    VpgRecordWalker walk(data, static_cast<size_t>(size), kVpgHeaderBytes);
     uint32_t count = 0;
-    uint64_t pos = kVpgHeaderBytes;
-    while (count < limit && pos <= size && size - pos >= 4) {
-        const uint32_t len = getLe32(data + pos);
-        if (len > capacity || len > size - pos - 4) break;
-        pos += 4 + uint64_t(len);
-        ++count;
-    }
+    const unsigned char* picture;
+    uint32_t length;
+    while (count < limit && walk.next(capacity, &picture, &length) == VpgRecord::Read) ++count;
     return count;
 }
 
@@ -45,14 +61,17 @@ uint32_t vpgTarget(float time, uint32_t frameCount, float frameRate) {
 }
 
 VpgRecord vpgReadRecord(MemoryFile* file, unsigned char* buffer, uint32_t capacity, uint32_t* length) {
-    unsigned char raw[4];
-    if (memfile_read(raw, 4, 1, file) != 1) return VpgRecord::None;
-    uint32_t len = getLe32(raw);
-    *length = len;
-    if (len > capacity) return VpgRecord::Damaged;
-    if (len > file->length - memfile_tell(file)) return VpgRecord::Damaged;
-    if (len > 0 && memfile_read(buffer, len, 1, file) != 1) return VpgRecord::Damaged;
-    return VpgRecord::Read;
+    if (!file || file->position > file->length) return VpgRecord::None;
+    VpgRecordWalker walk(file->data, file->length, file->position);
+    const unsigned char* picture = nullptr;
+    const VpgRecord r = walk.next(capacity, &picture, length);
+    if (r == VpgRecord::Read) {
+        if (*length) std::memcpy(buffer, picture, *length);
+        memfile_seek(file, static_cast<long>(walk.pos()), 0);
+    } else if (r == VpgRecord::Damaged) {
+        memfile_seek(file, 4, 1);  // the length was read; the picture stays unread
+    }
+    return r;
 }
 
 std::vector<unsigned char> vpgBuild(const VpgHeader& header,
@@ -71,28 +90,21 @@ std::vector<unsigned char> vpgBuild(const VpgHeader& header,
 }
 
 VpgLayout vpgLayout(const unsigned char* data, size_t size) {
-    if (size < 8 || std::memcmp(data, kVpgMagic, 8) != 0) throw std::string("not a VPG-file.");
-    if (size < kVpgHeaderBytes) throw std::string("header cut short");
+    ByteReader r(data, size);
+    if (!r.magic(kVpgMagic, 8)) throw std::string("not a VPG-file.");
     VpgLayout layout{};
-    layout.header.width = getLe32(data + 8);
-    layout.header.height = getLe32(data + 12);
-    layout.header.frameCount = getLe32(data + 16);
-    uint32_t rate = getLe32(data + 20);
-    std::memcpy(&layout.header.frameRate, &rate, 4);
-    size_t pos = kVpgHeaderBytes;
-    while (pos < size) {
-        if (size - pos < 4) {
-            layout.truncated = true;
-            break;
-        }
-        uint32_t len = getLe32(data + pos);
-        if (len > size - pos - 4) {
-            layout.truncated = true;
-            break;
-        }
-        layout.recordOffsets.push_back(static_cast<uint32_t>(pos + 4));
-        layout.recordLengths.push_back(len);
-        pos += 4 + size_t(len);
+    layout.header.width = r.u32();
+    layout.header.height = r.u32();
+    layout.header.frameCount = r.u32();
+    layout.header.frameRate = r.f32();
+    if (!r.ok()) throw std::string("header cut short");
+    VpgRecordWalker walk(data, size, kVpgHeaderBytes);
+    const unsigned char* picture;
+    uint32_t length;
+    while (walk.next(UINT32_MAX, &picture, &length) == VpgRecord::Read) {
+        layout.recordOffsets.push_back(static_cast<uint32_t>(picture - data));
+        layout.recordLengths.push_back(length);
     }
+    layout.truncated = walk.left() > 0;
     return layout;
 }

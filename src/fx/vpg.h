@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_reader.h"
+
 struct MemoryFile;
 
 constexpr uint32_t kVpgHeaderBytes = 24;
@@ -35,6 +37,24 @@ enum class VpgRecord {
     Read,     // the coded picture is in the buffer
     None,     // no record starts at the read position (the end of the file)
     Damaged,  // a length that runs past the buffer or the end of the file; nothing was copied
+};
+
+// The one walk over the records of a container held in memory, from a byte offset on (the first record
+// starts at kVpgHeaderBytes): every reader of records goes through it.
+class VpgRecordWalker {
+public:
+    VpgRecordWalker(const unsigned char* data, size_t size, size_t at);
+
+    // The record at the position. Read: picture and length describe it and the position moves past it.
+    // None: fewer than 4 bytes are left (left() says whether any). Damaged: its length exceeds capacity or
+    // the bytes left; length holds it. Nothing is consumed on None and Damaged.
+    VpgRecord next(uint32_t capacity, const unsigned char** picture, uint32_t* length);
+
+    size_t pos() const { return reader_.pos(); }
+    size_t left() const { return reader_.left(); }
+
+private:
+    ByteReader reader_;
 };
 
 // Reads the record at the file's position into buffer (capacity bytes). On Read the position moves
