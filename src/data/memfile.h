@@ -10,9 +10,19 @@ struct MemoryFile {
     uint32_t position;    // read position, 0 after the lookup
 };
 
+// The data archive in the working directory and the production's password for it.
+extern const char kArchiveName[];  // "gorvel.yo"
+extern const char kArchivePassword[];
+
 // New record owned by the caller (give it back with memfile_close), or null when the file is in
-// neither place. The archive "gorvel.yo" in the working directory is tried first. A name whose "data/" path
-// does not fit 256 bytes is not looked up on disk.
+// neither place. The archive "gorvel.yo" in the working directory is tried first; a file it does not
+// hold is read from "data/" + name, whose parts match in any letter case (an exact match first). A name
+// whose "data/" path does not fit 256 bytes is not looked up on disk.
+//
+// Throws the reason as a std::string when the archive holds or may hold the file but cannot give it
+// (wrong password, truncated or damaged, not an archive), and when neither the archive nor a "data"
+// folder exists. When "data" holds a copy that differs from the archive's, one line on standard error
+// says so (once per file); the archive's is returned.
 MemoryFile* memfile_open(const char* name);
 
 // Reading ahead: hands a file opened under `name` to the next memfile_open of exactly that name, which

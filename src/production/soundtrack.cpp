@@ -1,6 +1,7 @@
 #include "production/soundtrack.h"
 
 #include <cmath>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -33,7 +34,12 @@ struct FileCloser {
 MusicAhead::MusicAhead(const std::string& name) : name_(name) {
     audio_decode_ahead([name] {
         std::vector<unsigned char> bytes;
-        MemoryFile* file = memfile_open(name.c_str());
+        MemoryFile* file = nullptr;
+        try {
+            file = memfile_open(name.c_str());
+        } catch (const std::string&) {
+            return bytes;  // the load's own open meets the same failure and reports it
+        }
         if (!file) return bytes;
         bytes.assign(file->data, file->data + file->length);
         memfile_keep(name.c_str(), file);  // the load's own open takes it

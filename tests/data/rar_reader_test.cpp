@@ -235,15 +235,23 @@ TEST(MemoryFileLookup, ArchiveComesFirstThenDataDirectory) {
     EXPECT_EQ(text(only.get()), "loose");
     EXPECT_FALSE(open("missing.txt"));
 
-    // An archive under another password fails its check silently; the directory stands in.
+    // An archive under another password: a file it holds is an error that names the archive, never
+    // replaced by the directory's copy; a file it does not hold still comes from the directory.
     o.password = "other";
     qvtest::writeBytes(
         "gorvel.yo",
         rar::buildArchive({member("both.txt", bytesOf("archive")), member("x", bytesOf("y"))}, o));
-    both = open("both.txt");
-    ASSERT_TRUE(both);
-    EXPECT_EQ(text(both.get()), "directory");
-    EXPECT_FALSE(open("x"));
+    for (const char* name : {"both.txt", "x"}) {
+        try {
+            open(name);
+            ADD_FAILURE() << name << " opened";
+        } catch (const std::string& e) {
+            EXPECT_EQ(e, "cannot decrypt gorvel.yo: wrong password") << name;
+        }
+    }
+    only = open("only.txt");
+    ASSERT_TRUE(only);
+    EXPECT_EQ(text(only.get()), "loose");
 }
 
 }  // namespace
