@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/message_name.h"
 #include "data/rar_format.h"
 
 namespace rar {
@@ -31,8 +32,8 @@ std::vector<uint8_t> buildArchive(const std::vector<ArchiveMember>& members, con
     if (options.password.size() > kMaxPassword) throw std::string("password too long");
     for (const ArchiveMember& m : members) {
         if (m.name.empty()) throw std::string("empty member name");
-        if (m.name.size() > kMaxName) throw std::string("member name too long: ") + m.name.substr(0, 64);
-        if (m.data.size() > 0xFFFFFFF0u) throw std::string("member too large: ") + m.name;
+        if (m.name.size() > kMaxName) throw "member name too long: " + messageName(m.name);
+        if (m.data.size() > 0xFFFFFFF0u) throw "member too large: " + messageName(m.name);
     }
     const bool encrypt = !options.password.empty();
     const bool solid = options.solid && !options.store;
@@ -89,7 +90,7 @@ std::vector<uint8_t> buildArchive(const std::vector<ArchiveMember>& members, con
             cipher.encrypt(packed.data(), packed.size());
             cipher.wipe();
         }
-        if (packed.size() > 0xFFFFFFFFu) throw std::string("member too large: ") + m.name;
+        if (packed.size() > 0xFFFFFFFFu) throw "member too large: " + messageName(m.name);
 
         std::vector<uint8_t> h(kFileHeadSize + m.name.size());
         uint16_t flags = kLongBlock | kDictionary1M;

@@ -187,8 +187,8 @@ MemoryFile* memfile_open(const char* name) {
         file->position = 0;
         return file;
     }
-    std::unique_ptr<MemoryFile, void (*)(void*)> file(static_cast<MemoryFile*>(std::calloc(1, sizeof(MemoryFile))),
-                                                      std::free);
+    std::unique_ptr<MemoryFile, void (*)(void*)> file(
+        static_cast<MemoryFile*>(std::calloc(1, sizeof(MemoryFile))), std::free);
     if (!file) return nullptr;
     // The archive first. A file it does not hold is looked for under "data"; one it holds but cannot give
     // (a wrong password, damage) is an error naming the archive, never replaced by a loose copy.

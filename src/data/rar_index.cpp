@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/message_name.h"
 #include "data/rar_format.h"
 #include "data/rar_header.h"
 
@@ -10,17 +11,17 @@ namespace rar {
 
 ArchiveIndex listArchive(const std::string& path) {
     std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!f) throw std::string("cannot open ") + path;
+    if (!f) throw "cannot open " + messageName(path);
     BlockWalk walk(f.get());
     switch (walk.start()) {
         case RarStatus::kOk:
             break;
         case RarStatus::kUnreadable:
-            throw std::string("cannot read ") + path;
+            throw "cannot read " + messageName(path);
         default:
-            throw std::string("not a RAR archive: ") + path;
+            throw "not a RAR archive: " + messageName(path);
     }
-    if (walk.main().type != kMainHead) throw std::string("not a RAR archive: ") + path;
+    if (walk.main().type != kMainHead) throw "not a RAR archive: " + messageName(path);
 
     ArchiveIndex index;
     index.mainFlags = walk.main().flags;
@@ -34,7 +35,7 @@ ArchiveIndex listArchive(const std::string& path) {
         }
         if (step == BlockWalk::Step::kBad)
             throw std::string("damaged block header at offset ") + std::to_string(b.start);
-        if (step == BlockWalk::Step::kIoError) throw std::string("cannot read ") + path;
+        if (step == BlockWalk::Step::kIoError) throw "cannot read " + messageName(path);
         if (b.head.type != kFileHead) continue;
         const BlockHeader& h = b.head;
         ArchiveEntry e;

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "authoring/rar_writer.h"
+#include "base/message_name.h"
+#include "data/memfile.h"
 #include "data/rar.h"
 #include "data/rar_format.h"
 #include "data/rar_index.h"
@@ -25,8 +27,10 @@ int usage() {
     std::fprintf(
         stderr,
         "usage: qvtool archive list ARCHIVE\n"
-        "       qvtool archive extract ARCHIVE MEMBER [-p PASSWORD] [-o FILE|-]\n"
-        "       qvtool archive create ARCHIVE [-p PASSWORD] [--store] [--solid] [--audio] FILE...\n");
+        "       qvtool archive extract ARCHIVE MEMBER [-p PASSWORD | --no-password] [-o FILE|-]\n"
+        "       qvtool archive create ARCHIVE [-p PASSWORD | --no-password] [--store] [--solid] [--audio] "
+        "FILE...\n"
+        "The password is the production's unless -p gives another; --no-password makes a plain archive.\n");
     return 2;
 }
 
@@ -42,8 +46,8 @@ int list(const std::string& path) {
         if ((e.flags & rar::kFileDirectory) == rar::kFileDirectory) flags[2] = 'D';
         if (e.flags & rar::kFileSplitBefore) flags[3] = '<';
         if (e.flags & rar::kFileSplitAfter) flags[4] = '>';
-        std::printf("%10u %10u %4u   0x%02x %-5s %08x  %s\n", e.unpSize, e.packSize, e.unpVer, e.method,
-                    flags, e.crc, e.name.c_str());
+        std::printf("%10u %10u %4u   0x%02x %-5s %08x  %s%s\n", e.unpSize, e.packSize, e.unpVer, e.method,
+                    flags, e.crc, e.name.c_str(), e.headerOk ? "" : "  (damaged header)");
     }
     std::printf("%zu member%s%s\n", index.entries.size(), index.entries.size() == 1 ? "" : "s",
                 index.truncated ? ", archive truncated" : "");
@@ -53,11 +57,13 @@ int list(const std::string& path) {
 int extract(const std::string& archive, const std::string& member, const char* password, std::string out) {
     unsigned char* data = nullptr;
     uint32_t size = 0;
-    if (!rar_get(&data, &size, member.c_str(), archive.c_str(), password)) {
-        std::fprintf(stderr,
-                     "qvtool archive: cannot extract '%s' from %s (missing, damaged, unsupported or wrong "
-                     "password)\n",
-                     member.c_str(), archive.c_str());
+    RarStatus status;
+    if (!rar_get(&data, &size, member.c_str(), archive.c_str(), password, &status)) {
+        const char* why = status == RarStatus::kWrongPassword && !password
+                              ? "encrypted, and no password given"
+                              : rar_status_text(status);
+        std::fprintf(stderr, "qvtool archive: cannot extract '%s' from %s: %s\n", messageName(member).c_str(),
+                     messageName(archive).c_str(), why);
         return 1;
     }
     if (out.empty()) {
@@ -72,7 +78,7 @@ int extract(const std::string& archive, const std::string& member, const char* p
     if (f == stdout) ok = (std::fflush(stdout) == 0) && ok;
     std::free(data);
     if (!ok) {
-        std::fprintf(stderr, "qvtool archive: cannot write %s\n", out.c_str());
+        std::fprintf(stderr, "qvtool archive: cannot write %s\n", messageName(out).c_str());
         return 1;
     }
     return 0;
@@ -98,19 +104,19 @@ std::string memberName(const std::string& path) {
 
 void addFile(const fs::path& p, std::vector<rar::ArchiveMember>& members) {
     FILE* f = std::fopen(p.c_str(), "rb");
-    if (!f) throw std::string("cannot open ") + p.string();
+    if (!f) throw "cannot open " + messageName(p.string());
     rar::ArchiveMember m;
     m.name = memberName(p.string());
     if (m.name.empty() || m.name.rfind("..", 0) == 0) {
         std::fclose(f);
-        throw std::string("not a relative path inside the current directory: ") + p.string();
+        throw "not a relative path inside the current directory: " + messageName(p.string());
     }
     char buf[1 << 16];
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) m.data.insert(m.data.end(), buf, buf + n);
     bool bad = std::ferror(f);
     std::fclose(f);
-    if (bad) throw std::string("cannot read ") + p.string();
+    if (bad) throw "cannot read " + messageName(p.string());
     m.dosTime = dosTime(p);
     members.push_back(std::move(m));
 }
@@ -119,11 +125,14 @@ int create(int argc, char** argv) {
     if (argc < 1) return usage();
     std::string archive = argv[0];
     rar::ArchiveOptions options;
+    options.password = kArchivePassword;
     std::vector<std::string> inputs;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "-p" && i + 1 < argc) {
             options.password = argv[++i];
+        } else if (a == "--no-password") {
+            options.password.clear();
         } else if (a == "--store") {
             options.store = true;
         } else if (a == "--solid") {
@@ -149,7 +158,7 @@ int create(int argc, char** argv) {
             for (auto it = fs::recursive_directory_iterator(in, ec); !ec && it != fs::end(it);
                  it.increment(ec))
                 if (it->is_regular_file()) files.push_back(it->path());
-            if (ec) throw std::string("cannot read directory ") + in;
+            if (ec) throw "cannot read directory " + messageName(in);
             std::sort(files.begin(), files.end());
             for (const fs::path& p : files) addFile(p, members);
         } else {
@@ -163,7 +172,7 @@ int create(int argc, char** argv) {
     if (f) ok = (std::fclose(f) == 0) && ok;
     if (!ok || std::rename(tmp.c_str(), archive.c_str()) != 0) {
         std::remove(tmp.c_str());
-        throw std::string("cannot write ") + archive;
+        throw "cannot write " + messageName(archive);
     }
     return 0;
 }
@@ -177,12 +186,14 @@ int qvtool_archive(int argc, char** argv) {
         if (verb == "list" && argc == 3) return list(argv[2]);
         if (verb == "create") return create(argc - 2, argv + 2);
         if (verb == "extract" && argc >= 4) {
-            const char* password = nullptr;
+            const char* password = kArchivePassword;
             std::string out;
             for (int i = 4; i < argc; ++i) {
                 std::string a = argv[i];
                 if (a == "-p" && i + 1 < argc) {
                     password = argv[++i];
+                } else if (a == "--no-password") {
+                    password = nullptr;
                 } else if (a == "-o" && i + 1 < argc) {
                     out = argv[++i];
                 } else {
