@@ -81,6 +81,11 @@ bool readDirectoryFile(MemoryFile* file, const std::string& path) {
     return ok;
 }
 
+std::string workingDirectory() {
+    char cwd[4096];
+    return ::getcwd(cwd, sizeof cwd) ? cwd : "the working directory";
+}
+
 // The archive wins over a loose copy of the same file; when the two differ, standard error says so, once
 // per file, since a maker editing data/ would otherwise wonder why the edit does not show.
 void noteDifferentLooseCopy(const char* name, const MemoryFile* file) {
@@ -99,7 +104,7 @@ void noteDifferentLooseCopy(const char* name, const MemoryFile* file) {
     static std::mutex mutex;
     static std::set<std::string> told;
     std::lock_guard<std::mutex> lock(mutex);
-    if (!told.insert(path).second) return;
+    if (!told.insert(workingDirectory() + "/" + path).second) return;
     std::fprintf(stderr, "%s differs from %s in %s; the archive's is used\n", messageName(path).c_str(),
                  messageName(name).c_str(), kArchiveName);
 }
@@ -127,11 +132,6 @@ std::string archiveProblem(RarStatus status, const char* name) {
         default:
             return "cannot read " + archive;
     }
-}
-
-std::string workingDirectory() {
-    char cwd[4096];
-    return ::getcwd(cwd, sizeof cwd) ? cwd : "the working directory";
 }
 
 }  // namespace

@@ -731,12 +731,12 @@ int rar_get(unsigned char** data, uint32_t* size, const char* member, const char
     if (data) *data = nullptr;
     if (size) *size = 0;
     if (!data || !size || !member || !archive) return 0;
-    *status = RarStatus::kNoMember;
-    if (std::strlen(member) > kMaxRequestName) return 0;
     *status = RarStatus::kNoArchive;
     if (std::strlen(archive) > kMaxArchiveName) return 0;
 
-    Extraction e = run(member, archive, password, -1);
+    // A name longer than any stored one matches no member, but the archive is still walked for its state.
+    const bool tooLong = std::strlen(member) > kMaxRequestName;
+    Extraction e = run(tooLong ? "" : member, archive, password, tooLong ? INT64_MAX : -1);
     if (e.status != RarStatus::kOk) {
         *status = e.status;
         if (e.failedEncrypted &&

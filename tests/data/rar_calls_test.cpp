@@ -26,14 +26,15 @@ using Bytes = std::vector<uint8_t>;
 struct Result {
     int ok = 0;
     Bytes data;
-    bool operator==(const Result& o) const { return ok == o.ok && data == o.data; }
+    RarStatus status = RarStatus::kOk;
+    bool operator==(const Result& o) const { return ok == o.ok && data == o.data && status == o.status; }
 };
 
 Result get(const std::string& archive, const std::string& name, const char* password = nullptr) {
     unsigned char* data = nullptr;
     uint32_t size = 0;
     Result r;
-    r.ok = rar_get(&data, &size, name.c_str(), archive.c_str(), password);
+    r.ok = rar_get(&data, &size, name.c_str(), archive.c_str(), password, &r.status);
     if (r.ok) r.data.assign(data, data + size);
     std::free(data);
     return r;
@@ -132,7 +133,7 @@ TEST(ReaderCalls, CopiesBeforeTheFirstByteReadZeroWhateverEarlierCallsLeft) {
     qvtest::writeBytes(dir / "late.rar", late);
     qvtest::writeBytes(dir / "solid.rar", solid);
 
-    const Result expected{1, c.expected};
+    const Result expected{1, c.expected, RarStatus::kOk};
     EXPECT_TRUE(get(dir / "late.rar", "late.bin") == expected);
     for (int round = 0; round < 2; ++round) {
         ASSERT_TRUE(get(dir / "big.rar", "big.txt").data == big.data);

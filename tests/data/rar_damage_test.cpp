@@ -54,7 +54,10 @@ struct Damaged : public ::testing::Test {
         for (const Sample& s : samples) {
             unsigned char* data = nullptr;
             uint32_t size = 7;
-            int r = rar_get(&data, &size, s.name.c_str(), "d.rar", password);
+            RarStatus status = RarStatus::kOk;
+            int r = rar_get(&data, &size, s.name.c_str(), "d.rar", password, &status);
+            ASSERT_EQ(r == 1, status == RarStatus::kOk)
+                << what << " " << s.name << ": " << rar_status_text(status);
             if (r) {
                 ASSERT_TRUE(Bytes(data, data + size) == s.data) << what << " " << s.name;
             } else {
