@@ -6,7 +6,10 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <random>
+#include <vector>
 
+#include "base/byte_reader.h"
 #include "data/memfile.h"
 
 TEST(Vpg, TargetFollowsTheClipLoop) {
@@ -138,4 +141,61 @@ TEST(Vpg, LayoutRefusesWhatIsNoContainer) {
     EXPECT_EQ(text(std::vector<unsigned char>(bytes.begin(), bytes.begin() + 20)), "header cut short");
     EXPECT_EQ(text(std::vector<unsigned char>(bytes.begin(), bytes.begin() + 5)), "not a VPG-file.");
     EXPECT_EQ(text(bytes), "");
+}
+
+// The three readers of records (the video texture's record reads, the completeness check and the tool's
+// layout) see the same records in containers cut short or with lengths patched anywhere, as a plain
+// walk over the bytes sees them.
+TEST(Vpg, EveryReaderSeesTheSameRecords) {
+    std::mt19937 rng(17);
+    for (int round = 0; round < 400; ++round) {
+        std::vector<std::vector<unsigned char>> records(rng() % 6);
+        for (auto& r : records) r.assign(rng() % 40, static_cast<unsigned char>(rng()));
+        std::vector<unsigned char> bytes =
+            vpgBuild({16, 16, static_cast<uint32_t>(records.size()), 25.0f}, records);
+        if (round % 3 == 0 && bytes.size() > 24) bytes.resize(24 + rng() % (bytes.size() - 24));
+        if (round % 3 == 1 && bytes.size() >= 28) {
+            const size_t at = 24 + rng() % (bytes.size() - 27);
+            putLe32(&bytes[at], rng() % 64);
+        }
+        const uint32_t capacity = round % 2 ? 30 : 1048576;
+
+        // The plain walk.
+        std::vector<uint32_t> offsets, lengths;
+        size_t pos = 24;
+        while (bytes.size() - pos >= 4) {
+            const uint32_t len = getLe32(&bytes[pos]);
+            if (len > bytes.size() - pos - 4) break;
+            offsets.push_back(static_cast<uint32_t>(pos + 4));
+            lengths.push_back(len);
+            pos += 4 + size_t(len);
+        }
+        const VpgLayout layout = vpgLayout(bytes.data(), bytes.size());
+        EXPECT_EQ(layout.recordOffsets, offsets) << round;
+        EXPECT_EQ(layout.recordLengths, lengths) << round;
+        EXPECT_EQ(layout.truncated, pos < bytes.size()) << round;
+
+        size_t fit = 0;
+        while (fit < lengths.size() && lengths[fit] <= capacity) ++fit;
+        EXPECT_EQ(vpgRecordsPresent(bytes.data(), bytes.size(), capacity, 1000), fit) << round;
+        EXPECT_EQ(vpgRecordsPresent(bytes.data(), bytes.size(), capacity, 1), fit ? 1u : 0u) << round;
+
+        MemoryFile file = over(bytes);
+        memfile_seek(&file, 24, 0);
+        std::vector<unsigned char> buffer(capacity);
+        for (size_t k = 0;; ++k) {
+            uint32_t length = 0;
+            const size_t left = bytes.size() - memfile_tell(&file);
+            const VpgRecord r = vpgReadRecord(&file, buffer.data(), capacity, &length);
+            if (k < fit) {
+                ASSERT_EQ(r, VpgRecord::Read) << round << " record " << k;
+                EXPECT_EQ(length, lengths[k]);
+                EXPECT_EQ(std::memcmp(buffer.data(), &bytes[offsets[k]], length), 0);
+                EXPECT_EQ(memfile_tell(&file), offsets[k] + length);
+                continue;
+            }
+            EXPECT_EQ(r, left < 4 ? VpgRecord::None : VpgRecord::Damaged) << round << " record " << k;
+            break;
+        }
+    }
 }
