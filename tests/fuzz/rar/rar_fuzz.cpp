@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "data/rar.h"
+#include "data/rar_format.h"
+#include "data/rar_header.h"
 
 namespace {
 
@@ -40,15 +42,9 @@ struct Scratch {
     ~Scratch() { std::remove(path.c_str()); }
 };
 
-uint32_t le16(const uint8_t* p) {
-    return p[0] | p[1] << 8;
-}
-uint32_t le32(const uint8_t* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 // The names of the first few file headers, and the members' declared sizes in all, from a walk over the
-// blocks as they are laid out (the reader's own walk is what is under test; this one only steers).
+// blocks as they are laid out with the shared header parser (the reader's walk over the file is what is
+// under test; this one only steers).
 struct Members {
     std::vector<std::string> names;
     uint64_t unpacked = 0;
@@ -57,18 +53,17 @@ struct Members {
 Members members(const uint8_t* a, size_t n) {
     if (n < 20) return Members{{"a"}, 0};  // too short for a header: the name no member has, as below
     Members m;
-    uint64_t pos = 7 + le16(a + 12);
+    uint64_t pos = 7 + uint64_t(rar::parseMainHeader(a + 7, n - 7).headSize);
     while (pos + 32 <= n) {
-        const uint8_t* h = a + pos;
-        uint32_t size = le16(h + 5);
-        if (size < 7) break;
-        if (h[2] == 0x74) {
-            m.unpacked += le32(h + 11);
-            size_t len = le16(h + 26);
+        const rar::BlockHeader h = rar::parseBlockHeader(a + pos, n - pos);
+        if (h.headSize < 7) break;
+        if (h.type == rar::kFileHead) {
+            m.unpacked += h.unpSize;
+            size_t len = h.nameSize;
             if (len > n - pos - 32) len = n - pos - 32;
-            if (m.names.size() < 3) m.names.emplace_back(reinterpret_cast<const char*>(h + 32), len);
+            if (m.names.size() < 3) m.names.emplace_back(reinterpret_cast<const char*>(a + pos + 32), len);
         }
-        pos += size + ((le16(h + 3) & 0x8000) ? le32(h + 7) : 0);
+        pos += h.headSize + uint64_t(h.dataSize());
     }
     m.names.push_back("a");
     return m;
@@ -92,8 +87,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(f);
     unsigned char* out = nullptr;
     uint32_t outSize = 0;
-    int r = rar_get(&out, &outSize, std::string(name.c_str()).c_str(), path.c_str(), password);
-    if (!r && (out || outSize)) std::abort();  // a failure hands out nothing
+    RarStatus status;
+    int r = rar_get(&out, &outSize, std::string(name.c_str()).c_str(), path.c_str(), password, &status);
+    if (!r && (out || outSize)) std::abort();                  // a failure hands out nothing
+    if ((r == 1) != (status == RarStatus::kOk)) std::abort();  // and says why
     std::free(out);
     return 0;
 }
