@@ -14,16 +14,6 @@ uint32_t BlockHeader::dataSize() const {
     return (flags & kLongBlock) ? packSize : 0;
 }
 
-MainHeader parseMainHeader(const uint8_t* p, size_t n) {
-    ByteReader r(p, n);
-    MainHeader h;
-    h.headCrc = r.u16();
-    h.type = r.u8();
-    h.flags = r.u16();
-    h.headSize = r.u16();
-    return h;
-}
-
 BlockHeader parseBlockHeader(const uint8_t* p, size_t n) {
     ByteReader r(p, n);
     BlockHeader h;
@@ -70,7 +60,7 @@ RarStatus BlockWalk::start() {
     const bool marker = std::memcmp(head, kMarker, m) == 0 || std::memcmp(head, kAltMarker, m) == 0;
     if (!marker) return RarStatus::kNotArchive;
     if (n < sizeof head) return RarStatus::kTruncated;
-    main_ = parseMainHeader(head + 7, kMainHeadSize);
+    main_ = parseBlockHeader(head + 7, kMainHeadSize);
     if (main_.headSize < kMainHeadSize) return RarStatus::kBadHeader;
     first_ = pos_ = 7 + int64_t(main_.headSize);
     return RarStatus::kOk;

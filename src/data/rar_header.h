@@ -10,16 +10,8 @@
 
 namespace rar {
 
-// The 13 bytes of the main header.
-struct MainHeader {
-    uint16_t headCrc;
-    uint8_t type;
-    uint16_t flags;
-    uint16_t headSize;
-};
-
 // The fixed part of a block header: the 7-byte base, then the fields a file header has at offsets 7 to
-// 31, taken whatever the block's type.
+// 31, taken whatever the block's type (of the 13-byte main header, only the base counts).
 struct BlockHeader {
     uint16_t headCrc;
     uint8_t type;
@@ -38,7 +30,6 @@ struct BlockHeader {
     uint32_t dataSize() const;  // packSize for a long block, else 0
 };
 
-MainHeader parseMainHeader(const uint8_t* p, size_t n);
 BlockHeader parseBlockHeader(const uint8_t* p, size_t n);
 
 // Whether a file header's HEAD_CRC matches its bytes (the first headSize bytes of the block): the low
@@ -62,7 +53,7 @@ public:
     // Sizes the file and reads the marker and the main header. kOk, or kUnreadable, kTruncated (the file
     // ends inside them), kNotArchive (neither marker) or kBadHeader (a main header shorter than 13 bytes).
     RarStatus start();
-    const MainHeader& main() const { return main_; }
+    const BlockHeader& main() const { return main_; }
     int64_t fileSize() const { return fileSize_; }
     // Back to the first block.
     void rewind() { pos_ = first_; }
@@ -86,7 +77,7 @@ private:
     int64_t fileSize_ = 0;
     int64_t first_ = 0;
     int64_t pos_ = 0;
-    MainHeader main_{};
+    BlockHeader main_{};
 };
 
 }  // namespace rar

@@ -46,10 +46,7 @@ RarStatus statusOf(const std::string& archive, const std::string& member, const 
     return status;
 }
 
-struct Sample {
-    std::string name;
-    Bytes data;
-};
+using qvtest::Sample;
 
 // Four members of different kinds, in order; the archive and where each member's header and data lie.
 struct Made {
@@ -69,18 +66,11 @@ protected:
     };
 
     Made make(const std::string& password, bool solid) const {
-        std::vector<rar::ArchiveMember> members;
-        for (const Sample& s : samples) {
-            rar::ArchiveMember m;
-            m.name = s.name;
-            m.data = s.data;
-            members.push_back(m);
-        }
         rar::ArchiveOptions o;
         o.password = password;
         o.solid = solid;
         Made made;
-        made.bytes = rar::buildArchive(members, o);
+        made.bytes = qvtest::archiveOf(samples, o);
         size_t pos = 7 + rar::kMainHeadSize;
         while (pos < made.bytes.size()) {
             const size_t head = getLe16(&made.bytes[pos + 5]);

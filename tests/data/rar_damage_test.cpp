@@ -19,10 +19,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using ScratchDir = qvtest::WorkDir;  // a scratch folder entered for the test
 
-struct Sample {
-    std::string name;
-    Bytes data;
-};
+using qvtest::Sample;
 
 struct Damaged : public ::testing::Test {
     ScratchDir dir;
@@ -34,18 +31,11 @@ struct Damaged : public ::testing::Test {
     };
 
     Bytes build(bool solid, bool audio, const std::string& password) const {
-        std::vector<rar::ArchiveMember> members;
-        for (const Sample& s : samples) {
-            rar::ArchiveMember m;
-            m.name = s.name;
-            m.data = s.data;
-            members.push_back(m);
-        }
         rar::ArchiveOptions o;
         o.solid = solid;
         o.audio = audio;
         o.password = password;
-        return rar::buildArchive(members, o);
+        return qvtest::archiveOf(samples, o);
     }
 
     // Every member either comes out whole or not at all.

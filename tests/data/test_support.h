@@ -33,6 +33,8 @@ inline std::string readFile(const std::filesystem::path& p) {
 #include <cstdint>
 #include <random>
 
+#include "authoring/rar_writer.h"
+
 namespace qvtest {
 
 // Test inputs of the kinds an archive holds: text, structured binary, noise and 16-bit PCM.
@@ -104,6 +106,24 @@ inline uint32_t referenceCrc(const uint8_t* p, size_t n) {
 
 inline void writeBytes(const std::filesystem::path& p, const std::vector<uint8_t>& bytes) {
     writeFile(p, std::string(bytes.begin(), bytes.end()));
+}
+
+// A file to pack: its member name and bytes.
+struct Sample {
+    std::string name;
+    std::vector<uint8_t> data;
+};
+
+inline std::vector<uint8_t> archiveOf(const std::vector<Sample>& samples,
+                                      const rar::ArchiveOptions& options) {
+    std::vector<rar::ArchiveMember> members;
+    for (const Sample& s : samples) {
+        rar::ArchiveMember m;
+        m.name = s.name;
+        m.data = s.data;
+        members.push_back(m);
+    }
+    return rar::buildArchive(members, options);
 }
 
 }  // namespace qvtest

@@ -53,7 +53,7 @@ struct Members {
 Members members(const uint8_t* a, size_t n) {
     if (n < 20) return Members{{"a"}, 0};  // too short for a header: the name no member has, as below
     Members m;
-    uint64_t pos = 7 + uint64_t(rar::parseMainHeader(a + 7, n - 7).headSize);
+    uint64_t pos = 7 + uint64_t(rar::parseBlockHeader(a + 7, 13).headSize);
     while (pos + 32 <= n) {
         const rar::BlockHeader h = rar::parseBlockHeader(a + pos, n - pos);
         if (h.headSize < 7) break;
