@@ -129,10 +129,9 @@ fxtest::Device* VideoTextureTest::device_ = nullptr;
 }  // namespace
 
 TEST_F(VideoTextureTest, ConstructionTexts) {
-    EXPECT_EQ(constructionText("absent.vpg"), "file not found");
-
     fxtest::Bytes good = vpgBuild({16, 16, 1, 25.0f}, {{1, 2, 3}});
     put("good.vpg", good);
+    EXPECT_EQ(constructionText("absent.vpg"), "file not found");  // a data folder without the file
     EXPECT_EQ(constructionText("good.vpg"), "");
     fxtest::Bytes eighth = good;
     eighth[7] = 'H';  // "VOTRAMPH"
