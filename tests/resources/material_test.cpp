@@ -116,6 +116,7 @@ TEST_F(MaterialFileTest, FailureTexts) {
     EXPECT_EQ(failure("<m><blend srcblend='one' dstblend='One'/></m>"), "invalid dstblend");
     EXPECT_EQ(failure("<m>\n<diffuse r='1'>\n</m>"), "line 3: Error reading end tag.");
     EXPECT_EQ(failure(""), "line 1: Error document empty.");
+    DataDir dir;  // a data folder without the picture: the texture loader's own text
     EXPECT_EQ(failure("<m><texture file='gone.png'/></m>"),
               "Failed to load gone.png\nfile not found: gone.png");
 }
