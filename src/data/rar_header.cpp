@@ -82,16 +82,23 @@ BlockWalk::Step BlockWalk::next(Block* block, size_t nameCap) {
     if (b.type == kFileHead && n < kFileHeadSize) return Step::kCut;
     block->end = pos_ + b.headSize + b.dataSize();
     block->name.clear();
+    block->crc = Block::Crc::kUnknown;
     if (b.type == kFileHead) {
         const size_t want = b.nameSize < nameCap ? b.nameSize : nameCap;
         block->name.resize(want);
         block->name.resize(want ? std::fread(&block->name[0], 1, want, file_) : 0);
+        if (block->name.size() == b.nameSize && b.headSize == kFileHeadSize + b.nameSize) {
+            uint32_t crc = crc32Slices(0xFFFFFFFFu, h + 2, kFileHeadSize - 2);
+            crc = ~crc32Slices(crc, reinterpret_cast<const uint8_t*>(block->name.data()), b.nameSize);
+            block->crc = (crc & 0xFFFF) == b.headCrc ? Block::Crc::kOk : Block::Crc::kBad;
+        }
     }
     pos_ = block->end;
     return Step::kBlock;
 }
 
 bool BlockWalk::headerCrcOk(const Block& block) {
+    if (block.crc != Block::Crc::kUnknown) return block.crc == Block::Crc::kOk;
     const BlockHeader& b = block.head;
     std::vector<uint8_t> bytes(b.headSize);
     if (!seekTo(file_, block.start)) return false;

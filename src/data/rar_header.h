@@ -42,6 +42,9 @@ struct Block {
     int64_t start;     // file offset of the header
     int64_t end;       // start + HEAD_SIZE + the data area
     std::string name;  // file headers: NAME_SIZE bytes, or as many as asked for
+    // For a file header that is its fixed part and its whole name, as most are: whether HEAD_CRC matches,
+    // found from the bytes already read. Others need headerCrcOk().
+    enum class Crc : uint8_t { kUnknown, kOk, kBad } crc;
 };
 
 // The blocks of an open archive file, from the first one after the main header. The walk only reads and
@@ -68,8 +71,8 @@ public:
     // The next block; for a file header, at most nameCap bytes of its name.
     Step next(Block* block, size_t nameCap);
 
-    // Reads a file header's bytes again and checks its HEAD_CRC (for explaining a failure; the reader
-    // itself does not check header CRCs).
+    // Whether a file header's HEAD_CRC matches, reading its bytes again when the walk could not tell (for
+    // explaining a failure; the reader itself does not check header CRCs).
     bool headerCrcOk(const Block& block);
 
 private:

@@ -606,12 +606,15 @@ RarStatus Reader::extract() {
     resetUnpackState();
 
     const bool solid = mainFlags & kMainSolid;
+    bool badHeader = false, crcUnknown = false;  // among the file headers walked
     for (;;) {
         switch (walk.next(&blk, kMaxMemberName)) {
             case BlockWalk::Step::kBlock:
                 break;
             case BlockWalk::Step::kEnd: {
                 // Not there; unless a damaged header may be what hides it.
+                if (badHeader) return RarStatus::kBadHeader;
+                if (!crcUnknown) return RarStatus::kNoMember;
                 walk.rewind();
                 while (walk.next(&blk, 0) == BlockWalk::Step::kBlock)
                     if (blk.head.type == kFileHead && !walk.headerCrcOk(blk)) return RarStatus::kBadHeader;
@@ -626,6 +629,8 @@ RarStatus Reader::extract() {
         }
         if (blk.head.type == kSubBlock) return RarStatus::kUnsupported;
         if (blk.head.type != kFileHead) continue;
+        badHeader = badHeader || blk.crc == Block::Crc::kBad;
+        crcUnknown = crcUnknown || blk.crc == Block::Crc::kUnknown;
         const bool wanted = wantedAt >= 0 ? blk.start == wantedAt : namesMatch(member, blk.name.c_str());
         if (wanted) {
             if (RarStatus s = plausibleSizes(); s != RarStatus::kOk) return s;
