@@ -9,18 +9,9 @@
 
 namespace {
 
-class Cascade : public ::testing::Test {
+class Cascade : public PlainDeviceTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(dev.ok()) << dev.error();
-        d = dev.device();
-        plain_state(d);
-        d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
-    }
     uint32_t centre() { return pixel(read_back_buffer(d), 640, 320, 240); }
-
-    TestDevice dev;
-    IDirect3DDevice9* d = nullptr;
 };
 
 }  // namespace

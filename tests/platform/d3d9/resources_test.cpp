@@ -14,16 +14,8 @@
 
 namespace {
 
-class Resources : public ::testing::Test {
+class Resources : public PlainDeviceTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(dev.ok()) << dev.error();
-        d = dev.device();
-        plain_state(d);
-        d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
-    }
-    TestDevice dev;
-    IDirect3DDevice9* d = nullptr;
 };
 
 }  // namespace

@@ -8,14 +8,8 @@
 
 namespace {
 
-class TextureUpdate : public ::testing::Test {
+class TextureUpdate : public PlainDeviceTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(dev.ok()) << dev.error();
-        d = dev.device();
-        plain_state(d);
-        d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
-    }
     // Fills level 0 of a managed texture with one colour through LockRect and UnlockRect.
     static void fill(IDirect3DTexture9* t, DWORD colour) {
         D3DSURFACE_DESC desc;
@@ -48,8 +42,6 @@ protected:
         d->SetTextureStageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
         ASSERT_EQ(draw_fan(d, full_quad(), kScreenFvf), D3D_OK);
     }
-    TestDevice dev;
-    IDirect3DDevice9* d = nullptr;
 };
 
 }  // namespace
