@@ -79,6 +79,11 @@ IDirect3DTexture9* make_texture(IDirect3DDevice9* d, UINT width, UINT height,
                                 const std::vector<DWORD>& pixels, UINT levels = 1,
                                 D3DFORMAT format = D3DFMT_A8R8G8B8);
 
+// A render-target texture in the default pool (usage adds to D3DUSAGE_RENDERTARGET) and its level 0 in
+// *level0, both for the caller to release; null, and *level0 null, when either cannot be had.
+IDirect3DTexture9* make_target(IDirect3DDevice9* d, UINT width, UINT height, IDirect3DSurface9** level0,
+                               UINT levels = 1, DWORD usage = 0, D3DFORMAT format = D3DFMT_A8R8G8B8);
+
 // Identity transforms, no lighting, no culling, no depth, point sampling, one texture stage selecting the
 // texture: the state most pixel tests start from.
 void plain_state(IDirect3DDevice9* d);

@@ -22,10 +22,8 @@ protected:
         PlainDeviceTest::SetUp();
         if (HasFatalFailure()) return;
         // Draw into a render texture with alpha, so the lit alpha can be read too.
-        ASSERT_EQ(d->CreateTexture(64, 64, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &rt,
-                                   nullptr),
-                  D3D_OK);
-        rt->GetSurfaceLevel(0, &target);
+        rt = make_target(d, 64, 64, &target);
+        ASSERT_NE(rt, nullptr);
         d->SetRenderTarget(0, target);
         d->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0);
         // Camera space = world space; z is scaled into 0..1 by an affine projection.
