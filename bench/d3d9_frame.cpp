@@ -1,19 +1,27 @@
 // Draws a production-like frame headless through the Direct3D 9 layer and prints frames per second and
 // where the time goes: a lit, fogged, textured, environment-mapped mesh of about 20,000 triangles drawn into
 // a 256 x 128 render target and again into the 640 x 480 back buffer, six 256 x 256 two-texture blur
-// passes, two 81 x 61 distortion-grid draws refilled every frame, two full-screen quads and Present.
+// passes, two 81 x 61 distortion-grid draws refilled every frame, two full-screen quads and Present. The
+// image effects are the production's own classes, so their state changes are what the frame pays for.
 #include <sys/resource.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "fx/blur_pass.h"
+#include "fx/effect_math.h"
+#include "fx/grid.h"
+#include "fx/render_texture.h"
+#include "fx/screen_quad.h"
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/readback.h"
-#include "platform/win32/win32.h"
+#include "resources/device.h"
+#include "test_device.h"
 
 namespace {
 
@@ -32,23 +40,11 @@ struct MeshVertex {
     DWORD diffuse;
     float u, v;
 };
-struct ScreenVertex {
-    float x, y, z;
-    DWORD diffuse;
-    float u, v;
-};
 
 DWORD fbits(float f) {
     DWORD d;
     std::memcpy(&d, &f, 4);
     return d;
-}
-
-D3DMATRIX identity() {
-    D3DMATRIX m;
-    std::memset(&m, 0, sizeof m);
-    m._11 = m._22 = m._33 = m._44 = 1.0f;
-    return m;
 }
 
 std::string load_average() {
@@ -59,10 +55,6 @@ std::string load_average() {
     }
     std::string s(buffer);
     return s.substr(0, s.find(' '));
-}
-
-LRESULT CALLBACK window_proc(HWND h, UINT m, WPARAM w, LPARAM l) {
-    return DefWindowProcA(h, m, w, l);
 }
 
 IDirect3DTexture9* checker(IDirect3DDevice9* d, UINT size, DWORD a, DWORD b) {
@@ -82,21 +74,18 @@ IDirect3DTexture9* checker(IDirect3DDevice9* d, UINT size, DWORD a, DWORD b) {
     return t;
 }
 
+// The image effects are the production's own (fx): the scene target, the blur chain, the grid, the quads.
 struct Frame {
     IDirect3DDevice9* d;
     IDirect3DVertexBuffer9* meshVb;
     IDirect3DIndexBuffer9* meshIb;
     UINT meshVertices, meshTriangles;
     IDirect3DStateBlock9* material;
-    IDirect3DTexture9* sceneTex;
-    IDirect3DSurface9* sceneSurface;
-    IDirect3DTexture9* blurTex[6];
-    IDirect3DSurface9* blurSurface[6];
-    IDirect3DVertexBuffer9* quadVb;
-    IDirect3DVertexBuffer9* gridVb;
-    IDirect3DIndexBuffer9* gridIb;
-    std::vector<ScreenVertex> grid;
-    IDirect3DTexture9* white;
+    std::unique_ptr<RenderTexture> scene;
+    std::unique_ptr<BlurPass> blur[6];
+    std::unique_ptr<Grid> grid;
+    std::unique_ptr<TextureSource> white;
+    std::unique_ptr<ScreenQuad> quad;
 };
 
 void draw_scene(Frame& f, float t, bool clear) {
@@ -116,7 +105,7 @@ void draw_scene(Frame& f, float t, bool clear) {
     proj._11 = fy / 1.3333334f, proj._22 = fy, proj._33 = 2000.0f / 1999.0f, proj._34 = 1.0f;
     proj._43 = -2000.0f / 1999.0f;
     d->SetTransform(D3DTS_PROJECTION, &proj);
-    D3DMATRIX view = identity();
+    D3DMATRIX view = identityMatrix();
     const float c = std::cos(t * 0.3f), s = std::sin(t * 0.3f);
     view._11 = c, view._13 = -s, view._31 = s, view._33 = c, view._43 = 150.0f;
     d->SetTransform(D3DTS_VIEW, &view);
@@ -134,7 +123,7 @@ void draw_scene(Frame& f, float t, bool clear) {
     for (DWORD i = 2; i < 8; ++i) d->LightEnable(i, FALSE);
     // The mesh twice (two objects), each group: SetMaterial + state block + one indexed draw.
     for (int object = 0; object < 2; ++object) {
-        D3DMATRIX world = identity();
+        D3DMATRIX world = identityMatrix();
         world._41 = object ? 40.0f : -40.0f;
         d->SetTransform(D3DTS_WORLD, &world);
         d->SetFVF(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_TEX1);
@@ -153,128 +142,12 @@ void draw_scene(Frame& f, float t, bool clear) {
     d->SetRenderState(D3DRS_FOGENABLE, FALSE);
 }
 
-void screen_states(IDirect3DDevice9* d) {
-    const D3DMATRIX id = identity();
-    d->SetTransform(D3DTS_PROJECTION, &id);
-    d->SetTransform(D3DTS_VIEW, &id);
-    d->SetTransform(D3DTS_WORLD, &id);
-    d->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    d->SetRenderState(D3DRS_LIGHTING, FALSE);
-}
-
-void blur(Frame& f, int pass, IDirect3DTexture9* source, bool horizontal, float spread, float strength) {
-    IDirect3DDevice9* d = f.d;
-    IDirect3DSurface9* saved = nullptr;
-    d->GetRenderTarget(0, &saved);
-    d->SetRenderTarget(0, f.blurSurface[pass]);
-    for (DWORD s = 0; s < 2; ++s) {
-        d->SetTexture(s, source);
-        d->SetTextureStageState(s, D3DTSS_TEXCOORDINDEX, 0);
-        d->SetTextureStageState(s, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-        d->SetSamplerState(s, D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP);
-        d->SetSamplerState(s, D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP);
-    }
-    d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
-    screen_states(d);
-    const float fac = strength * 0.22222222f;
-    d->SetRenderState(D3DRS_TEXTUREFACTOR, (static_cast<DWORD>(fac * 128) << 24) | 0x00FFFFFF);
-    d->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TFACTOR);
-    d->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
-    d->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
-    d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ZERO);
-    d->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
-    d->SetFVF(D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1);
-    d->SetStreamSource(0, f.quadVb, 0, sizeof(ScreenVertex));
-    d->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
-    d->DrawPrimitive(D3DPT_TRIANGLEFAN, 0, 2);
-    d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
-    d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_LERP);
-    d->SetTextureStageState(1, D3DTSS_COLORARG0, D3DTA_TFACTOR);
-    d->SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_CURRENT);
-    d->SetTextureStageState(1, D3DTSS_COLORARG2, D3DTA_TEXTURE);
-    d->SetTextureStageState(1, D3DTSS_ALPHAARG1, D3DTA_TFACTOR);
-    d->SetTextureStageState(1, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
-    d->SetTextureStageState(2, D3DTSS_COLOROP, D3DTOP_DISABLE);
-    d->SetRenderState(D3DRS_TEXTUREFACTOR, (static_cast<DWORD>(fac * 510) << 24) | 0x007F7F7F);
-    const float texel = 1.0f / 256.0f;
-    for (int i = 2; i <= 4; i += 2) {
-        const float o = texel * (i * spread - 0.5f);
-        D3DMATRIX m = identity();
-        (horizontal ? m._31 : m._32) = o;
-        d->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
-        d->SetTransform(D3DTS_TEXTURE0, &m);
-        (horizontal ? m._31 : m._32) = -o;
-        d->SetTextureStageState(1, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
-        d->SetTransform(D3DTS_TEXTURE1, &m);
-        d->DrawPrimitive(D3DPT_TRIANGLEFAN, 0, 2);
-    }
-    d->SetRenderTarget(0, saved);
-    saved->Release();
-    d->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
-    d->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
-    d->SetTextureStageState(1, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
-}
-
-void grid_draw(Frame& f, IDirect3DTexture9* source, float amount) {
-    IDirect3DDevice9* d = f.d;
-    // Rebuild and deform the lattice on the processor, then refill the dynamic buffer whole.
-    for (int i = 0; i <= 60; ++i)
-        for (int j = 0; j <= 80; ++j) {
-            ScreenVertex& v = f.grid[i * 81 + j];
-            const float dx = (j - 40) / 40.0f, dy = (i - 30) / 30.0f;
-            const float w = amount * (1.0f + std::cos(std::sqrt(dx * dx + dy * dy) * 3.0f));
-            v = {j / 40.0f - 1.0f, i / 30.0f - 1.0f,   0.0f,
-                 0xFFFFFFFF,       j / 80.0f + w * dx, 1.0f - i / 60.0f + w * dy};
-        }
-    void* p = nullptr;
-    f.gridVb->Lock(0, 0, &p, 0);
-    std::memcpy(p, f.grid.data(), f.grid.size() * sizeof(ScreenVertex));
-    f.gridVb->Unlock();
-    d->SetTexture(0, source);
-    d->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
-    d->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
-    d->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-    d->SetRenderState(D3DRS_TEXTUREFACTOR, 0xFF000000);
-    d->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
-    d->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_TFACTOR);
-    d->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
-    d->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP);
-    d->SetSamplerState(0, D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP);
-    d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
-    d->SetTextureStageState(1, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
-    screen_states(d);
-    d->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
-    d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
-    d->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
-    d->SetFVF(D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1);
-    d->SetStreamSource(0, f.gridVb, 0, sizeof(ScreenVertex));
-    d->SetIndices(f.gridIb);
-    d->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 81 * 61, 0, 80 * 60 * 2);
-}
-
-void quad_draw(Frame& f, IDirect3DTexture9* source, DWORD src, DWORD dst, float alpha) {
-    IDirect3DDevice9* d = f.d;
-    d->SetTexture(0, source);
-    d->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
-    d->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
-    d->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
-    d->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-    d->SetRenderState(D3DRS_TEXTUREFACTOR, static_cast<DWORD>(alpha * 255) << 24);
-    d->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
-    d->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_TFACTOR);
-    d->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
-    d->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
-    d->SetSamplerState(0, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
-    d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
-    d->SetTextureStageState(1, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
-    screen_states(d);
-    d->SetRenderState(D3DRS_SRCBLEND, src);
-    d->SetRenderState(D3DRS_DESTBLEND, dst);
-    d->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
-    d->SetFVF(D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1);
-    d->SetStreamSource(0, f.quadVb, 0, sizeof(ScreenVertex));
-    d->DrawPrimitive(D3DPT_TRIANGLEFAN, 0, 2);
-    d->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+// The lattice rebuilt and deformed on the processor every frame, refilled whole and drawn added.
+void grid_draw(Frame& f, const TextureSource* source, float amount) {
+    f.grid->reset(0.0f, 0.0f);
+    f.grid->bulge(0.0f, 0.0f, 1.0f / 3.0f, amount);
+    f.grid->upload();
+    f.grid->draw(source, D3DBLEND_ONE, D3DBLEND_ONE, 1.0f);
 }
 
 enum Phase { kSceneTarget, kBlur, kSceneBack, kGrid, kQuads, kPresent, kPhases };
@@ -298,28 +171,24 @@ void frame(Frame& f, float t, bool timed, double* phaseMs, double* phaseCpu) {
         cpuMark = cpu;
     };
     d->BeginScene();
-    IDirect3DSurface9* saved = nullptr;
-    d->GetRenderTarget(0, &saved);
-    d->SetRenderTarget(0, f.sceneSurface);
+    f.scene->binding.bind(0);
     draw_scene(f, t, true);
-    d->SetRenderTarget(0, saved);
-    saved->Release();
+    f.scene->binding.unbind();
     phase(kSceneTarget);
     static const struct {
         bool h;
         float spread, strength;
     } passes[6] = {{true, 1.0f, 1.5f},  {false, 1.0f, 1.0f}, {true, 1.5f, 1.0f},
                    {false, 1.5f, 1.0f}, {true, 2.0f, 1.25f}, {false, 2.0f, 1.4f}};
-    for (int p = 0; p < 6; ++p)
-        blur(f, p, p == 0 ? f.sceneTex : f.blurTex[p - 1], passes[p].h, passes[p].spread, passes[p].strength);
+    for (int p = 0; p < 6; ++p) f.blur[p]->apply(passes[p].h, passes[p].spread, passes[p].strength);
     phase(kBlur);
     draw_scene(f, t, true);
     phase(kSceneBack);
-    grid_draw(f, f.blurTex[5], 0.02f + 0.01f * std::sin(t));
-    grid_draw(f, f.sceneTex, 0.03f);
+    grid_draw(f, f.blur[5].get(), 0.02f + 0.01f * std::sin(t));
+    grid_draw(f, f.scene.get(), 0.03f);
     phase(kGrid);
-    quad_draw(f, f.white, D3DBLEND_SRCALPHA, D3DBLEND_ONE, 0.3f);
-    quad_draw(f, f.white, D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, 0.2f);
+    f.quad->draw(D3DBLEND_SRCALPHA, D3DBLEND_ONE, 0.3f, 0.0f);
+    f.quad->draw(D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, 0.2f, 0.0f);
     phase(kQuads);
     d->EndScene();
     d->Present(nullptr, nullptr, nullptr, nullptr);
@@ -329,40 +198,20 @@ void frame(Frame& f, float t, bool timed, double* phaseMs, double* phaseCpu) {
 }  // namespace
 
 int main() {
-    HINSTANCE instance = GetModuleHandleA(nullptr);
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = window_proc;
-    wc.hInstance = instance;
-    wc.lpszClassName = "d3d9_frame";
-    RegisterClassA(&wc);
-    HWND window = CreateWindowExA(0, "d3d9_frame", "d3d9_frame", WS_POPUP | WS_VISIBLE, 0, 0, 640, 480,
-                                  nullptr, nullptr, instance, nullptr);
-    IDirect3D9* d3d = window ? Direct3DCreate9(D3D_SDK_VERSION) : nullptr;
-    if (!d3d) {
-        std::fprintf(stderr, "no window or Direct3D object\n");
+    // The tests' headless device: 640 x 480, D24S8, presentation never waits for a retrace.
+    TestDevice device(640, 480);
+    if (!device.ok()) {
+        std::fprintf(stderr, "%s\n", device.error().c_str());
         return 1;
     }
-    D3DPRESENT_PARAMETERS pp = {};
-    pp.BackBufferWidth = 640;
-    pp.BackBufferHeight = 480;
-    pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-    pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    pp.Windowed = TRUE;
-    pp.EnableAutoDepthStencil = TRUE;
-    pp.AutoDepthStencilFormat = D3DFMT_D24S8;
-    pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-    IDirect3DDevice9* d = nullptr;
-    if (FAILED(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
-                                 D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &d))) {
-        std::fprintf(stderr, "CreateDevice failed\n");
-        return 1;
-    }
+    IDirect3DDevice9* d = device.device();
     for (DWORD s = 0; s < 8; ++s) {
         d->SetSamplerState(s, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
         d->SetSamplerState(s, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
         d->SetSamplerState(s, D3DSAMP_MIPFILTER, D3DTEXF_LINEAR);
     }
 
+    g_device = d;
     Frame f = {};
     f.d = d;
     // A torus of 100 x 100 quads: 10,000 vertices... 20,000 triangles.
@@ -400,7 +249,7 @@ int main() {
 
     IDirect3DTexture9* base = checker(d, 256, 0xFFC08040, 0xFF406080);
     IDirect3DTexture9* env = checker(d, 128, 0xFF202020, 0xFF604020);
-    f.white = checker(d, 4, 0xFFFFFFFF, 0xFFFFFFFF);
+    f.white = std::make_unique<TextureSource>(checker(d, 4, 0xFFFFFFFF, 0xFFFFFFFF));
     // The material's states, recorded once as the scene's materials do.
     d->BeginStateBlock();
     d->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
@@ -436,42 +285,17 @@ int main() {
     d->SetTexture(2, nullptr);
     d->EndStateBlock(&f.material);
 
-    d->CreateTexture(256, 128, 0, D3DUSAGE_RENDERTARGET | D3DUSAGE_AUTOGENMIPMAP, D3DFMT_A8R8G8B8,
-                     D3DPOOL_DEFAULT, &f.sceneTex, nullptr);
-    f.sceneTex->GetSurfaceLevel(0, &f.sceneSurface);
-    for (int i = 0; i < 6; ++i) {
-        d->CreateTexture(256, 256, 0, D3DUSAGE_RENDERTARGET | D3DUSAGE_AUTOGENMIPMAP, D3DFMT_A8R8G8B8,
-                         D3DPOOL_DEFAULT, &f.blurTex[i], nullptr);
-        f.blurTex[i]->GetSurfaceLevel(0, &f.blurSurface[i]);
+    try {
+        f.scene = std::make_unique<RenderTexture>(256, 128, D3DUSAGE_RENDERTARGET | D3DUSAGE_AUTOGENMIPMAP,
+                                                  D3DPOOL_DEFAULT);
+        for (int i = 0; i < 6; ++i)
+            f.blur[i] = std::make_unique<BlurPass>(i == 0 ? f.scene.get() : f.blur[i - 1].get(), 256, 256);
+        f.grid = std::make_unique<Grid>(80, 60);
+        f.quad = std::make_unique<ScreenQuad>(f.white.get(), 1.0f);
+    } catch (const std::string& e) {
+        std::fprintf(stderr, "%s\n", e.c_str());
+        return 1;
     }
-    const float h = 0.5f / 256.0f;
-    const ScreenVertex q[4] = {{-1, -1, 0, 0x00FFFFFF, h, 1 + h},
-                               {-1, 1, 0, 0x00FFFFFF, h, h},
-                               {1, 1, 0, 0x00FFFFFF, 1 + h, h},
-                               {1, -1, 0, 0x00FFFFFF, 1 + h, 1 + h}};
-    d->CreateVertexBuffer(sizeof q, 0, 0x142, D3DPOOL_MANAGED, &f.quadVb, nullptr);
-    f.quadVb->Lock(0, 0, &p, 0);
-    std::memcpy(p, q, sizeof q);
-    f.quadVb->Unlock();
-    f.grid.resize(81 * 61);
-    d->CreateVertexBuffer(81 * 61 * sizeof(ScreenVertex), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, 0x142,
-                          D3DPOOL_DEFAULT, &f.gridVb, nullptr);
-    d->CreateIndexBuffer(80 * 60 * 12, 0, D3DFMT_INDEX16, D3DPOOL_MANAGED, &f.gridIb, nullptr);
-    f.gridIb->Lock(0, 0, &p, 0);
-    auto* gi = static_cast<uint16_t*>(p);
-    for (int i = 0; i < 60; ++i)
-        for (int j = 0; j < 80; ++j) {
-            const uint16_t a = static_cast<uint16_t>(i * 81 + j), b = static_cast<uint16_t>(a + 81);
-            const uint16_t cell[6] = {a,
-                                      static_cast<uint16_t>(a + 1),
-                                      b,
-                                      static_cast<uint16_t>(a + 1),
-                                      static_cast<uint16_t>(b + 1),
-                                      b};
-            std::memcpy(gi, cell, sizeof cell);
-            gi += 6;
-        }
-    f.gridIb->Unlock();
 
     // Warm-up: the first frames build the shader variants the frame uses.
     const auto warmStart = Clock::now();
@@ -517,24 +341,17 @@ int main() {
         std::printf("    %-28s %7.2f ms %7.2f ms %6.1f%%\n", kPhaseNames[i], phaseMs[i] / timedFrames,
                     phaseCpu[i] / timedFrames, 100.0 * phaseCpu[i] / total);
 
-    for (int i = 0; i < 6; ++i) {
-        f.blurSurface[i]->Release();
-        f.blurTex[i]->Release();
-    }
-    f.sceneSurface->Release();
-    f.sceneTex->Release();
+    f.quad.reset();
+    f.grid.reset();
+    for (int i = 5; i >= 0; --i) f.blur[i].reset();
+    f.scene.reset();
+    f.white.reset();
     f.material->Release();
-    f.quadVb->Release();
-    f.gridVb->Release();
-    f.gridIb->Release();
     f.meshVb->Release();
     f.meshIb->Release();
     base->Release();
     env->Release();
-    f.white->Release();
     d->SetTexture(0, nullptr);
-    d->Release();
-    d3d->Release();
-    DestroyWindow(window);
+    g_device = nullptr;
     return 0;
 }

@@ -1,5 +1,6 @@
 // Decoding speed of the video decoder against ffmpeg's own mpeg4 decoder (one thread) on the same
-// streams, made here with ffmpeg's encoder. Prints frames per second of both, their ratio, and which kernel
+// streams, made here with ffmpeg's encoder as the decoder tests make theirs (one encoder thread, so the
+// streams are the same on every machine). Prints frames per second of both, their ratio, and which kernel
 // set the decoder ran. Arguments, if any, name the streams to run.
 #include <unistd.h>
 
@@ -12,19 +13,10 @@
 
 #include "video/kernels.h"
 #include "video/m4v_split.h"
-#include "video/vdec.h"
+#include "video/vdec_session.h"
+#include "video_test_util.h"
 
 namespace {
-
-bool readFile(const std::string& path, std::vector<uint8_t>& out) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
-    std::fclose(f);
-    return true;
-}
 
 // Best processor time of our decoder over the whole stream; render selects the BGR0 conversion too.
 // Processor time rather than wall time: the machine is shared, and ffmpeg's figure is its own user time.
@@ -32,32 +24,15 @@ double timeOurs(const std::vector<uint8_t>& stream, bool render, int repeats, in
     int w = 0, h = 0;
     if (!m4v_layer_size(stream.data(), stream.size(), &w, &h)) return -1;
     auto records = m4v_split(stream.data(), stream.size());
-    VdecParams p{};
-    p.width = w;
-    p.height = h;
-    p.outputFormat = 4;
-    VdecSizes s{};
-    vdec_call(1, VDEC_MEMORY_SIZES, &p, &s);
-    std::vector<uint8_t> buf[6];
-    const uint32_t sizes[6] = {s.size1, s.size2, s.size3, s.size4, s.size5, s.size6};
     std::vector<uint8_t> out(size_t(w) * h * 4);
+    VdecSession decoder;
     double best = 1e9;
     for (int r = 0; r < repeats; ++r) {
-        for (int i = 0; i < 6; ++i) {
-            buf[i].assign(sizes[i], 0);
-            p.buffer[i] = buf[i].data();
-        }
-        vdec_call(1, VDEC_INIT, &p, nullptr);
+        if (decoder.open(w, h) != VdecSession::Step::None) return -1;
         int ok = 0;
         std::clock_t t0 = std::clock();
-        for (const auto& rec : records) {
-            VdecFrame f{};
-            f.output = out.data();
-            f.bitstream = rec.data();
-            f.length = int32_t(rec.size());
-            f.renderFlag = render ? 1 : 0;
-            if (vdec_call(1, VDEC_DECODE, &f, nullptr) == VDEC_OK) ++ok;
-        }
+        for (const auto& rec : records)
+            if (decoder.decode(out.data(), rec.data(), rec.size(), render) == VDEC_OK) ++ok;
         double t = double(std::clock() - t0) / CLOCKS_PER_SEC;
         if (t < best) best = t;
         *frames = ok;
@@ -91,13 +66,7 @@ double timeFfmpeg(const std::string& path, int repeats) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    struct Stream {
-        const char* name;
-        int w, h, frames;
-        const char* source;
-        const char* options;
-    };
-    const Stream streams[] = {
+    const vtest::GeneratedStream streams[] = {
         // The four streams the decoder is held against at 720p and 480p: I/P at quantiser 3; B-VOPs with
         // quarter-sample and four vectors; a camera-style stream (a zoom with sensor noise, rate
         // controlled, so the quantiser varies per picture); VGA I/P.
@@ -124,30 +93,23 @@ int main(int argc, char** argv) {
     std::printf("kernels: %s\n", vdec::kernels().name);
     std::printf("%-16s %9s %7s | %10s %10s %10s | %8s %8s\n", "stream", "size", "frames", "ours fps",
                 "+convert", "ffmpeg fps", "ratio", "ratio+cv");
-    for (const Stream& s : streams) {
+    for (const vtest::GeneratedStream& s : streams) {
         bool wanted = argc < 2;
-        for (int i = 1; i < argc; ++i) wanted = wanted || !std::strcmp(argv[i], s.name);
+        for (int i = 1; i < argc; ++i) wanted = wanted || !std::strcmp(argv[i], s.label);
         if (!wanted) continue;
-        std::string path = std::string(dir) + "/" + s.name + ".m4v";
-        char cmd[1024];
-        std::snprintf(
-            cmd, sizeof cmd,
-            "ffmpeg -hide_banner -nostdin -loglevel error -y -f lavfi -i %s=size=%dx%d:rate=25 -frames:v %d "
-            "-c:v mpeg4 %s -f m4v '%s'",
-            s.source, s.w, s.h, s.frames, s.options, path.c_str());
-        if (std::system(cmd) != 0) {
-            std::printf("%-16s could not be made\n", s.name);
+        std::string path = std::string(dir) + "/" + s.label + ".m4v";
+        std::vector<uint8_t> data;
+        if (!vtest::ffmpegEncode(path, s) || !vtest::readFile(path, data)) {
+            std::printf("%-16s could not be made\n", s.label);
             continue;
         }
-        std::vector<uint8_t> data;
-        readFile(path, data);
         int frames = 0, framesRendered = 0;
         const int repeats = s.w * s.h > 640 * 480 ? 3 : 5;
         double ours = timeOurs(data, false, repeats, &frames);
         double oursConvert = timeOurs(data, true, repeats, &framesRendered);
         double ff = timeFfmpeg(path, repeats);
         double fpsOurs = frames / ours, fpsConvert = framesRendered / oursConvert, fpsFf = s.frames / ff;
-        std::printf("%-16s %4dx%-4d %7d | %10.1f %10.1f %10.1f | %8.2f %8.2f\n", s.name, s.w, s.h, frames,
+        std::printf("%-16s %4dx%-4d %7d | %10.1f %10.1f %10.1f | %8.2f %8.2f\n", s.label, s.w, s.h, frames,
                     fpsOurs, fpsConvert, fpsFf, fpsOurs / fpsFf, fpsConvert / fpsFf);
         std::remove(path.c_str());
     }

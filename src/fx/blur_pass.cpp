@@ -4,6 +4,7 @@
 
 #include "fx/effect_math.h"
 #include "fx/screen_quad.h"
+#include "fx/screen_states.h"
 #include "resources/device.h"
 
 BlurPass::BlurPass(const TextureSource* src, uint32_t width, uint32_t height)
@@ -34,13 +35,9 @@ void BlurPass::apply(bool horizontal, float spread, float strength) {
         d->SetSamplerState(s, D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP);
         d->SetSamplerState(s, D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP);
     }
+    d->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
     d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
-    const D3DMATRIX identity = identityMatrix();
-    d->SetTransform(D3DTS_PROJECTION, &identity);
-    d->SetTransform(D3DTS_VIEW, &identity);
-    d->SetTransform(D3DTS_WORLD, &identity);
-    d->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    d->SetRenderState(D3DRS_LIGHTING, FALSE);
+    setScreenSpace(d);
 
     const BlurFactors factors = blurFactors(strength);
 
@@ -48,9 +45,7 @@ void BlurPass::apply(bool horizontal, float spread, float strength) {
     d->SetRenderState(D3DRS_TEXTUREFACTOR, factors.centre);
     d->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TFACTOR);
     d->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
-    d->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
-    d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ZERO);
-    d->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    setScreenBlend(d, D3DBLEND_SRCALPHA, D3DBLEND_ZERO);
     d->SetFVF(kScreenVertexFvf);
     d->SetStreamSource(0, vertexBuffer, 0, sizeof(ScreenVertex));
     d->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);

@@ -39,36 +39,35 @@ void GridLattice::reset(float uShift, float vShift) {
     }
 }
 
-void GridLattice::bulge(float cx, float cy, float radius, float amount) {
-    const float k = 1.0f / radius;
+template <typename Move>
+void GridLattice::forEachOffset(float cx, float cy, Move move) {
     ScreenVertex* p = vertices.data();
     for (uint32_t i = 0; i <= rows; ++i) {
         const float dy = offsetY(i, cy);
-        for (uint32_t j = 0; j <= cols; ++j, ++p) {
-            const float dx = offsetX(j, cx);
-            const float d2 = dx * dx + dy * dy;
-            if (double(k * k * d2) >= kPiSquared) continue;
-            const float w = amount * (1.0f + std::cos(std::sqrt(d2) * k));
-            p->u += w * dx;
-            p->v += w * dy;
-        }
+        for (uint32_t j = 0; j <= cols; ++j, ++p) move(*p, offsetX(j, cx), dy);
     }
+}
+
+void GridLattice::bulge(float cx, float cy, float radius, float amount) {
+    const float k = 1.0f / radius;
+    forEachOffset(cx, cy, [&](ScreenVertex& p, float dx, float dy) {
+        const float d2 = dx * dx + dy * dy;
+        if (double(k * k * d2) >= kPiSquared) return;
+        const float w = amount * (1.0f + std::cos(std::sqrt(d2) * k));
+        p.u += w * dx;
+        p.v += w * dy;
+    });
 }
 
 void GridLattice::twirl(float cx, float cy, float radius, float strength) {
     const float k = 1.0f / radius;
-    ScreenVertex* p = vertices.data();
-    for (uint32_t i = 0; i <= rows; ++i) {
-        const float dy = offsetY(i, cy);
-        for (uint32_t j = 0; j <= cols; ++j, ++p) {
-            const float dx = offsetX(j, cx);
-            const float d = std::sqrt(dx * dx + dy * dy);
-            const float a = strength * static_cast<float>(1.0 - std::cos(kPi * double(k - d)));
-            const float c = std::cos(a), s = std::sin(a);
-            p->u += c * dx + s * dy;
-            p->v += c * dy - s * dx;
-        }
-    }
+    forEachOffset(cx, cy, [&](ScreenVertex& p, float dx, float dy) {
+        const float d = std::sqrt(dx * dx + dy * dy);
+        const float a = strength * static_cast<float>(1.0 - std::cos(kPi * double(k - d)));
+        const float c = std::cos(a), s = std::sin(a);
+        p.u += c * dx + s * dy;
+        p.v += c * dy - s * dx;
+    });
 }
 
 void GridLattice::writeIndices(uint16_t* out) const {

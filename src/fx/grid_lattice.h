@@ -32,6 +32,9 @@ public:
     void writeIndices(uint16_t* out) const;
 
 private:
+    // Calls move(vertex, dx, dy) for every vertex with its ideal offset from (cx, cy).
+    template <typename Move>
+    void forEachOffset(float cx, float cy, Move move);
     // Ideal offset of vertex (i, j) from the centre (cx, cy), in clip units.
     float offsetX(uint32_t j, float cx) const;
     float offsetY(uint32_t i, float cy) const;

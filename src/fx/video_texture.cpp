@@ -15,14 +15,14 @@ namespace {
 unsigned char bitstreamBuffer[kVpgMaxRecordBytes];
 }  // namespace
 
-VideoTexture::VideoTexture(const char* fileName, VdecEntry decoder) : decoder_(decoder) {
+VideoTexture::VideoTexture(const char* fileName, VdecEntry decoder)
+    : decoderHandle(nextDecoderHandle), name_(fileName), decoder_(decoder, nextDecoderHandle) {
     try {
         file = memfile_open(fileName);
         if (!file) throw std::string("file not found");
         char magic[8];
         if (memfile_read(magic, 1, 8, file) != 8 || std::memcmp(magic, kVpgMagic, 8) != 0)
             throw std::string("not a VPG-file.");
-        decoderHandle = nextDecoderHandle;
         VpgHeader header{};
         if (memfile_read(&header.width, 4, 1, file) != 1 || memfile_read(&header.height, 4, 1, file) != 1 ||
             memfile_read(&header.frameCount, 4, 1, file) != 1 ||
@@ -40,27 +40,20 @@ VideoTexture::VideoTexture(const char* fileName, VdecEntry decoder) : decoder_(d
         frameCount = header.frameCount;
         frameRate = header.frameRate;
 
-        params_.width = static_cast<int32_t>(width);
-        params_.height = static_cast<int32_t>(height);
-        params_.outputFormat = 4;
-        params_.reserved = 0;
-        VdecSizes sizes{};
-        if (decoder_(decoderHandle, VDEC_MEMORY_SIZES, &params_, &sizes) != VDEC_OK)
-            throw std::string("failed to init decoder. (1)");
-        const uint32_t bytes[6] = {sizes.size1, sizes.size2, sizes.size3,
-                                   sizes.size4, sizes.size5, sizes.size6};
-        for (int i = 0; i < 6; ++i) {
-            // Buffers 4 to 6 (state, tables, bit reader) start zeroed; calloc zeroes them all.
-            params_.buffer[i] = std::calloc(bytes[i] ? bytes[i] : 1, 1);
-            if (!params_.buffer[i]) throw std::string("out of memory");
+        switch (decoder_.open(static_cast<int32_t>(width), static_cast<int32_t>(height), 4, 0)) {
+            case VdecSession::Step::None:
+                break;
+            case VdecSession::Step::MemorySizes:
+                throw std::string("failed to init decoder. (1)");
+            case VdecSession::Step::Memory:
+                throw std::string("out of memory");
+            case VdecSession::Step::Init:
+                throw std::string("failed to init decoder. (2)");
+            case VdecSession::Step::SetOutput:
+                throw std::string("failed to init decoder. (3)");
+            case VdecSession::Step::SetPostproc:
+                throw std::string("failed to init decoder. (4)");
         }
-        if (decoder_(decoderHandle, VDEC_INIT, &params_, nullptr) != VDEC_OK)
-            throw std::string("failed to init decoder. (2)");
-        if (decoder_(decoderHandle, VDEC_SET_OUTPUT, &params_, nullptr) != VDEC_OK)
-            throw std::string("failed to init decoder. (3)");
-        VdecPostproc postproc{0};
-        if (decoder_(decoderHandle, VDEC_SET_POSTPROC, &postproc, nullptr) != VDEC_OK)
-            throw std::string("failed to init decoder. (4)");
         firstRecord = memfile_tell(file);
         // Counted as past the end, so that the first update rewinds as every later wrap does: target k then
         // always shows record k, and a picture depends on its time alone, not on whether the clip has
@@ -86,18 +79,19 @@ VideoTexture::~VideoTexture() {
 }
 
 void VideoTexture::releaseAll() {
-    // The decoder keeps using its buffers until it is released, so it goes first.
-    if (params_.buffer[0] && decoderHandle) decoder_(decoderHandle, VDEC_RELEASE, nullptr, nullptr);
-    for (void*& b : params_.buffer) {
-        std::free(b);
-        b = nullptr;
-    }
+    decoder_.release();
     std::free(pixels);
     pixels = nullptr;
     memfile_close(file);
     file = nullptr;
     if (texture) texture->Release();
     texture = nullptr;
+}
+
+void VideoTexture::streamError() const {
+    // From the first update on every step that reads counts from the rewind, so the counter is the record's
+    // number in the file (0 for the first).
+    throw name_ + ": error in stream!! (record " + std::to_string(recordCounter) + ")";
 }
 
 void VideoTexture::update(float time) {
@@ -115,13 +109,11 @@ void VideoTexture::update(float time) {
             case VpgRecord::None:
                 continue;  // past the last record: nothing to decode until the rewind
             case VpgRecord::Damaged:
-                throw std::string("error in stream!!");
+                streamError();
             case VpgRecord::Read:
                 break;
         }
-        VdecFrame frame{pixels, bitstreamBuffer, static_cast<int32_t>(length), 1, 0};
-        if (decoder_(decoderHandle, VDEC_DECODE, &frame, nullptr) != VDEC_OK)
-            throw std::string("error in stream!!");
+        if (decoder_.decode(pixels, bitstreamBuffer, length) != VDEC_OK) streamError();
     }
     D3DLOCKED_RECT locked{};
     if (FAILED(texture->LockRect(0, &locked, nullptr, 0))) return;

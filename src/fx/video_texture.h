@@ -2,14 +2,12 @@
 // The clip as a texture: a VPG container read whole, stepped record by record to the picture for the
 // time asked, decoded and copied into an X8R8G8B8 texture with automatic mip-maps.
 #include <cstdint>
+#include <string>
 
 #include "resources/texture_source.h"
-#include "video/vdec.h"
+#include "video/vdec_session.h"
 
 struct MemoryFile;
-
-// The decoder entry a video texture calls; vdec_call unless a test stands in for it.
-using VdecEntry = int32_t (*)(uint32_t handle, uint32_t opcode, void* param1, void* param2);
 
 class VideoTexture : public TextureSource {
 public:
@@ -30,14 +28,16 @@ public:
     // Gives back the file, the pixels and the decoder's buffers, and releases the decoder.
     ~VideoTexture() override;
 
-    // Brings the texture to the picture for time (seconds), looping over the clip. Throws "error in
-    // stream!!" for a record that is damaged or does not decode.
+    // Brings the texture to the picture for time (seconds), looping over the clip. Throws the file's name
+    // with "error in stream!!" and the record's number for a record that is damaged or does not decode,
+    // as in "test.vpg: error in stream!! (record 12)".
     void update(float time);
 
 private:
-    VdecEntry decoder_;
-    VdecParams params_{};  // the decoder's six buffers live here
+    std::string name_;
+    VdecSession decoder_;  // the decoder's six buffers and its state while the texture lives
     void releaseAll();
+    [[noreturn]] void streamError() const;
 };
 
 // The handle the next video texture takes; starts at 1 (the decoder refuses 0).

@@ -172,11 +172,20 @@ public:
     bool runShortHeader(int gobs, int mbsPerGob);
 
 private:
-    // not_coded/COD and mcbpc (stuffing skipped), shared by both macroblock layers: kMbHeaderSkipped after
+    // The start of macroblock n in both macroblock layers: its packet, no field prediction yet, then
+    // not_coded/COD and mcbpc (stuffing skipped): kMbHeaderSkipped after
     // copying a not-coded macroblock, kMbHeaderCoded with the mcbpc value in v, kMbHeaderError on a bad or
     // short code.
     enum MbHeader { kMbHeaderError, kMbHeaderSkipped, kMbHeaderCoded };
     MbHeader readCodAndMcbpc(int n, int qp, int& v);
+    // cbpy (inverted for inter macroblocks) and, for the types that carry it (1 and 4), dquant into qp,
+    // read alike by every macroblock layer; -1 on a bad code.
+    int readCbpyAndDquant(const MbInfo& m, bool intra, int& qp);
+    void readDquant(int& qp);
+    // The vectors of a coded macroblock: zero for intra ones (their neighbours predict from them), else
+    // one, four or two field vectors by m.kind and m.fieldPred.
+    bool readMbVectors(int n, const MbInfo& m);
+    void zeroVectors(int n) { std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv)); }
     bool decodeCombinedMb(int n, int& qp);
     bool decodeShortMb(int n, int& qp);
     bool shortIntraBlock(int qp, bool coded, uint8_t* dst, int stride);
@@ -201,9 +210,17 @@ private:
     bool readFieldVectors(int n);
     void predictMb(const Picture& r, int mx, int my, const Mv* mv, bool four, uint8_t* y, int ys, uint8_t* u,
                    uint8_t* v, int cs);
-    void predictLuma(const Plane& ref, int px, int py, int n, int mvx, int mvy, uint8_t* out, int stride);
+    void predictBlock(const Plane& ref, int px, int py, int w, int h, int mvx, int mvy, uint8_t* out,
+                      int stride, bool quarter);
+    // An n by n luma block at the layer's accuracy.
+    void predictLuma(const Plane& ref, int px, int py, int n, int mvx, int mvy, uint8_t* out, int stride) {
+        predictBlock(ref, px, py, n, n, mvx, mvy, out, stride, s_.vol.quarter_sample != 0);
+    }
+    // A block at half-sample accuracy (chroma, and luma of half-sample layers).
     void predictPlane(const Plane& ref, int px, int py, int w, int h, int mvx, int mvy, uint8_t* out,
-                      int stride);
+                      int stride) {
+        predictBlock(ref, px, py, w, h, mvx, mvy, out, stride, false);
+    }
     void predictPlane(const Plane& ref, Plane& dst, int px, int py, int w, int h, int mvx, int mvy) {
         predictPlane(ref, px, py, w, h, mvx, mvy, dst.data + ptrdiff_t(py) * dst.stride + px, dst.stride);
     }
@@ -218,7 +235,12 @@ private:
     Mv mvPredict(int n, int mx, int my, int blk);  // both components
     bool resyncHere();
     bool readPacketHeader(int& mbIndex, int& qp);
+    // A video packet or GOB that starts at macroblock number with quantiser quant: the macroblocks its
+    // header skipped are concealed.
+    void startPacket(int& mbIndex, int number, int& qp, int quant);
     void conceal(int from, int to);
+    // A picture that fails at mbIndex: the rest is concealed; returns false.
+    bool concealRest(int mbIndex);
     bool useIntraDcVlc(int qp) const {
         int thr = s_.vop.intra_dc_vlc_thr;
         return thr == 0 || (thr < 7 && qp < 11 + 2 * thr);

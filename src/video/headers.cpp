@@ -1,5 +1,7 @@
 #include "video/headers.h"
 
+#include <initializer_list>
+
 #include "video/scan_tables.h"
 
 namespace vdec {
@@ -8,6 +10,20 @@ namespace {
 
 bool marker(BitReader& br) {
     return br.readBit();
+}
+
+// A field the decoder has no use for, and the marker bit after it.
+void skipMarked(BitReader& br, int bits) {
+    br.skip(bits);
+    marker(br);
+}
+
+// The end of a header: one that ran past the data is an error; otherwise its fields are taken.
+template <typename Header>
+ParseResult finish(BitReader& br, const Header& parsed, Header& out) {
+    if (br.error()) return ParseResult::Error;
+    out = parsed;
+    return ParseResult::Ok;
 }
 
 // intra_quant_mat / nonintra_quant_mat (6.3.3): up to 64 values in zigzag order; a 0 ends the list and
@@ -53,17 +69,11 @@ ParseResult parseVideoObjectLayer(BitReader& br, VideoObjectLayer& vol) {
         v.low_delay = uint8_t(br.read(1));
         v.vbv_parameters = uint8_t(br.read(1));
         if (v.vbv_parameters) {
-            br.skip(15);  // first_half_bit_rate
-            marker(br);
-            br.skip(15);  // latter_half_bit_rate
-            marker(br);
-            br.skip(15);  // first_half_vbv_buffer_size
-            marker(br);
-            br.skip(3);   // latter_half_vbv_buffer_size
-            br.skip(11);  // first_half_vbv_occupancy
-            marker(br);
-            br.skip(15);  // latter_half_vbv_occupancy
-            marker(br);
+            // first_half_bit_rate, latter_half_bit_rate, first_half_vbv_buffer_size
+            for (int bits : {15, 15, 15}) skipMarked(br, bits);
+            br.skip(3);  // latter_half_vbv_buffer_size
+            // first_half_vbv_occupancy, latter_half_vbv_occupancy
+            for (int bits : {11, 15}) skipMarked(br, bits);
         }
     }
     v.video_object_layer_shape = uint8_t(br.read(2));
@@ -113,9 +123,7 @@ ParseResult parseVideoObjectLayer(BitReader& br, VideoObjectLayer& vol) {
     }
     v.scalability = uint8_t(br.read(1));
     if (v.scalability) return (vol = v, ParseResult::Unsupported);
-    if (br.error()) return ParseResult::Error;
-    vol = v;
-    return ParseResult::Ok;
+    return finish(br, v, vol);
 }
 
 // 6.2.4 group_of_vop()
@@ -141,11 +149,7 @@ ParseResult parseVop(BitReader& br, const VideoObjectLayer& vol, Vop& vop) {
     v.vop_time_increment = br.read(vol.vop_time_increment_bits);
     marker(br);
     v.vop_coded = uint8_t(br.read(1));
-    if (!v.vop_coded) {
-        if (br.error()) return ParseResult::Error;
-        vop = v;
-        return ParseResult::Ok;
-    }
+    if (!v.vop_coded) return finish(br, v, vop);
     if (v.vop_coding_type == kVopP || (v.vop_coding_type == kVopS && vol.sprite_enable == 2))
         v.vop_rounding_type = uint8_t(br.read(1));
     if (vol.reduced_resolution_vop_enable && (v.vop_coding_type == kVopI || v.vop_coding_type == kVopP)) {
@@ -159,9 +163,7 @@ ParseResult parseVop(BitReader& br, const VideoObjectLayer& vol, Vop& vop) {
     v.vop_quant = br.read(vol.quant_precision);
     if (v.vop_coding_type != kVopI) v.vop_fcode_forward = uint8_t(br.read(3));
     if (v.vop_coding_type == kVopB) v.vop_fcode_backward = uint8_t(br.read(3));
-    if (br.error()) return ParseResult::Error;
-    vop = v;
-    return ParseResult::Ok;
+    return finish(br, v, vop);
 }
 
 }  // namespace vdec

@@ -17,6 +17,25 @@ inline int16_t roundSaturate(float v) {
     return int16_t(int(v + 256.5f) - 256);
 }
 
+// One 8-point pass: y = 2 x (1-D IDCT of x).
+inline void pass8(float x0, float x1, float x2, float x3, float x4, float x5, float x6, float x7, float* y) {
+    float a0 = (x0 + x4) * C4, a1 = (x0 - x4) * C4;
+    float a2 = x2 * C2 + x6 * C6, a3 = x2 * C6 - x6 * C2;
+    float e0 = a0 + a2, e3 = a0 - a2, e1 = a1 + a3, e2 = a1 - a3;
+    float o0 = x1 * C1 + x3 * C3 + x5 * C5 + x7 * C7;
+    float o1 = x1 * C3 - x3 * C7 - x5 * C1 - x7 * C5;
+    float o2 = x1 * C5 - x3 * C1 + x5 * C7 + x7 * C3;
+    float o3 = x1 * C7 - x3 * C5 + x5 * C3 - x7 * C1;
+    y[0] = e0 + o0;
+    y[7] = e0 - o0;
+    y[1] = e1 + o1;
+    y[6] = e1 - o1;
+    y[2] = e2 + o2;
+    y[5] = e2 - o2;
+    y[3] = e3 + o3;
+    y[4] = e3 - o3;
+}
+
 void idctFloat(int16_t* block) {
     float t[64];
     // Rows: t = 2 x (1-D IDCT of the row); the factors 1/2 of both passes are applied at the end.
@@ -28,45 +47,14 @@ void idctFloat(int16_t* block) {
             for (int i = 0; i < 8; ++i) o[i] = d;
             continue;
         }
-        float x0 = x[0], x1 = x[1], x2 = x[2], x3 = x[3], x4 = x[4], x5 = x[5], x6 = x[6], x7 = x[7];
-        float a0 = (x0 + x4) * C4, a1 = (x0 - x4) * C4;
-        float a2 = x2 * C2 + x6 * C6, a3 = x2 * C6 - x6 * C2;
-        float e0 = a0 + a2, e3 = a0 - a2, e1 = a1 + a3, e2 = a1 - a3;
-        float o0 = x1 * C1 + x3 * C3 + x5 * C5 + x7 * C7;
-        float o1 = x1 * C3 - x3 * C7 - x5 * C1 - x7 * C5;
-        float o2 = x1 * C5 - x3 * C1 + x5 * C7 + x7 * C3;
-        float o3 = x1 * C7 - x3 * C5 + x5 * C3 - x7 * C1;
-        o[0] = e0 + o0;
-        o[7] = e0 - o0;
-        o[1] = e1 + o1;
-        o[6] = e1 - o1;
-        o[2] = e2 + o2;
-        o[5] = e2 - o2;
-        o[3] = e3 + o3;
-        o[4] = e3 - o3;
+        pass8(x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7], o);
     }
-    // Columns, eight at a time.
-    float out[64];
+    // Columns.
     for (int c = 0; c < 8; ++c) {
-        float x0 = t[c], x1 = t[8 + c], x2 = t[16 + c], x3 = t[24 + c], x4 = t[32 + c], x5 = t[40 + c],
-              x6 = t[48 + c], x7 = t[56 + c];
-        float a0 = (x0 + x4) * C4, a1 = (x0 - x4) * C4;
-        float a2 = x2 * C2 + x6 * C6, a3 = x2 * C6 - x6 * C2;
-        float e0 = a0 + a2, e3 = a0 - a2, e1 = a1 + a3, e2 = a1 - a3;
-        float o0 = x1 * C1 + x3 * C3 + x5 * C5 + x7 * C7;
-        float o1 = x1 * C3 - x3 * C7 - x5 * C1 - x7 * C5;
-        float o2 = x1 * C5 - x3 * C1 + x5 * C7 + x7 * C3;
-        float o3 = x1 * C7 - x3 * C5 + x5 * C3 - x7 * C1;
-        out[c] = (e0 + o0) * 0.25f;
-        out[56 + c] = (e0 - o0) * 0.25f;
-        out[8 + c] = (e1 + o1) * 0.25f;
-        out[48 + c] = (e1 - o1) * 0.25f;
-        out[16 + c] = (e2 + o2) * 0.25f;
-        out[40 + c] = (e2 - o2) * 0.25f;
-        out[24 + c] = (e3 + o3) * 0.25f;
-        out[32 + c] = (e3 - o3) * 0.25f;
+        float y[8];
+        pass8(t[c], t[8 + c], t[16 + c], t[24 + c], t[32 + c], t[40 + c], t[48 + c], t[56 + c], y);
+        for (int k = 0; k < 8; ++k) block[8 * k + c] = roundSaturate(y[k] * 0.25f);
     }
-    for (int i = 0; i < 64; ++i) block[i] = roundSaturate(out[i]);
 }
 
 int16_t idctDcFloat(int dc) {

@@ -40,6 +40,23 @@ inline void transpose8(Quad* r) {
     r[7] = {b3, d3};
 }
 
+// The last stage of a pass: the even and odd halves added and subtracted, times 1/4 when scale is set.
+inline void butterfly(__m128 e0, __m128 e1, __m128 e2, __m128 e3, __m128 o0, __m128 o1, __m128 o2, __m128 o3,
+                      __m128* o, bool scale) {
+    o[0] = _mm_add_ps(e0, o0);
+    o[7] = _mm_sub_ps(e0, o0);
+    o[1] = _mm_add_ps(e1, o1);
+    o[6] = _mm_sub_ps(e1, o1);
+    o[2] = _mm_add_ps(e2, o2);
+    o[5] = _mm_sub_ps(e2, o2);
+    o[3] = _mm_add_ps(e3, o3);
+    o[4] = _mm_sub_ps(e3, o3);
+    if (scale) {
+        const __m128 q = _mm_set1_ps(0.25f);
+        for (int k = 0; k < 8; ++k) o[k] = _mm_mul_ps(o[k], q);
+    }
+}
+
 // One 8-point pass, lane-parallel: x[k] holds input k for four transforms; scale applies the final 1/4.
 inline void pass8(const __m128* x, __m128* o, bool scale) {
     const __m128 c1 = _mm_set1_ps(C1), c2 = _mm_set1_ps(C2), c3 = _mm_set1_ps(C3), c4 = _mm_set1_ps(C4),
@@ -60,18 +77,7 @@ inline void pass8(const __m128* x, __m128* o, bool scale) {
     __m128 o3 =
         _mm_sub_ps(_mm_add_ps(_mm_sub_ps(_mm_mul_ps(x[1], c7), _mm_mul_ps(x[3], c5)), _mm_mul_ps(x[5], c3)),
                    _mm_mul_ps(x[7], c1));
-    o[0] = _mm_add_ps(e0, o0);
-    o[7] = _mm_sub_ps(e0, o0);
-    o[1] = _mm_add_ps(e1, o1);
-    o[6] = _mm_sub_ps(e1, o1);
-    o[2] = _mm_add_ps(e2, o2);
-    o[5] = _mm_sub_ps(e2, o2);
-    o[3] = _mm_add_ps(e3, o3);
-    o[4] = _mm_sub_ps(e3, o3);
-    if (scale) {
-        const __m128 q = _mm_set1_ps(0.25f);
-        for (int k = 0; k < 8; ++k) o[k] = _mm_mul_ps(o[k], q);
-    }
+    butterfly(e0, e1, e2, e3, o0, o1, o2, o3, o, scale);
 }
 
 // pass8 with inputs 4..7 zero: every dropped term is a product with zero, whose addition leaves the
@@ -87,18 +93,7 @@ inline void pass4(const __m128* x, __m128* o, bool scale) {
     __m128 o1 = _mm_sub_ps(_mm_mul_ps(x[1], c3), _mm_mul_ps(x[3], c7));
     __m128 o2 = _mm_sub_ps(_mm_mul_ps(x[1], c5), _mm_mul_ps(x[3], c1));
     __m128 o3 = _mm_sub_ps(_mm_mul_ps(x[1], c7), _mm_mul_ps(x[3], c5));
-    o[0] = _mm_add_ps(e0, o0);
-    o[7] = _mm_sub_ps(e0, o0);
-    o[1] = _mm_add_ps(e1, o1);
-    o[6] = _mm_sub_ps(e1, o1);
-    o[2] = _mm_add_ps(e2, o2);
-    o[5] = _mm_sub_ps(e2, o2);
-    o[3] = _mm_add_ps(e3, o3);
-    o[4] = _mm_sub_ps(e3, o3);
-    if (scale) {
-        const __m128 q = _mm_set1_ps(0.25f);
-        for (int k = 0; k < 8; ++k) o[k] = _mm_mul_ps(o[k], q);
-    }
+    butterfly(e0, e1, e2, e3, o0, o1, o2, o3, o, scale);
 }
 
 // Sparse blocks (the usual case) skip the work on zeros: with rows 4..7 zero the second half of the row

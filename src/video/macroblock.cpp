@@ -347,7 +347,7 @@ void VopDecoder::conceal(int from, int to) {
         m.kind = kMbNotCoded;
         m.fieldPred = 0;
         m.packet = 0;
-        std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv));
+        zeroVectors(n);
         copyMb(n);
     }
 }
@@ -532,10 +532,41 @@ bool VopDecoder::reconstruct(int n, bool partitioned) {
     return true;
 }
 
+namespace {
+
 // dquant (Table 6-17)
 constexpr int kDquant[4] = {-1, -2, 1, 2};
 
+// The kind of a macroblock from its derived_mb_type: 3 and 4 intra, 2 four vectors, 0 and 1 one vector.
+constexpr uint8_t kindOf(int type) {
+    return type >= 3 ? kMbIntra : type == 2 ? kMbInter4v : kMbInter;
+}
+
+}  // namespace
+
+int VopDecoder::readCbpyAndDquant(const MbInfo& m, bool intra, int& qp) {
+    int cbpy = vlc_.cbpy.decode(br_);
+    if (cbpy < 0) return -1;
+    if (!intra) cbpy = 15 - cbpy;
+    if (m.mbType == 1 || m.mbType == 4) readDquant(qp);
+    return cbpy;
+}
+
+void VopDecoder::readDquant(int& qp) {
+    qp = clip(qp + kDquant[br_.read(2)], 1, 31);
+}
+
+bool VopDecoder::readMbVectors(int n, const MbInfo& m) {
+    if (m.kind == kMbIntra) {
+        zeroVectors(n);
+        return true;
+    }
+    return m.fieldPred ? readFieldVectors(n) : readMotionVectors(n, m.kind);
+}
+
 VopDecoder::MbHeader VopDecoder::readCodAndMcbpc(int n, int qp, int& v) {
+    s_.mb[n].packet = s_.packetId;
+    s_.mb[n].fieldPred = 0;
     const bool pVop = s_.vop.vop_coding_type == kVopP;
     for (;;) {
         if (pVop && br_.readBit()) {  // not_coded (COD in a short-header picture)
@@ -543,7 +574,7 @@ VopDecoder::MbHeader VopDecoder::readCodAndMcbpc(int n, int qp, int& v) {
             m.kind = kMbNotCoded;
             m.qp = uint8_t(qp);
             m.cbp = 0;
-            std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv));
+            zeroVectors(n);
             copyMb(n);
             return kMbHeaderSkipped;
         }
@@ -555,28 +586,18 @@ VopDecoder::MbHeader VopDecoder::readCodAndMcbpc(int n, int qp, int& v) {
 
 bool VopDecoder::decodeCombinedMb(int n, int& qp) {
     MbInfo& m = s_.mb[n];
-    m.packet = s_.packetId;
-    m.fieldPred = 0;
     int v = 0;
-    switch (readCodAndMcbpc(n, qp, v)) {
-        case kMbHeaderError:
-            return false;
-        case kMbHeaderSkipped:
-            return !br_.error();
-        case kMbHeaderCoded:
-            break;
-    }
+    const MbHeader header = readCodAndMcbpc(n, qp, v);
+    if (header != kMbHeaderCoded) return header == kMbHeaderSkipped && !br_.error();
     int type = v >> 2;
     bool intra = type >= 3;
     m.mbType = uint8_t(type);
     m.acPred = intra ? uint8_t(br_.read(1)) : 0;
-    int cbpy = vlc_.cbpy.decode(br_);
+    int cbpy = readCbpyAndDquant(m, intra, qp);
     if (cbpy < 0) return false;
-    if (!intra) cbpy = 15 - cbpy;
-    if (type == 1 || type == 4) qp = clip(qp + kDquant[br_.read(2)], 1, 31);
     m.qp = uint8_t(qp);
     m.cbp = uint8_t((cbpy << 2) | (v & 3));
-    m.kind = intra ? kMbIntra : type == 2 ? kMbInter4v : kMbInter;
+    m.kind = kindOf(type);
     m.useDcVlc = intra && useIntraDcVlc(qp);
     m.fieldDct = 0;
     m.fieldPred = 0;
@@ -589,12 +610,7 @@ bool VopDecoder::decodeCombinedMb(int n, int& qp) {
             m.fieldRef[1] = uint8_t(br_.read(1));  // forward_bottom_field_reference
         }
     }
-    if (intra) {
-        std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv));
-    } else if (!(m.fieldPred ? readFieldVectors(n) : readMotionVectors(n, m.kind))) {
-        return false;
-    }
-    if (br_.error()) return false;
+    if (!readMbVectors(n, m) || br_.error()) return false;
     return reconstruct(n, false) && !br_.error();
 }
 
@@ -615,7 +631,7 @@ bool VopDecoder::decodePartitionedPacket(int& mbIndex, int& qp) {
             m.kind = kMbNotCoded;
             m.cbp = 0;
             m.qp = uint8_t(qp);
-            std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv));
+            zeroVectors(n);
             ++count;
             continue;
         }
@@ -623,22 +639,17 @@ bool VopDecoder::decodePartitionedPacket(int& mbIndex, int& qp) {
         if (v == kVlcInvalid) return false;
         if (v == kMcbpcStuffing) continue;
         int type = v >> 2;
-        bool intra = type >= 3;
         m.mbType = uint8_t(type);
-        m.kind = intra ? kMbIntra : type == 2 ? kMbInter4v : kMbInter;
+        m.kind = kindOf(type);
         m.cbp = uint8_t(v & 3);
         if (!pVop) {
-            if (type == 4) qp = clip(qp + kDquant[br_.read(2)], 1, 31);
+            if (type == 4) readDquant(qp);
             m.qp = uint8_t(qp);
             m.useDcVlc = useIntraDcVlc(qp);
             if (m.useDcVlc)
                 for (int i = 0; i < 6; ++i) m.dcDiff[i] = int16_t(readDcDiff(i < 4));
         }
-        if (intra) {
-            std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv));
-        } else if (!readMotionVectors(n, m.kind)) {
-            return false;
-        }
+        if (!readMbVectors(n, m)) return false;
         ++count;
     }
     br_.skip(markerBits);
@@ -657,11 +668,9 @@ bool VopDecoder::decodePartitionedPacket(int& mbIndex, int& qp) {
         }
         bool intra = m.kind == kMbIntra;
         m.acPred = intra ? uint8_t(br_.read(1)) : 0;
-        int cbpy = vlc_.cbpy.decode(br_);
+        int cbpy = readCbpyAndDquant(m, intra, qp);
         if (cbpy < 0) return false;
-        if (!intra) cbpy = 15 - cbpy;
         m.cbp = uint8_t(m.cbp | (cbpy << 2));
-        if (m.mbType == 1 || m.mbType == 4) qp = clip(qp + kDquant[br_.read(2)], 1, 31);
         m.qp = uint8_t(qp);
         m.useDcVlc = intra && useIntraDcVlc(qp);
         if (m.useDcVlc)
@@ -706,45 +715,39 @@ bool VopDecoder::readPacketHeader(int& mbIndex, int& qp) {
         if (type != s_.vop.vop_coding_type) return false;
     }
     if (br_.error() || number < mbIndex || number >= s_.mbCount || quant < 1 || quant > 31) return false;
+    startPacket(mbIndex, number, qp, quant);
+    return true;
+}
+
+void VopDecoder::startPacket(int& mbIndex, int number, int& qp, int quant) {
     conceal(mbIndex, number);
     mbIndex = number;
     qp = quant;
     ++s_.packetId;
-    return true;
+}
+
+bool VopDecoder::concealRest(int mbIndex) {
+    conceal(mbIndex < s_.mbCount ? mbIndex : s_.mbCount, s_.mbCount);
+    return false;
 }
 
 bool VopDecoder::run() {
     int qp = int(s_.vop.vop_quant);
     int mbIndex = 0;
     ++s_.packetId;
-    bool resync = !s_.vol.resync_marker_disable;
-    bool ok = true;
+    const bool resync = !s_.vol.resync_marker_disable;
     while (mbIndex < s_.mbCount) {
-        if (resync && mbIndex > 0 && resyncHere()) {
-            if (!readPacketHeader(mbIndex, qp)) {
-                ok = false;
-                break;
-            }
-        }
+        if (resync && mbIndex > 0 && resyncHere() && !readPacketHeader(mbIndex, qp))
+            return concealRest(mbIndex);
         if (s_.vol.data_partitioned) {
-            if (!decodePartitionedPacket(mbIndex, qp)) {
-                ok = false;
-                break;
-            }
-            if (mbIndex < s_.mbCount && !resyncHere()) {
-                ok = false;
-                break;
-            }
+            if (!decodePartitionedPacket(mbIndex, qp) || (mbIndex < s_.mbCount && !resyncHere()))
+                return concealRest(mbIndex);
         } else {
-            if (!decodeCombinedMb(mbIndex, qp)) {
-                ok = false;
-                break;
-            }
+            if (!decodeCombinedMb(mbIndex, qp)) return concealRest(mbIndex);
             ++mbIndex;
         }
     }
-    if (!ok) conceal(mbIndex < s_.mbCount ? mbIndex : s_.mbCount, s_.mbCount);
-    return ok;
+    return true;
 }
 
 }  // namespace vdec

@@ -3,25 +3,44 @@
 
 namespace vdec {
 
-void VopDecoder::predictPlane(const Plane& ref, int px, int py, int w, int h, int mvx, int mvy, uint8_t* out,
-                              int stride) {
-    int ix = px + (mvx >> 1), iy = py + (mvy >> 1);
-    int hx = mvx & 1, hy = mvy & 1;
-    int rounding = s_.vop.vop_rounding_type;
-    if (ix >= -kMargin && iy >= -kMargin && ix + w + 1 <= ref.edgeWidth + ref.padRight &&
-        iy + h + 1 <= ref.edgeHeight + ref.padBottom) {
-        k_.predict(out, stride, ref.data + ptrdiff_t(iy) * ref.stride + ix, ref.stride, w, h, hx, hy,
-                   rounding);
-        return;
-    }
-    // Far outside the margins: fetch with the edge samples repeated, as the extended reference would be.
-    uint8_t tmp[17 * 17];
+namespace {
+
+// The (w + 1) by (h + 1) samples from column ix and line iy on, the edge samples repeated outside the
+// plane, into a block of 17 columns: line k of the block is line lineStep * (iy + k) + lineOffset of
+// the plane (every line of a frame, or every other line of one field).
+void fetchClamped(const Plane& ref, int ix, int iy, int w, int h, int lineStep, int lineOffset,
+                  uint8_t* tmp) {
     for (int y = 0; y <= h; ++y) {
-        int sy = clip(iy + y, 0, ref.edgeHeight - 1);
-        const uint8_t* row = ref.data + ptrdiff_t(sy) * ref.stride;
+        const int line = clip(lineStep * (iy + y) + lineOffset, 0, ref.edgeHeight - 1);
+        const uint8_t* row = ref.data + ptrdiff_t(line) * ref.stride;
         for (int x = 0; x <= w; ++x) tmp[y * 17 + x] = row[clip(ix + x, 0, ref.edgeWidth - 1)];
     }
-    k_.predict(out, stride, tmp, 17, w, h, hx, hy, rounding);
+}
+
+}  // namespace
+
+// Half-sample prediction (quarter false), or quarter-sample prediction of luma.
+void VopDecoder::predictBlock(const Plane& ref, int px, int py, int w, int h, int mvx, int mvy, uint8_t* out,
+                              int stride, bool quarter) {
+    const int shift = quarter ? 2 : 1, fraction = quarter ? 3 : 1;
+    const int ix = px + (mvx >> shift), iy = py + (mvy >> shift);
+    const int fx = mvx & fraction, fy = mvy & fraction;
+    uint8_t tmp[17 * 17];
+    const uint8_t* src = tmp;
+    int srcStride = 17;
+    if (ix >= -kMargin && iy >= -kMargin && ix + w + 1 <= ref.edgeWidth + ref.padRight &&
+        iy + h + 1 <= ref.edgeHeight + ref.padBottom) {
+        src = ref.data + ptrdiff_t(iy) * ref.stride + ix;
+        srcStride = ref.stride;
+    } else {
+        // Far outside the margins: fetch with the edge samples repeated, as the extended reference would be.
+        fetchClamped(ref, ix, iy, w, h, 1, 0, tmp);
+    }
+    if (quarter) {
+        k_.predictQuarter(out, stride, src, srcStride, w, h, fx, fy, s_.vop.vop_rounding_type);
+    } else {
+        k_.predict(out, stride, src, srcStride, w, h, fx, fy, s_.vop.vop_rounding_type);
+    }
 }
 
 // Motion-compensated prediction of one macroblock from r (one vector, or four for the 8x8 blocks) into
@@ -54,26 +73,6 @@ void VopDecoder::predictMb(const Picture& r, int mx, int my, const Mv* mv, bool 
     predictPlane(r.plane[2], mx * 8, my * 8, 8, 8, cx, cy, v, cs);
 }
 
-void VopDecoder::predictLuma(const Plane& ref, int px, int py, int n, int mvx, int mvy, uint8_t* out,
-                             int stride) {
-    if (!s_.vol.quarter_sample) return predictPlane(ref, px, py, n, n, mvx, mvy, out, stride);
-    int ix = px + (mvx >> 2), iy = py + (mvy >> 2);
-    int fx = mvx & 3, fy = mvy & 3;
-    int rounding = s_.vop.vop_rounding_type;
-    if (ix >= -kMargin && iy >= -kMargin && ix + n + 1 <= ref.edgeWidth + ref.padRight &&
-        iy + n + 1 <= ref.edgeHeight + ref.padBottom) {
-        k_.predictQuarter(out, stride, ref.data + ptrdiff_t(iy) * ref.stride + ix, ref.stride, n, n, fx, fy,
-                          rounding);
-        return;
-    }
-    uint8_t tmp[17 * 17];
-    for (int y = 0; y <= n; ++y) {
-        const uint8_t* row = ref.data + ptrdiff_t(clip(iy + y, 0, ref.edgeHeight - 1)) * ref.stride;
-        for (int x = 0; x <= n; ++x) tmp[y * 17 + x] = row[clip(ix + x, 0, ref.edgeWidth - 1)];
-    }
-    k_.predictQuarter(out, stride, tmp, 17, n, n, fx, fy, rounding);
-}
-
 // Prediction of a w by h block from one field of a reference plane. Lines outside the plane take the
 // nearest edge line in frame coordinates, as clip_ref does in mc() (7.5.9.1), so that beyond the top and
 // bottom a field reads the other field's edge line. Luma of quarter-sample layers is interpolated at
@@ -86,11 +85,7 @@ void VopDecoder::predictFieldBlock(const Plane& ref, int field, int px, int py, 
     const int shift = quarter ? 2 : 1;
     int ix = px + (mvx >> shift), iy = py + (mvy >> shift);
     uint8_t tmp[17 * 17];
-    for (int y = 0; y <= h; ++y) {
-        int line = clip(2 * (iy + y) + field, 0, ref.edgeHeight - 1);
-        const uint8_t* row = ref.data + ptrdiff_t(line) * ref.stride;
-        for (int x = 0; x <= w; ++x) tmp[y * 17 + x] = row[clip(ix + x, 0, ref.edgeWidth - 1)];
-    }
+    fetchClamped(ref, ix, iy, w, h, 2, field, tmp);
     if (quarter) {
         for (int x = 0; x < w; x += 8)
             k_.predictQuarter(out + x, stride, tmp + x, 17, 8, h, mvx & 3, mvy & 3, s_.vop.vop_rounding_type);
@@ -129,17 +124,14 @@ void VopDecoder::predictFields(const Picture& r, int mx, int my, const int16_t (
 void VopDecoder::motionCompensate(int n, int mx, int my) {
     const Plane* p = cur_.plane;
     const MbInfo& m = s_.mb[n];
+    uint8_t* y = p[0].data + ptrdiff_t(my) * 16 * p[0].stride + mx * 16;
+    uint8_t* u = p[1].data + ptrdiff_t(my) * 8 * p[1].stride + mx * 8;
+    uint8_t* v = p[2].data + ptrdiff_t(my) * 8 * p[2].stride + mx * 8;
     if (m.fieldPred) {
-        predictFields(ref_, mx, my, m.fieldMv, m.fieldRef,
-                      p[0].data + ptrdiff_t(my * 16) * p[0].stride + mx * 16, p[0].stride,
-                      p[1].data + ptrdiff_t(my * 8) * p[1].stride + mx * 8,
-                      p[2].data + ptrdiff_t(my * 8) * p[2].stride + mx * 8, p[1].stride);
-        return;
+        predictFields(ref_, mx, my, m.fieldMv, m.fieldRef, y, p[0].stride, u, v, p[1].stride);
+    } else {
+        predictMb(ref_, mx, my, &s_.mv[n * 4], m.kind == kMbInter4v, y, p[0].stride, u, v, p[1].stride);
     }
-    predictMb(ref_, mx, my, &s_.mv[n * 4], s_.mb[n].kind == kMbInter4v,
-              p[0].data + ptrdiff_t(my) * 16 * p[0].stride + mx * 16, p[0].stride,
-              p[1].data + ptrdiff_t(my) * 8 * p[1].stride + mx * 8,
-              p[2].data + ptrdiff_t(my) * 8 * p[2].stride + mx * 8, p[1].stride);
 }
 
 }  // namespace vdec

@@ -8,12 +8,6 @@
 
 namespace vdec {
 
-namespace {
-
-constexpr int kShortDquant[4] = {-1, -2, 1, 2};
-
-}  // namespace
-
 // Intra block: the 8-bit DC (255 stands for 128; 0 and 128 are not used), then the AC coefficients with
 // the inter table and H.263 inverse quantisation.
 bool VopDecoder::shortIntraBlock(int qp, bool coded, uint8_t* dst, int stride) {
@@ -41,37 +35,22 @@ bool VopDecoder::shortIntraBlock(int qp, bool coded, uint8_t* dst, int stride) {
 
 bool VopDecoder::decodeShortMb(int n, int& qp) {
     MbInfo& m = s_.mb[n];
-    m.packet = s_.packetId;
-    m.fieldPred = 0;
     m.fieldDct = 0;
     m.acPred = 0;
     m.useDcVlc = 0;
     int v = 0;
-    switch (readCodAndMcbpc(n, qp, v)) {
-        case kMbHeaderError:
-            return false;
-        case kMbHeaderSkipped:
-            return !br_.error();
-        case kMbHeaderCoded:
-            break;
-    }
+    const MbHeader header = readCodAndMcbpc(n, qp, v);
+    if (header != kMbHeaderCoded) return header == kMbHeaderSkipped && !br_.error();
     int type = v >> 2;
     if (type == 2) return false;  // four vectors belong to an optional mode
     bool intra = type >= 3;
     m.mbType = uint8_t(type);
-    int cbpy = vlc_.cbpy.decode(br_);
+    int cbpy = readCbpyAndDquant(m, intra, qp);
     if (cbpy < 0) return false;
-    if (!intra) cbpy = 15 - cbpy;
-    if (type == 1 || type == 4) qp = clip(qp + kShortDquant[br_.read(2)], 1, 31);
     m.qp = uint8_t(qp);
     m.cbp = uint8_t((cbpy << 2) | (v & 3));
     m.kind = intra ? kMbIntra : kMbInter;
-    if (intra) {
-        std::memset(&s_.mv[n * 4], 0, 4 * sizeof(Mv));
-    } else if (!readMotionVectors(n, kMbInter)) {
-        return false;
-    }
-    if (br_.error()) return false;
+    if (!readMbVectors(n, m) || br_.error()) return false;
     int mx = n % s_.mbw, my = n / s_.mbw;
     if (!intra) motionCompensate(n, mx, my);
     for (int i = 0; i < 6; ++i) {
@@ -98,8 +77,7 @@ bool VopDecoder::runShortHeader(int gobs, int mbsPerGob) {
     int qp = int(s_.vop.vop_quant);
     int mbIndex = 0;
     ++s_.packetId;
-    bool ok = true;
-    for (int g = 0; ok && g < gobs; ++g) {
+    for (int g = 0; g < gobs; ++g) {
         if (g > 0) {
             if (br_.peek(17) != 1) {
                 int n = br_.bitsToAlign();
@@ -110,27 +88,15 @@ bool VopDecoder::runShortHeader(int gobs, int mbsPerGob) {
                 int number = int(br_.read(5));
                 br_.skip(2);  // gob_frame_id
                 int quant = int(br_.read(5));
-                if (br_.error() || number < g || number >= gobs || quant == 0) {
-                    ok = false;
-                    break;
-                }
-                conceal(mbIndex, number * mbsPerGob);
-                mbIndex = number * mbsPerGob;
+                if (br_.error() || number < g || number >= gobs || quant == 0) return concealRest(mbIndex);
+                startPacket(mbIndex, number * mbsPerGob, qp, quant);
                 g = number;
-                qp = quant;
-                ++s_.packetId;
             }
         }
-        for (int k = 0; k < mbsPerGob; ++k) {
-            if (!decodeShortMb(mbIndex, qp)) {
-                ok = false;
-                break;
-            }
-            ++mbIndex;
-        }
+        for (int k = 0; k < mbsPerGob; ++k, ++mbIndex)
+            if (!decodeShortMb(mbIndex, qp)) return concealRest(mbIndex);
     }
-    if (!ok) conceal(mbIndex < s_.mbCount ? mbIndex : s_.mbCount, s_.mbCount);
-    return ok;
+    return true;
 }
 
 }  // namespace vdec

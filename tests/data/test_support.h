@@ -1,37 +1,15 @@
 #pragma once
-// Helpers for the data tests: files and the kinds of data an archive holds.
+// Helpers for the data tests: the kinds of data an archive holds (files: test_files.h).
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
-namespace qvtest {
-
-inline void writeFile(const std::filesystem::path& p, const std::string& bytes) {
-    if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path());
-    FILE* f = std::fopen(p.c_str(), "wb");
-    if (!f) return;
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
-
-inline std::string readFile(const std::filesystem::path& p) {
-    std::string s;
-    FILE* f = std::fopen(p.c_str(), "rb");
-    if (!f) return s;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    std::fclose(f);
-    return s;
-}
-
-}  // namespace qvtest
-
-#include <cmath>
-#include <cstdint>
-#include <random>
+#include "test_files.h"
 
 #include "authoring/rar_writer.h"
 

@@ -8,29 +8,13 @@
 
 #include "run_command.h"
 #include "scratch_dir.h"
+#include "test_files.h"
 
 namespace fxtest {
 
-using Bytes = std::vector<unsigned char>;
-
-inline Bytes readBytes(const std::filesystem::path& p) {
-    Bytes b;
-    FILE* f = std::fopen(p.c_str(), "rb");
-    if (!f) return b;
-    unsigned char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) b.insert(b.end(), buf, buf + n);
-    std::fclose(f);
-    return b;
-}
-
-inline void writeBytes(const std::filesystem::path& p, const Bytes& b) {
-    if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path());
-    FILE* f = std::fopen(p.c_str(), "wb");
-    if (!f) return;
-    std::fwrite(b.data(), 1, b.size(), f);
-    std::fclose(f);
-}
+using qvtest::Bytes;
+using qvtest::readBytes;
+using qvtest::writeBytes;
 
 // A fresh working directory for the test's lifetime (files are found under its "data" folder).
 using ScratchDir = qvtest::WorkDir;

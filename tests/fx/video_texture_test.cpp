@@ -305,7 +305,36 @@ TEST_F(VideoTextureTest, DamagedRecordsAndDecoderErrors) {
 
     // A record the decoder cannot read.
     standIn.records = {{1, 2, 3}};
-    EXPECT_EQ(play(vpgBuild({16, 16, 2, 10.0f}, {{9, 9}, {1, 2, 3}}), {0.05f}), "error in stream!!");
+    EXPECT_EQ(play(vpgBuild({16, 16, 2, 10.0f}, {{9, 9}, {1, 2, 3}}), {0.05f}),
+              "damaged.vpg: error in stream!! (record 0)");
+}
+
+// A record of a real clip that the decoder refuses names the file and the record, whether it is reached
+// in the first loop or after a rewind; the records before it play.
+TEST_F(VideoTextureTest, DamagedRecordOfARealClipNamesTheFileAndTheRecord) {
+    const fxtest::Bytes m4v = fxtest::makeClip("damaged8", 64, 48, 8, 4);
+    ASSERT_FALSE(m4v.empty()) << "ffmpeg could not make the clip";
+    VpgMuxResult mux = vpgMux(m4v.data(), m4v.size(), 25.0f);
+    ASSERT_EQ(mux.records.size(), 8u);
+    // A visual-object start code where record 5's VOP start code stood: no picture can be read there.
+    fxtest::Bytes& fifth = mux.records[5];
+    ASSERT_GE(fifth.size(), 4u);
+    ASSERT_EQ(fifth[3], 0xB6) << "record 5 does not open with its VOP";
+    fifth[3] = 0xB5;
+    put("broken.vpg", vpgBuild(mux.header, mux.records));
+    auto playTo = [](VideoTexture& v, std::initializer_list<float> times) -> std::string {
+        try {
+            for (float t : times) v.update(t);
+        } catch (const std::string& s) {
+            return s;
+        }
+        return "";
+    };
+    VideoTexture first("broken.vpg");
+    EXPECT_EQ(playTo(first, {0.5f / 25, 4.5f / 25}), "");
+    EXPECT_EQ(playTo(first, {5.5f / 25}), "broken.vpg: error in stream!! (record 5)");
+    VideoTexture second("broken.vpg");
+    EXPECT_EQ(playTo(second, {7.5f / 25, 2.5f / 25}), "broken.vpg: error in stream!! (record 5)");
 }
 
 TEST_F(VideoTextureTest, DestructionReleasesTheDecoder) {

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,6 +17,7 @@
 
 #include "run_command.h"
 #include "scratch_dir.h"
+#include "test_files.h"
 
 namespace capture_test {
 
@@ -36,18 +36,8 @@ inline bool haveDefaultDataSet() {
 
 using qvtest::haveCommand;
 
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline bool writeFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-    return bool(out);
-}
+using qvtest::readFile;
+using qvtest::writeFile;
 
 // A working directory of its own, removed afterwards.
 class TempDir : public qvtest::ScratchDir {

@@ -6,7 +6,7 @@
 #include <map>
 #include <sstream>
 
-#include "video_test_util.h"
+#include "reference_check.h"
 
 namespace {
 
@@ -55,38 +55,7 @@ bool usesBuiltTools(const std::string& name) {
     return false;
 }
 
-// maxDifference > 0: no sample may differ from the reference by more (the inverse DCTs' rounding alone
-// stays within a few levels over a short stream; a wrong prediction rule does not).
-void expectMatchesReference(const std::string& stream, const std::string& label, int expectedFrames,
-                            int maxDifference = 0) {
-    std::vector<uint8_t> data;
-    ASSERT_TRUE(vtest::readFile(stream, data)) << stream;
-    int w = 0, h = 0;
-    ASSERT_TRUE(m4v_layer_size(data.data(), data.size(), &w, &h)) << label;
-    vtest::DecodeResult ours = vtest::decodeStream(data);
-    EXPECT_EQ(ours.errors, 0) << label;
-    if (expectedFrames) {
-        EXPECT_EQ(ours.frames, expectedFrames) << label;
-    }
-    if (!vtest::haveFfmpeg()) return;
-    std::string refPath = vtest::tempDir() + "/" + label + ".ref.yuv";
-    ASSERT_TRUE(vtest::ffmpegDecode(stream, refPath)) << label;
-    std::vector<uint8_t> ref;
-    ASSERT_TRUE(vtest::readFile(refPath, ref));
-    std::remove(refPath.c_str());
-    size_t fb = size_t(w) * h + 2 * size_t((w + 1) / 2) * ((h + 1) / 2);
-    EXPECT_EQ(ours.yuv.size(), ref.size()) << label << ": frame count differs from the reference decode";
-    vtest::Comparison c = vtest::compare(ours.yuv, ref, fb);
-    std::printf("%-32s %3d frames  min %6.2f dB  avg %6.2f dB  exact %d\n", label.c_str(), c.frames,
-                c.minPsnr, c.avgPsnr, c.exact);
-    EXPECT_GE(c.minPsnr, 48.0) << label;
-    EXPECT_GE(c.avgPsnr, 52.0) << label;
-    if (maxDifference > 0 && ours.yuv.size() == ref.size()) {
-        int worst = 0;
-        for (size_t i = 0; i < ref.size(); ++i) worst = std::max(worst, std::abs(ours.yuv[i] - ref[i]));
-        EXPECT_LE(worst, maxDifference) << label;
-    }
-}
+using vtest::expectMatchesReference;
 
 TEST(VideoConformance, CorpusMatchesReferenceDecodes) {
     std::vector<ManifestRow> rows = manifest();
@@ -147,13 +116,7 @@ TEST(VideoConformance, UnbuiltToolsGiveFrameErrors) {
 // Streams made here with ffmpeg's encoder: the tools one at a time, at sizes that are not multiples of 16.
 TEST(VideoConformance, GeneratedStreamsMatchReferenceDecodes) {
     if (!vtest::haveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
-    struct Case {
-        const char* label;
-        int w, h, frames;
-        const char* source;
-        const char* options;
-    };
-    const Case cases[] = {
+    const vtest::GeneratedStream cases[] = {
         {"gen_100x60_mv4", 100, 60, 12, "testsrc2", "-g 6 -flags +mv4 -q:v 4"},
         {"gen_72x40_dp_resync", 72, 40, 10, "testsrc2", "-g 5 -data_partitioning 1 -ps 60 -q:v 6"},
         {"gen_120x88_bigmotion_aq", 120, 88, 10, "mandelbrot",
@@ -168,9 +131,9 @@ TEST(VideoConformance, GeneratedStreamsMatchReferenceDecodes) {
         {"gen_96x64_interlaced_altscan_bframes", 96, 64, 8, "testsrc2",
          "-g 8 -bf 1 -flags +ildct -alternate_scan 1 -q:v 4"},
     };
-    for (const Case& c : cases) {
+    for (const vtest::GeneratedStream& c : cases) {
         std::string path = vtest::tempDir() + "/" + c.label + ".m4v";
-        ASSERT_TRUE(vtest::ffmpegEncode(path, c.w, c.h, c.frames, c.source, c.options)) << c.label;
+        ASSERT_TRUE(vtest::ffmpegEncode(path, c)) << c.label;
         expectMatchesReference(path, c.label, c.frames);
         std::remove(path.c_str());
     }

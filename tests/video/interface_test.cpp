@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <random>
 #include <string>
 #include <utility>
@@ -169,6 +170,34 @@ TEST(VideoInterface, DecodeAfterReleaseIsRefused) {
     vtest::Session again(32, 32);
     ASSERT_EQ(again.decode(records[0]), VDEC_OK);
     EXPECT_TRUE(again.output() == first);
+}
+
+// The decoder keeps one state for the process: a session set up later takes it over. The earlier one then
+// refuses to decode (its buffers are no longer the decoder's) and, when it ends, leaves the later one's
+// decoder working; the later one decodes as a session alone would.
+TEST(VideoInterface, ALaterSessionTakesTheDecoderOver) {
+    std::vector<uint8_t> stream = makeStream("takeover", 32, 32, 3, "-g 100 -q:v 4");
+    if (stream.empty()) GTEST_SKIP() << "ffmpeg not installed";
+    auto records = m4v_split(stream.data(), stream.size());
+    ASSERT_EQ(records.size(), 3u);
+    std::vector<std::vector<uint8_t>> alone;
+    {
+        vtest::Session s(32, 32);
+        for (auto& r : records) {
+            ASSERT_EQ(s.decode(r), VDEC_OK);
+            alone.push_back(s.output());
+        }
+    }
+    auto earlier = std::make_unique<vtest::Session>(32, 32);
+    ASSERT_EQ(earlier->decode(records[0]), VDEC_OK);
+    vtest::Session later(32, 32);
+    EXPECT_EQ(earlier->decode(records[1]), VDEC_FRAME_ERROR);
+    ASSERT_EQ(later.decode(records[0]), VDEC_OK);
+    earlier.reset();  // its buffers are freed; the sanitizer build would see the decoder still reading them
+    for (size_t i = 1; i < records.size(); ++i) {
+        ASSERT_EQ(later.decode(records[i]), VDEC_OK) << i;
+        EXPECT_TRUE(later.output() == alone[i]) << i;
+    }
 }
 
 // Damaged records give a frame error or a picture; the sanitizer builds check that nothing is read or

@@ -73,10 +73,7 @@ TEST(VideoPostproc, FiltersBringCoarsePicturesCloserToTheSource) {
                             uint8_t(std::lround(128 + 40 * std::sin((c ? x : y) / 23.0 + t * 0.1) *
                                                           std::cos((c ? y : x) / 31.0))));
         }
-        FILE* f = std::fopen(raw.c_str(), "wb");
-        ASSERT_TRUE(f);
-        std::fwrite(frames.data(), 1, frames.size(), f);
-        std::fclose(f);
+        ASSERT_TRUE(vtest::writeFile(raw, frames));
     }
     const std::string src = "-f rawvideo -pix_fmt yuv420p -s 352x288 -r 25 -i '" + raw + "'";
     const size_t fb = size_t(kW) * kH * 3 / 2;

@@ -6,7 +6,7 @@
 #include <random>
 #include <sstream>
 
-#include "video_test_util.h"
+#include "reference_check.h"
 
 namespace {
 
@@ -15,27 +15,7 @@ const std::string kCorpus = std::string(QV_SHARED_DIR) + "/testdata/m4v";
 // Decodes the stream and holds it to the reference decode: frame count, at least 48 dB on every frame
 // and 52 dB on average.
 void expectMatchesReference(const std::string& stream, const std::string& label, int expectedFrames) {
-    std::vector<uint8_t> data;
-    ASSERT_TRUE(vtest::readFile(stream, data)) << stream;
-    int w = 0, h = 0;
-    ASSERT_TRUE(m4v_layer_size(data.data(), data.size(), &w, &h)) << label;
-    vtest::DecodeResult ours = vtest::decodeStream(data);
-    EXPECT_EQ(ours.errors, 0) << label;
-    EXPECT_EQ(ours.frames, expectedFrames) << label;
-    if (!vtest::haveFfmpeg()) return;
-    std::string refPath = vtest::tempDir() + "/" + label + ".ref.yuv";
-    ASSERT_TRUE(vtest::ffmpegDecode(stream, refPath, "h263")) << label;
-    std::vector<uint8_t> ref;
-    ASSERT_TRUE(vtest::readFile(refPath, ref));
-    std::remove(refPath.c_str());
-    size_t fb = size_t(w) * h * 3 / 2;
-    EXPECT_EQ(ours.yuv.size(), ref.size()) << label << ": frame count differs from the reference decode";
-    vtest::Comparison c = vtest::compare(ours.yuv, ref, fb);
-    std::printf("%-32s %3d frames  min %6.2f dB  avg %6.2f dB  exact %d\n", label.c_str(), c.frames,
-                c.minPsnr, c.avgPsnr, c.exact);
-    EXPECT_EQ(c.frames, expectedFrames) << label;
-    EXPECT_GE(c.minPsnr, 48.0) << label;
-    EXPECT_GE(c.avgPsnr, 52.0) << label;
+    vtest::expectMatchesReference(stream, label, expectedFrames, 0, "h263");
 }
 
 bool encodeH263(const std::string& out, const char* source, int w, int h, int frames, const char* options) {

@@ -14,22 +14,15 @@
 
 #include "run_command.h"
 #include "scratch_dir.h"
+#include "test_files.h"
 #include "video/decoder.h"
 #include "video/m4v_split.h"
-#include "video/vdec.h"
+#include "video/vdec_session.h"
 
 namespace vtest {
 
-inline bool readFile(const std::string& path, std::vector<uint8_t>& out) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    out.clear();
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
-    std::fclose(f);
-    return true;
-}
+using qvtest::readFile;
+using qvtest::writeFile;
 
 inline bool haveFfmpeg() {
     static const bool have = qvtest::haveCommand("ffmpeg");
@@ -65,54 +58,40 @@ inline bool ffmpegEncode(const std::string& out, int w, int h, int frames, const
                out + "'") == 0;
 }
 
-// One decoder session: the six buffers and the calling order of the video texture.
+// A stream made with ffmpeg's mpeg4 encoder from a lavfi source (testsrc2, mandelbrot) at 25 frames a
+// second, with the encoder options given.
+struct GeneratedStream {
+    const char* label;
+    int w, h, frames;
+    const char* source;
+    const char* options;
+};
+
+inline bool ffmpegEncode(const std::string& out, const GeneratedStream& s) {
+    return ffmpegEncode(out, s.w, s.h, s.frames, s.source, s.options);
+}
+
+// One decoder session with its output picture, in the calling order of the video texture.
 class Session {
 public:
     Session(int w, int h, int format = 4) : w_(w), h_(h) {
-        VdecParams p{};
-        p.width = w;
-        p.height = h;
-        p.outputFormat = format;
-        VdecSizes s{};
-        if (vdec_call(1, VDEC_MEMORY_SIZES, &p, &s) != VDEC_OK) {
-            initResult_ = VDEC_BAD_ARGUMENT;
+        const VdecSession::Step failed = decoder_.open(w, h, format, 0);
+        if (failed == VdecSession::Step::MemorySizes || failed == VdecSession::Step::Memory) {
+            initResult_ = VDEC_BAD_ARGUMENT;  // no buffers: no picture size to hold either
             return;
         }
-        const uint32_t sizes[6] = {s.size1, s.size2, s.size3, s.size4, s.size5, s.size6};
-        for (int i = 0; i < 6; ++i) {
-            buf_[i].assign(sizes[i], 0);
-            p.buffer[i] = buf_[i].data();
-        }
-        initResult_ = vdec_call(1, VDEC_INIT, &p, nullptr);
-        vdec_call(1, VDEC_SET_OUTPUT, &p, nullptr);
-        VdecPostproc pp{0};
-        vdec_call(1, VDEC_SET_POSTPROC, &pp, nullptr);
+        initResult_ = failed == VdecSession::Step::Init ? decoder_.result() : VDEC_OK;
         output_.assign(size_t(w) * h * 4, 0xCD);
     }
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
-    // The decoder forgets the buffers before they are freed.
-    ~Session() { release(); }
-    void release() {
-        if (initResult_ == VDEC_OK) vdec_call(1, VDEC_RELEASE, nullptr, nullptr);
-        initResult_ = -1;
-    }
+    void release() { decoder_.release(); }
     int32_t initResult() const { return initResult_; }
-    int32_t setPostproc(int level) {
-        VdecPostproc pp{level};
-        return vdec_call(1, VDEC_SET_POSTPROC, &pp, nullptr);
-    }
+    int32_t setPostproc(int level) { return decoder_.setPostproc(level); }
 
     int32_t decode(const std::vector<uint8_t>& record, bool render = true) {
         return decode(record.data(), record.size(), render);
     }
     int32_t decode(const uint8_t* data, size_t size, bool render = true) {
-        VdecFrame f{};
-        f.output = output_.data();
-        f.bitstream = data;
-        f.length = int32_t(size);
-        f.renderFlag = render ? 1 : 0;
-        return vdec_call(1, VDEC_DECODE, &f, nullptr);
+        return decoder_.decode(output_.data(), data, size, render);
     }
     const std::vector<uint8_t>& output() const { return output_; }
     void clearOutput() { std::fill(output_.begin(), output_.end(), 0xCD); }
@@ -131,7 +110,7 @@ public:
 
 private:
     int w_, h_;
-    std::vector<uint8_t> buf_[6];
+    VdecSession decoder_;
     std::vector<uint8_t> output_;
     int32_t initResult_ = -1;
 };

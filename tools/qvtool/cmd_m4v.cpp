@@ -16,7 +16,7 @@
 #include "video/convert.h"
 #include "video/decoder.h"
 #include "video/m4v_split.h"
-#include "video/vdec.h"
+#include "video/vdec_session.h"
 
 #define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_WRITE_IMPLEMENTATION
@@ -182,25 +182,17 @@ int decode(const char* in, const char* out, const char* pngDir, int postproc) {
         return 1;
     }
     M4vSplitter splitter(data.data(), data.size());
-    VdecParams params{};
-    params.width = w;
-    params.height = h;
-    params.outputFormat = 4;
-    VdecSizes sizes{};
-    vdec_call(1, VDEC_MEMORY_SIZES, &params, &sizes);
-    std::vector<uint8_t> buffers[6];
-    const uint32_t bytes[6] = {sizes.size1, sizes.size2, sizes.size3, sizes.size4, sizes.size5, sizes.size6};
-    for (int i = 0; i < 6; ++i) {
-        buffers[i].assign(bytes[i], 0);
-        params.buffer[i] = buffers[i].data();
+    VdecSession decoder;
+    switch (decoder.open(w, h, 4, postproc)) {
+        case VdecSession::Step::None:
+            break;
+        case VdecSession::Step::Memory:
+            std::fprintf(stderr, "qvtool m4v: out of memory for a %dx%d picture\n", w, h);
+            return 1;
+        default:
+            std::fprintf(stderr, "qvtool m4v: the decoder refuses a %dx%d picture\n", w, h);
+            return 1;
     }
-    if (vdec_call(1, VDEC_INIT, &params, nullptr) != VDEC_OK) {
-        std::fprintf(stderr, "qvtool m4v: the decoder refuses a %dx%d picture\n", w, h);
-        return 1;
-    }
-    vdec_call(1, VDEC_SET_OUTPUT, &params, nullptr);
-    VdecPostproc pp{postproc};
-    vdec_call(1, VDEC_SET_POSTPROC, &pp, nullptr);
 
     RawWriter f;
     if (!f.open(out)) {
@@ -212,12 +204,7 @@ int decode(const char* in, const char* out, const char* pngDir, int postproc) {
     int errors = 0, frames = 0;
     size_t i = 0;
     for (; splitter.next(record); ++i) {
-        VdecFrame fr{};
-        fr.output = picture.data();
-        fr.bitstream = record.data();
-        fr.length = int32_t(record.size());
-        fr.renderFlag = pngDir ? 1 : 0;
-        int32_t r = vdec_call(1, VDEC_DECODE, &fr, nullptr);
+        int32_t r = decoder.decode(picture.data(), record.data(), record.size(), pngDir != nullptr);
         if (r != VDEC_OK) {
             std::fprintf(stderr, "qvtool m4v: record %zu: frame error %d\n", i, r);
             ++errors;

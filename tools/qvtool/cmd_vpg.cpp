@@ -268,12 +268,14 @@ int frames(int argc, char** argv) {
     }
     const fs::path work = templ, old = fs::current_path();
     fs::create_directories(work / "data");
-    fs::create_symlink(source, work / "data" / "clip.vpg", ec);
+    // Under the file's own name, which the video texture's stream errors give.
+    const std::string clipName = source.filename().string();
+    fs::create_symlink(source, work / "data" / clipName, ec);
     int rc = 0;
     try {
         fs::current_path(work);
         HeadlessDevice device;
-        VideoTexture video("clip.vpg");
+        VideoTexture video(clipName.c_str());
         const double rate = video.frameRate;
         const uint32_t n = video.frameCount;
         int written = 0;
@@ -295,7 +297,12 @@ int frames(int argc, char** argv) {
         std::printf("%d picture%s of %u x %u written to %s\n", written, written == 1 ? "" : "s", video.width,
                     video.height, out.c_str());
     } catch (const std::string& e) {
-        std::fprintf(stderr, "qvtool vpg frames: %s: %s\n", file, e.c_str());
+        // A stream error names the file already ("clip.vpg: error in stream!! (record 3)").
+        if (e.compare(0, clipName.size() + 2, clipName + ": ") == 0) {
+            std::fprintf(stderr, "qvtool vpg frames: %s\n", e.c_str());
+        } else {
+            std::fprintf(stderr, "qvtool vpg frames: %s: %s\n", file, e.c_str());
+        }
         rc = 1;
     }
     fs::current_path(old, ec);

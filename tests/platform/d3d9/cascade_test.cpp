@@ -9,18 +9,9 @@
 
 namespace {
 
-class Cascade : public ::testing::Test {
+class Cascade : public PlainDeviceTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(dev.ok()) << dev.error();
-        d = dev.device();
-        plain_state(d);
-        d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
-    }
     uint32_t centre() { return pixel(read_back_buffer(d), 640, 320, 240); }
-
-    TestDevice dev;
-    IDirect3DDevice9* d = nullptr;
 };
 
 }  // namespace
@@ -135,12 +126,9 @@ TEST_F(Cascade, ArgumentModifiersAndTempRegister) {
 // Every blend factor a material may name, against dest = D, source = S with alpha As, blend factor F.
 TEST_F(Cascade, EveryBlendFactor) {
     // A render texture with alpha, so that destination alpha is real.
-    IDirect3DTexture9* rt = nullptr;
-    ASSERT_EQ(
-        d->CreateTexture(64, 64, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &rt, nullptr),
-        D3D_OK);
     IDirect3DSurface9* surface = nullptr;
-    rt->GetSurfaceLevel(0, &surface);
+    IDirect3DTexture9* rt = make_target(d, 64, 64, &surface);
+    ASSERT_NE(rt, nullptr);
     ASSERT_EQ(d->SetRenderTarget(0, surface), D3D_OK);
     const int S[4] = {200, 120, 40, 96};  // r, g, b, a
     const int D[4] = {30, 160, 220, 200};
@@ -237,12 +225,9 @@ TEST_F(Cascade, HalfPixelConventionCopiesTexelForTexel) {
         for (UINT x = 0; x < W; ++x)
             texels[y * W + x] = D3DCOLOR_ARGB(255, (x * 37) & 0xFF, (y * 91) & 0xFF, (x ^ y) * 5);
     IDirect3DTexture9* src = make_texture(d, W, H, texels);
-    IDirect3DTexture9* rt = nullptr;
-    ASSERT_EQ(
-        d->CreateTexture(W, H, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &rt, nullptr),
-        D3D_OK);
     IDirect3DSurface9* target = nullptr;
-    rt->GetSurfaceLevel(0, &target);
+    IDirect3DTexture9* rt = make_target(d, W, H, &target);
+    ASSERT_NE(rt, nullptr);
     IDirect3DSurface9* back = nullptr;
     d->GetRenderTarget(0, &back);
     ASSERT_EQ(d->SetRenderTarget(0, target), D3D_OK);

@@ -39,6 +39,21 @@ IDirect3DTexture9* make_texture(IDirect3DDevice9* d, UINT width, UINT height,
     return t;
 }
 
+IDirect3DTexture9* make_target(IDirect3DDevice9* d, UINT width, UINT height, IDirect3DSurface9** level0,
+                               UINT levels, DWORD usage, D3DFORMAT format) {
+    *level0 = nullptr;
+    IDirect3DTexture9* t = nullptr;
+    if (FAILED(d->CreateTexture(width, height, levels, D3DUSAGE_RENDERTARGET | usage, format, D3DPOOL_DEFAULT,
+                                &t, nullptr)))
+        return nullptr;
+    if (FAILED(t->GetSurfaceLevel(0, level0))) {
+        *level0 = nullptr;
+        t->Release();
+        return nullptr;
+    }
+    return t;
+}
+
 void plain_state(IDirect3DDevice9* d) {
     const D3DMATRIX id = identity();
     d->SetTransform(D3DTS_WORLD, &id);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "device_test.h"
 #include "platform/d3d9/d3d9.h"
 
 // D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1
@@ -78,9 +79,26 @@ IDirect3DTexture9* make_texture(IDirect3DDevice9* d, UINT width, UINT height,
                                 const std::vector<DWORD>& pixels, UINT levels = 1,
                                 D3DFORMAT format = D3DFMT_A8R8G8B8);
 
+// A render-target texture in the default pool (usage adds to D3DUSAGE_RENDERTARGET) and its level 0 in
+// *level0, both for the caller to release; null, and *level0 null, when either cannot be had.
+IDirect3DTexture9* make_target(IDirect3DDevice9* d, UINT width, UINT height, IDirect3DSurface9** level0,
+                               UINT levels = 1, DWORD usage = 0, D3DFORMAT format = D3DFMT_A8R8G8B8);
+
 // Identity transforms, no lighting, no culling, no depth, point sampling, one texture stage selecting the
 // texture: the state most pixel tests start from.
 void plain_state(IDirect3DDevice9* d);
+
+// The pixel tests' fixture: a device of their own in the plain state, the back buffer opaque black. A
+// fixture that adds to it calls SetUp() first and stops when that failed.
+class PlainDeviceTest : public DeviceTest {
+protected:
+    void SetUp() override {
+        DeviceTest::SetUp();
+        if (HasFatalFailure()) return;
+        plain_state(d);
+        d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+    }
+};
 
 // round(a * b / 255) and friends for expected values.
 inline int mul255(int a, int b) {

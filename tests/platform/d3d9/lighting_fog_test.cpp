@@ -16,17 +16,14 @@ DWORD fbits(float f) {
     return d;
 }
 
-class Lighting : public ::testing::Test {
+class Lighting : public PlainDeviceTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(dev.ok()) << dev.error();
-        d = dev.device();
-        plain_state(d);
+        PlainDeviceTest::SetUp();
+        if (HasFatalFailure()) return;
         // Draw into a render texture with alpha, so the lit alpha can be read too.
-        ASSERT_EQ(d->CreateTexture(64, 64, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &rt,
-                                   nullptr),
-                  D3D_OK);
-        rt->GetSurfaceLevel(0, &target);
+        rt = make_target(d, 64, 64, &target);
+        ASSERT_NE(rt, nullptr);
         d->SetRenderTarget(0, target);
         d->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0);
         // Camera space = world space; z is scaled into 0..1 by an affine projection.
@@ -60,8 +57,6 @@ protected:
     }
     uint32_t centre() { return pixel(read_render_target(d), 64, 32, 32); }
 
-    TestDevice dev;
-    IDirect3DDevice9* d = nullptr;
     IDirect3DTexture9* rt = nullptr;
     IDirect3DSurface9* target = nullptr;
 };
@@ -195,12 +190,11 @@ TEST_F(Lighting, LightsBeyondEightAndDisabledLights) {
 
 namespace {
 
-class Fog : public ::testing::Test {
+class Fog : public PlainDeviceTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(dev.ok()) << dev.error();
-        d = dev.device();
-        plain_state(d);
+        PlainDeviceTest::SetUp();
+        if (HasFatalFailure()) return;
         d->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
         const D3DMATRIX proj = perspective_fov_lh(60.0f * 3.14159265f / 180.0f, 4.0f / 3.0f, 1.0f, 2000.0f);
         d->SetTransform(D3DTS_PROJECTION, &proj);
@@ -216,8 +210,6 @@ protected:
         EXPECT_EQ(draw_fan(d, quad(-s, -s, s, s, z, 0xFFFFFFFF), kScreenFvf), D3D_OK);
         return pixel(read_back_buffer(d), 640, 320, 240);
     }
-    TestDevice dev;
-    IDirect3DDevice9* d = nullptr;
 };
 
 }  // namespace

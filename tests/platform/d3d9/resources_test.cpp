@@ -14,16 +14,8 @@
 
 namespace {
 
-class Resources : public ::testing::Test {
+class Resources : public PlainDeviceTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(dev.ok()) << dev.error();
-        d = dev.device();
-        plain_state(d);
-        d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
-    }
-    TestDevice dev;
-    IDirect3DDevice9* d = nullptr;
 };
 
 }  // namespace
@@ -97,12 +89,9 @@ TEST_F(Resources, CreationIsNotFailedByAnEarlierGlError) {
 }
 
 TEST_F(Resources, RenderTargetMipsAreRegeneratedBeforeSampling) {
-    IDirect3DTexture9* rt = nullptr;
-    ASSERT_EQ(d->CreateTexture(256, 128, 0, D3DUSAGE_RENDERTARGET | D3DUSAGE_AUTOGENMIPMAP, D3DFMT_A8R8G8B8,
-                               D3DPOOL_DEFAULT, &rt, nullptr),
-              D3D_OK);
     IDirect3DSurface9* surface = nullptr;
-    ASSERT_EQ(rt->GetSurfaceLevel(0, &surface), D3D_OK);
+    IDirect3DTexture9* rt = make_target(d, 256, 128, &surface, 0, D3DUSAGE_AUTOGENMIPMAP);
+    ASSERT_NE(rt, nullptr);
     IDirect3DSurface9* back = nullptr;
     ASSERT_EQ(d->GetRenderTarget(0, &back), D3D_OK);
     // Trilinear sampling of the whole target into 4 x 2 pixels reads its smallest levels only.
@@ -496,12 +485,9 @@ TEST_F(Resources, GettersReturnWhatWasSet) {
 }
 
 TEST_F(Resources, RenderTargetsKeepRowZeroAtTheTopWhenSampled) {
-    IDirect3DTexture9* rt = nullptr;
-    ASSERT_EQ(
-        d->CreateTexture(64, 64, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &rt, nullptr),
-        D3D_OK);
     IDirect3DSurface9* surface = nullptr;
-    rt->GetSurfaceLevel(0, &surface);
+    IDirect3DTexture9* rt = make_target(d, 64, 64, &surface);
+    ASSERT_NE(rt, nullptr);
     IDirect3DSurface9* back = nullptr;
     d->GetRenderTarget(0, &back);
     // Top half red (clip y > 0), bottom half blue.
@@ -620,12 +606,9 @@ TEST_F(Resources, OneDrawMixingMagnifiedAndMinifiedTrianglesKeepsTheMipChain) {
 // A render target sampled at a bounded minification gets only the levels that minification reaches
 // regenerated, and the picture equals the one drawn with its whole chain regenerated.
 TEST_F(Resources, PartlyRegeneratedLevelsSampleAsTheWholeChain) {
-    IDirect3DTexture9* rt = nullptr;
-    ASSERT_EQ(d->CreateTexture(64, 64, 0, D3DUSAGE_RENDERTARGET | D3DUSAGE_AUTOGENMIPMAP, D3DFMT_A8R8G8B8,
-                               D3DPOOL_DEFAULT, &rt, nullptr),
-              D3D_OK);
     IDirect3DSurface9 *surface = nullptr, *back = nullptr;
-    ASSERT_EQ(rt->GetSurfaceLevel(0, &surface), D3D_OK);
+    IDirect3DTexture9* rt = make_target(d, 64, 64, &surface, 0, D3DUSAGE_AUTOGENMIPMAP);
+    ASSERT_NE(rt, nullptr);
     ASSERT_EQ(d->GetRenderTarget(0, &back), D3D_OK);
     d->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
     d->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);

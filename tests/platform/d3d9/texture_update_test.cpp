@@ -8,14 +8,8 @@
 
 namespace {
 
-class TextureUpdate : public ::testing::Test {
+class TextureUpdate : public PlainDeviceTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(dev.ok()) << dev.error();
-        d = dev.device();
-        plain_state(d);
-        d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
-    }
     // Fills level 0 of a managed texture with one colour through LockRect and UnlockRect.
     static void fill(IDirect3DTexture9* t, DWORD colour) {
         D3DSURFACE_DESC desc;
@@ -48,8 +42,6 @@ protected:
         d->SetTextureStageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
         ASSERT_EQ(draw_fan(d, full_quad(), kScreenFvf), D3D_OK);
     }
-    TestDevice dev;
-    IDirect3DDevice9* d = nullptr;
 };
 
 }  // namespace
@@ -97,14 +89,11 @@ TEST_F(TextureUpdate, RefillsAndMipRegenerationChangeOnlyTheNamedTexture) {
 TEST_F(TextureUpdate, RenderTargetLowerLevelsAverageTheLevelAbove) {
     // Columns alternating two colours drawn into a target with automatic mip-maps, between draws with other
     // textures; sampled at a quarter of its size, each pixel is the mean of the two colours of this round.
-    IDirect3DTexture9* rt = nullptr;
-    ASSERT_EQ(d->CreateTexture(256, 128, 0, D3DUSAGE_RENDERTARGET | D3DUSAGE_AUTOGENMIPMAP, D3DFMT_X8R8G8B8,
-                               D3DPOOL_DEFAULT, &rt, nullptr),
-              D3D_OK);
-    IDirect3DTexture9* other = make_texture(d, 2, 2, std::vector<DWORD>(4, 0xFF00FF00));
     IDirect3DSurface9* surface = nullptr;
+    IDirect3DTexture9* rt = make_target(d, 256, 128, &surface, 0, D3DUSAGE_AUTOGENMIPMAP, D3DFMT_X8R8G8B8);
+    ASSERT_NE(rt, nullptr);
+    IDirect3DTexture9* other = make_texture(d, 2, 2, std::vector<DWORD>(4, 0xFF00FF00));
     IDirect3DSurface9* back = nullptr;
-    ASSERT_EQ(rt->GetSurfaceLevel(0, &surface), D3D_OK);
     ASSERT_EQ(d->GetRenderTarget(0, &back), D3D_OK);
     const float px = 2.0f / 640.0f, py = 2.0f / 480.0f;
     const DWORD rounds[3][2] = {{0xFFFF0000, 0xFF0000FF}, {0xFF00FF00, 0xFF0000FF}, {0xFFFF0000, 0xFF00FF00}};
@@ -150,12 +139,10 @@ TEST_F(TextureUpdate, RenderTargetLowerLevelsAverageTheLevelAbove) {
 TEST_F(TextureUpdate, TargetsWithoutAlphaBlendWithDestinationAlphaOne) {
     // The target is cleared with alpha 0 in the colour; without an alpha channel it holds 1 all the same.
     for (D3DFORMAT format : {D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8}) {
-        IDirect3DTexture9* rt = nullptr;
-        ASSERT_EQ(d->CreateTexture(16, 16, 1, D3DUSAGE_RENDERTARGET, format, D3DPOOL_DEFAULT, &rt, nullptr),
-                  D3D_OK);
         IDirect3DSurface9* surface = nullptr;
+        IDirect3DTexture9* rt = make_target(d, 16, 16, &surface, 1, 0, format);
+        ASSERT_NE(rt, nullptr);
         IDirect3DSurface9* back = nullptr;
-        rt->GetSurfaceLevel(0, &surface);
         d->GetRenderTarget(0, &back);
         d->SetRenderTarget(0, surface);
         d->Clear(0, nullptr, D3DCLEAR_TARGET, 0x00204060, 1.0f, 0);
