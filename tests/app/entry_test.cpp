@@ -119,6 +119,9 @@ protected:
         EntryOptions options;
         options.direct3DCreate = createSpy;
         options.fullScreen = fullScreen;
+        // Frames take no time on this clock: no presentation delay is predicted, and every frame's time is
+        // the script's.
+        options.monotonicSeconds = monotonicSeconds;
         return qv_main(
             [this](const Stagehand& stage) { return std::make_unique<ScriptedShow>(stage.display, script); },
             options);
@@ -126,6 +129,7 @@ protected:
     Direct3DSpy spy;
     Script script;
     int cursorBefore = 0;
+    double (*monotonicSeconds)() = [] { return 100.0; };
 };
 
 }  // namespace
