@@ -3,8 +3,6 @@
 #include <SDL.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "platform/win32/headless.h"
 #include "platform/win32/message_queue.h"
@@ -124,16 +122,7 @@ void askScreenSaver() {
 }
 
 bool realDisplay() {
-    if (platform::headlessTest()) return false;
-    if (SDL_WasInit(SDL_INIT_VIDEO)) {
-        const char* driver = SDL_GetCurrentVideoDriver();
-        return driver && std::strcmp(driver, "offscreen") != 0 && std::strcmp(driver, "dummy") != 0;
-    }
-    const char* driver = std::getenv("SDL_VIDEODRIVER");
-    if (driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0)) return false;
-    const char* x11 = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    return (x11 && *x11) || (wayland && *wayland);
+    return !platform::headless(SDL_WasInit(SDL_INIT_VIDEO) ? SDL_GetCurrentVideoDriver() : nullptr);
 }
 
 }  // namespace

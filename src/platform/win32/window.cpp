@@ -2,9 +2,7 @@
 #include <SDL.h>
 #include <strings.h>
 
-#include <cstdlib>
-#include <cstring>
-
+#include "platform/win32/headless.h"
 #include "platform/win32/sdl_window.h"
 #include "platform/win32/state.h"
 #include "platform/win32/win32.h"
@@ -34,11 +32,6 @@ namespace {
 // The program's module is mapped at Windows' default image base.
 HMODULE const kProgramModule = reinterpret_cast<HMODULE>(uintptr_t{0x400000});
 
-bool envSet(const char* name) {
-    const char* value = std::getenv(name);
-    return value && *value;
-}
-
 // Window classes are found by name (case-insensitive, or an atom) and module, as Windows does for a
 // program's own classes.
 WindowClass* findClass(LPCSTR name, HINSTANCE instance) {
@@ -58,9 +51,7 @@ using namespace win32;
 
 bool win32_sdl_video_init() {
     if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
-    // Headless: SDL's offscreen driver still gives an OpenGL context (EGL with Mesa).
-    if (!envSet("DISPLAY") && !envSet("WAYLAND_DISPLAY") && !envSet("SDL_VIDEODRIVER"))
-        SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
+    if (platform::offscreenDriver()) SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
     // Closing a window is a request to its procedure, not the end of the program.
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     // The desktop may blank the screen unless a window refuses when asked (see pumpEvents).
@@ -75,13 +66,8 @@ bool win32_sdl_video_init() {
     return true;
 }
 
-bool win32_gl_es() {
-    const char* v = std::getenv("QV_GL_ES");
-    return v && std::strcmp(v, "1") == 0;
-}
-
 void win32_gl_context_attributes() {
-    const bool es = win32_gl_es();
+    const bool es = platform::glEs();
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, es ? 0 : 3);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK,
