@@ -248,3 +248,8 @@ void Production::flash(float alpha) {
 void Production::black(float alpha) {
     blackQuad.draw(D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, alpha, 0);
 }
+
+void Production::regenerateTargetLevels() {
+    blur6.texture->GenerateMipSubLevels();
+    sceneTarget.texture->GenerateMipSubLevels();
+}

@@ -101,6 +101,9 @@ public:
     void addWarpedScene(float radius, float amount);  // the unblurred scene added through bulge and twirl
     void flash(float alpha);                          // the video added over the picture
     void black(float alpha);                          // black over the picture (beat blackouts, final fade)
+    // Every lower level of the scene target and of the last blur pass regenerated (the grids regenerate them
+    // as far as they sample them); for the benchmark only.
+    void regenerateTargetLevels();
 
 private:
     ScreenQuad loadingQuad;
