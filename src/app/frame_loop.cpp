@@ -5,7 +5,6 @@
 #include <string>
 
 #include "production/production.h"
-#include "resources/device.h"
 
 size_t runFrames(Show& show, FrameClock& clock, PictureSink& sink, const LoopKeys& keys) {
     show.start();
@@ -15,8 +14,7 @@ size_t runFrames(Show& show, FrameClock& clock, PictureSink& sink, const LoopKey
         const float t = static_cast<float>(clock.frameTime(n));
         show.frame(t);
         sink.take(n, t);
-        if (g_device->Present(nullptr, nullptr, nullptr, nullptr) == D3DERR_DEVICELOST)
-            throw std::string("Lost device.");
+        presentFrame();
         clock.presented();
 
         // Drained completely, also after WM_QUIT.

@@ -91,9 +91,13 @@ std::unique_ptr<Soundtrack> LiveStage::openSoundtrack(HWND window, const std::st
     return std::make_unique<LiveSoundtrack>(window, name);
 }
 
-void LiveStage::present() {
+void presentFrame() {
     if (g_device->Present(nullptr, nullptr, nullptr, nullptr) == D3DERR_DEVICELOST)
         throw std::string("Lost device.");
+}
+
+void LiveStage::present() {
+    presentFrame();
 }
 
 std::unique_ptr<Soundtrack> RenderStage::openSoundtrack(HWND, const std::string& name) {
@@ -103,8 +107,7 @@ std::unique_ptr<Soundtrack> RenderStage::openSoundtrack(HWND, const std::string&
 }
 
 void RenderStage::present() {
-    if (g_device->Present(nullptr, nullptr, nullptr, nullptr) == D3DERR_DEVICELOST)
-        throw std::string("Lost device.");
+    presentFrame();
 }
 
 size_t runFrameCount(int fps) {

@@ -21,6 +21,9 @@
 
 class Material;
 
+// Presents the back buffer; throws "Lost device." when the device is lost (the device is never reset).
+void presentFrame();
+
 // What differs between playing live and rendering to files: where the clock and spectrum come from, and
 // what presenting the loading picture does.
 class Stage {
