@@ -22,7 +22,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/display.h"
+#include "app/entry.h"
+#include "app/frame_loop.h"
 #include "app/frame_setup.h"
 #include "platform/d3d9/readback.h"
 
@@ -43,21 +44,16 @@ double cpuMs() {
     return double(ts.tv_sec) * 1000.0 + double(ts.tv_nsec) / 1e6;
 }
 
-void passTable(SceneCache& scenes, TextureCache& textures);
+void passTable(Production& production);
 
-// The capture's stage without files: the decoded music as the clock.
-class BenchStage : public Stage {
+// The capture's stage without files: the decoded music as the clock; the loading picture's presentation
+// is stamped.
+class BenchStage : public RenderStage {
 public:
-    std::unique_ptr<Soundtrack> openSoundtrack(HWND, const std::string& name) override {
-        auto s = std::make_unique<CaptureSoundtrack>(name);
-        soundtrack = s.get();
-        return s;
-    }
     void present() override {
-        g_device->Present(nullptr, nullptr, nullptr, nullptr);
+        RenderStage::present();
         loadingShown = Clock::now();
     }
-    CaptureSoundtrack* soundtrack = nullptr;
     Clock::time_point loadingShown;
 };
 
@@ -85,69 +81,101 @@ void report(const char* name, const Pass& p) {
         p.submitMs / n, p.finishMs / n, p.readMs / n, p.cpuMs / n, p.cpuMs > 0 ? 2000.0 * n / p.cpuMs : 0.0);
 }
 
+// The capture's clock, with each frame timed from asking its time to the end of its presentation, and the
+// run cut short after `limit` frames.
+class TimedClock : public FrameClock {
+public:
+    TimedClock(RenderClock& clock, Pass& pass, size_t limit) : clock_(clock), pass_(pass), limit_(limit) {}
+    double frameTime(size_t frame) override {
+        c0 = cpuMs();
+        f0 = Clock::now();
+        return clock_.frameTime(frame);
+    }
+    bool last(size_t frame, float t) const override { return clock_.last(frame, t) || frame + 1 >= limit_; }
+    void presented() override {
+        d3d9_finish(g_device);
+        const Clock::time_point f1 = Clock::now();
+        if (pass_.frames == 0) firstFrame = f1;
+        pass_.frameMs.push_back(ms(f0, f1));
+        pass_.finishMs += ms(read, f1);
+        pass_.cpuMs += cpuMs() - c0;
+        ++pass_.frames;
+    }
+
+    double c0 = 0;
+    Clock::time_point f0, read, firstFrame;
+
+private:
+    RenderClock& clock_;
+    Pass& pass_;
+    size_t limit_;
+};
+
+// Where a frame's time goes before it is presented: submission, rasterisation and, when asked, reading
+// the picture back as the capture does.
+class TimedSink : public PictureSink {
+public:
+    TimedSink(TimedClock& clock, Pass& pass, bool readBack)
+        : clock_(clock), pass_(pass), readBack_(readBack) {
+        g_device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back_);
+    }
+    ~TimedSink() override {
+        if (back_) back_->Release();
+    }
+    void take(size_t, float) override {
+        const Clock::time_point submitted = Clock::now();
+        d3d9_finish(g_device);
+        const Clock::time_point finished = Clock::now();
+        if (readBack_ && back_) {
+            d3d9_read_surface(back_, pixels_.data(), 640 * 4);
+            for (uint32_t p : pixels_)  // the colour channels, as the capture keeps them
+                for (int shift = 16; shift >= 0; shift -= 8)
+                    pass_.pictureHash = (pass_.pictureHash ^ ((p >> shift) & 0xFF)) * 1099511628211ull;
+        }
+        clock_.read = Clock::now();
+        pass_.submitMs += ms(clock_.f0, submitted);
+        pass_.finishMs += ms(submitted, finished);
+        pass_.readMs += ms(finished, clock_.read);
+    }
+
+private:
+    TimedClock& clock_;
+    Pass& pass_;
+    bool readBack_;
+    IDirect3DSurface9* back_ = nullptr;
+    std::vector<uint32_t> pixels_ = std::vector<uint32_t>(640 * 480);
+};
+
 void run(int fps, size_t limit) {
     const Clock::time_point begin = Clock::now();
-    Display display("Quorvane", 640, 480, D3DFMT_X8R8G8B8, false, Direct3DCreate9,
-                    D3DPRESENT_INTERVAL_IMMEDIATE);
-    DevicePublication publication(display.device);
-    SceneCache scenes;
-    TextureCache textures;
-    setLinearSamplers();
+    FrameSetup setup(kProductionMusic, false, Direct3DCreate9, D3DPRESENT_INTERVAL_IMMEDIATE);
     const Clock::time_point displayOpen = Clock::now();
 
-    BenchStage stage;
-    Production production(display.window, scenes, textures, stage);
+    auto benchStage = std::make_unique<BenchStage>();
+    BenchStage& stage = *benchStage;
+    ProductionShow show(Stagehand{setup.display, setup.scenes, setup.textures}, std::move(benchStage));
     const Clock::time_point loaded = Clock::now();
-    production.start();
+    RenderClock timeLine(*stage.soundtrack(), fps, {});
 
     d3d9_stats before{};
     d3d9_get_stats(g_device, &before);
-    std::vector<uint32_t> pixels(640 * 480);
-    IDirect3DSurface9* back = nullptr;
-    g_device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
 
     // Pass 1 also times the first frame; pass 2 reads every frame back as the capture does. The beat index
     // only moves forward, so the second pass repeats the time line with the last orbit's parity rules
-    // already advanced: the drawing work per frame is the same.
-    Clock::time_point firstFrame;
+    // already advanced: the drawing work per frame is the same. Both run the program's own frame loop.
     for (int pass = 0; pass < 2; ++pass) {
         Pass result;
+        TimedClock clock(timeLine, result, limit);
+        TimedSink sink(clock, result, pass == 1);
         const Clock::time_point start = Clock::now();
-        for (size_t n = 0;; ++n) {
-            const double c0 = cpuMs();
-            const Clock::time_point f0 = Clock::now();
-            stage.soundtrack->setTime(double(n) / fps);
-            float t = float(production.time());
-            production.frame(t);
-            const Clock::time_point submitted = Clock::now();
-            d3d9_finish(g_device);
-            const Clock::time_point finished = Clock::now();
-            if (pass == 1) {
-                d3d9_read_surface(back, pixels.data(), 640 * 4);
-                for (uint32_t p : pixels)  // the colour channels, as the capture keeps them
-                    for (int shift = 16; shift >= 0; shift -= 8)
-                        result.pictureHash = (result.pictureHash ^ ((p >> shift) & 0xFF)) * 1099511628211ull;
-            }
-            const Clock::time_point read = Clock::now();
-            g_device->Present(nullptr, nullptr, nullptr, nullptr);
-            d3d9_finish(g_device);
-            const Clock::time_point f1 = Clock::now();
-            if (pass == 0 && n == 0) firstFrame = f1;
-            result.frameMs.push_back(ms(f0, f1));
-            result.submitMs += ms(f0, submitted);
-            result.finishMs += ms(submitted, finished) + ms(read, f1);
-            result.readMs += ms(finished, read);
-            result.cpuMs += cpuMs() - c0;
-            ++result.frames;
-            if (t > 32.0f || result.frames >= limit) break;
-        }
+        runFrames(show, clock, sink, LoopKeys{});
         result.seconds = ms(start, Clock::now()) / 1000.0;
         if (pass == 0) {
             std::printf(
                 "start-up (from main)          display open %7.1f ms   loading picture %7.1f ms   "
                 "loaded %7.1f ms   first frame %7.1f ms\n",
                 ms(begin, displayOpen), ms(begin, stage.loadingShown), ms(begin, loaded),
-                ms(begin, firstFrame));
+                ms(begin, clock.firstFrame));
             report("frames, rendering only", result);
             d3d9_stats after{};
             d3d9_get_stats(g_device, &after);
@@ -165,14 +193,13 @@ void run(int fps, size_t limit) {
                         (unsigned long long)result.pictureHash);
         }
     }
-    if (back) back->Release();
 
-    // The frame's passes one by one, on objects like the production's (its scene, with camera and light as
+    // The frame's passes one by one, on the production's own objects (its scene, with camera and light as
     // the last frame left them; the grids' bulges at their smallest; flash and blackout at fixed opacities).
     // Each pass is repeated; every repetition is timed in three parts: submission (the GL calls returning;
     // includes the rasterisation the driver must finish inside a pass, e.g. before a target is sampled), the
     // rest of the rasterisation (the wait in glFinish), and the CPU time of all threads.
-    passTable(scenes, textures);
+    passTable(show.production());
 }
 
 struct PassTime {
@@ -208,59 +235,23 @@ PassTime timePass(const std::function<void()>& pass, int runs) {
     return t;
 }
 
-void passTable(SceneCache& scenes, TextureCache& textures) {
+void passTable(Production& production) {
     std::printf("per pass (ms per run, mean of %d runs, GL work finished after each run):\n", passRuns);
     std::printf("  %-40s %8s %8s %8s %8s %6s %8s %6s\n", "pass", "total", "submit", "raster", "cpu", "draws",
                 "switches", "mipgen");
-    Scene* scene = scenes.get("plinthar.scene");  // the production's, camera 0 included
-    RenderTexture target(256, 128, D3DUSAGE_RENDERTARGET | D3DUSAGE_AUTOGENMIPMAP, D3DPOOL_DEFAULT);
-    BlurPass b1(&target, 256, 256), b2(&b1, 256, 256), b3(&b2, 256, 256), b4(&b3, 256, 256),
-        b5(&b4, 256, 256), b6(&b5, 256, 256);
-    Grid grid(80, 60);
-    ScreenQuad flash(textures.get("white.png"), 1.0f), black(textures.get("black.png"), 1.0f);
     const float r1 = 0.3f, a1 = 0.9f, r2 = 0.2f, a2 = 0.9f;  // the bulges' lower bounds
     std::vector<std::pair<const char*, std::function<void()>>> passes = {
-        {"scene into the 256 x 128 target",
-         [&] {
-             target.binding.bind(0);
-             scene->draw(0, true);
-             target.binding.unbind();
-         }},
-        {"six blur passes",
-         [&] {
-             b1.apply(true, 1.0f, 1.5f);
-             b2.apply(false, 1.0f, 1.0f);
-             b3.apply(true, 1.5f, 1.0f);
-             b4.apply(false, 1.5f, 1.0f);
-             b5.apply(true, 2.0f, 1.25f);
-             b6.apply(false, 2.0f, 1.4f);
-         }},
+        {"scene into the 256 x 128 target", [&] { production.drawSceneIntoTarget(); }},
+        {"six blur passes", [&] { production.blurChain(); }},
         // The grids' draws regenerate the lower levels of both targets as far as they sample them (see
         // "levels regenerated" per frame above); this is the cost of regenerating all of them.
-        {"all lower levels of both targets",
-         [&] {
-             b6.texture->GenerateMipSubLevels();
-             target.texture->GenerateMipSubLevels();
-         }},
-        {"scene, full screen", [&] { scene->draw(0, true); }},
-        {"grid 1: blurred scene, bulge",
-         [&] {
-             grid.reset(0, 0);
-             grid.bulge(0, 0, r1, a1);
-             grid.upload();
-             grid.draw(&b6, D3DBLEND_ONE, D3DBLEND_ONE, 1.0f);
-         }},
-        {"grid 2: scene, bulge and twirl",
-         [&] {
-             grid.reset(0, 0);
-             grid.bulge(0, 0, r2, a2);
-             grid.twirl(0, 0, 1.0f, 0);
-             grid.upload();
-             grid.draw(&target, D3DBLEND_ONE, D3DBLEND_ONE, 1.0f);
-         }},
-        {"flash quad (video)", [&] { flash.draw(D3DBLEND_SRCALPHA, D3DBLEND_ONE, 0.6f, 0); }},
-        {"blackout quad", [&] { black.draw(D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, 0.5f, 0); }},
-        {"fade quad", [&] { black.draw(D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, 0.25f, 0); }},
+        {"all lower levels of both targets", [&] { production.regenerateTargetLevels(); }},
+        {"scene, full screen", [&] { production.drawScene(); }},
+        {"grid 1: blurred scene, bulge", [&] { production.addGlow(r1, a1); }},
+        {"grid 2: scene, bulge and twirl", [&] { production.addWarpedScene(r2, a2); }},
+        {"flash quad (video)", [&] { production.flash(0.6f); }},
+        {"blackout quad", [&] { production.black(0.5f); }},
+        {"fade quad", [&] { production.black(0.25f); }},
         {"present (the back buffer to the window)",
          [&] {
              g_device->EndScene();  // a frame presents after its scene

@@ -1,6 +1,6 @@
 // Time from process start to the first presented frame of the production.
 //
-//   bench_startup [RUNS] [DIR]
+//   bench_startup [RUNS] [DIR] [PERIOD_MS] [FRAMES]
 //
 // Each run starts this program afresh (fork and exec) in DIR, which holds the data set (default: the
 // repository's assets/, with the packed archive). The child runs the real entry and production live (set
@@ -10,7 +10,11 @@
 // starts), the first frame drawn and presented. It also reports the CPU time the process had used by then
 // (all threads), which varies less than the wall-clock time on a machine shared with other work. The parent
 // prints every run, the median of each stage and of each step (the time since the stage before; the video
-// loads between the loading picture and the music), and the load average around the runs. Figures only.
+// loads between the loading picture and the music), and the load average around the runs. Then, in its own
+// process, it plays FRAMES frames (default 100) live at one frame every PERIOD_MS milliseconds (default
+// 100) against a perfect stand-in for the sound, and prints how far each frame's time is from the sound
+// heard when it is presented: with the position read alone and with the learned presentation delay.
+// Figures only.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +31,7 @@
 
 #include "app/entry.h"
 #include "production/production.h"
+#include "resources/device.h"
 
 namespace {
 
@@ -81,11 +86,10 @@ public:
 // The production as the entry plays it, stamped at the start of the music and around the first frame.
 class TimedShow : public Show {
 public:
-    explicit TimedShow(const Stagehand& stage)
-        : production_(stage.display.window, stage.scenes, stage.textures, stage_) {}
+    explicit TimedShow(const Stagehand& stage) : show_(stage, std::make_unique<TimedStage>()) {}
     void start() override {
         stamp(6);
-        production_.start();
+        show_.start();
     }
     double time() override {
         // Asked for the second frame's time: the first frame has been presented.
@@ -93,20 +97,101 @@ public:
             stamp(8);
             ended_ = true;
         }
-        return ended_ ? 1e9 : production_.time();  // past the end: the run stops after this frame
+        return ended_ ? 1e9 : show_.time();  // past the end: the run stops after this frame
     }
     void frame(float t) override {
         ++frames_;
-        production_.frame(t);
+        show_.frame(t);
         if (frames_ == 1) stamp(7);
     }
 
 private:
-    TimedStage stage_;
-    Production production_;
+    ProductionShow show_;
     int frames_ = 0;
     bool ended_ = false;
 };
+
+// ---- Frame time against the sound heard when the frame is presented ----
+
+// The production played by the live entry with a perfect stand-in for the sound: the position heard is
+// the time since the music started on the steady clock. Frames are paced to a steady rate (one every
+// `period` seconds, as a display's retrace would), and each frame's time is compared with the position
+// heard when Present has returned (the next time the entry reads the clock, right after draining the
+// messages).
+struct HeardFigures {
+    size_t frames = 0;
+    double sumOffset = 0, sumAbsOffset = 0, worstLead = 0;  // frame time minus heard, in seconds
+};
+
+class HeardShow : public Show {
+public:
+    HeardShow(const Stagehand& stage, HeardFigures& figures, double period, size_t frames)
+        : show_(stage, makeStage()), figures_(figures), period_(period), frames_(frames) {}
+    void start() override {
+        show_.start();
+        t0_ = steadySeconds();
+    }
+    double time() override {
+        const double heard = steadySeconds() - t0_;
+        if (drawn_ > 1) {  // the first frame is the start, shown at 0 whatever the delay
+            const double offset = lastTime_ - heard;
+            figures_.sumOffset += offset;
+            figures_.sumAbsOffset += std::fabs(offset);
+            figures_.worstLead = std::max(figures_.worstLead, offset);
+            ++figures_.frames;
+        }
+        return heard;
+    }
+    void frame(float t) override {
+        stage_->soundtrack()->setTime(t);  // the spectrum of the frame's time, as the live stream gives
+        show_.frame(t);
+        lastTime_ = t;
+        if (++drawn_ > frames_) PostQuitMessage(0);  // the run ends after this frame
+        // The next retrace: a steady rate while the frames take less than the period.
+        const double next = t0_ + period_ * std::ceil((steadySeconds() - t0_) / period_ + 1e-9);
+        const double wait = next - steadySeconds();
+        if (wait > 0) usleep(useconds_t(wait * 1e6));
+    }
+
+private:
+    std::unique_ptr<Stage> makeStage() {
+        auto stage = std::make_unique<RenderStage>();
+        stage_ = stage.get();
+        return stage;
+    }
+    RenderStage* stage_ = nullptr;
+    ProductionShow show_;
+    HeardFigures& figures_;
+    double period_;
+    size_t frames_;
+    double t0_ = 0, lastTime_ = 0;
+    size_t drawn_ = 0;
+};
+
+void heardAtPresentation(const std::string& dir, double period, size_t frames) {
+    if (chdir(dir.c_str()) != 0) return;
+    std::printf(
+        "\nframe time against the sound heard when it is presented (%zu frames, one every %.0f ms, "
+        "the production drawn windowed):\n",
+        frames, period * 1000);
+    for (const bool predicted : {false, true}) {
+        HeardFigures figures;
+        EntryOptions options;
+        options.fullScreen = false;
+        if (!predicted) options.monotonicSeconds = [] { return 0.0; };  // no delay measured: none predicted
+        const int code = qv_main(
+            [&](const Stagehand& stage) {
+                return std::make_unique<HeardShow>(stage, figures, period, frames);
+            },
+            options);
+        const double n = figures.frames ? double(figures.frames) : 1.0;
+        std::printf(
+            "  %-30s mean offset %+7.1f ms   mean |offset| %6.1f ms   frame ahead by at most %6.1f ms%s\n",
+            predicted ? "with the predicted delay" : "position read (no prediction)",
+            1000 * figures.sumOffset / n, 1000 * figures.sumAbsOffset / n, 1000 * figures.worstLead,
+            code == 0 ? "" : "   (the run failed)");
+    }
+}
 
 int child(int64_t t0, int fd) {
     g_t0 = t0;
@@ -153,6 +238,8 @@ int main(int argc, char** argv) {
 
     int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     std::string dir = argc > 2 ? argv[2] : std::string(QV_SOURCE_DIR) + "/assets";
+    const double heardPeriod = argc > 3 ? std::max(1, std::atoi(argv[3])) / 1000.0 : 0.1;
+    const size_t heardFrames = argc > 4 ? size_t(std::max(2, std::atoi(argv[4]))) : 100;
     if (!exists(dir + "/gorvel.yo") && !exists(dir + "/data/plinthar.scene")) {
         std::fprintf(stderr, "no data set in %s (gorvel.yo or data/)\n", dir.c_str());
         return 1;
@@ -226,5 +313,6 @@ int main(int argc, char** argv) {
     for (int i = 0; i < kStages; ++i)
         std::printf("%-22s %9.1f %9.1f %9.1f %9.1f\n", kStageNames[i], median(stages[i]), median(steps[i]),
                     median(cpu[i]), median(stepCpu[i]));
+    heardAtPresentation(dir, heardPeriod, heardFrames);
     return 0;
 }

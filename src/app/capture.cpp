@@ -1,5 +1,6 @@
 #include "app/capture.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -20,6 +21,7 @@
 #include <system_error>
 #include <thread>
 
+#include "app/frame_loop.h"
 #include "app/frame_setup.h"
 #include "base/byte_reader.h"
 #include "platform/d3d9/readback.h"
@@ -52,7 +54,7 @@ namespace {
 
 constexpr int kBackBufferWidth = 640;
 constexpr int kBackBufferHeight = 480;
-constexpr double kRunLength = 32.0;  // the run ends after the first frame past this time
+const char* const kNoFfmpeg = "ffmpeg could not be started (is it installed?); no video was made";
 
 bool parseInt(const std::string& text, int low, int high, int& out) {
     if (text.empty() || text.size() > 9) return false;
@@ -96,6 +98,51 @@ bool makeDirectories(const std::string& path) {
     }
     struct stat st;
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Whether files can be made in the directory: one is made and removed again.
+bool writableDirectory(const std::string& dir) {
+    std::string probe = joinPath(dir, ".quorvane-" + std::to_string(getpid()));
+    int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    close(fd);
+    unlink(probe.c_str());
+    return true;
+}
+
+// Whether `program` is an executable file in a folder of PATH, as posix_spawnp would find it.
+bool onPath(const char* program) {
+    const char* path = std::getenv("PATH");
+    std::string folders = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    size_t start = 0;
+    for (;;) {
+        size_t colon = folders.find(':', start);
+        std::string folder =
+            folders.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+        std::string file = joinPath(folder.empty() ? "." : folder, program);
+        struct stat st;
+        if (stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(file.c_str(), X_OK) == 0)
+            return true;
+        if (colon == std::string::npos) return false;
+        start = colon + 1;
+    }
+}
+
+// Removes every frame_NNNNN.png and the frames.txt of an earlier capture in the directory.
+void removeEarlierCapture(const std::string& dir) {
+    std::unique_ptr<DIR, int (*)(DIR*)> folder(opendir(dir.c_str()), closedir);
+    std::vector<std::string> names;
+    while (folder) {
+        const dirent* entry = readdir(folder.get());
+        if (!entry) break;
+        const std::string name = entry->d_name;
+        bool frame =
+            name.size() == 15 && name.compare(0, 6, "frame_") == 0 && name.compare(11, 4, ".png") == 0;
+        for (size_t i = 6; frame && i < 11; ++i) frame = name[i] >= '0' && name[i] <= '9';
+        if (frame) names.push_back(name);
+    }
+    names.push_back("frames.txt");
+    for (const std::string& name : names) unlink(joinPath(dir, name).c_str());
 }
 
 // Reads the back buffer into `bgra` (640 by 480 pixels, bytes B, G, R, A); false when it fails.
@@ -226,7 +273,7 @@ public:
         if (err != 0) {
             close(fds[1]);
             pid_ = -1;
-            throw VideoFailure{"ffmpeg could not be started (is it installed?); no video was made"};
+            throw VideoFailure{kNoFfmpeg};
         }
         pipe_ = fds[1];
     }
@@ -261,8 +308,7 @@ public:
         pid_ = -1;
         if (complete && WIFEXITED(status) && WEXITSTATUS(status) == 0) return;
         removeUnfinished();
-        if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
-            throw VideoFailure{"ffmpeg could not be started (is it installed?); no video was made"};
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 127) throw VideoFailure{kNoFfmpeg};
         if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
             throw VideoFailure{"ffmpeg failed with exit status " + std::to_string(WEXITSTATUS(status)) +
                                "; no video was made"};
@@ -447,30 +493,60 @@ private:
     std::chrono::steady_clock::time_point start_, last_;
 };
 
-// The renderer's stage: the decoded music as the clock, and the loading picture kept as a file.
-class CaptureStage : public Stage {
+// The renderer's stage: the decoded music as the clock, and the loading picture kept as a file before it is
+// presented.
+class CaptureStage : public RenderStage {
 public:
     explicit CaptureStage(const CaptureOptions& capture) : capture_(capture) {}
-
-    std::unique_ptr<Soundtrack> openSoundtrack(HWND, const std::string& name) override {
-        auto soundtrack = std::make_unique<CaptureSoundtrack>(name);
-        soundtrack_ = soundtrack.get();
-        return soundtrack;
-    }
     void present() override {
         std::string path = joinPath(capture_.directory, "loading.png");
         std::vector<uint32_t> backBuffer;
         PictureScaler scaler(capture_.width, capture_.height);
         const uint8_t* bgra = readBackBuffer(backBuffer) ? scaler.bgra(backBuffer) : nullptr;
         if (!bgra || !scaler.writePng(bgra, path)) throw std::string("could not write " + path);
-        if (g_device->Present(nullptr, nullptr, nullptr, nullptr) == D3DERR_DEVICELOST)
-            throw std::string("Lost device.");
+        RenderStage::present();
     }
-    CaptureSoundtrack* soundtrack() const { return soundtrack_; }
 
 private:
     const CaptureOptions& capture_;
-    CaptureSoundtrack* soundtrack_ = nullptr;  // the production's
+};
+
+// The pictures into files and the video: each frame's back buffer read back and queued for its PNG and
+// ffmpeg, its line in the frame log, and the progress bar.
+class FileSink : public PictureSink {
+public:
+    FileSink(const CaptureOptions& capture, const Production& production, FrameWriter& writer, FILE* log,
+             Progress& progress)
+        : capture_(capture), production_(production), writer_(writer), log_(log), progress_(progress) {}
+
+    void take(size_t n, float t) override {
+        std::vector<uint32_t> backBuffer = writer_.buffer();
+        if (!readBackBuffer(backBuffer)) throw std::string("could not read frame " + std::to_string(n));
+        std::string png;
+        if (capture_.frames) {
+            char name[32];
+            std::snprintf(name, sizeof name, "frame_%05zu.png", n);
+            png = joinPath(capture_.directory, name);
+        }
+        writer_.push(std::move(backBuffer), std::move(png));
+        const Camera& camera = production_.sceneCamera();
+        std::fprintf(log_, "%zu %.6f %u %.4f %.4f %.4f %.4f\n", n, double(t), beatIndex,
+                     double(camera.transform.position.x), double(camera.transform.position.y),
+                     double(camera.transform.position.z), double(camera.fov));
+    }
+    void shown(size_t n, float t, bool last) override {
+        progress_.update(n + 1, double(t), last);
+        frames = n + 1;
+    }
+
+    size_t frames = 0;
+
+private:
+    const CaptureOptions& capture_;
+    const Production& production_;
+    FrameWriter& writer_;
+    FILE* log_;
+    Progress& progress_;
 };
 
 struct CaptureSummary {
@@ -481,16 +557,10 @@ struct CaptureSummary {
 // The live entry's run with the clock and the output swapped; everything is an automatic object, so a
 // thrown text unwinds it in reverse order before the handler shows it.
 CaptureSummary render(const CaptureOptions& capture, const EntryOptions& options) {
-    MusicAhead music(kProductionMusic);  // read and decoded while the display opens and the rest loads
-    Display display("Quorvane", kBackBufferWidth, kBackBufferHeight, D3DFMT_X8R8G8B8, false,
-                    options.direct3DCreate, D3DPRESENT_INTERVAL_IMMEDIATE);
-    DevicePublication publication(display.device);
-    SceneCache scenes;
-    TextureCache textures;
-    setLinearSamplers();
-
-    CaptureStage stage(capture);
-    Production production(display.window, scenes, textures, stage);
+    FrameSetup setup(kProductionMusic, false, options.direct3DCreate, D3DPRESENT_INTERVAL_IMMEDIATE);
+    auto captureStage = std::make_unique<CaptureStage>(capture);
+    CaptureStage& stage = *captureStage;
+    ProductionShow show(Stagehand{setup.display, setup.scenes, setup.textures}, std::move(captureStage));
     CaptureSoundtrack& soundtrack = *stage.soundtrack();
 
     std::string wav = joinPath(capture.directory, "soundtrack.wav");
@@ -503,47 +573,16 @@ CaptureSummary render(const CaptureOptions& capture, const EntryOptions& options
     if (!capture.video.empty()) video = std::make_unique<VideoEncoder>(capture, wav);
     FrameWriter writer(capture, video.get());  // finishes its frames before the encoder goes
 
-    const bool chosen = !capture.times.empty();
-    const size_t total = chosen ? capture.times.size() : size_t(std::floor(kRunLength * capture.fps)) + 2;
-    Progress progress(capture.progress, total);
+    RenderClock clock(soundtrack, capture.fps, capture.times);
+    Progress progress(capture.progress, clock.frames());
+    FileSink files(capture, show.production(), writer, log.get(), progress);
     const auto started = std::chrono::steady_clock::now();
-    production.start();
 
     CaptureSummary summary;
     try {
-        bool quit = false;
-        for (size_t n = 0; !quit; ++n) {
-            soundtrack.setTime(chosen ? capture.times[n] : double(n) / capture.fps);
-            float t = static_cast<float>(production.time());
-            production.frame(t);
-
-            std::vector<uint32_t> backBuffer = writer.buffer();
-            if (!readBackBuffer(backBuffer)) throw std::string("could not read frame " + std::to_string(n));
-            std::string png;
-            if (capture.frames) {
-                char name[32];
-                std::snprintf(name, sizeof name, "frame_%05zu.png", n);
-                png = joinPath(capture.directory, name);
-            }
-            writer.push(std::move(backBuffer), std::move(png));
-            const Camera& camera = production.sceneCamera();
-            std::fprintf(log.get(), "%zu %.6f %u %.4f %.4f %.4f %.4f\n", n, double(t), beatIndex,
-                         double(camera.transform.position.x), double(camera.transform.position.y),
-                         double(camera.transform.position.z), double(camera.fov));
-
-            if (g_device->Present(nullptr, nullptr, nullptr, nullptr) == D3DERR_DEVICELOST)
-                throw std::string("Lost device.");
-            // The window stays responsive; closing it ends the capture early.
-            MSG msg;
-            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                TranslateMessage(&msg);
-                DispatchMessageA(&msg);
-                if (msg.message == WM_QUIT) quit = true;
-            }
-            if (chosen ? n + 1 >= capture.times.size() : t > float(kRunLength)) quit = true;
-            progress.update(n + 1, double(t), quit);
-            summary.frames = n + 1;
-        }
+        // The window stays responsive: closing it ends the capture early. Keys do nothing.
+        runFrames(show, clock, files, LoopKeys{});
+        summary.frames = files.frames;
         writer.drain();
     } catch (const VideoFailure&) {
         if (video) video->finish(false);  // throws with what became of ffmpeg
@@ -617,16 +656,28 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
 }
 
 int qv_capture(const CaptureOptions& capture, const EntryOptions& options) {
+    // What can fail before the first frame is found out before anything of an earlier capture is removed.
+    try {
+        checkDataSet();
+    } catch (std::string text) {
+        MessageBoxA(nullptr, text.c_str(), nullptr, MB_OK);
+        return 1;
+    }
     if (!makeDirectories(capture.directory)) {
         std::fprintf(stderr, "quorvane: cannot create the directory %s\n", capture.directory.c_str());
         return 1;
     }
-    // Pictures of an earlier capture would otherwise mix with this one's.
-    for (int n = 0;; ++n) {
-        char name[32];
-        std::snprintf(name, sizeof name, "frame_%05d.png", n);
-        if (unlink(joinPath(capture.directory, name).c_str()) != 0) break;
+    if (!writableDirectory(capture.directory)) {
+        std::fprintf(stderr, "quorvane: cannot write into the directory %s\n", capture.directory.c_str());
+        return 1;
     }
+    if (!capture.video.empty() && !onPath("ffmpeg")) {
+        std::fprintf(stderr, "quorvane: %s\n", kNoFfmpeg);
+        return 1;
+    }
+    // The pictures and frame log of an earlier capture would otherwise mix with this one's.
+    removeEarlierCapture(capture.directory);
+
     // A closed pipe to ffmpeg shows as a failed write, which the capture reports, not as a signal.
     struct sigaction ignore {
     }, previous{};

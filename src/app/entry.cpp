@@ -5,61 +5,20 @@
 #include <vector>
 
 #include "app/capture.h"
+#include "app/frame_loop.h"
 #include "app/frame_setup.h"
-#include "production/production.h"
 
 namespace {
-
-class ProductionShow : public Show {
-public:
-    explicit ProductionShow(const Stagehand& stage)
-        : production_(stage.display.window, stage.scenes, stage.textures, live_) {}
-    void start() override { production_.start(); }
-    double time() override { return production_.time(); }
-    void frame(float t) override { production_.frame(t); }
-
-private:
-    LiveStage live_;  // outlives the production
-    Production production_;
-};
 
 // Everything built here is an automatic object, so a thrown text unwinds it in reverse order of
 // construction before the handler in qv_main shows the text.
 void run(const ShowLoader& load, const EntryOptions& options) {
-    MusicAhead music(kProductionMusic);  // read and decoded while the display opens and the rest loads
-    Display display("Quorvane", 640, 480, D3DFMT_X8R8G8B8, options.fullScreen, options.direct3DCreate);
-    DevicePublication publication(display.device);
-    // Destroyed after every production object, texture cache first.
-    SceneCache scenes;
-    TextureCache textures;
-    setLinearSamplers();
-
-    std::unique_ptr<Show> show = load(Stagehand{display, scenes, textures});
-    show->start();
-
-    bool quit = false;
-    while (!quit) {
-        float t = static_cast<float>(show->time());
-        show->frame(t);
-        if (g_device->Present(nullptr, nullptr, nullptr, nullptr) == D3DERR_DEVICELOST)
-            throw std::string("Lost device.");
-
-        // Drained completely, also after WM_QUIT.
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-            if (msg.message == WM_QUIT) {
-                quit = true;
-            } else if (msg.message == WM_KEYDOWN) {
-                std::printf("time %f\n", static_cast<double>(t));
-                std::fflush(stdout);
-            }
-        }
-        // Polled, so Escape ends the run even without the focus.
-        if (GetAsyncKeyState(VK_ESCAPE)) quit = true;
-        if (t > 32.0f) quit = true;
-    }
+    FrameSetup setup(kProductionMusic, options.fullScreen, options.direct3DCreate,
+                     D3DPRESENT_INTERVAL_DEFAULT);
+    std::unique_ptr<Show> show = load(Stagehand{setup.display, setup.scenes, setup.textures});
+    LiveClock clock(*show, options.monotonicSeconds);
+    PictureSink window;  // the pictures go to the window only
+    runFrames(*show, clock, window, kViewerKeys);
 }
 
 }  // namespace
@@ -75,7 +34,7 @@ int qv_main(const ShowLoader& load, const EntryOptions& options) {
 }
 
 std::unique_ptr<Show> loadProduction(const Stagehand& stage) {
-    return std::make_unique<ProductionShow>(stage);
+    return std::make_unique<ProductionShow>(stage, std::make_unique<LiveStage>());
 }
 
 int qv_main() {

@@ -4,10 +4,15 @@
 // the one place where a thrown text reaches the user.
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "app/display.h"
+#include "production/production.h"
 #include "resources/texture_cache.h"
 #include "scene/scene_cache.h"
+
+// The steady clock in seconds.
+double steadySeconds();
 
 // The production as the entry drives it.
 class Show {
@@ -28,11 +33,30 @@ struct Stagehand {
 // Runs the loading phase and returns the production it built.
 using ShowLoader = std::function<std::unique_ptr<Show>(const Stagehand& stage)>;
 
+// The production's own loading phase and frame sequence on a stage (live or rendering) that it owns.
+class ProductionShow : public Show {
+public:
+    ProductionShow(const Stagehand& stagehand, std::unique_ptr<Stage> stage)
+        : stage_(std::move(stage)),
+          production_(stagehand.display.window, stagehand.scenes, stagehand.textures, *stage_) {}
+    void start() override { production_.start(); }
+    double time() override { return production_.time(); }
+    void frame(float t) override { production_.frame(t); }
+    Production& production() { return production_; }
+
+private:
+    std::unique_ptr<Stage> stage_;  // outlives the production
+    Production production_;
+};
+
 struct EntryOptions {
     // Where the Direct3D object comes from; tests give a stand-in.
     IDirect3D9* (*direct3DCreate)(UINT sdkVersion) = Direct3DCreate9;
     // Full screen as always, or a 640 by 480 window.
     bool fullScreen = true;
+    // The monotonic clock, in seconds, that times a live frame from reading the music to the return of
+    // Present (the delay its time is ahead of the position read); tests give one that stands still.
+    double (*monotonicSeconds)() = steadySeconds;
 };
 
 // Returns 0 after a normal end, 1 after a thrown text was shown in a message box.

@@ -1,6 +1,10 @@
 #pragma once
-// Start-up steps shared by the live entry and the renderer.
+// Start-up steps shared by every way the production runs (live, rendered to files, benchmarks).
+#include "app/display.h"
+#include "production/soundtrack.h"
 #include "resources/device.h"
+#include "resources/texture_cache.h"
+#include "scene/scene_cache.h"
 
 // Publishes the display's device as the process-wide device for as long as it lives.
 struct DevicePublication {
@@ -18,3 +22,22 @@ inline void setLinearSamplers() {
         g_device->SetSamplerState(sampler, D3DSAMP_MIPFILTER, D3DTEXF_LINEAR);
     }
 }
+
+// Everything a run holds before its loading phase, built in this order and destroyed in reverse: the music
+// read and decoded ahead, the 640 by 480 display with its device published, the scene cache, then the
+// texture cache (both outlive every production object), and linear filtering on every sampler.
+struct FrameSetup {
+    FrameSetup(const char* musicAhead, bool fullScreen, IDirect3D9* (*direct3DCreate)(UINT sdkVersion),
+               UINT presentationInterval)
+        : music(musicAhead),
+          display("Quorvane", 640, 480, D3DFMT_X8R8G8B8, fullScreen, direct3DCreate, presentationInterval),
+          publication(display.device) {
+        setLinearSamplers();
+    }
+
+    MusicAhead music;  // read and decoded while the display opens and the rest loads
+    Display display;
+    DevicePublication publication;
+    SceneCache scenes;
+    TextureCache textures;
+};

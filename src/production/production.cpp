@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cmath>
 
+#include "data/memfile.h"
 #include "mesh/mesh.h"
 #include "resources/device.h"
 #include "resources/material.h"
@@ -17,6 +18,7 @@ const float beatTimes[kBeatCount] = {0,   1,   5,    6,   10,  14,  16,   24,  2
 namespace {
 
 const char* const kVideoNames[] = {"bg.jpg", "cubetex.png", "white.png"};
+const char* const kLoadingPicture = "load.png";
 
 // Rises and falls between 0 and 1 once a second during the first six seconds, then holds 0.
 void buildPulseTrack(Track& track) {
@@ -89,13 +91,40 @@ std::unique_ptr<Soundtrack> LiveStage::openSoundtrack(HWND window, const std::st
     return std::make_unique<LiveSoundtrack>(window, name);
 }
 
-void LiveStage::present() {
+void presentFrame() {
     if (g_device->Present(nullptr, nullptr, nullptr, nullptr) == D3DERR_DEVICELOST)
         throw std::string("Lost device.");
 }
 
+void LiveStage::present() {
+    presentFrame();
+}
+
+std::unique_ptr<Soundtrack> RenderStage::openSoundtrack(HWND, const std::string& name) {
+    auto soundtrack = std::make_unique<CaptureSoundtrack>(name);
+    soundtrack_ = soundtrack.get();
+    return soundtrack;
+}
+
+void RenderStage::present() {
+    presentFrame();
+}
+
+size_t runFrameCount(int fps) {
+    size_t n = size_t(kRunLength) * size_t(fps);
+    while (!pastTheEnd(float(double(n) / fps))) ++n;
+    return n + 1;
+}
+
+void checkDataSet() {
+    MemoryFile* file = memfile_open(kLoadingPicture);
+    if (!file)  // as the texture cache reports it
+        throw std::string("Failed to load ") + kLoadingPicture + "\nfile not found: " + kLoadingPicture;
+    memfile_close(file);
+}
+
 Production::Production(HWND window, SceneCache& scenes, TextureCache& textures, Stage& stage)
-    : loadingQuad(textures.get("load.png"), 1.0f),
+    : loadingQuad(textures.get(kLoadingPicture), 1.0f),
       video(showLoadingAndLoadVideo(loadingQuad, stage, textures)),
       music(openMusic(pulseTrack, stage, window)),
       flashQuad(textures.get("white.png"), 1.0f),
@@ -150,50 +179,80 @@ void Production::frame(float t) {
                                      float(70.0 * std::cos(0.7 * td))};
 
     // The scene into the small target, then six blur passes over it.
-    sceneTarget.binding.bind(0);
-    scene->draw(0, true);
-    sceneTarget.binding.unbind();
-    blur1.apply(true, 1.0f, 1.5f);
-    blur2.apply(false, 1.0f, 1.0f);
-    blur3.apply(true, 1.5f, 1.0f);
-    blur4.apply(false, 1.5f, 1.0f);
-    blur5.apply(true, 2.0f, 1.25f);
-    blur6.apply(false, 2.0f, 1.4f);
+    drawSceneIntoTarget();
+    blurChain();
 
     // The base picture.
-    scene->draw(0, true);
+    drawScene();
 
     // The glow: the blurred scene added through a bulge that follows the music.
-    grid.reset(0, 0);
-    float r1 = float(std::max(0.3, 100.0 * double(spectrum[102])));
-    float a1 = float(std::max(0.9, 10.0 * double(spectrum[51])));
-    grid.bulge(0, 0, r1, a1);
-    grid.upload();
-    grid.draw(&blur6, D3DBLEND_ONE, D3DBLEND_ONE, 1.0f);
+    addGlow(float(std::max(0.3, 100.0 * double(spectrum[102]))),
+            float(std::max(0.9, 10.0 * double(spectrum[51]))));
 
     // The unblurred scene added again, warped harder.
-    grid.reset(0, 0);
-    float r2 = float(std::max(0.2, 200.0 * double(spectrum[102])));
-    float a2 = float(std::max(0.9, 2000.0 * double(spectrum[102])));
-    grid.bulge(0, 0, r2, a2);
-    grid.twirl(0, 0, 1.0f, 0);
-    grid.upload();
-    grid.draw(&sceneTarget, D3DBLEND_ONE, D3DBLEND_ONE, 1.0f);
+    addWarpedScene(float(std::max(0.2, 200.0 * double(spectrum[102]))),
+                   float(std::max(0.9, 2000.0 * double(spectrum[102]))));
 
     // From 16 s the video flashes in at every whole second and fades within it.
-    if (t >= 16.0f)
-        flashQuad.draw(D3DBLEND_SRCALPHA, D3DBLEND_ONE, float(std::pow(1.0 - std::fmod(td, 1.0), 1.5)), 0);
+    if (t >= 16.0f) flash(float(std::pow(1.0 - std::fmod(td, 1.0), 1.5)));
 
     // Black close to each beat, the more the nearer.
     if (beatIndex < kBeatCount) {
         double prev = (t > 0.0f && beatIndex > 0) ? double(beatTimes[beatIndex - 1]) : -double(FLT_MAX);
         double next = beatTimes[beatIndex];
         double d = 1.75 * std::min(td - prev, next - td);
-        if (d > 0.001) blackQuad.draw(D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, float(1.0 - d), 0);
+        if (d > 0.001) black(float(1.0 - d));
     }
 
     // The final fade: black from 31.25 s.
-    if (t > 31.0f) blackQuad.draw(D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, float((td - 31.0) * 4.0), 0);
+    if (t > 31.0f) black(float((td - 31.0) * 4.0));
 
     g_device->EndScene();
+}
+
+void Production::drawSceneIntoTarget() {
+    sceneTarget.binding.bind(0);
+    scene->draw(0, true);
+    sceneTarget.binding.unbind();
+}
+
+void Production::blurChain() {
+    blur1.apply(true, 1.0f, 1.5f);
+    blur2.apply(false, 1.0f, 1.0f);
+    blur3.apply(true, 1.5f, 1.0f);
+    blur4.apply(false, 1.5f, 1.0f);
+    blur5.apply(true, 2.0f, 1.25f);
+    blur6.apply(false, 2.0f, 1.4f);
+}
+
+void Production::drawScene() {
+    scene->draw(0, true);
+}
+
+void Production::addGlow(float radius, float amount) {
+    grid.reset(0, 0);
+    grid.bulge(0, 0, radius, amount);
+    grid.upload();
+    grid.draw(&blur6, D3DBLEND_ONE, D3DBLEND_ONE, 1.0f);
+}
+
+void Production::addWarpedScene(float radius, float amount) {
+    grid.reset(0, 0);
+    grid.bulge(0, 0, radius, amount);
+    grid.twirl(0, 0, 1.0f, 0);
+    grid.upload();
+    grid.draw(&sceneTarget, D3DBLEND_ONE, D3DBLEND_ONE, 1.0f);
+}
+
+void Production::flash(float alpha) {
+    flashQuad.draw(D3DBLEND_SRCALPHA, D3DBLEND_ONE, alpha, 0);
+}
+
+void Production::black(float alpha) {
+    blackQuad.draw(D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, alpha, 0);
+}
+
+void Production::regenerateTargetLevels() {
+    blur6.texture->GenerateMipSubLevels();
+    sceneTarget.texture->GenerateMipSubLevels();
 }

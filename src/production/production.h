@@ -3,6 +3,7 @@
 // order; frame() is the frame sequence for one production time. The objects are members declared in
 // construction order, so they are destroyed in reverse when the production ends or a load fails. The
 // scene and the video belong to the caches, which outlive the production.
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -19,6 +20,9 @@
 #include "scene/track.h"
 
 class Material;
+
+// Presents the back buffer; throws "Lost device." when the device is lost (the device is never reset).
+void presentFrame();
 
 // What differs between playing live and rendering to files: where the clock and spectrum come from, and
 // what presenting the loading picture does.
@@ -37,6 +41,31 @@ public:
     std::unique_ptr<Soundtrack> openSoundtrack(HWND window, const std::string& name) override;
     void present() override;
 };
+
+// Rendering: the decoded music on a clock the renderer sets (no sound device), the loading picture presented.
+class RenderStage : public Stage {
+public:
+    std::unique_ptr<Soundtrack> openSoundtrack(HWND window, const std::string& name) override;
+    void present() override;
+    // The production's soundtrack once the loading phase has opened it.
+    CaptureSoundtrack* soundtrack() const { return soundtrack_; }
+
+private:
+    CaptureSoundtrack* soundtrack_ = nullptr;  // the production's
+};
+
+// The production's length in seconds: a frame at exactly this time is still drawn, the first one past it is
+// the last of the run (it fades to black from 31 s).
+constexpr float kRunLength = 32.0f;
+inline bool pastTheEnd(float t) {
+    return t > kRunLength;
+}
+// How many frames a run at `fps` frames a second draws, the first one past the end included.
+size_t runFrameCount(int fps);
+
+// Throws what the loading phase would when the data set is not in the working directory (neither the
+// archive nor data/ holds the loading picture), without opening a display.
+void checkDataSet();
 
 // Beat times passed so far, process-wide: only ever moves forward.
 extern unsigned beatIndex;
@@ -65,6 +94,19 @@ public:
     // has the object whose material pulses.
     const Camera& sceneCamera() const { return camera; }
     bool pulses() const { return pulseMaterial != nullptr; }
+
+    // The frame's passes, in the order frame() runs them between BeginScene and EndScene; public so that
+    // the benchmark times each on the production's own objects.
+    void drawSceneIntoTarget();                       // the scene into the 256 by 128 target
+    void blurChain();                                 // the six blur passes over it
+    void drawScene();                                 // the scene into the back buffer
+    void addGlow(float radius, float amount);         // the blurred scene added through a bulge
+    void addWarpedScene(float radius, float amount);  // the unblurred scene added through bulge and twirl
+    void flash(float alpha);                          // the video added over the picture
+    void black(float alpha);                          // black over the picture (beat blackouts, final fade)
+    // Every lower level of the scene target and of the last blur pass regenerated (the grids regenerate them
+    // as far as they sample them); for the benchmark only.
+    void regenerateTargetLevels();
 
 private:
     ScreenQuad loadingQuad;

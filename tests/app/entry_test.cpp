@@ -119,6 +119,9 @@ protected:
         EntryOptions options;
         options.direct3DCreate = createSpy;
         options.fullScreen = fullScreen;
+        // Frames take no time on this clock: no presentation delay is predicted, and every frame's time is
+        // the script's.
+        options.monotonicSeconds = monotonicSeconds;
         return qv_main(
             [this](const Stagehand& stage) { return std::make_unique<ScriptedShow>(stage.display, script); },
             options);
@@ -126,6 +129,7 @@ protected:
     Direct3DSpy spy;
     Script script;
     int cursorBefore = 0;
+    double (*monotonicSeconds)() = [] { return 100.0; };
 };
 
 }  // namespace
@@ -310,4 +314,26 @@ TEST_F(EntryTest, FullScreenRunThatLosesTheFocusEndsWithLostDevice) {
             ShowCursor(FALSE);  // a windowed display shows the cursor once more on the way out
         }
     }
+}
+
+// Played live, a frame shows the sound heard when it is presented: the music's position read plus the time
+// the frames before took from that read to the return of Present. Here every frame takes 10 ms on the
+// monotonic clock; the first frame, before anything is measured, shows the position itself.
+TEST_F(EntryTest, LiveFramesShowTheSoundHeardWhenTheyArePresented) {
+    monotonicSeconds = [] {
+        static double now = 0.0;
+        return now += 0.010;  // read, then presented: 10 ms later
+    };
+    script.clock = {0.0, 1.0, 2.0, 3.0, 31.995, 33.0};
+    script.onFrame = [](int frame, const Display&) {
+        if (frame == 2) {
+            pushKey(SDL_KEYDOWN, SDLK_a, SDL_SCANCODE_A);
+            pushKey(SDL_KEYUP, SDLK_a, SDL_SCANCODE_A);
+        }
+    };
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(run(), 0);
+    // The key line gives the frame's time; 31.995 heard is 32.005 shown, past the end: the run ends there.
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "time 2.010000\n");
+    EXPECT_EQ(script.frameTimes, (std::vector<float>{0.0f, 1.01f, 2.01f, 3.01f, 32.005f}));
 }

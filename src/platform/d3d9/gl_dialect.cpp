@@ -1,8 +1,8 @@
 #include "platform/d3d9/gl_dialect.h"
 
-#include <cstdlib>
-#include <cstring>
 #include <vector>
+
+#include "platform/win32/headless.h"
 
 namespace d3d9 {
 
@@ -15,12 +15,7 @@ bool es = false;
 }  // namespace
 
 bool gl_es_requested() {
-#ifdef __EMSCRIPTEN__
-    return true;
-#else
-    const char* v = std::getenv("QV_GL_ES");
-    return v && std::strcmp(v, "1") == 0;
-#endif
+    return platform::glEs();
 }
 
 bool gl_same_size_attachments() {

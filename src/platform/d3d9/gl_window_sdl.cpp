@@ -2,8 +2,6 @@
 #include <SDL.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "platform/d3d9/gl_dialect.h"
 #include "platform/d3d9/gl_window.h"
@@ -11,18 +9,6 @@
 #include "platform/win32/sdl_window.h"
 
 namespace d3d9 {
-
-namespace {
-
-// Offscreen (headless) runs and tests never wait for a retrace that no display gives.
-bool headless() {
-    const char* driver = SDL_GetCurrentVideoDriver();
-    if (driver && std::strcmp(driver, "offscreen") == 0) return true;
-    if (platform::headlessTest()) return true;
-    return false;
-}
-
-}  // namespace
 
 bool glwin_video_init() {
     return win32_sdl_video_init();
@@ -48,7 +34,7 @@ bool glwin_window_size(HWND window, int* width, int* height) {
 GlContext glwin_create_context(HWND window) {
     SDL_Window* w = win32_sdl_window(window);
     if (!w) return nullptr;
-    const bool es = win32_gl_es();
+    const bool es = platform::glEs();
     win32_gl_context_attributes();
     SDL_GLContext context = SDL_GL_CreateContext(w);
     if (!context) {
@@ -92,7 +78,8 @@ bool glwin_drawable_size(HWND window, int* width, int* height) {
 }
 
 void glwin_set_swap_interval(int interval) {
-    if (headless()) interval = 0;
+    // Headless runs and tests never wait for a retrace that no display gives.
+    if (platform::headless(SDL_GetCurrentVideoDriver())) interval = 0;
     if (SDL_GL_SetSwapInterval(interval) != 0 && interval > 1) SDL_GL_SetSwapInterval(1);
 }
 

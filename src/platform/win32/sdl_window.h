@@ -5,15 +5,11 @@
 
 #include "platform/win32/win32.h"
 
-// Initialises SDL's video subsystem once for the process (selecting the "offscreen" driver when there is no
-// display and SDL_VIDEODRIVER is unset). Returns false when SDL cannot start video.
+// Initialises SDL's video subsystem once for the process (on the "offscreen" driver when there is no display
+// and SDL_VIDEODRIVER is unset: platform::offscreenDriver()). Returns false when SDL cannot start video.
 bool win32_sdl_video_init();
 
-// True when QV_GL_ES=1 asks for OpenGL ES 3.0 contexts instead of OpenGL 3.3 core (the browser's dialect,
-// tested natively); windows and the GL library are then set up for ES.
-bool win32_gl_es();
-
-// Sets SDL's context attributes for the dialect above: 3.3 core or ES 3.0, double-buffered.
+// Sets SDL's context attributes for the dialect platform::glEs() chose: 3.3 core or ES 3.0, double-buffered.
 void win32_gl_context_attributes();
 
 // The SDL window behind a window handle (created with SDL_WINDOW_OPENGL and a double-buffered 3.3 core

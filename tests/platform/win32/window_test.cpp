@@ -157,3 +157,71 @@ TEST(Win32Headless, OnlyANonEmptyValueOtherThanZeroMeansHeadless) {
     else
         unsetenv("QV_HEADLESS_TEST");
 }
+
+// The one decision every layer takes its display and GL dialect from, over the environments it meets:
+// headless tests, SDL's drivers named or running, X11 and Wayland sessions, and the ES switch.
+TEST(Win32Headless, OneDecisionForDisplayDriverAndDialect) {
+    struct Case {
+        const char* name;
+        platform::Environment environment;
+        bool headless, offscreenDriver, glEs;
+    };
+    const Case cases[] = {
+        {"nothing set", {}, true, true, false},
+        {"an X11 session", {nullptr, nullptr, ":0"}, false, false, false},
+        {"a Wayland session", {nullptr, nullptr, nullptr, "wayland-0"}, false, false, false},
+        {"a headless test in an X11 session", {"1", nullptr, ":0"}, true, false, false},
+        {"the test switch off", {"0", nullptr, ":0"}, false, false, false},
+        {"a headless test without a display", {"1"}, true, true, false},
+        {"offscreen asked for in a session", {nullptr, "offscreen", ":0"}, true, false, false},
+        {"dummy asked for in a session", {nullptr, "dummy", ":0"}, true, false, false},
+        {"dummy without a display", {nullptr, "dummy"}, true, false, false},
+        {"x11 asked for in a session", {nullptr, "x11", ":0"}, false, false, false},
+        {"x11 asked for without a display", {nullptr, "x11"}, true, false, false},
+        {"an empty driver name", {nullptr, "", ":0"}, false, false, false},
+        {"ES asked for", {nullptr, nullptr, ":0", nullptr, "1"}, false, false, true},
+        {"ES headless", {"1", "offscreen", nullptr, nullptr, "1"}, true, false, true},
+        {"ES switch off", {nullptr, nullptr, ":0", nullptr, "0"}, false, false, false},
+        {"ES switch not 1", {nullptr, nullptr, ":0", nullptr, "yes"}, false, false, false},
+    };
+    for (const Case& c : cases) {
+        const platform::Decision d = platform::decide(c.environment);
+        EXPECT_EQ(d.headless, c.headless) << c.name;
+        EXPECT_EQ(d.offscreenDriver, c.offscreenDriver) << c.name;
+        EXPECT_EQ(d.glEs, c.glEs) << c.name;
+    }
+}
+
+// The process's decision reads its environment, and SDL's running driver counts over the one asked for.
+TEST(Win32Headless, TheProcessDecisionFollowsItsEnvironment) {
+    const char* names[] = {"QV_HEADLESS_TEST", "SDL_VIDEODRIVER", "DISPLAY", "WAYLAND_DISPLAY", "QV_GL_ES"};
+    std::string saved[5];
+    bool had[5];
+    for (int i = 0; i < 5; ++i) {
+        const char* v = std::getenv(names[i]);
+        had[i] = v != nullptr;
+        saved[i] = v ? v : "";
+    }
+    unsetenv("QV_HEADLESS_TEST");
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("DISPLAY", ":0", 1);
+    setenv("SDL_VIDEODRIVER", "x11", 1);
+    setenv("QV_GL_ES", "1", 1);
+    EXPECT_FALSE(platform::headless(nullptr));
+    EXPECT_TRUE(platform::headless("offscreen"));
+    EXPECT_TRUE(platform::headless("dummy"));
+    EXPECT_FALSE(platform::offscreenDriver());
+    EXPECT_TRUE(platform::glEs());
+    unsetenv("SDL_VIDEODRIVER");
+    unsetenv("DISPLAY");
+    unsetenv("QV_GL_ES");
+    EXPECT_TRUE(platform::headless(nullptr));
+    EXPECT_TRUE(platform::offscreenDriver());
+    EXPECT_FALSE(platform::glEs());
+    for (int i = 0; i < 5; ++i) {
+        if (had[i])
+            setenv(names[i], saved[i].c_str(), 1);
+        else
+            unsetenv(names[i]);
+    }
+}

@@ -1,0 +1,26 @@
+#include "app/presentation_delay.h"
+
+#include <algorithm>
+#include <cmath>
+
+double PresentationDelay::frameTime(double heard) {
+    double t = heard > 0.0 ? heard + delay_ : heard;
+    if (std::isnan(t))
+        t = any_ ? last_ : 0.0;  // a clock that cannot tell keeps the time where it was
+    else if (any_ && t < last_)
+        t = last_;  // never backwards
+    any_ = true;
+    last_ = t;
+    return t;
+}
+
+void PresentationDelay::measured(double seconds) {
+    if (!std::isfinite(seconds)) return;
+    window_[count_ % kWindow] = std::clamp(seconds, 0.0, kMaxSeconds);
+    ++count_;
+    const size_t n = std::min(count_, kWindow);
+    double sorted[kWindow];
+    std::copy(window_, window_ + n, sorted);
+    std::nth_element(sorted, sorted + n / 2, sorted + n);
+    delay_ = sorted[n / 2];
+}

@@ -1,0 +1,59 @@
+// The prediction that makes a live frame show the sound heard when it is presented: what it learns from
+// measured delays, and the two promises it keeps whatever it measures (time never runs backwards; nothing
+// ahead of the sound at the start).
+#include "app/presentation_delay.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+TEST(PresentationDelay, StartsAtTheSoundAndConvergesOnASteadyDelay) {
+    PresentationDelay delay;
+    // Nothing measured yet: the first frame after loading shows exactly what is heard, 0 at the start.
+    EXPECT_EQ(delay.frameTime(0.0), 0.0);
+    // While the sound has not begun the frames stay at its start, whatever was measured.
+    delay.measured(0.030);
+    EXPECT_EQ(delay.frameTime(0.0), 0.0);
+    EXPECT_EQ(delay.frameTime(0.0), 0.0);
+
+    // A steady 30 ms from reading the clock to the return of Present, with one stall among the frames: the
+    // prediction is the steady delay, and each frame shows the position read plus it.
+    for (int frame = 0; frame < 20; ++frame) delay.measured(frame == 12 ? 0.4 : 0.030);
+    EXPECT_DOUBLE_EQ(delay.delay(), 0.030);
+    EXPECT_DOUBLE_EQ(delay.frameTime(1.0), 1.030);
+    EXPECT_DOUBLE_EQ(delay.frameTime(1.02), 1.050);
+
+    // The delay changes (another frame rate): the prediction follows within a few frames.
+    for (int frame = 0; frame < 5; ++frame) delay.measured(0.012);
+    EXPECT_DOUBLE_EQ(delay.delay(), 0.012);
+}
+
+TEST(PresentationDelay, StaysWithinItsRange) {
+    PresentationDelay late;
+    for (int frame = 0; frame < 10; ++frame) late.measured(3.0);  // a debugger, a machine swapping
+    EXPECT_DOUBLE_EQ(late.delay(), PresentationDelay::kMaxSeconds);
+    PresentationDelay odd;
+    for (double seconds : {-0.5, -0.5, -0.5, 0.0 / 0.0, 1.0 / 0.0})
+        odd.measured(seconds);  // a clock stepped back
+    EXPECT_EQ(odd.delay(), 0.0);
+    EXPECT_EQ(odd.frameTime(0.0 / 0.0), 0.0);  // a position that cannot be read
+}
+
+// Over a long run with a jittering position (as a sound server's reports come) and delays that jump about,
+// the frames' times never go backwards and never lead the position read by more than the largest delay.
+TEST(PresentationDelay, TimeNeverRunsBackwards) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> jitter(-0.02, 0.02), delays(0.0, 0.3);
+    PresentationDelay delay;
+    double previous = 0.0, heard = 0.0;
+    for (int frame = 0; frame < 5000; ++frame) {
+        heard = std::max(0.0, heard + 0.016 + jitter(random));
+        if (frame % 500 == 0)
+            heard = std::max(0.0, heard - 0.2);  // a position reported late, once in a while
+        const double t = delay.frameTime(heard);
+        ASSERT_GE(t, previous) << "frame " << frame;
+        ASSERT_LE(t, std::max(previous, heard + PresentationDelay::kMaxSeconds)) << "frame " << frame;
+        previous = t;
+        delay.measured(frame % 7 == 0 ? delays(random) : 0.020 + jitter(random) / 4);
+    }
+}
