@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <cstring>
 
-namespace {
+#include "platform/audio/pcm.h"
 
-constexpr double kBytesPerSecond = 176400.0;  // 44100 Hz, 2 channels, 2 bytes
+namespace {
 
 const char* stream_error_text(int code) {
     switch (code) {
@@ -40,8 +40,8 @@ const char* stream_error_text(int code) {
 
 // Seconds to a stream byte position through an unsigned 32-bit count, truncated toward zero;
 // negative or unrepresentable offsets are clamped instead of overflowing.
-QWORD offset_to_position(double seconds) {
-    const double bytes = seconds * kBytesPerSecond;
+QWORD offset_to_position(double seconds, double bytesPerSecond) {
+    const double bytes = seconds * bytesPerSecond;
     if (!(bytes > 0.0)) return 0;
     if (bytes >= 4294967295.0) return UINT32_MAX;
     return static_cast<QWORD>(static_cast<uint32_t>(bytes));
@@ -65,6 +65,7 @@ void Music::load(std::string name, double offset) {
     stream = 0;
     if (file) memfile_close(file);
     file = nullptr;
+    rate = kTunedRate, channels = 2;
     try {
         file = memfile_open(name.c_str());
         if (!file) throw std::string("file not found");
@@ -76,21 +77,49 @@ void Music::load(std::string name, double offset) {
         throw std::string("Failed to load " + name + "\nUnknown error");
     }
     startOffset = offset;
+    // The position counts the stream's own frames, so its rate and channels make the clock.
+    if (const AudioPcm* pcm = audio_stream_pcm(stream))
+        if (pcm->rate > 0 && pcm->channels > 0) rate = pcm->rate, channels = pcm->channels;
 }
 
 void Music::play() {
     if (!stream) throw std::string("no music file loaded");
     BASS_Start();
     BASS_StreamPlay(stream, TRUE, 0);
-    if (startOffset != 0.0) BASS_ChannelSetPosition(stream, offset_to_position(startOffset));
+    if (startOffset != 0.0)
+        BASS_ChannelSetPosition(stream,
+                                offset_to_position(startOffset, streamBytesPerSecond(rate, channels)));
 }
 
 double Music::time() {
     const QWORD position = BASS_ChannelGetPosition(stream);
     if (position == ~QWORD(0)) return 0.0;  // no stream: the clock stands at the start
-    return static_cast<double>(position) * (1.0 / kBytesPerSecond);
+    return static_cast<double>(position) * (1.0 / streamBytesPerSecond(rate, channels));
 }
 
 void Music::updateSpectrum() {
-    BASS_ChannelGetData(stream, spectrum, BASS_DATA_FFT512);
+    if (rate == kTunedRate) {
+        BASS_ChannelGetData(stream, spectrum, BASS_DATA_FFT512);
+        return;
+    }
+    float bins[AUDIO_SPECTRUM_BINS] = {};
+    BASS_ChannelGetData(stream, bins, BASS_DATA_FFT512);
+    spectrumAtTunedFrequencies(bins, rate, spectrum);
+}
+
+void spectrumAtTunedFrequencies(const float* bins, int rate, float* out) {
+    if (rate == kTunedRate || rate <= 0) {
+        std::memcpy(out, bins, sizeof(float) * AUDIO_SPECTRUM_BINS);
+        return;
+    }
+    for (int k = 0; k < AUDIO_SPECTRUM_BINS; ++k) {
+        const double at = double(k) * kTunedRate / rate;  // the same frequency in the stream's bins
+        const int below = static_cast<int>(at);
+        const double f = at - below;
+        if (below >= AUDIO_SPECTRUM_BINS - 1) {
+            out[k] = below == AUDIO_SPECTRUM_BINS - 1 && f == 0.0 ? bins[below] : 0.0f;
+            continue;
+        }
+        out[k] = static_cast<float>(bins[below] * (1.0 - f) + bins[below + 1] * f);
+    }
 }
