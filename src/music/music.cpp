@@ -1,5 +1,6 @@
 #include "music/music.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -102,24 +103,49 @@ void Music::updateSpectrum() {
         BASS_ChannelGetData(stream, spectrum, BASS_DATA_FFT512);
         return;
     }
-    float bins[AUDIO_SPECTRUM_BINS] = {};
-    BASS_ChannelGetData(stream, bins, BASS_DATA_FFT512);
-    spectrumAtTunedFrequencies(bins, rate, spectrum);
+    // The stream's frames that the 512 frames at 44.1 kHz span, and the kernel's reach past them.
+    const size_t frames = static_cast<size_t>(std::ceil(AUDIO_FFT_SIZE * double(rate) / kTunedRate)) + 8;
+    heard_.assign(frames * size_t(channels), 0);
+    const DWORD got = BASS_ChannelGetData(stream, heard_.data(), DWORD(heard_.size() * 2));
+    const uint64_t have = got == DWORD(-1) ? 0 : got / (2u * unsigned(channels));
+    spectrumAtTunedRate(heard_.data(), have, channels, rate, 0, spectrum);
 }
 
-void spectrumAtTunedFrequencies(const float* bins, int rate, float* out) {
-    if (rate == kTunedRate || rate <= 0) {
-        std::memcpy(out, bins, sizeof(float) * AUDIO_SPECTRUM_BINS);
+namespace {
+
+constexpr int kLanczosLobes = 4;
+
+double lanczos(double x) {
+    if (x == 0.0) return 1.0;
+    if (x <= -kLanczosLobes || x >= kLanczosLobes) return 0.0;
+    const double px = 3.14159265358979323846 * x;
+    return kLanczosLobes * std::sin(px) * std::sin(px / kLanczosLobes) / (px * px);
+}
+
+}  // namespace
+
+void spectrumAtTunedRate(const int16_t* pcm, uint64_t frames, int channels, int rate, uint64_t position,
+                         float* out) {
+    if (rate == kTunedRate || rate <= 0 || channels <= 0) {
+        audio_spectrum_at(pcm, frames, channels, position, out);
         return;
     }
-    for (int k = 0; k < AUDIO_SPECTRUM_BINS; ++k) {
-        const double at = double(k) * kTunedRate / rate;  // the same frequency in the stream's bins
-        const int below = static_cast<int>(at);
-        const double f = at - below;
-        if (below >= AUDIO_SPECTRUM_BINS - 1) {
-            out[k] = below == AUDIO_SPECTRUM_BINS - 1 && f == 0.0 ? bins[below] : 0.0f;
-            continue;
-        }
-        out[k] = static_cast<float>(bins[below] * (1.0 - f) + bins[below + 1] * f);
+    // Frame i of the stream, channels averaged; silence outside the sound.
+    auto mono = [&](int64_t i) {
+        if (i < 0 || uint64_t(i) >= frames) return 0.0;
+        double sum = 0.0;
+        for (int c = 0; c < channels; ++c) sum += pcm[uint64_t(i) * uint64_t(channels) + uint64_t(c)];
+        return sum / channels;
+    };
+    int16_t tuned[AUDIO_FFT_SIZE];
+    const double step = double(rate) / kTunedRate;
+    for (int j = 0; j < AUDIO_FFT_SIZE; ++j) {
+        const double at = double(position) + j * step;
+        const int64_t base = static_cast<int64_t>(std::floor(at));
+        double v = 0.0;
+        for (int k = 1 - kLanczosLobes; k <= kLanczosLobes; ++k)
+            v += mono(base + k) * lanczos(at - double(base + k));
+        tuned[j] = static_cast<int16_t>(std::lround(std::min(32767.0, std::max(-32768.0, v))));
     }
+    audio_spectrum_at(tuned, AUDIO_FFT_SIZE, 1, 0, out);
 }

@@ -96,11 +96,5 @@ void CaptureSoundtrack::updateSpectrum() {
     double frame = now_ > 0.0 ? std::floor(now_ * bytesPerSecond / (2.0 * pcm_.channels)) : 0.0;
     const uint64_t frames = pcm_.frames();
     uint64_t position = frame < static_cast<double>(frames) ? static_cast<uint64_t>(frame) : frames;
-    if (pcm_.rate == kTunedRate) {
-        audio_spectrum_at(pcm_.samples.data(), frames, pcm_.channels, position, spectrum_);
-        return;
-    }
-    float bins[AUDIO_SPECTRUM_BINS];
-    audio_spectrum_at(pcm_.samples.data(), frames, pcm_.channels, position, bins);
-    spectrumAtTunedFrequencies(bins, pcm_.rate, spectrum_);
+    spectrumAtTunedRate(pcm_.samples.data(), frames, pcm_.channels, pcm_.rate, position, spectrum_);
 }
