@@ -25,10 +25,10 @@ const char* decode_error_text(int code) {
 }
 
 // Music shorter than the show plays out and the show goes on in silence; the maker hears of it.
-void warnIfShort(const std::string& name, const AudioPcm* pcm) {
+void warnIfShort(const std::string& name, const AudioPcm* pcm, Diagnostics& out) {
     if (!pcm) return;
     const std::string problem = musicLengthProblem(*pcm);
-    if (!problem.empty()) loadWarnings().warning(name, 0, problem);
+    if (!problem.empty()) out.warning(name, 0, problem);
 }
 
 struct FileCloser {
@@ -55,7 +55,7 @@ MusicAhead::~MusicAhead() {
 
 LiveSoundtrack::LiveSoundtrack(HWND window, const std::string& name) : music_(window) {
     music_.load(name, 0.0);
-    warnIfShort(name, audio_stream_pcm(music_.stream));
+    warnIfShort(name, audio_stream_pcm(music_.stream), loadWarnings());
 }
 
 double LiveSoundtrack::time() {
@@ -74,7 +74,7 @@ double LiveSoundtrack::time() {
     return t;
 }
 
-CaptureSoundtrack::CaptureSoundtrack(const std::string& name) {
+CaptureSoundtrack::CaptureSoundtrack(const std::string& name, Diagnostics& out) {
     try {
         std::unique_ptr<MemoryFile, FileCloser> file(memfile_open(name.c_str()));
         if (!file) throw std::string("file not found");
@@ -86,7 +86,7 @@ CaptureSoundtrack::CaptureSoundtrack(const std::string& name) {
     } catch (...) {
         throw std::string("Failed to load " + name + "\nUnknown error");
     }
-    warnIfShort(name, &pcm_);
+    warnIfShort(name, &pcm_, out);
 }
 
 void CaptureSoundtrack::updateSpectrum() {

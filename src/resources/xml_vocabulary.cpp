@@ -2,6 +2,8 @@
 
 #include <tinyxml.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 bool oneOf(const char* value, const char* const* names) {
@@ -19,11 +21,16 @@ void checkXmlAttributes(const TiXmlElement* e, const XmlAttributes& allowed, con
     for (const TiXmlAttribute* a = e->FirstAttribute(); a; a = a->Next()) {
         const char* name = a->Name();
         if (oneOf(name, allowed.numbers)) {
-            if (!finiteNumberText(a->Value()))
+            if (!finiteNumberText(a->Value())) {
+                char read[64];
+                std::snprintf(read, sizeof read, "%g",
+                              static_cast<double>(static_cast<float>(std::atof(a->Value()))));
+                const bool comma = std::strchr(a->Value(), ',') != nullptr;
                 out.warning(file, a->Row(),
                             std::string(name) + "=\"" + a->Value() + "\" on <" + e->Value() +
-                                "> is not a finite number (read as " +
-                                std::to_string(static_cast<float>(std::atof(a->Value()))) + ")");
+                                "> is not a finite number (read as " + read +
+                                (comma ? "; decimals take a point" : "") + ")");
+            }
         } else if (!oneOf(name, allowed.others)) {
             const char* near = nearestName(name, all.data());
             if (all.size() == 1)
