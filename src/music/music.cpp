@@ -130,9 +130,10 @@ void spectrumAtTunedRate(const int16_t* pcm, uint64_t frames, int channels, int 
         audio_spectrum_at(pcm, frames, channels, position, out);
         return;
     }
-    // Frame i of the stream, channels averaged; silence outside the sound.
+    // Frame i of the stream, channels averaged; silence outside the sound and before the position, so the
+    // live stream (which hands out the sound from the position on) and a capture agree.
     auto mono = [&](int64_t i) {
-        if (i < 0 || uint64_t(i) >= frames) return 0.0;
+        if (i < int64_t(position) || uint64_t(i) >= frames) return 0.0;
         double sum = 0.0;
         for (int c = 0; c < channels; ++c) sum += pcm[uint64_t(i) * uint64_t(channels) + uint64_t(c)];
         return sum / channels;
