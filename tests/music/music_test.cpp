@@ -94,8 +94,8 @@ TEST_F(MusicTest, ConstructionFailsWithoutAnOutputDevice) {
 // and channel count (a fixed 176400 bytes a second ran a mono file at half speed and a 48 kHz one fast).
 TEST_F(MusicTest, TimeFollowsThePlayingPosition) {
     REQUIRE_MUSIC(make_music("a.mp3", 44100, 3.0) && make_music("b.mp3", 48000, 3.0) &&
-                  make_music("c.mp3", 44100, 3.0, 40, 1) && make_music("d.mp3", 32000, 3.0, 40, 1));
-    for (const char* name : {"a.mp3", "b.mp3", "c.mp3", "d.mp3"}) {
+                  make_music("c.mp3", 44100, 3.0, 40, 1));
+    for (const char* name : {"a.mp3", "b.mp3", "c.mp3"}) {
         const double speed = 1.0;
         SCOPED_TRACE(name);
         Music music(nullptr);
