@@ -95,8 +95,10 @@ TEST_F(MusicTest, ConstructionFailsWithoutAnOutputDevice) {
 TEST_F(MusicTest, TimeFollowsThePlayingPosition) {
     REQUIRE_MUSIC(make_music("a.mp3", 44100, 3.0) && make_music("b.mp3", 48000, 3.0) &&
                   make_music("c.mp3", 44100, 3.0, 40, 1));
+    // The 44.1 kHz stereo file against the wall clock, the others against it: a busy machine slows the
+    // dummy device's clock alike for all of them.
+    double reference = 1.0;
     for (const char* name : {"a.mp3", "b.mp3", "c.mp3"}) {
-        const double speed = 1.0;
         SCOPED_TRACE(name);
         Music music(nullptr);
         music.load(name, 0.0);
@@ -108,7 +110,13 @@ TEST_F(MusicTest, TimeFollowsThePlayingPosition) {
         sleep_s(1.2);
         const double t1 = music.time();
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
-        EXPECT_NEAR((t1 - t0) / wall, speed, speed * 0.15);
+        const double speed = (t1 - t0) / wall;
+        if (name[0] == 'a') {
+            EXPECT_NEAR(speed, 1.0, 0.15);
+            reference = speed;
+        } else {
+            EXPECT_NEAR(speed / reference, 1.0, 0.15);
+        }
     }
 }
 
