@@ -1,10 +1,15 @@
 #pragma once
 // The soundtrack and the production's clock: the playing position of the music stream is the time,
 // and a spectrum of the sound being heard is fetched once a frame.
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "data/memfile.h"
 #include "platform/audio/bass.h"
+
+// The rate the production's spectrum bins were chosen at: bin k of a 512-point FFT is k * 44100 / 512 Hz.
+constexpr int kTunedRate = 44100;
 
 class Music {
 public:
@@ -21,13 +26,32 @@ public:
     // Starts the output and the stream from its start, then seeks to startOffset unless it is 0.
     // Throws "no music file loaded" without a stream.
     void play();
-    // The playing position in seconds at 176400 bytes a second, whatever the stream's format.
+    // The playing position in seconds: the stream's byte position over its own byte rate (16-bit
+    // samples at the file's rate and channel count; 176400 for 44.1 kHz stereo).
     virtual double time();
-    // Fetches the 256-bin spectrum of the sound being heard into spectrum.
+    // Fetches the 256-bin spectrum of the sound being heard into spectrum, at the frequencies of a
+    // 44.1 kHz stream whatever the file's rate (see spectrumAtTunedRate).
     void updateSpectrum();
 
     MemoryFile* file;  // the whole music file; lives as long as the stream
     HSTREAM stream;    // 0 while no stream exists
     float spectrum[256];
-    double startOffset;  // seconds
+    double startOffset;     // seconds
+    int rate = kTunedRate;  // the stream's sample rate, set by load
+    int channels = 2;       // the stream's channel count, set by load
+
+private:
+    std::vector<int16_t> heard_;  // the sound being heard, for the spectrum at another rate
 };
+
+// Bytes a second of a stream's position: 16-bit samples at `rate` for each of `channels`.
+inline double streamBytesPerSecond(int rate, int channels) {
+    return 2.0 * rate * channels;
+}
+
+// The spectrum the production reads, from frame `position` of interleaved 16-bit sound at `rate`: the
+// 256 magnitudes of a 512-point FFT at 44.1 kHz (audio_spectrum_at), so that bin k is k * 44100 / 512 Hz
+// and the window lasts 512 / 44100 s whatever the file's rate. Sound at another rate is first resampled
+// to 44.1 kHz (channels averaged, a Lanczos kernel); at 44.1 kHz it is audio_spectrum_at itself.
+void spectrumAtTunedRate(const int16_t* pcm, uint64_t frames, int channels, int rate, uint64_t position,
+                         float* out);

@@ -6,6 +6,7 @@
 
 #include "data/memfile.h"
 #include "mesh/mesh.h"
+#include "production/data_set.h"
 #include "resources/device.h"
 #include "resources/material.h"
 
@@ -143,6 +144,7 @@ Production::Production(HWND window, SceneCache& scenes, TextureCache& textures, 
       scene(wireScene(scenes.get("plinthar.scene"), aimCamera(camera, cameraTarget), sceneLight)),
       grid(80, 60) {
     pulseMaterial = findPulseMaterial(*scene);
+    if (!pulseMaterial) loadWarnings().warning("plinthar.scene", 0, pulseProblem(*scene));
 }
 
 void Production::start() {

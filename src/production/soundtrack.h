@@ -9,6 +9,7 @@
 #include "music/music.h"
 #include "platform/audio/pcm.h"
 #include "platform/win32/win32.h"
+#include "resources/diagnostics.h"
 
 class Soundtrack {
 public:
@@ -61,8 +62,9 @@ private:
 class CaptureSoundtrack : public Soundtrack {
 public:
     // Reads and decodes the named file; throws "Failed to load " + name + "\n" + the reason, with the
-    // music's texts ("file not found", the decoder's error texts).
-    explicit CaptureSoundtrack(const std::string& name);
+    // music's texts ("file not found", the decoder's error texts). Music shorter than the show is a
+    // warning to `out`.
+    explicit CaptureSoundtrack(const std::string& name, Diagnostics& out = loadWarnings());
     void play() override {}
     double time() override { return now_; }
     // The spectrum at the current time, as the live stream would hand it out at that playing position.

@@ -10,6 +10,7 @@
 #include "resources/device.h"
 #include "resources/texture_cache.h"
 #include "resources/xml_text.h"
+#include "resources/xml_vocabulary.h"
 
 namespace {
 
@@ -22,33 +23,40 @@ float floatAttribute(const TiXmlElement* e, const char* name, float fallback) {
     return v ? static_cast<float>(std::atof(v)) : fallback;
 }
 
+const char* const kZbufferModes[] = {"false", "true", "usew", nullptr};
+const char* const kCullModes[] = {"none", "cw", "ccw", nullptr};
+const char* const kTrueFalse[] = {"true", "false", nullptr};
+// In the order of their D3DBLEND values, from D3DBLEND_ZERO (1) on.
+const char* const kBlendNames[] = {
+    "zero",        "one",          "srccolor",        "invsrccolor", "srcalpha",
+    "invsrcalpha", "destalpha",    "invdestalpha",    "destcolor",   "invdestcolor",
+    "srcalphasat", "bothsrcalpha", "bothinvsrcalpha", "blendfactor", "invblendfactor",
+    nullptr};
+
 bool blendByName(const char* name, D3DBLEND& out) {
-    static const struct {
-        const char* name;
-        D3DBLEND value;
-    } kBlends[] = {
-        {"zero", D3DBLEND_ZERO},
-        {"one", D3DBLEND_ONE},
-        {"srccolor", D3DBLEND_SRCCOLOR},
-        {"invsrccolor", D3DBLEND_INVSRCCOLOR},
-        {"srcalpha", D3DBLEND_SRCALPHA},
-        {"invsrcalpha", D3DBLEND_INVSRCALPHA},
-        {"destalpha", D3DBLEND_DESTALPHA},
-        {"invdestalpha", D3DBLEND_INVDESTALPHA},
-        {"destcolor", D3DBLEND_DESTCOLOR},
-        {"invdestcolor", D3DBLEND_INVDESTCOLOR},
-        {"srcalphasat", D3DBLEND_SRCALPHASAT},
-        {"bothsrcalpha", D3DBLEND_BOTHSRCALPHA},
-        {"bothinvsrcalpha", D3DBLEND_BOTHINVSRCALPHA},
-        {"blendfactor", D3DBLEND_BLENDFACTOR},
-        {"invblendfactor", D3DBLEND_INVBLENDFACTOR},
-    };
-    for (const auto& b : kBlends)
-        if (!std::strcmp(name, b.name)) {
-            out = b.value;
+    for (int i = 0; kBlendNames[i]; ++i)
+        if (!std::strcmp(name, kBlendNames[i])) {
+            out = static_cast<D3DBLEND>(D3DBLEND_ZERO + i);
             return true;
         }
     return false;
+}
+
+const char* const kColour[] = {"r", "g", "b", "a", nullptr};
+const char* const kSpecularNumbers[] = {"r", "g", "b", "a", "shinyness", "power", nullptr};
+const char* const kNone[] = {nullptr};
+const char* const kZbuffer[] = {"mode", "test", nullptr};
+const char* const kCull[] = {"mode", nullptr};
+const char* const kBlend[] = {"srcblend", "dstblend", nullptr};
+const char* const kFile[] = {"file", nullptr};
+const char* const kElements[] = {"emissive", "ambient", "diffuse", "specular", "zbuffer",
+                                 "cull",     "blend",   "texture", "envmap",   nullptr};
+
+// An enumerated attribute's value outside its list: the load fails with this text.
+void checkChoice(const TiXmlElement* e, const char* attributeName, const char* what, const char* const* valid,
+                 const std::string& file, Diagnostics& out) {
+    if (const char* v = e->Attribute(attributeName))
+        if (!oneOf(v, valid)) out.error(file, e->Row(), invalidChoiceText(what, v, valid));
 }
 
 void parseElement(const TiXmlElement* e, Material& m, TextureCache& textures) {
@@ -72,7 +80,7 @@ void parseElement(const TiXmlElement* e, Material& m, TextureCache& textures) {
             else if (!std::strcmp(mode, "usew"))
                 m.zbufferMode = D3DZB_USEW;
             else
-                throw std::string("invalid zbuffer mode");
+                throw invalidChoiceText("invalid zbuffer mode", mode, kZbufferModes);
         }
         const char* test = attribute(e, "test");
         m.zwrite = !(test && !std::strcmp(test, "false"));
@@ -85,13 +93,13 @@ void parseElement(const TiXmlElement* e, Material& m, TextureCache& textures) {
             else if (!std::strcmp(mode, "ccw"))
                 m.cullMode = D3DCULL_CCW;
             else
-                throw std::string("invalid cull mode");
+                throw invalidChoiceText("invalid cull mode", mode, kCullModes);
         }
     } else if (name == "blend") {
         if (const char* src = attribute(e, "srcblend"))
-            if (!blendByName(src, m.srcBlend)) throw std::string("invalid srcblend");
+            if (!blendByName(src, m.srcBlend)) throw invalidChoiceText("invalid srcblend", src, kBlendNames);
         if (const char* dst = attribute(e, "dstblend"))
-            if (!blendByName(dst, m.dstBlend)) throw std::string("invalid dstblend");
+            if (!blendByName(dst, m.dstBlend)) throw invalidChoiceText("invalid dstblend", dst, kBlendNames);
     } else if (name == "texture") {
         if (const char* file = attribute(e, "file")) m.texture = textures.get(file);
     } else if (name == "envmap") {
@@ -100,6 +108,44 @@ void parseElement(const TiXmlElement* e, Material& m, TextureCache& textures) {
 }
 
 }  // namespace
+
+void checkMaterialDocument(const TiXmlElement* root, const std::string& file, Diagnostics& out,
+                           std::vector<XmlReference>* textures) {
+    for (const TiXmlNode* child = root->FirstChild(); child; child = child->NextSibling()) {
+        const TiXmlElement* e = child->ToElement();
+        if (!e) continue;
+        const std::string name = e->Value();
+        if (name == "emissive" || name == "ambient" || name == "diffuse") {
+            checkXmlAttributes(e, {kColour, kNone}, file, out);
+        } else if (name == "specular") {
+            checkXmlAttributes(e, {kSpecularNumbers, kNone}, file, out);
+        } else if (name == "zbuffer") {
+            checkXmlAttributes(e, {kNone, kZbuffer}, file, out);
+            checkChoice(e, "mode", "invalid zbuffer mode", kZbufferModes, file, out);
+            const char* test = e->Attribute("test");
+            if (test && !oneOf(test, kTrueFalse))
+                out.warning(
+                    file, e->Row(),
+                    "test=\"" + std::string(test) + "\" on <zbuffer> is read as true (valid: true, false)");
+        } else if (name == "cull") {
+            checkXmlAttributes(e, {kNone, kCull}, file, out);
+            checkChoice(e, "mode", "invalid cull mode", kCullModes, file, out);
+        } else if (name == "blend") {
+            checkXmlAttributes(e, {kNone, kBlend}, file, out);
+            checkChoice(e, "srcblend", "invalid srcblend", kBlendNames, file, out);
+            checkChoice(e, "dstblend", "invalid dstblend", kBlendNames, file, out);
+        } else if (name == "texture" || name == "envmap") {
+            checkXmlAttributes(e, {kNone, kFile}, file, out);
+            const char* texture = e->Attribute("file");
+            if (!texture)
+                out.warning(file, e->Row(), "<" + name + "> without a file attribute sets no texture");
+            else if (textures)
+                textures->push_back({texture, e->Row()});
+        } else {
+            reportUnknownXmlElement(e, kElements, file, out);
+        }
+    }
+}
 
 Material::~Material() {
     if (stateBlock) stateBlock->Release();
@@ -114,22 +160,23 @@ void parseRgba(const TiXmlNode* node, ColorRGBA& out) {
     out.a = floatAttribute(e, "a", 1.0f);
 }
 
-Material* parseMaterial(const char* text, TextureCache& textures) {
+Material* parseMaterial(const char* text, TextureCache& textures, const std::string& file, Diagnostics& out) {
     TiXmlDocument doc;
     xmlParseDocument(doc, text);
     auto material = std::make_unique<Material>();
+    if (const TiXmlElement* root = doc.RootElement()) checkMaterialDocument(root, file, out, nullptr);
     if (const TiXmlElement* root = doc.RootElement())
         for (const TiXmlNode* child = root->FirstChild(); child; child = child->NextSibling())
             if (const TiXmlElement* e = child->ToElement()) parseElement(e, *material, textures);
     return material.release();
 }
 
-Material* loadMaterial(const std::string& name, TextureCache& textures) {
+Material* loadMaterial(const std::string& name, TextureCache& textures, Diagnostics& out) {
     std::unique_ptr<MemoryFile, int (*)(MemoryFile*)> file(memfile_open(name.c_str()), memfile_close);
     if (!file) throw std::string("File not found");
     std::string text(reinterpret_cast<const char*>(file->data), file->length);
     file.reset();
-    return parseMaterial(text.c_str(), textures);
+    return parseMaterial(text.c_str(), textures, name, out);
 }
 
 void Material::recordStates() {

@@ -4,13 +4,17 @@
 // on every apply, so they can be animated; the states are recorded once into a state block on the
 // first apply and reused from then on.
 #include <string>
+#include <vector>
 
 #include "platform/d3d9/d3d9.h"
 #include "resources/color.h"
+#include "resources/diagnostics.h"
 #include "resources/texture_source.h"
 
 class TextureCache;
+class TiXmlElement;
 class TiXmlNode;
+struct XmlReference;
 
 class Material {
 public:
@@ -46,9 +50,17 @@ void parseRgba(const TiXmlNode* node, ColorRGBA& out);
 
 // The material cache's loader: reads the material file through the data lookup. Throws
 // "File not found", "line N: description" for broken XML or a text without a root element (see
-// xml_text.h), "invalid zbuffer mode", "invalid cull mode", "invalid srcblend", "invalid dstblend",
-// or the texture cache's text.
-Material* loadMaterial(const std::string& name, TextureCache& textures);
+// xml_text.h), "invalid zbuffer mode", "invalid cull mode", "invalid srcblend" or "invalid dstblend"
+// followed by the value and the valid ones (' "CW" (valid: none, cw, ccw)'), or the texture cache's
+// text. What it reads past (unknown elements and attributes, numbers that are not numbers) goes to
+// `out` as warnings naming the file and line.
+Material* loadMaterial(const std::string& name, TextureCache& textures, Diagnostics& out = loadWarnings());
 
-// The same from a zero-terminated text already in memory.
-Material* parseMaterial(const char* text, TextureCache& textures);
+// The same from a zero-terminated text already in memory; `file` names it in the warnings.
+Material* parseMaterial(const char* text, TextureCache& textures, const std::string& file = "material",
+                        Diagnostics& out = loadWarnings());
+
+// What the loader checks in a parsed material document: warnings for what it reads past, errors for
+// the values that fail the load. The texture files it names are appended to `textures` when given.
+void checkMaterialDocument(const TiXmlElement* root, const std::string& file, Diagnostics& out,
+                           std::vector<XmlReference>* textures);

@@ -9,6 +9,7 @@
 #include "mesh/mesh_cache.h"
 #include "resources/material.h"
 #include "resources/xml_text.h"
+#include "resources/xml_vocabulary.h"
 
 namespace {
 
@@ -21,7 +22,74 @@ bool named(const TiXmlNode* node, const char* name) {
     return std::string(node->Value()) == name;
 }
 
+const char* const kNone[] = {nullptr};
+const char* const kXyz[] = {"x", "y", "z", nullptr};
+const char* const kXyzw[] = {"x", "y", "z", "w", nullptr};
+const char* const kColour[] = {"r", "g", "b", "a", nullptr};
+const char* const kMesh[] = {"mesh", nullptr};
+const char* const kRootElements[] = {"object", "light", "ambient", nullptr};
+const char* const kObjectElements[] = {"position", "rotation", "scale", "object", "light", "pivot", nullptr};
+const char* const kLightElements[] = {"position", "rotation", "scale",    "object", "light",
+                                      "diffuse",  "ambient",  "specular", nullptr};
+const char* const kPivotElements[] = {"position", "rotation", "scale", nullptr};
+
+bool transformElement(const TiXmlElement* e) {
+    return named(e, "position") || named(e, "rotation") || named(e, "scale");
+}
+
+void checkTransformElement(const TiXmlElement* e, const std::string& file, Diagnostics& out) {
+    checkXmlAttributes(e, {named(e, "rotation") ? kXyzw : kXyz, kNone}, file, out);
+}
+
+// The children of the root (parent none), of an object, of a light or of a pivot, as the loader reads
+// them; objects are counted in the loader's order (pre-order).
+void checkChildren(const TiXmlElement* element, const char* kind, const std::string& file, Diagnostics& out,
+                   SceneOutline* outline) {
+    const std::string k = kind;
+    for (const TiXmlNode* n = element->FirstChild(); n; n = n->NextSibling()) {
+        const TiXmlElement* e = n->ToElement();
+        if (!e) continue;
+        if (k != "pivot" && named(e, "object")) {
+            checkXmlAttributes(e, {kNone, kMesh}, file, out);
+            if (outline) {
+                const char* mesh = e->Attribute("mesh");
+                outline->objects.push_back({mesh ? mesh : "", e->Row()});
+            }
+            checkChildren(e, "object", file, out, outline);
+        } else if (k != "pivot" && named(e, "light")) {
+            checkXmlAttributes(e, {kNone, kNone}, file, out);
+            checkChildren(e, "light", file, out, outline);
+        } else if (transformElement(e)) {
+            if (k == "root")
+                out.warning(file, e->Row(),
+                            "<" + std::string(e->Value()) +
+                                "> directly under the root is ignored: only objects and lights are placed");
+            else
+                checkTransformElement(e, file, out);
+        } else if (k == "root" && named(e, "ambient")) {
+            checkXmlAttributes(e, {kColour, kNone}, file, out);
+        } else if (k == "object" && named(e, "pivot")) {
+            checkXmlAttributes(e, {kNone, kNone}, file, out);
+            checkChildren(e, "pivot", file, out, outline);
+        } else if (k == "light" && (named(e, "diffuse") || named(e, "ambient") || named(e, "specular"))) {
+            checkXmlAttributes(e, {kColour, kNone}, file, out);
+        } else {
+            reportUnknownXmlElement(e,
+                                    k == "root"     ? kRootElements
+                                    : k == "object" ? kObjectElements
+                                    : k == "light"  ? kLightElements
+                                                    : kPivotElements,
+                                    file, out);
+        }
+    }
+}
+
 }  // namespace
+
+void checkSceneDocument(const TiXmlElement* root, const std::string& file, Diagnostics& out,
+                        SceneOutline* outline) {
+    checkChildren(root, "root", file, out, outline);
+}
 
 void parseTransform(const TiXmlElement* element, Transform& t) {
     for (const TiXmlNode* n = element->FirstChild(); n; n = n->NextSibling()) {
@@ -96,18 +164,19 @@ void parseLight(Scene& scene, const TiXmlNode* node, SceneNode* parent, MeshCach
     parseChildren(scene, e, light, meshes);
 }
 
-Scene* parseScene(const char* text, MeshCache& meshes) {
+Scene* parseScene(const char* text, MeshCache& meshes, const std::string& file, Diagnostics& out) {
     TiXmlDocument doc;
     xmlParseDocument(doc, text);
+    if (const TiXmlElement* root = doc.RootElement()) checkSceneDocument(root, file, out, nullptr);
     auto scene = std::make_unique<Scene>();
     if (const TiXmlElement* root = doc.RootElement()) parseChildren(*scene, root, nullptr, meshes);
     return scene.release();
 }
 
-Scene* loadScene(const std::string& name, MeshCache& meshes) {
+Scene* loadScene(const std::string& name, MeshCache& meshes, Diagnostics& out) {
     std::unique_ptr<MemoryFile, int (*)(MemoryFile*)> file(memfile_open(name.c_str()), memfile_close);
     if (!file) throw std::string("File not found");
     std::string text(reinterpret_cast<const char*>(file->data), file->length);
     file.reset();
-    return parseScene(text.c_str(), meshes);
+    return parseScene(text.c_str(), meshes, name, out);
 }

@@ -51,6 +51,12 @@ TEST(Pulse, SceneWithoutObjectTwentySevenPlaysWithoutThePulse) {
     ASSERT_TRUE(writeFile(dir / "data/plinthar.scene", auraScene(3, 0)));
     Outcome run = runQuorvane(dir.path(), "--capture out --times 0,1,3");
     ASSERT_EQ(run.exitCode, 0) << run.err;
+    // The maker hears why.
+    EXPECT_NE(
+        run.err.find("plinthar.scene: 3 mesh objects, the production needs at least 28: object 27 (the 28th "
+                     "in document order) pulses, so nothing pulses\n"),
+        std::string::npos)
+        << run.err;
     // The aura keeps its material's alpha of 0: nothing shows.
     for (int n = 0; n < 3; ++n) EXPECT_EQ(readPicture(dir / ("out/" + frameName(n))).maxChannel(), 0) << n;
 
@@ -61,6 +67,10 @@ TEST(Pulse, SceneWithoutObjectTwentySevenPlaysWithoutThePulse) {
     ASSERT_TRUE(writeFile(dir / "data/plinthar.scene", scene));
     run = runQuorvane(dir.path(), "--capture out --times 3");
     ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(
+        run.err.find("plinthar.scene: object 27 (the 28th in document order), which pulses, has no mesh"),
+        std::string::npos)
+        << run.err;
     EXPECT_EQ(readPicture(dir / ("out/" + frameName(0))).maxChannel(), 0);
 }
 

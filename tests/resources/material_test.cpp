@@ -2,11 +2,17 @@
 #include "resources/material.h"
 
 #include <gtest/gtest.h>
+#include <tinyxml.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
 
 #include "data_dir.h"
 #include "resources/color.h"
+#include "resources/diagnostics.h"
 #include "resources/material_cache.h"
 
 namespace {
@@ -110,10 +116,16 @@ TEST_F(MaterialFileTest, DepthCullAndBlendKeywords) {
 }
 
 TEST_F(MaterialFileTest, FailureTexts) {
-    EXPECT_EQ(failure("<m><zbuffer mode='True'/></m>"), "invalid zbuffer mode");
-    EXPECT_EQ(failure("<m><cull mode='CCW'/></m>"), "invalid cull mode");
-    EXPECT_EQ(failure("<m><blend srcblend='add'/></m>"), "invalid srcblend");
-    EXPECT_EQ(failure("<m><blend srcblend='one' dstblend='One'/></m>"), "invalid dstblend");
+    // The system's texts first, then the value and the valid ones.
+    EXPECT_EQ(failure("<m><zbuffer mode='True'/></m>"),
+              "invalid zbuffer mode \"True\" (valid: false, true, usew)");
+    EXPECT_EQ(failure("<m><cull mode='CCW'/></m>"), "invalid cull mode \"CCW\" (valid: none, cw, ccw)");
+    const std::string blends =
+        " (valid: zero, one, srccolor, invsrccolor, srcalpha, invsrcalpha, destalpha, invdestalpha, "
+        "destcolor, "
+        "invdestcolor, srcalphasat, bothsrcalpha, bothinvsrcalpha, blendfactor, invblendfactor)";
+    EXPECT_EQ(failure("<m><blend srcblend='add'/></m>"), "invalid srcblend \"add\"" + blends);
+    EXPECT_EQ(failure("<m><blend srcblend='one' dstblend='One'/></m>"), "invalid dstblend \"One\"" + blends);
     EXPECT_EQ(failure("<m>\n<diffuse r='1'>\n</m>"), "line 3: Error reading end tag.");
     EXPECT_EQ(failure(""), "line 1: Error document empty.");
     DataDir dir;  // a data folder without the picture: the texture loader's own text
@@ -150,7 +162,7 @@ TEST(MaterialCacheTest, LoadsThroughTheDataLookupAndSharesTextures) {
         cache.get("bad.xml");
         FAIL();
     } catch (const std::string& e) {
-        EXPECT_EQ(e, "Failed to load bad.xml\ninvalid dstblend");
+        EXPECT_EQ(e.substr(0, e.find(" (valid")), "Failed to load bad.xml\ninvalid dstblend \"nope\"");
     }
 }
 
@@ -163,3 +175,71 @@ TEST(ColorTest, ToD3DColorClampsScalesAndTruncates) {
 }
 
 }  // namespace
+
+namespace {
+
+// The warnings and errors the loader's check finds in a material text, as "line: message".
+std::vector<std::string> materialProblems(const std::string& xml) {
+    TiXmlDocument doc;
+    doc.Parse(xml.c_str());
+    DiagnosticList found;
+    checkMaterialDocument(doc.RootElement(), "m.mat", found, nullptr);
+    std::vector<std::string> out;
+    for (const Diagnostic& d : found.list())
+        out.push_back(std::string(d.severity == Diagnostic::Severity::error ? "E" : "W") +
+                      std::to_string(d.line) + ": " + d.message);
+    return out;
+}
+
+}  // namespace
+
+// What the loader reads past is reported with its line and the nearest valid name; the load goes on and
+// builds the same material as before.
+TEST_F(MaterialFileTest, UnknownNamesAndBadNumbersAreWarningsWithTheirLines) {
+    const std::string xml =
+        "<material>\n"
+        "  <difuse r='1'/>\n"
+        "  <diffuse r='0,9' gg='1' b='nan' a='1e999'/>\n"
+        "  <specular power='inf' shinyness='abc' r=' 0.5 '/>\n"
+        "  <Cull mode='none'/>\n"
+        "  <zbuffer test='no' mode='usew'/>\n"
+        "  <texture/>\n"
+        "  <sparkle/>\n"
+        "</material>\n";
+    EXPECT_EQ(materialProblems(xml),
+              (std::vector<std::string>{
+                  "W2: unknown element <difuse>, did you mean <diffuse>?",
+                  "W3: r=\"0,9\" on <diffuse> is not a finite number (read as 0; decimals take a point)",
+                  "W3: unknown attribute gg, did you mean g?",
+                  "W3: b=\"nan\" on <diffuse> is not a finite number (read as nan)",
+                  "W3: a=\"1e999\" on <diffuse> is not a finite number (read as inf)",
+                  "W4: power=\"inf\" on <specular> is not a finite number (read as inf)",
+                  "W4: shinyness=\"abc\" on <specular> is not a finite number (read as 0)",
+                  "W5: unknown element <Cull>, did you mean <cull>?",
+                  "W6: test=\"no\" on <zbuffer> is read as true (valid: true, false)",
+                  "W7: <texture> without a file attribute sets no texture",
+                  "W8: unknown element <sparkle> in <material> (valid: emissive, ambient, diffuse, specular, "
+                  "zbuffer, cull, blend, texture, envmap)",
+              }));
+    // The load itself is unchanged: the numbers as atof reads them, the unknown names passed over.
+    Material* m = parse(xml);
+    EXPECT_EQ(m->diffuse.r, 0.0f);
+    EXPECT_TRUE(std::isnan(m->diffuse.b));
+    EXPECT_EQ(m->specular.r, 0.5f);
+    EXPECT_EQ(m->cullMode, D3DCULL_CCW);
+    EXPECT_TRUE(m->zwrite);
+
+    // Values that fail the load are errors in the check, with the text the loader throws.
+    EXPECT_EQ(materialProblems("<m>\n<cull mode='CW'/><blend srcblend='one' dstblend='add'/></m>"),
+              (std::vector<std::string>{"E2: " + failure("<m><cull mode='CW'/></m>"),
+                                        "E2: " + failure("<m><blend dstblend='add'/></m>")}));
+
+    // Every material of the default data set is clean.
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::string(QV_SOURCE_DIR) + "/assets/data")) {
+        if (entry.path().extension() != ".mat") continue;
+        std::ifstream in(entry.path());
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(materialProblems(text), std::vector<std::string>{}) << entry.path();
+    }
+}

@@ -2,9 +2,15 @@
 #include "scene/scene_loader.h"
 
 #include <gtest/gtest.h>
+#include <tinyxml.h>
+
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "data_dir.h"
 #include "mesh/mesh.h"
+#include "resources/diagnostics.h"
 #include "scene/scene_cache.h"
 
 namespace {
@@ -159,3 +165,66 @@ TEST(SceneCacheTest, NestedFailureTextsAndSharing) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> texts(const DiagnosticList& found) {
+    std::vector<std::string> out;
+    for (const Diagnostic& d : found.list()) out.push_back(d.text());
+    return out;
+}
+
+}  // namespace
+
+// What the loader reads past is a warning naming the file and line; the scene is built as before, and the
+// check's outline lists the objects in the order of Scene::objects, the order the pulse object is
+// counted in.
+TEST_F(SceneFileTest, UnknownNamesAndBadNumbersAreWarningsWithTheirLines) {
+    dir_.write("w.scene", std::string("<scene>\n"
+                                      "  <objet mesh='quad.mesh'/>\n"
+                                      "  <object mseh='quad.mesh'>\n"
+                                      "    <position x='nan' y='1e999' z='0,5'/>\n"
+                                      "    <ambient r='1'/>\n"
+                                      "    <object mesh='quad.mesh'><pivot><object/></pivot></object>\n"
+                                      "  </object>\n"
+                                      "  <rotation w='1'/>\n"
+                                      "  <light><difuse r='1'/><object mesh='quad.mesh'/></light>\n"
+                                      "  <ambient r='0.1' gg='2'/>\n"
+                                      "</scene>\n"));
+    DiagnosticList found;
+    std::unique_ptr<Scene> scene(loadScene("w.scene", meshes_, found));
+    EXPECT_EQ(
+        texts(found),
+        (std::vector<std::string>{
+            "w.scene:2: unknown element <objet>, did you mean <object>?",
+            "w.scene:3: unknown attribute mseh, did you mean mesh?",
+            "w.scene:4: x=\"nan\" on <position> is not a finite number (read as nan)",
+            "w.scene:4: y=\"1e999\" on <position> is not a finite number (read as inf)",
+            "w.scene:4: z=\"0,5\" on <position> is not a finite number (read as 0; decimals take a point)",
+            "w.scene:5: unknown element <ambient> in <object> (valid: position, rotation, scale, object, "
+            "light, pivot)",
+            "w.scene:6: unknown element <object> in <pivot> (valid: position, rotation, scale)",
+            "w.scene:8: <rotation> directly under the root is ignored: only objects and lights are placed",
+            "w.scene:9: unknown element <difuse>, did you mean <diffuse>?",
+            "w.scene:10: unknown attribute gg, did you mean g?",
+        }));
+    // Built as before: three objects (the misspelt one and the one in the pivot are not objects), the one
+    // with the misspelt attribute without its mesh.
+    ASSERT_EQ(scene->objects.size(), 3u);
+    EXPECT_EQ(scene->objects[0]->mesh, nullptr);
+    EXPECT_NE(scene->objects[1]->mesh, nullptr);
+    EXPECT_NE(scene->objects[2]->mesh, nullptr);
+
+    TiXmlDocument doc;
+    doc.LoadFile((dir_.path("w.scene")).c_str());
+    DiagnosticList again;
+    SceneOutline outline;
+    checkSceneDocument(doc.RootElement(), "w.scene", again, &outline);
+    EXPECT_EQ(texts(again), texts(found));
+    ASSERT_EQ(outline.objects.size(), scene->objects.size());
+    const int lines[] = {3, 6, 9};
+    for (size_t i = 0; i < outline.objects.size(); ++i) {
+        EXPECT_EQ(outline.objects[i].name.empty(), scene->objects[i]->mesh == nullptr) << i;
+        EXPECT_EQ(outline.objects[i].line, lines[i]) << i;
+    }
+}

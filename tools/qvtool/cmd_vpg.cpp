@@ -13,6 +13,7 @@
 #include "authoring/vpg_mux.h"
 #include "fx/video_texture.h"
 #include "fx/vpg.h"
+#include "headless_device.h"
 #include "platform/d3d9/d3d9.h"
 #include "platform/win32/win32.h"
 #include "resources/device.h"
@@ -168,47 +169,6 @@ int info(int argc, char** argv) {
     for (const std::string& p : problems) std::printf("mismatch    %s\n", p.c_str());
     return 1;
 }
-
-// A hidden window and a device for decoding into textures.
-class HeadlessDevice {
-public:
-    HeadlessDevice() {
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = "qvtool";
-        RegisterClassA(&wc);
-        window_ = CreateWindowExA(0, "qvtool", "qvtool", WS_POPUP, 0, 0, 64, 64, nullptr, nullptr,
-                                  wc.hInstance, nullptr);
-        if (!window_) throw std::string("CreateWindowEx failed");
-        d3d_ = Direct3DCreate9(D3D_SDK_VERSION);
-        if (!d3d_) throw std::string("Direct3DCreate9 failed");
-        D3DDISPLAYMODE mode{};
-        d3d_->GetAdapterDisplayMode(D3DADAPTER_DEFAULT, &mode);
-        D3DPRESENT_PARAMETERS pp{};
-        pp.BackBufferWidth = 64;
-        pp.BackBufferHeight = 64;
-        pp.BackBufferFormat = mode.Format;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.Windowed = TRUE;
-        pp.EnableAutoDepthStencil = TRUE;
-        pp.AutoDepthStencilFormat = D3DFMT_D16;
-        if (FAILED(d3d_->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window_,
-                                      D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &g_device)))
-            throw std::string("CreateDevice() failed");
-    }
-    ~HeadlessDevice() {
-        if (g_device) g_device->Release();
-        g_device = nullptr;
-        if (d3d_) d3d_->Release();
-        if (window_) DestroyWindow(window_);
-        UnregisterClassA("qvtool", GetModuleHandleA(nullptr));
-    }
-
-private:
-    HWND window_ = nullptr;
-    IDirect3D9* d3d_ = nullptr;
-};
 
 // The texture's top-level picture as an RGB PNG, row 0 (v = 0, the top on screen) first.
 bool writePng(VideoTexture& video, const std::string& path) {

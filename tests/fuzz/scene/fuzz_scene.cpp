@@ -29,8 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > kMaxInput) return 0;
     std::string text(reinterpret_cast<const char*>(data), size);
     FakeMeshes meshes;
+    DiagnosticList found;  // the check runs on the same text; collected, not printed
     try {
-        Scene* scene = parseScene(text.c_str(), meshes);
+        Scene* scene = parseScene(text.c_str(), meshes, "fuzz.scene", found);
         volatile float sink = 0;
         for (MeshObject* o : scene->objects) sink = sink + (o->pivot * o->worldMatrix()).m[3][0];
         for (Light* l : scene->lights) sink = sink + l->worldMatrix().m[3][1];

@@ -1,0 +1,229 @@
+// qvtool check on the default data set and on data sets with planted mistakes: every mistake is named
+// with its file and line, and what the production says about the same data set at load time is what the
+// tool says.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "run_command.h"
+#include "scratch_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kAssets = fs::path(QV_SOURCE_DIR) / "assets";
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) out.push_back(line);
+    return out;
+}
+
+// The 1-based line of the first occurrence of `needle` in the file.
+int lineOf(const fs::path& file, const std::string& needle) {
+    const std::string text = readFile(file);
+    const size_t at = text.find(needle);
+    if (at == std::string::npos) return -1;
+    return int(std::count(text.begin(), text.begin() + long(at), '\n')) + 1;
+}
+
+// Replaces the first occurrence of `from` in a file; false when it is not there.
+bool plant(const fs::path& file, const std::string& from, const std::string& to) {
+    std::string text = readFile(file);
+    const size_t at = text.find(from);
+    if (at == std::string::npos) return false;
+    writeFile(file, text.replace(at, from.size(), to));
+    return true;
+}
+
+struct ToolRun {
+    int exitCode;
+    std::string output;
+};
+
+ToolRun qvtoolCheck(const std::string& target) {
+    ToolRun r;
+    r.exitCode =
+        qvtest::runCommand("'" + std::string(QV_BINARY_DIR) + "/qvtool' check '" + target + "'", &r.output);
+    return r;
+}
+
+// A copy of the default data set as loose files under data/, in a scratch folder.
+class DataSet : public qvtest::ScratchDir {
+public:
+    DataSet() : ScratchDir("qv_check") {
+        fs::copy(kAssets / "data", path() / "data", fs::copy_options::recursive);
+    }
+    fs::path data(const std::string& name) const { return path() / "data" / name; }
+};
+
+bool haveDefaultDataSet() {
+    return fs::exists(kAssets / "gorvel.yo") && fs::exists(kAssets / "data" / "plinthar.scene");
+}
+
+#define REQUIRE_DEFAULT_DATA_SET() \
+    if (!haveDefaultDataSet()) GTEST_SKIP() << "the default data set (assets/) is absent"
+
+TEST(QvtoolCheck, TheDefaultDataSetPasses) {
+    REQUIRE_DEFAULT_DATA_SET();
+    for (const fs::path& target : {kAssets, kAssets / "gorvel.yo", kAssets / "data" / ".."}) {
+        SCOPED_TRACE(target);
+        const ToolRun r = qvtoolCheck(target);
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_EQ(r.output, "no problems found\n");
+    }
+}
+
+// Mistakes the production reads past: the run goes on and warns, the tool names each with its line.
+TEST(QvtoolCheck, PlantedMistakesAreNamedWithFileAndLineAndTheRunWarnsAlike) {
+    REQUIRE_DEFAULT_DATA_SET();
+    if (!qvtest::haveCommand("ffmpeg")) GTEST_SKIP() << "ffmpeg is missing";
+    DataSet set;
+    ASSERT_TRUE(plant(set.data("chrome.mat"), "<diffuse", "<difuse"));
+    ASSERT_TRUE(plant(set.data("glass.mat"), "<ambient r=\"0.2\"", "<ambient r=\"nan\""));
+    // 27 mesh objects over every mesh of the set, one of them with a misspelt attribute: object 27 does not
+    // exist, nothing pulses.
+    std::vector<std::string> meshes;
+    for (const auto& e : fs::directory_iterator(set.path() / "data"))
+        if (e.path().extension() == ".mesh") meshes.push_back(e.path().filename().string());
+    std::sort(meshes.begin(), meshes.end());
+    ASSERT_FALSE(meshes.empty());
+    std::string scene = "<?xml version=\"1.0\"?>\n<scene>\n  <light><position y=\"100\"/></light>\n";
+    for (size_t i = 0; i < 27; ++i)
+        scene += std::string("  <object ") + (i == 5 ? "mseh" : "mesh") + "=\"" + meshes[i % meshes.size()] +
+                 "\"/>\n";
+    scene += "</scene>\n";
+    writeFile(set.data("plinthar.scene"), scene);
+    // Twenty seconds of the music, cut without coding it again.
+    ASSERT_EQ(
+        qvtest::runCommand("ffmpeg -loglevel error -y -i '" + (kAssets / "data/ferrowake.mp3").string() +
+                           "' -t 20 -c copy '" + set.data("ferrowake.mp3").string() + "'"),
+        0);
+
+    const ToolRun check = qvtoolCheck(set.path());
+    EXPECT_EQ(check.exitCode, 1) << check.output;
+    const std::vector<std::string> expected = {
+        "ferrowake.mp3: the music lasts 20.0 s, shorter than the 32 s show: the rest plays in silence",
+        "plinthar.scene:" + std::to_string(lineOf(set.data("plinthar.scene"), "mseh")) +
+            ": unknown attribute mseh, did you mean mesh?",
+        "plinthar.scene:" + std::to_string(lineOf(set.data("plinthar.scene"), "<scene>")) +
+            ": 27 mesh objects, the production needs at least 28: object 27 (the 28th in document order) "
+            "pulses, "
+            "so nothing pulses",
+        "chrome.mat:" + std::to_string(lineOf(set.data("chrome.mat"), "<difuse")) +
+            ": unknown element <difuse>, did you mean <diffuse>?",
+        "glass.mat:" + std::to_string(lineOf(set.data("glass.mat"), "r=\"nan\"")) +
+            ": r=\"nan\" on <ambient> is not a finite number (read as nan)",
+        "5 problems found",
+    };
+    std::vector<std::string> got = lines(check.output);
+    EXPECT_EQ(std::multiset<std::string>(got.begin(), got.end()),
+              std::multiset<std::string>(expected.begin(), expected.end()))
+        << check.output;
+
+    // The production, rendering a frame of the same data set: it ends normally and says the same things on
+    // standard error, file by file (its scene warning without a line: the scene keeps none).
+    std::string err;
+    const int rc = qvtest::runCommand("(cd '" + set.path().string() + "' && '" + std::string(QV_BINARY_DIR) +
+                                          "/quorvane' --capture out --size 32x24 --times 1 2>&1 >/dev/null)",
+                                      &err);
+    EXPECT_EQ(rc, 0) << err;
+    auto withoutLine = [](const std::string& line) {
+        const size_t colon = line.find(':');
+        size_t rest = colon + 1;
+        while (rest < line.size() && std::isdigit(static_cast<unsigned char>(line[rest]))) ++rest;
+        if (rest > colon + 1 && rest < line.size() && line[rest] == ':')
+            return line.substr(0, colon) + line.substr(rest);
+        return line;
+    };
+    std::set<std::string> said;
+    for (const std::string& line : lines(err))
+        if (line.find(": ") != std::string::npos && line.rfind("quorvane:", 0) != 0 && line[0] != '[')
+            said.insert(withoutLine(line));
+    std::set<std::string> checked;
+    for (const std::string& line : expected)
+        if (line != expected.back()) checked.insert(withoutLine(line));
+    EXPECT_EQ(said, checked) << err;
+}
+
+// Mistakes that end the run: each named with its file (and line), all in one go.
+TEST(QvtoolCheck, ErrorsAreAllListedWithTheirFiles) {
+    REQUIRE_DEFAULT_DATA_SET();
+    DataSet set;
+    fs::rename(set.data("stone.png"), set.data("Stone.png"));
+    ASSERT_TRUE(plant(set.data("glass.mat"), "mode=\"none\"", "mode=\"CW\""));
+    writeFile(set.data("black.png"), "not a picture");
+    writeFile(set.data("ferrowake.mp3"), "not music at all\n");
+    const std::string clip = readFile(set.data("test.vpg"));
+    writeFile(set.data("test.vpg"), clip.substr(0, clip.size() / 2));  // fewer records than the header counts
+    ASSERT_TRUE(plant(set.data("monolith.mesh"), "MESH1", "MESH2"));
+
+    const ToolRun check = qvtoolCheck(set.path());
+    EXPECT_EQ(check.exitCode, 1) << check.output;
+    const std::vector<std::string> expected = {
+        "test.vpg: not a VPG-file.",
+        "ferrowake.mp3: The file's format is not recognised/supported.",
+        "black.png: does not decode as a picture (PNG, JPEG, BMP, TGA, GIF, PSD, HDR, PIC, PNM)",
+        "monolith.mesh: Not a MESH1-file",
+        "glass.mat:" + std::to_string(lineOf(set.data("glass.mat"), "mode=\"CW\"")) +
+            ": invalid cull mode \"CW\" (valid: none, cw, ccw)",
+    };
+    for (const std::string& line : expected)
+        EXPECT_NE(check.output.find(line + "\n"), std::string::npos) << line;
+    // The picture is named by two materials; the first that the scene reaches reports it.
+    EXPECT_NE(
+        check.output.find(".mat:7: picture stone.png not found in gorvel.yo or data/ (data/Stone.png differs "
+                          "in letter case; names are matched exactly)\n"),
+        std::string::npos)
+        << check.output;
+    EXPECT_NE(check.output.find("6 problems found\n"), std::string::npos) << check.output;
+}
+
+// An archive packed under another password: every member is named, as the production could read none.
+TEST(QvtoolCheck, AnArchiveUnderAnotherPasswordIsNamed) {
+    REQUIRE_DEFAULT_DATA_SET();
+    qvtest::ScratchDir dir("qv_check_archive");
+    const std::string archive = (dir.path() / "gorvel.yo").string();
+    ASSERT_EQ(
+        qvtest::runCommand("cd '" + (kAssets / "data").string() + "' && '" + std::string(QV_BINARY_DIR) +
+                           "/qvtool' archive create '" + archive + "' -p wrong load.png test.vpg"),
+        0);
+    const ToolRun check = qvtoolCheck(archive);
+    EXPECT_EQ(check.exitCode, 1) << check.output;
+    for (const char* member : {"load.png", "test.vpg"})
+        EXPECT_NE(check.output.find(std::string("gorvel.yo: member ") + member +
+                                    " does not open with the production's password"),
+                  std::string::npos)
+            << check.output;
+    EXPECT_NE(check.output.find("load.png: picture load.png not found in gorvel.yo or data/"),
+              std::string::npos)
+        << check.output;
+
+    writeFile(archive, "Rar! but not really");
+    const ToolRun damaged = qvtoolCheck(archive);
+    EXPECT_EQ(damaged.exitCode, 1);
+    EXPECT_NE(damaged.output.find("gorvel.yo: does not open: "), std::string::npos) << damaged.output;
+}
+
+}  // namespace
