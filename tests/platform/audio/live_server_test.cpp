@@ -310,6 +310,56 @@ TEST_F(LiveServer, PlaysOnWithoutSoundWhenTheOutputIsLost) {
     }
 }
 
+// A sink that goes away while another is left: the server moves the stream there, and the sound and its
+// clock go on (this is not a lost output).
+TEST_F(LiveServer, KeepsTheSoundWhenItsSinkGoesAndAnotherIsLeft) {
+    const auto bytes = noise_mp3(dir, 5.0);
+    REQUIRE_MP3(bytes);
+    Server server({"hdmi", "speakers"}, "speakers");
+    REQUIRE_SERVER(server);
+    ASSERT_TRUE(BASS_Init(1, 44100, BASS_DEVICE_LATENCY, nullptr, nullptr)) << BASS_ErrorGetCode();
+    const HSTREAM s = BASS_StreamCreateFile(TRUE, bytes.data(), 0, bytes.size(), BASS_STREAM_PRESCAN);
+    ASSERT_NE(s, 0u) << BASS_ErrorGetCode();
+    const AudioPcm& pcm = *audio_stream_pcm(s);
+    StderrCapture capture(dir.file("stderr.txt"));
+    ASSERT_TRUE(BASS_StreamPlay(s, TRUE, 0));
+    Reads reads;
+    reads.run(s, 4.0, 176400 / 2);
+    ASSERT_GE(reads.all.back().pos, 176400u / 2) << "the sound did not start";
+    // The speakers' module, by its line in the server's list.
+    const std::string modules = server.pactl("list short modules");
+    const size_t at = modules.find("sink_name=speakers");
+    ASSERT_NE(at, std::string::npos) << modules;
+    const size_t line = modules.rfind('\n', at) == std::string::npos ? 0 : modules.rfind('\n', at) + 1;
+    const std::string index = modules.substr(line, modules.find_first_of(" \t", line) - line);
+    MonitorRecorder hdmi("hdmi", 44100, 5);
+    ASSERT_TRUE(hdmi.ok() && hdmi.wait_until_flowing(0.3));
+    ASSERT_EQ(server.pactl("unload-module " + index), "");
+    const uint64_t gone = monotonic_ns();
+    reads.run(s, 2.8);
+    hdmi.stop();
+    EXPECT_TRUE(listen(hdmi, pcm).sound) << "the stream was not moved to the sink that was left";
+    EXPECT_EQ(audio_output_state(), AUDIO_OUTPUT_LIVE);
+    EXPECT_EQ(capture.text(), "");
+    EXPECT_TRUE(reads.never_back());
+    // The position is the sound the sink that was left plays, once the monitor's own times have settled
+    // after the change (they slew to it over about a second and a half).
+    double sum = 0;
+    int count = 0;
+    for (const auto& r : reads.all) {
+        const double rec = hdmi.frame_at(r.ns);
+        if (r.ns < gone + 1500000000ull || rec < 0) continue;
+        const auto k = static_cast<size_t>(rec);
+        const int64_t at = pulse_test::find_in(pcm.samples, hdmi.samples(), k);
+        if (at < 0) continue;
+        const double played = static_cast<double>(at) + (rec - static_cast<double>(k));
+        sum += std::fabs(static_cast<double>(r.pos / 4) - played) * 1000.0 / 44100, ++count;
+    }
+    ASSERT_GT(count, 10) << "too few reads while the sound played on the sink that was left";
+    EXPECT_LT(sum / count, 5.0) << "ms between the position and the sound played, on average, over " << count
+                                << " reads";
+}
+
 // A suspended sink plays nothing: the position stops with the sound, within a frame, and goes on evenly
 // when the sink resumes, at the rate of the sound. With the server buffering 200 ms, where the server's
 // own play-out time runs on after the suspension and then waits for itself after the resumption.
