@@ -1,10 +1,10 @@
 // The browser's output: the page's AudioContext, at the output's rate where the browser allows. The program
 // runs on the page's one thread, so the mix is pushed rather than pulled: whenever the clock is read, the
 // mixer fills the next chunks and they are scheduled back to back on the context's clock, a little ahead
-// of what is heard. Output frame F of a run of chunks started at context time T plays at T + F / rate; the
-// frame heard is read at the context time being heard now (its output timestamp, advanced to now), from
-// the latest run that started by then. If the chunks ran dry (the page was busy), the next run starts a
-// little ahead of the context's present time and the frames heard wait for it.
+// of what is heard (further when the page is slow). Output frame F of a run of chunks started at context time
+// T plays at T + F / rate; the frame heard is read at the context time being heard now (its output timestamp,
+// advanced to now), from the latest run that started by then. If the chunks ran dry (the page was busy), the
+// next run starts a little ahead of the context's present time and the frames heard wait for it.
 //
 // Browsers start sound only after a gesture on the page, and may suspend it later. Starting waits for the
 // page's click (it asks for one) and then at most kStartWait for the context to run; a context that does not
@@ -13,6 +13,7 @@
 #include <emscripten.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -23,9 +24,12 @@ namespace platform {
 namespace {
 
 constexpr double kChunkSeconds = 0.05;
-constexpr double kLeadSeconds = 0.25;  // scheduled ahead of what is heard
-constexpr double kStartWait = 1.5;     // seconds after the gesture (or without one) for the context to run
-constexpr double kStallWait = 1.5;     // seconds a running context may stop before it counts as lost
+// Scheduled ahead of the context's present time: at least kLeadSeconds, and more while the page reads the
+// clock seldom (slow frames), so that the sound does not run dry between two reads; at most kMaxLead.
+constexpr double kLeadSeconds = 0.25;
+constexpr double kMaxLeadSeconds = 3.0;
+constexpr double kStartWait = 1.5;  // seconds after the gesture (or without one) for the context to run
+constexpr double kStallWait = 1.5;  // seconds a running context may stop before it counts as lost
 
 // clang-format off
 // 1 when a context exists (made here at `rate` where the browser takes that rate, else at its own).
@@ -163,9 +167,16 @@ private:
         double start_time;     // context seconds
     };
 
-    // Mixes and schedules chunks up to kLeadSeconds ahead of the context's present time.
+    // Mixes and schedules chunks up to the lead ahead of the context's present time. The lead follows the
+    // longest time between two reads lately (it halves every four seconds).
     void pump() {
         const double now = webaudio_current_time();
+        if (last_pump_ > 0) {
+            const double gap = std::max(0.0, now - last_pump_);
+            slowest_ = std::max(gap, slowest_ * std::exp2(-gap / 4));
+        }
+        last_pump_ = now;
+        const double lead = std::min(kMaxLeadSeconds, std::max(kLeadSeconds, 1.5 * slowest_ + 0.1));
         if (next_time_ < now + 0.02) {
             // Ran dry (or the first run): a new run, a little ahead so that its start is exact.
             next_time_ = now + 0.05;
@@ -173,7 +184,7 @@ private:
             if (runs_.size() > 8) runs_.erase(runs_.begin());
         }
         const uint64_t chunk_frames = chunk_.size() / kAudioChannels;
-        while (next_time_ < now + kLeadSeconds) {
+        while (next_time_ < now + lead) {
             render_(user_, chunk_.data(), chunk_frames);
             webaudio_schedule(chunk_.data(), static_cast<int>(chunk_frames), rate_, next_time_);
             handed_ += chunk_frames;
@@ -188,6 +199,8 @@ private:
     std::vector<Run> runs_;
     uint64_t handed_ = 0;
     double next_time_ = 0;  // context time where the next chunk starts
+    double last_pump_ = 0;  // context time of the latest pump
+    double slowest_ = 0;    // the longest time between two pumps lately, seconds
     bool heard_any_ = false;
     uint64_t last_ = 0;
     bool lost_ = false;
