@@ -74,6 +74,12 @@ struct Reads {
             if (all.back().pos >= end) return;
         }
     }
+    // Reads until half a second of the sound has been heard (a fresh null sink holds about two seconds of
+    // silence before a new stream is heard); false when that takes more than 4 s.
+    bool until_heard(HSTREAM s) {
+        run(s, 4.0, 176400 / 2);
+        return !all.empty() && all.back().pos >= 176400 / 2;
+    }
     // Seconds of sound the position advanced from the read at or after `from_ns` to the last read before
     // `to_ns`, and the seconds between those reads.
     double advance(uint64_t from_ns, uint64_t to_ns, double* seconds = nullptr) const {
@@ -156,6 +162,17 @@ protected:
         BASS_Free();
         unsetenv("PULSE_LATENCY_MSEC");
         setenv("SDL_AUDIODRIVER", "dummy", 1);
+    }
+
+    // Opens the default output and a stream of `bytes` for it; 0 (and a failure) when either fails.
+    static HSTREAM open_stream(const std::vector<unsigned char>& bytes) {
+        if (!BASS_Init(1, 44100, BASS_DEVICE_LATENCY, nullptr, nullptr)) {
+            ADD_FAILURE() << "BASS_Init failed: " << BASS_ErrorGetCode();
+            return 0;
+        }
+        const HSTREAM s = BASS_StreamCreateFile(TRUE, bytes.data(), 0, bytes.size(), BASS_STREAM_PRESCAN);
+        if (!s) ADD_FAILURE() << "BASS_StreamCreateFile failed: " << BASS_ErrorGetCode();
+        return s;
     }
 
     test_sound::TempDir dir;
@@ -265,9 +282,8 @@ TEST_F(LiveServer, PlaysOnWithoutSoundWhenTheOutputIsLost) {
         SCOPED_TRACE(kill_server ? "the server is killed" : "the only sink is unloaded");
         Server server({"speakers"}, "speakers");
         REQUIRE_SERVER(server);
-        ASSERT_TRUE(BASS_Init(1, 44100, BASS_DEVICE_LATENCY, nullptr, nullptr)) << BASS_ErrorGetCode();
-        const HSTREAM s = BASS_StreamCreateFile(TRUE, bytes.data(), 0, bytes.size(), BASS_STREAM_PRESCAN);
-        ASSERT_NE(s, 0u) << BASS_ErrorGetCode();
+        const HSTREAM s = open_stream(bytes);
+        ASSERT_NE(s, 0u);
         const QWORD end = audio_stream_pcm(s)->frames() * 4;
         EXPECT_EQ(audio_output_state(), AUDIO_OUTPUT_LIVE);
         std::string said;
@@ -276,9 +292,7 @@ TEST_F(LiveServer, PlaysOnWithoutSoundWhenTheOutputIsLost) {
         {
             StderrCapture capture(dir.file("stderr.txt"));
             ASSERT_TRUE(BASS_StreamPlay(s, TRUE, 0));
-            // A fresh null sink holds about two seconds of silence before the stream is heard.
-            reads.run(s, 4.0, 176400 / 2);
-            ASSERT_GE(reads.all.back().pos, 176400u / 2) << "the sound did not start";
+            ASSERT_TRUE(reads.until_heard(s)) << "the sound did not start";
             if (kill_server) {
                 server.kill_now();
             } else {
@@ -317,15 +331,13 @@ TEST_F(LiveServer, KeepsTheSoundWhenItsSinkGoesAndAnotherIsLeft) {
     REQUIRE_MP3(bytes);
     Server server({"hdmi", "speakers"}, "speakers");
     REQUIRE_SERVER(server);
-    ASSERT_TRUE(BASS_Init(1, 44100, BASS_DEVICE_LATENCY, nullptr, nullptr)) << BASS_ErrorGetCode();
-    const HSTREAM s = BASS_StreamCreateFile(TRUE, bytes.data(), 0, bytes.size(), BASS_STREAM_PRESCAN);
-    ASSERT_NE(s, 0u) << BASS_ErrorGetCode();
+    const HSTREAM s = open_stream(bytes);
+    ASSERT_NE(s, 0u);
     const AudioPcm& pcm = *audio_stream_pcm(s);
     StderrCapture capture(dir.file("stderr.txt"));
     ASSERT_TRUE(BASS_StreamPlay(s, TRUE, 0));
     Reads reads;
-    reads.run(s, 4.0, 176400 / 2);
-    ASSERT_GE(reads.all.back().pos, 176400u / 2) << "the sound did not start";
+    ASSERT_TRUE(reads.until_heard(s)) << "the sound did not start";
     // The speakers' module, by its line in the server's list.
     const std::string modules = server.pactl("list short modules");
     const size_t at = modules.find("sink_name=speakers");
@@ -369,13 +381,11 @@ TEST_F(LiveServer, StopsAndGoesOnWithASuspendedOutput) {
     REQUIRE_MP3(bytes);
     Server server({"speakers"}, "speakers");
     REQUIRE_SERVER(server);
-    ASSERT_TRUE(BASS_Init(1, 44100, BASS_DEVICE_LATENCY, nullptr, nullptr)) << BASS_ErrorGetCode();
-    const HSTREAM s = BASS_StreamCreateFile(TRUE, bytes.data(), 0, bytes.size(), BASS_STREAM_PRESCAN);
-    ASSERT_NE(s, 0u) << BASS_ErrorGetCode();
+    const HSTREAM s = open_stream(bytes);
+    ASSERT_NE(s, 0u);
     ASSERT_TRUE(BASS_StreamPlay(s, TRUE, 0));
     Reads reads;
-    reads.run(s, 4.0, 176400 / 2);  // until the sound is heard
-    ASSERT_GE(reads.all.back().pos, 176400u / 2) << "the sound did not start";
+    ASSERT_TRUE(reads.until_heard(s)) << "the sound did not start";
     ASSERT_EQ(server.pactl("suspend-sink speakers 1"), "");
     const uint64_t suspended = monotonic_ns();
     reads.run(s, 0.6);
@@ -410,9 +420,8 @@ TEST_F(LiveServer, PositionIsTheSoundPlayedWithLargeBuffers) {
                           "load-module module-pipe-sink sink_name=card file=" + pipe.path() +
                               " format=s16le rate=44100 channels=2\n");
             REQUIRE_SERVER(server);
-            ASSERT_TRUE(BASS_Init(1, 44100, BASS_DEVICE_LATENCY, nullptr, nullptr)) << BASS_ErrorGetCode();
-            const HSTREAM s = BASS_StreamCreateFile(TRUE, bytes.data(), 0, bytes.size(), BASS_STREAM_PRESCAN);
-            ASSERT_NE(s, 0u) << BASS_ErrorGetCode();
+            const HSTREAM s = open_stream(bytes);
+            ASSERT_NE(s, 0u);
             f = pulse_test::measure_clock(s, pipe, 3.0);
             BASS_Free();
         };
