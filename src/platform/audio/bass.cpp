@@ -1,19 +1,17 @@
-// Output device, streams and their positions. Each stream is decoded whole when it is created and,
-// when its format differs from the device's, converted once more for the device; the mixer then only
-// copies and mixes. It runs on the output's own thread (a PulseAudio stream where a sound server runs,
-// else an SDL device), takes no locks and allocates nothing: the main thread hands it streams through
-// atomic slots and requests (play, seek) through atomics, and it publishes, under a sequence counter,
-// where each stream's time line changes course, counted in frames handed to the output. The position
-// heard is then that time line read at the output frame being played, which the sound server reports
-// (the frames it has played out, interpolated between its timing reports) or, on SDL, the latest buffer's
-// start plus the time since it was handed over.
+// The audio library's calls, one front end for every target: streams (decoded whole when created and, when
+// their format differs from the output's, converted once more for it), the mixer, and the clock of what is
+// heard, over a backend that plays the mix (audio_backend.h). The mixer runs wherever the backend pulls
+// sound (the output's own thread on the desktop), takes no locks and allocates nothing: the main thread
+// hands it streams through atomic slots and requests (play, seek) through atomics, and it publishes, under
+// a sequence counter, where each stream's time line changes course, counted in frames handed to the
+// output. The position heard is then that time line read at the output frame the backend says is heard.
+// When the output is lost, the front end plays on by itself: the output frame heard then runs on the
+// monotonic clock from the last one heard, and the mixer is driven from here, silently.
 #include "platform/audio/bass.h"
-
-#include <SDL.h>
-#include <pulse/pulseaudio.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,20 +20,25 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/audio/audio_backend.h"
 #include "platform/audio/pcm.h"
 
 namespace {
 
-constexpr int kDeviceChannels = 2;
-constexpr int kBufferFrames = 1024;
+using platform::AudioBackend;
+using platform::AudioHeard;
+constexpr int kDeviceChannels = platform::kAudioChannels;
 constexpr int kMaxStreams = 32;
 // A seek request is the source frame in the low 40 bits under a request number, so that a request
 // repeated while the callback takes the previous one is not lost with it.
 constexpr int64_t kNoSeek = -1;
 constexpr int kSeekFrameBits = 40;
 constexpr int64_t kSeekFrameMask = (int64_t(1) << kSeekFrameBits) - 1;
+// Frames mixed at a time when the front end plays without an output.
+constexpr uint64_t kSilentChunk = 1024;
 
 thread_local int t_error = BASS_OK;
 
@@ -84,39 +87,28 @@ struct Stream {
     Segment segments[kSegments];
 };
 
-struct Pulse {
-    pa_threaded_mainloop* loop = nullptr;
-    pa_context* context = nullptr;
-    pa_stream* stream = nullptr;
-};
-
 struct Output {
     // Main-thread state, under api_mutex.
     bool initialised = false;
     bool nosound = false;
-    bool sdl_audio = false;  // the SDL audio subsystem is held
-    SDL_AudioDeviceID device = 0;
-    Pulse pulse;
-    uint64_t sdl_queued = 0;  // frames an SDL driver holds beyond the buffer being played
-    uint64_t last_heard = 0;  // the output frame last reported as playing: never goes back
+    std::unique_ptr<AudioBackend> backend;  // null once the output is lost
+    bool lost = false;
+    uint64_t last_heard = 0;     // the output frame last taken as heard: never goes back
+    uint64_t last_heard_ns = 0;  // when it was
     int rate = 44100;
     std::map<HSTREAM, std::unique_ptr<Stream>> streams;
     HSTREAM next_handle = 1;
+    std::vector<int16_t> silent_mix;  // where the mixer writes once there is no output
 
     // Shared with the mixer.
     std::atomic<Stream*> slots[kMaxStreams] = {};
     std::atomic<int> in_callback{0};
     uint64_t mixed = 0;                // mixer: frames handed to the output so far
     std::atomic<uint64_t> written{0};  // the same, published
-    // SDL: the latest buffer's first output frame, its length and when it was handed over, under seq.
-    std::atomic<uint32_t> seq{0};
-    std::atomic<uint64_t> buffer_start{0};
-    std::atomic<uint64_t> buffer_frames{0};
-    std::atomic<uint64_t> buffer_ticks{0};
 };
 
 std::mutex api_mutex;
-// Never destroyed: a device left open at exit keeps calling back into it.
+// Never destroyed: an output left open at exit keeps calling back into it.
 Output& output = *new Output;
 
 uint64_t device_to_source(uint64_t dev_frames, int src_rate, int dev_rate) {
@@ -187,37 +179,8 @@ uint64_t mix(Output& o, int16_t* out, uint64_t frames) {
     return start;
 }
 
-void SDLCALL audio_callback(void* user, Uint8* bytes, int length) {
-    Output* o = static_cast<Output*>(user);
-    const uint64_t now = SDL_GetPerformanceCounter();
-    const uint64_t frames = static_cast<uint64_t>(length) / (kDeviceChannels * sizeof(int16_t));
-    const uint64_t start = mix(*o, reinterpret_cast<int16_t*>(bytes), frames);
-    const uint32_t seq = o->seq.load(std::memory_order_relaxed);
-    o->seq.store(seq + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    o->buffer_start.store(start, std::memory_order_relaxed);
-    o->buffer_frames.store(frames, std::memory_order_relaxed);
-    o->buffer_ticks.store(now, std::memory_order_relaxed);
-    o->seq.store(seq + 2, std::memory_order_release);
-}
-
-// The sound server asks for `bytes` more: mixed straight into its own buffers.
-void pulse_write(pa_stream* stream, size_t bytes, void* user) {
-    Output* o = static_cast<Output*>(user);
-    constexpr size_t kFrameBytes = kDeviceChannels * sizeof(int16_t);
-    while (bytes >= kFrameBytes) {
-        void* data = nullptr;
-        size_t n = bytes;
-        if (pa_stream_begin_write(stream, &data, &n) < 0 || !data) return;
-        n = std::min(n, bytes) / kFrameBytes * kFrameBytes;
-        if (n == 0) {
-            pa_stream_cancel_write(stream);
-            return;
-        }
-        mix(*o, static_cast<int16_t*>(data), n / kFrameBytes);
-        if (pa_stream_write(stream, data, n, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
-        bytes -= n;
-    }
+uint64_t render(void* user, int16_t* out, uint64_t frames) {
+    return mix(*static_cast<Output*>(user), out, frames);
 }
 
 // Takes a stream out of the callback's reach; afterwards it may be freed.
@@ -228,43 +191,49 @@ void detach(Stream* s) {
     }
     // The callback marks itself busy before it reads a slot, so once it is seen idle after the slot
     // was cleared, no callback holds the stream.
-    while (output.in_callback.load(std::memory_order_seq_cst)) SDL_Delay(1);
+    while (output.in_callback.load(std::memory_order_seq_cst))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-// The output frame being heard: frames handed over less those still queued, never less than before.
+// The output is gone: said once, and from here on the front end is the output. The frames heard run on
+// from the last one heard at the output's rate.
+void play_on_without_output(Output& o, uint64_t now) {
+    o.backend.reset();  // no render call runs after this
+    o.lost = true;
+    if (!o.last_heard_ns) o.last_heard_ns = now;  // lost before it was ever asked
+    o.silent_mix.assign(kSilentChunk * kDeviceChannels, 0);
+    std::fprintf(stderr, "sound output lost; playing on without sound\n");
+    std::fflush(stderr);
+}
+
+// The output frame being heard: what the backend says, or, once it is lost, the monotonic clock's; never
+// less than before.
 uint64_t heard_output_frame(Output& o) {
-    const uint64_t written = o.written.load(std::memory_order_acquire);
-    uint64_t heard = 0;
-    if (o.pulse.stream) {
-        // The server's play-out position, interpolated between its timing reports.
-        pa_threaded_mainloop_lock(o.pulse.loop);
-        pa_usec_t usec = 0;
-        if (pa_stream_get_time(o.pulse.stream, &usec) == 0)
-            heard = static_cast<uint64_t>(static_cast<unsigned __int128>(usec) * o.rate / 1000000);
-        pa_threaded_mainloop_unlock(o.pulse.loop);
-    } else if (o.device) {
-        uint64_t start, frames, ticks;
-        for (;;) {
-            const uint32_t seq1 = o.seq.load(std::memory_order_acquire);
-            start = o.buffer_start.load(std::memory_order_relaxed);
-            frames = o.buffer_frames.load(std::memory_order_relaxed);
-            ticks = o.buffer_ticks.load(std::memory_order_relaxed);
-            std::atomic_thread_fence(std::memory_order_acquire);
-            if (seq1 == o.seq.load(std::memory_order_relaxed) && !(seq1 & 1)) break;
-        }
-        // The latest buffer plays once the driver's queue ahead of it has, then drains at the output rate.
-        if (frames > 0) {
-            const uint64_t now = SDL_GetPerformanceCounter();
-            const uint64_t freq = SDL_GetPerformanceFrequency();
-            const uint64_t elapsed = now > ticks ? std::min(now - ticks, freq) : 0;  // capped at 1 s
-            const uint64_t played =
-                static_cast<uint64_t>(static_cast<unsigned __int128>(elapsed) * o.rate / freq);
-            heard = start + std::min(played, frames);
-            heard = heard > o.sdl_queued ? heard - o.sdl_queued : 0;
+    const uint64_t now = platform::audio_now_ns();
+    uint64_t heard = o.last_heard;
+    if (o.backend) {
+        uint64_t frame = 0;
+        switch (o.backend->heard(now, &frame)) {
+            case AudioHeard::kFrame:
+                heard = frame;
+                break;
+            case AudioHeard::kNotYet:
+                break;
+            case AudioHeard::kLost:
+                play_on_without_output(o, now);
+                break;
         }
     }
-    heard = std::max(std::min(heard, written), o.last_heard);
-    o.last_heard = heard;
+    if (!o.lost) {
+        o.last_heard = std::max(heard, o.last_heard);
+        o.last_heard_ns = now;
+        return o.last_heard;
+    }
+    // Counted from the last frame heard and when it was, so that it neither drifts nor repeats.
+    const uint64_t elapsed = now - std::min(now, o.last_heard_ns);
+    heard = o.last_heard + platform::audio_frames_in(elapsed, o.rate);
+    // The streams' time lines move on as if the mix were played.
+    while (o.mixed < heard) mix(o, o.silent_mix.data(), std::min(kSilentChunk, heard - o.mixed));
     return heard;
 }
 
@@ -315,45 +284,16 @@ Stream* find(DWORD handle) {
     return it == output.streams.end() ? nullptr : it->second.get();
 }
 
-// The device's copy of the sound: the rate converted and the channels mixed to stereo by SDL.
+// The device's copy of the sound: stereo at the output's rate.
 bool convert_for_device(Stream& s, int dev_rate) {
     if (s.pcm.rate == dev_rate && s.pcm.channels == kDeviceChannels) {
         s.device_pcm = s.pcm.samples.data();
         s.device_frames = s.pcm.frames();
         return true;
     }
-    SDL_AudioStream* conv = SDL_NewAudioStream(AUDIO_S16SYS, static_cast<Uint8>(s.pcm.channels), s.pcm.rate,
-                                               AUDIO_S16SYS, kDeviceChannels, dev_rate);
-    if (!conv) return false;
-    // Converted piecewise so that SDL holds little beyond the output. SDL's resampler keeps back
-    // the last few hundred frames even when flushed, so silence follows the sound and the result is
-    // cut to the exact length (its start is aligned).
-    const size_t total = s.pcm.samples.size() * sizeof(int16_t);
-    const auto* bytes = reinterpret_cast<const unsigned char*>(s.pcm.samples.data());
-    const size_t expected = static_cast<size_t>(source_to_device(s.pcm.frames(), s.pcm.rate, dev_rate));
-    s.converted.clear();
-    s.converted.reserve((expected + 8192) * kDeviceChannels);
-    constexpr size_t kChunk = 1 << 18;
-    std::vector<int16_t> piece(kChunk / sizeof(int16_t));
-    auto drain = [&]() {
-        for (;;) {
-            const int got = SDL_AudioStreamGet(conv, piece.data(), static_cast<int>(kChunk));
-            if (got < 0) return false;
-            if (got == 0) return true;
-            s.converted.insert(s.converted.end(), piece.begin(), piece.begin() + got / 2);
-        }
-    };
-    bool ok = true;
-    for (size_t at = 0; ok && at < total; at += kChunk)
-        ok = SDL_AudioStreamPut(conv, bytes + at, static_cast<int>(std::min(kChunk, total - at))) == 0 &&
-             drain();
-    const std::vector<int16_t> silence(4096 * static_cast<size_t>(s.pcm.channels), 0);
-    ok = ok &&
-         SDL_AudioStreamPut(conv, silence.data(), static_cast<int>(silence.size() * sizeof(int16_t))) == 0;
-    ok = ok && SDL_AudioStreamFlush(conv) == 0 && drain();
-    s.converted.resize(expected * kDeviceChannels, 0);
-    SDL_FreeAudioStream(conv);
-    if (!ok) return false;
+    if (!platform::audio_convert(s.pcm.samples.data(), s.pcm.frames(), s.pcm.channels, s.pcm.rate, dev_rate,
+                                 s.converted))
+        return false;
     s.device_pcm = s.converted.data();
     s.device_frames = s.converted.size() / kDeviceChannels;
     return true;
@@ -386,177 +326,17 @@ bool read_whole_file(const char* name, QWORD offset, QWORD length, std::vector<u
     return ok;
 }
 
-void close_pulse(Pulse& p) {
-    if (p.loop) pa_threaded_mainloop_stop(p.loop);  // no callback runs after this
-    if (p.stream) {
-        pa_stream_disconnect(p.stream);
-        pa_stream_unref(p.stream);
-    }
-    if (p.context) {
-        pa_context_disconnect(p.context);
-        pa_context_unref(p.context);
-    }
-    if (p.loop) pa_threaded_mainloop_free(p.loop);
-    p = Pulse{};
-}
-
-void pulse_signal_context(pa_context*, void* loop) {
-    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
-}
-
-void pulse_signal_stream(pa_stream*, void* loop) {
-    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
-}
-
-// Waits, with the main loop locked, until the operation is done.
-void pulse_wait(pa_threaded_mainloop* loop, pa_operation* op) {
-    if (!op) return;
-    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop);
-    pa_operation_unref(op);
-}
-
-// Plays through the sound server (PulseAudio, or PipeWire's PulseAudio service). Device 1 is the server's
-// default output and the stream is opened without naming one, so it follows the default and the user can
-// move it in the desktop's mixer; devices 2 and up name the server's outputs in its order. Returns a
-// BASS error code; BASS_ERROR_DRIVER when no server answers.
-int open_pulse(Output& o, int device) {
-    Pulse& p = o.pulse;
-    p.loop = pa_threaded_mainloop_new();
-    if (!p.loop) return BASS_ERROR_DRIVER;
-    p.context = pa_context_new(pa_threaded_mainloop_get_api(p.loop), "Quorvane");
-    if (!p.context) {
-        close_pulse(p);
-        return BASS_ERROR_DRIVER;
-    }
-    pa_context_set_state_callback(p.context, pulse_signal_context, p.loop);
-    if (pa_context_connect(p.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-        pa_threaded_mainloop_start(p.loop) < 0) {
-        close_pulse(p);
-        return BASS_ERROR_DRIVER;
-    }
-    pa_threaded_mainloop_lock(p.loop);
-    int error = BASS_OK;
-    for (;;) {
-        const pa_context_state_t state = pa_context_get_state(p.context);
-        if (state == PA_CONTEXT_READY) break;
-        if (!PA_CONTEXT_IS_GOOD(state)) {
-            error = BASS_ERROR_DRIVER;
-            break;
-        }
-        pa_threaded_mainloop_wait(p.loop);
-    }
-    std::string name;
-    if (!error && device > 1) {
-        struct Listing {
-            pa_threaded_mainloop* loop;
-            std::vector<std::string> names;
-        } listing{p.loop, {}};
-        pulse_wait(p.loop, pa_context_get_sink_info_list(
-                               p.context,
-                               [](pa_context*, const pa_sink_info* info, int, void* user) {
-                                   auto* l = static_cast<Listing*>(user);
-                                   if (info) l->names.emplace_back(info->name);
-                                   pa_threaded_mainloop_signal(l->loop, 0);
-                               },
-                               &listing));
-        if (static_cast<size_t>(device - 1) > listing.names.size())
-            error = BASS_ERROR_DEVICE;
-        else
-            name = listing.names[static_cast<size_t>(device - 2)];
-    }
-    const pa_sample_spec sampleFormat{PA_SAMPLE_S16NE, static_cast<uint32_t>(o.rate), kDeviceChannels};
-    if (!error) {
-        pa_proplist* props = pa_proplist_new();
-        pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
-        p.stream = pa_stream_new_with_proplist(p.context, "Quorvane", &sampleFormat, nullptr, props);
-        pa_proplist_free(props);
-        if (!p.stream) error = BASS_ERROR_DRIVER;
-    }
-    if (!error) {
-        pa_stream_set_state_callback(p.stream, pulse_signal_stream, p.loop);
-        pa_stream_set_write_callback(p.stream, pulse_write, &o);
-        // A short queue by default (PULSE_LATENCY_MSEC overrides it); the position accounts for whatever
-        // the server grants.
-        pa_buffer_attr attr;
-        attr.maxlength = static_cast<uint32_t>(-1);
-        attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(80000, &sampleFormat));
-        attr.prebuf = static_cast<uint32_t>(-1);
-        attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(20000, &sampleFormat));
-        attr.fragsize = static_cast<uint32_t>(-1);
-        const auto flags = static_cast<pa_stream_flags_t>(
-            PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
-        if (pa_stream_connect_playback(p.stream, name.empty() ? nullptr : name.c_str(), &attr, flags, nullptr,
-                                       nullptr) < 0)
-            error = BASS_ERROR_DRIVER;
-        while (!error) {
-            const pa_stream_state_t state = pa_stream_get_state(p.stream);
-            if (state == PA_STREAM_READY) break;
-            if (!PA_STREAM_IS_GOOD(state))
-                error = BASS_ERROR_DRIVER;
-            else
-                pa_threaded_mainloop_wait(p.loop);
-        }
-    }
-    pa_threaded_mainloop_unlock(p.loop);
-    if (error) close_pulse(p);
-    return error;
-}
-
-// The sound server is tried unless SDL is told to use a driver of its own.
-bool try_pulse() {
-    const char* driver = getenv("SDL_AUDIODRIVER");
-    if (!driver || !*driver) return true;
-    const std::string d = driver;
-    return d == "pulseaudio" || d == "pulse" || d == "pipewire";
-}
-
-// Plays through SDL. Device 1 is SDL's default output; devices 2 and up are the outputs it lists, in order.
-int open_sdl(Output& o, int device) {
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return BASS_ERROR_DRIVER;
-    o.sdl_audio = true;
-    const int listed = SDL_GetNumAudioDevices(0);
-    const char* name = nullptr;
-    if (device > 1) {
-        if (device - 1 > listed) return BASS_ERROR_DEVICE;
-        name = SDL_GetAudioDeviceName(device - 2, 0);
-    }
-    SDL_AudioSpec want;
-    SDL_zero(want);
-    want.freq = o.rate;
-    want.format = AUDIO_S16SYS;
-    want.channels = kDeviceChannels;
-    want.samples = kBufferFrames;
-    want.callback = audio_callback;
-    want.userdata = &o;
-    SDL_AudioSpec have;
-    // No changes allowed: SDL converts to whatever the hardware takes.
-    o.device = SDL_OpenAudioDevice(name, 0, &want, &have, 0);
-    if (!o.device) return BASS_ERROR_DRIVER;
-    // A driver that plays into memory consumes each buffer as it is handed over; a real one holds about
-    // one more buffer ahead of the one playing.
-    const char* driver = SDL_GetCurrentAudioDriver();
-    const std::string d = driver ? driver : "";
-    o.sdl_queued = d == "dummy" || d == "disk" ? 0 : have.samples;
-    SDL_PauseAudioDevice(o.device, 0);
-    return BASS_OK;
-}
-
 void close_output() {
-    if (output.device) SDL_CloseAudioDevice(output.device);  // waits for the callback to finish
-    output.device = 0;
-    close_pulse(output.pulse);
+    output.backend.reset();  // waits for the render call to finish
     for (auto& slot : output.slots) slot.store(nullptr);
     output.streams.clear();
-    if (output.sdl_audio) SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    output.sdl_audio = false;
     output.initialised = false;
     output.nosound = false;
-    output.sdl_queued = 0;
+    output.lost = false;
     output.last_heard = 0;
+    output.last_heard_ns = 0;
     output.mixed = 0;
     output.written.store(0);
-    output.buffer_start.store(0);
-    output.buffer_frames.store(0);
 }
 
 }  // namespace
@@ -576,8 +356,13 @@ BOOL BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const GUID* dsguid
         t_error = BASS_OK;
         return TRUE;
     }
-    int error = try_pulse() ? open_pulse(output, device) : BASS_ERROR_DRIVER;
-    if (error == BASS_ERROR_DRIVER) error = open_sdl(output, device);
+    // The first backend that opens plays; one that finds no output at all gives way to the next.
+    int error = BASS_ERROR_DRIVER;
+    for (auto& backend : platform::audio_backends()) {
+        error = backend->open(device, output.rate, render, &output);
+        if (error == BASS_OK) output.backend = std::move(backend);
+        if (error != BASS_ERROR_DRIVER) break;
+    }
     if (error != BASS_OK) {
         close_output();
         return fail(error, FALSE);
@@ -590,7 +375,7 @@ BOOL BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const GUID* dsguid
 BOOL BASS_Start(void) {
     std::lock_guard<std::mutex> lock(api_mutex);
     if (!output.initialised) return fail(BASS_ERROR_INIT, FALSE);
-    if (output.device) SDL_PauseAudioDevice(output.device, 0);
+    if (output.backend) output.backend->start();
     t_error = BASS_OK;
     return TRUE;
 }
@@ -714,6 +499,13 @@ BOOL BASS_Free(void) {
     close_output();
     t_error = BASS_OK;
     return TRUE;
+}
+
+AudioOutputState audio_output_state() {
+    std::lock_guard<std::mutex> lock(api_mutex);
+    if (!output.initialised || output.nosound) return AUDIO_OUTPUT_NONE;
+    if (output.backend) heard_output_frame(output);  // notices a loss
+    return output.lost ? AUDIO_OUTPUT_LOST : AUDIO_OUTPUT_LIVE;
 }
 
 const AudioPcm* audio_stream_pcm(HSTREAM handle) {

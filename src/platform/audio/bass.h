@@ -1,8 +1,9 @@
 #pragma once
 // The calls of the BASS audio library that the system makes, with the library's names, arguments,
-// constants and results, over libmpg123 (MPEG audio decoding), SDL2 (the output device) and FFTW
-// (the spectrum). Like the library, every call sets the calling thread's error code, read back with
-// BASS_ErrorGetCode. No SDL or mpg123 type appears here.
+// constants and results, over libmpg123 (MPEG audio decoding), an output backend (a PulseAudio server or
+// SDL2 on the desktop, Web Audio in the browser: audio_backend.h) and FFTW or KissFFT (the spectrum). Like
+// the library, every call sets the calling thread's error code, read back with BASS_ErrorGetCode. No SDL,
+// PulseAudio or mpg123 type appears here.
 #include <cstdint>
 
 #include "platform/win32/win32.h"
@@ -59,7 +60,10 @@ HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD le
 BOOL BASS_StreamPlay(HSTREAM handle, BOOL flush, DWORD flags);
 
 // Byte position of the sound being heard: frames handed to the device minus those still queued,
-// counted as 16-bit samples in the stream's own rate and channel count. (QWORD)-1 on failure.
+// counted as 16-bit samples in the stream's own rate and channel count; it never goes back but for a seek,
+// and after a play from the start it stays at 0 until that sound is heard. Once the output is lost (see
+// audio_output_state in pcm.h) it runs on at the output's rate on the monotonic clock from the last sound
+// heard, as if it were still heard. (QWORD)-1 on failure.
 QWORD BASS_ChannelGetPosition(DWORD handle);
 
 // Moves playback to byte `pos` (rounded down to a whole frame). FALSE past the end (7).

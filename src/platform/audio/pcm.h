@@ -46,3 +46,11 @@ void audio_spectrum_at(const int16_t* pcm, uint64_t frames, int channels, uint64
 // The decoded sound of a stream made by BASS_StreamCreateFile, valid until BASS_StreamFree or
 // BASS_Free; null for an unknown handle. Frame f of it is byte position f * channels * 2.
 const AudioPcm* audio_stream_pcm(HSTREAM handle);
+
+// Where the sound of the playing streams goes: nowhere (not initialised, or the no-sound device), a live
+// output whose position is what the listener hears, or an output that was lost mid-play (its server went
+// away, its stream failed or was killed, the browser would not start it): the position then runs on the
+// monotonic clock from the last sound heard, in silence, and the loss has been said once on standard error.
+// A loss is noticed when it is asked for here or when a position is read.
+enum AudioOutputState { AUDIO_OUTPUT_NONE, AUDIO_OUTPUT_LIVE, AUDIO_OUTPUT_LOST };
+AudioOutputState audio_output_state(void);

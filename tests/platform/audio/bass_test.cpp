@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -206,6 +208,48 @@ TEST_F(Bass, SpectrumOfThePlayingSound) {
     int16_t raw[8];
     EXPECT_EQ(BASS_ChannelGetData(s, raw, sizeof raw), sizeof raw);
     EXPECT_TRUE(std::equal(raw, raw + 8, pcm->samples.begin() + 100000 / 2));
+}
+
+// A driver that plays into nothing (the dummy driver) takes its buffers at a pace of its own, several percent
+// slower than real time; the clock still runs at the sound's rate, evenly, with the processor busy too.
+TEST_F(Bass, ClockKeepsRealTimeOnADriverWithoutADevice) {
+    ASSERT_TRUE(init());
+    const auto bytes = mp3(44100, 2, 4.5);
+    REQUIRE_MP3(bytes);
+    const HSTREAM s = BASS_StreamCreateFile(TRUE, bytes.data(), 0, bytes.size(), BASS_STREAM_PRESCAN);
+    ASSERT_NE(s, 0u);
+    std::atomic<bool> stop{false};
+    std::thread load([&stop] {
+        volatile double x = 1;
+        while (!stop) x = std::sqrt(x + 1);
+    });
+    ASSERT_TRUE(BASS_StreamPlay(s, TRUE, 0));
+    sleep_s(0.3);
+    std::vector<std::pair<double, double>> reads;  // seconds of real time, seconds of sound
+    const auto start = Clock::now();
+    for (auto next = start; next < start + std::chrono::seconds(3);
+         next += std::chrono::microseconds(16667)) {
+        std::this_thread::sleep_until(next);
+        const QWORD pos = BASS_ChannelGetPosition(s);
+        reads.emplace_back(std::chrono::duration<double>(Clock::now() - start).count(), pos / 176400.0);
+    }
+    stop = true;
+    load.join();
+    // A straight line through the reads: its slope is the clock's rate, the distances from it its jitter.
+    double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (const auto& r : reads)
+        n += 1, sx += r.first, sy += r.second, sxx += r.first * r.first, sxy += r.first * r.second;
+    const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+    const double offset = (sy - slope * sx) / n;
+    double worst = 0;
+    for (size_t i = 0; i < reads.size(); ++i) {
+        worst = std::max(worst, std::fabs(reads[i].second - (offset + slope * reads[i].first)));
+        if (i) {
+            ASSERT_GE(reads[i].second, reads[i - 1].second);
+        }
+    }
+    EXPECT_NEAR(slope, 1.0, 0.005) << "seconds of sound a second";
+    EXPECT_LT(worst * 1000, 10.0) << "ms from the straight line";
 }
 
 }  // namespace

@@ -30,6 +30,8 @@ struct ClockFigures {
     bool bit_exact = false;      // the sink played the decoded sound unaltered
     double sink_latency_ms = 0;  // the sink's own, mean over the recording
     int dropouts = 0;            // times the sound played jumped against the decoded sound (lost or repeated)
+    double start_worst_ms = 0;   // largest |offset| until half a second of sound has played, counting from
+                                 // before the sound starts (when the position must read 0)
 };
 
 // The measurement against any recorder of the sink: ok(), wait_until_flowing(seconds), stop(), samples()
@@ -87,6 +89,7 @@ ClockFigures measure_clock_with(Recorder& rec, HSTREAM stream, const std::string
             return true;
         };
         int64_t shift = INT64_MIN;  // sound frame = recorded frame + shift
+        int64_t first_shift = INT64_MIN;
         int exact = 0, checked = 0;
         double sum = 0, sum2 = 0, prev = -1;
         uint64_t prev_ns = 0, still_since = 0;
@@ -103,6 +106,7 @@ ClockFigures measure_clock_with(Recorder& rec, HSTREAM stream, const std::string
                 }
                 if (shift != INT64_MIN) ++out.dropouts;
                 shift = at - static_cast<int64_t>(k);
+                if (first_shift == INT64_MIN) first_shift = shift;
             }
             const double played = played_rec + static_cast<double>(shift);
             if (played < 0.5 * rate || played > static_cast<double>(pcm->frames()) - rate / 3.0) {
@@ -130,6 +134,15 @@ ClockFigures measure_clock_with(Recorder& rec, HSTREAM stream, const std::string
             prev_ns = r.ns;
         }
         out.bit_exact = checked > 0 && exact == checked;
+        // The start: until the sink has played half a second of the sound, before it starts too.
+        for (const Read& r : reads) {
+            const double played_rec = rec.frame_at(r.ns);
+            if (played_rec < 0 || first_shift == INT64_MIN) continue;
+            const double played = played_rec + static_cast<double>(first_shift);
+            if (played > 0.5 * rate) break;
+            const double offset = (r.frame - std::max(played, 0.0)) * 1000.0 / rate;
+            out.start_worst_ms = std::max(out.start_worst_ms, std::fabs(offset));
+        }
         if (out.reads < 10) {
             out.error = "too few frames while the sound played";
             return out;
