@@ -6,14 +6,15 @@
 //   node browser_test.js BROWSER live SITE [SCREENSHOT.png]
 //     plays the page with autoplay allowed and checks that the time lines follow the audio clock, the run
 //     ends by itself after 32 s with no error on the console, and the page then offers to play again;
-//   node browser_test.js BROWSER click SITE [SCREENSHOT.png]
+//   node browser_test.js BROWSER click SITE NATIVE_DIR [SCREENSHOT.png]
 //     the page as browsers usually have it, sound only after a click: the prompt below the loading
-//     picture's caption, the click starts the run, Escape ends it, "Play again" loads it afresh;
+//     picture's caption, the click starts the run, Escape ends it, "Play again" loads it afresh (the
+//     screenshot shows the prompt, SCREENSHOT-ended.png the page after Escape);
 //   node browser_test.js BROWSER missing SITE
 //     serves the page without its archive: the page must say "Failed to load " and the program end;
 //   node browser_test.js BROWSER nowebgl SITE
 //     WebGL turned off: the page must say that the browser lacks WebGL 2;
-//   node browser_test.js BROWSER nosound SITE   (Firefox: a browser with no sound output it can start)
+//   node browser_test.js BROWSER nosound SITE [SCREENSHOT.png]   (Firefox: no sound output it can start)
 //     after the click the page must say that it plays without sound.
 // Prints "N passed, N failed" at the end; exits 1 on any failure.
 'use strict';
@@ -71,12 +72,13 @@ async function waitFor(page, fn, arg, timeout) {
 }
 
 const pageState = () => {
-  const shown = (id) => getComputedStyle(document.getElementById(id)).display !== 'none';
+  const element = (id) => document.getElementById(id);
+  const shown = (id) => element(id) !== null && getComputedStyle(element(id)).display !== 'none';
+  const text = (id) => (shown(id) ? element(id).textContent : null);
   return {
-    code: window.qvExitCode, prompt: shown('prompt'), message: document.getElementById('message').textContent,
-    sound: shown('sound') ? document.getElementById('sound').textContent : null,
-    ended: shown('ended') ? document.getElementById('ended-text').textContent : null,
-    again: shown('ended') && shown('again') ? document.getElementById('again').getBoundingClientRect().toJSON() : null,
+    code: window.qvExitCode, prompt: shown('prompt'), message: text('message') || '', sound: text('sound'),
+    ended: shown('ended') ? text('ended-text') : null,
+    again: shown('ended') && shown('again') ? element('again').getBoundingClientRect().toJSON() : null,
   };
 };
 
@@ -240,6 +242,7 @@ async function clickTest(kind, site, nativeDir, screenshot) {
   await waitFor(page, () => window.qvExitCode !== undefined, null, 30000);
   const stopped = await page.evaluate(pageState);
   console.log(`after Escape the page says "${stopped.ended}", exit code ${stopped.code}`);
+  if (screenshot) await page.screenshot(screenshot.replace(/(\.png)?$/, '-ended.png'));
   check(stopped.code === 0 && stopped.ended !== null && stopped.again !== null,
         'Escape ends the run and the page offers to play again');
   await checkQuietConsole(page, messages, 'in the clicked run');
@@ -292,7 +295,7 @@ async function noWebGLTest(kind, site) {
   server.close();
 }
 
-async function noSoundTest(kind, site) {
+async function noSoundTest(kind, site, screenshot) {
   const server = await serve(site, 0);
   const browser = await launch(kind, {sound: false, autoplay: false});
   const page = await browser.newPage({width: 800, height: 600});
@@ -308,6 +311,7 @@ async function noSoundTest(kind, site) {
   } catch (e) {
     console.log(String(e.message || e));
   }
+  if (screenshot) await page.screenshot(screenshot);
   console.log(`no sound output: ${state ? `after ${((Date.now() - clicked) / 1000).toFixed(1)} s the page says "${state.sound}"` : 'no notice'}`);
   check(state !== null && /^No sound/.test(state.sound) && !state.prompt,
         'without sound output the click leads to a notice that the run plays without sound');
@@ -325,7 +329,7 @@ async function noSoundTest(kind, site) {
     else if (mode === 'click') await clickTest(kind, site, rest[0], rest[1]);
     else if (mode === 'missing') await missingTest(kind, site);
     else if (mode === 'nowebgl') await noWebGLTest(kind, site);
-    else if (mode === 'nosound') await noSoundTest(kind, site);
+    else if (mode === 'nosound') await noSoundTest(kind, site, rest[0]);
     else throw new Error(`unknown mode ${mode}`);
   } catch (e) {
     check(false, String(e && e.stack || e));
