@@ -1,5 +1,6 @@
-// Frames per second of the browser build in headless Chromium (software WebGL, 640 by 480 back buffer in an
-// 800 by 600 page) beside the native build on llvmpipe, and the page's download size. Figures only.
+// Frames per second of the browser build in headless Chromium (software WebGL through SwiftShader) and in
+// Firefox ESR under Xvfb (WebGL 2 on llvmpipe), 640 by 480 back buffer in an 800 by 600 page, beside the
+// native build on llvmpipe, and the page's download size. Figures only. QV_WEB_BROWSERS chooses browsers.
 //   node bench/web/web_bench.js SITE NATIVE_BENCH_PRODUCTION
 // The browser's figure is the live page's: frames shown over the run's wall time (the run ends after 32 s
 // of music). The native figure is bench_production's rendering-only frame rate at 640 by 480.
@@ -8,8 +9,18 @@ const fs = require('fs');
 const path = require('path');
 const zlib = require('zlib');
 const {execFileSync} = require('child_process');
-const {chromium} = require(path.join(__dirname, '../../tests/web/node_modules/playwright-core'));
+const {launch} = require(path.join(__dirname, '../../tests/web/browsers'));
 const {serve} = require(path.join(__dirname, '../../tests/web/serve'));
+
+async function until(page, fn, timeout) {
+  const end = Date.now() + timeout;
+  while (!(await page.evaluate(fn))) {
+    if (Date.now() > end) throw new Error(`timed out waiting for ${fn}`);
+    await new Promise((r) => setTimeout(r, 50));
+  }
+}
+
+const described = {chromium: 'headless Chromium, SwiftShader WebGL 2', firefox: 'Firefox ESR under Xvfb, llvmpipe WebGL 2'};
 
 (async () => {
   const [site, nativeBench] = process.argv.slice(2);
@@ -25,21 +36,19 @@ const {serve} = require(path.join(__dirname, '../../tests/web/serve'));
   console.log(`archive: ${(fs.statSync(path.join(site, 'gorvel.yo')).size / 1e6).toFixed(2)} MB`);
 
   const server = await serve(site, 0);
-  const browser = await chromium.launch({
-    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-    args: ['--use-angle=swiftshader', '--enable-unsafe-swiftshader', '--ignore-gpu-blocklist',
-           '--autoplay-policy=no-user-gesture-required', '--no-sandbox'],
-  });
-  const page = await browser.newPage({viewport: {width: 800, height: 600}});
-  await page.goto(`http://127.0.0.1:${server.address().port}/index.html`);
-  // From the first frame of the production (the clock started) to the end of the run.
-  await page.waitForFunction(() => (window.Module.qvFrames || 0) > 2, null, {timeout: 120000, polling: 50});
-  const start = await page.evaluate(() => [Module.qvFrames, performance.now()]);
-  await page.waitForFunction(() => window.qvExitCode !== undefined, null, {timeout: 300000, polling: 200});
-  const end = await page.evaluate(() => [Module.qvFrames, performance.now()]);
-  const fps = (end[0] - start[0]) / ((end[1] - start[1]) / 1000);
-  console.log(`browser (headless Chromium, SwiftShader WebGL 2): ${fps.toFixed(1)} frames/s over ${((end[1] - start[1]) / 1000).toFixed(1)} s`);
-  await browser.close();
+  for (const kind of (process.env.QV_WEB_BROWSERS || 'chromium firefox').split(/\s+/).filter(Boolean)) {
+    const browser = await launch(kind);
+    const page = await browser.newPage({width: 800, height: 600});
+    await page.goto(`http://127.0.0.1:${server.address().port}/index.html`);
+    // From the first frame of the production (the clock started) to the end of the run.
+    await until(page, () => (window.Module.qvFrames || 0) > 2, 120000);
+    const start = await page.evaluate(() => [Module.qvFrames, performance.now()]);
+    await until(page, () => window.qvExitCode !== undefined, 300000);
+    const end = await page.evaluate(() => [Module.qvFrames, performance.now()]);
+    const fps = (end[0] - start[0]) / ((end[1] - start[1]) / 1000);
+    console.log(`browser (${described[kind]}): ${fps.toFixed(1)} frames/s over ${((end[1] - start[1]) / 1000).toFixed(1)} s`);
+    await browser.close();
+  }
   server.close();
 
   if (nativeBench) {

@@ -94,10 +94,17 @@ void TextureCopy::fillLevels(GlState& gl, GLuint texture, unsigned width, unsign
     if (levelsDrawable_ != 0) {
         begin(gl, texture, linear, 1.0f);
         gl.bindDrawFramebuffer(fbo_);
+        // The texture's own filter without levels while it is drawn into: sampling (the sampler's filter,
+        // also without levels) then reads its base level only, which some implementations judge by the
+        // texture's filter rather than the sampler's.
+        GLint minFilter = GL_NEAREST_MIPMAP_LINEAR;
+        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minFilter);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, linear ? GL_LINEAR : GL_NEAREST);
         for (GLint level = first; level <= last; ++level) {
-            // Only the level above is visible to sampling, so the level drawn into is never also read.
+            // The level drawn into lies in the texture's level range, as a framebuffer needs (WebGL refuses
+            // others), yet only the level above, the base, is sampled: the one drawn into is never read.
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, level - 1);
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, level - 1);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, level);
             glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, level);
             if (levelsDrawable_ < 0)
                 levelsDrawable_ = glCheckFramebufferStatus(GL_DRAW_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
@@ -109,6 +116,7 @@ void TextureCopy::fillLevels(GlState& gl, GLuint texture, unsigned width, unsign
         glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, 0, 0);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, last);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, minFilter);
         end(gl);
         if (levelsDrawable_) return;
     }

@@ -6,9 +6,10 @@
 // They take the place of glGenerateMipmap and glBlitFramebuffer: on llvmpipe they give the same texels
 // (the tests compare them), but those two compile the driver's blit shaders afresh in every process, over
 // 100 ms for each texel format before the first frame, where this program is an ordinary one that the
-// driver's shader cache keeps between runs. Where the implementation refuses a framebuffer on a level
-// outside the texture's sampled range (WebGL does, and forbids the other way as a feedback loop), the
-// levels come from glGenerateMipmap.
+// driver's shader cache keeps between runs. The level drawn into is inside the texture's level range (a
+// framebuffer needs that) while filters without levels sample only the base level, the one above it, which
+// keeps WebGL's feedback loop rule too. Where the implementation still refuses the framebuffer, the levels
+// come from glGenerateMipmap.
 #include <string>
 
 #include "platform/d3d9/gl_dialect.h"
