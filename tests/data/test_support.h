@@ -82,10 +82,6 @@ inline uint32_t referenceCrc(const uint8_t* p, size_t n) {
     return ~c;
 }
 
-inline void writeBytes(const std::filesystem::path& p, const std::vector<uint8_t>& bytes) {
-    writeFile(p, std::string(bytes.begin(), bytes.end()));
-}
-
 // A file to pack: its member name and bytes.
 struct Sample {
     std::string name;

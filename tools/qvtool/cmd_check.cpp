@@ -47,8 +47,6 @@ const char* const kUsage =
     "lists every problem as FILE:LINE: MESSAGE. Exit status 0 when there is none, 1 when there are, 2 when\n"
     "the data set cannot be read at all.\n";
 
-const char kArchiveName[] = "gorvel.yo";
-
 struct FileCloser {
     void operator()(MemoryFile* f) const { memfile_close(f); }
 };
