@@ -9,9 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "test_files.h"
-
 #include "authoring/rar_writer.h"
+#include "test_files.h"
 
 namespace qvtest {
 
