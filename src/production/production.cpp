@@ -118,7 +118,13 @@ size_t runFrameCount(int fps) {
 }
 
 void checkDataSet() {
-    MemoryFile* file = memfile_open(kLoadingPicture);
+    MemoryFile* file = nullptr;
+    try {
+        file = memfile_open(kLoadingPicture);
+    } catch (
+        const std::string& reason) {  // the archive cannot give it: wrapped as the texture cache wraps it
+        throw std::string("Failed to load ") + kLoadingPicture + "\n" + reason;
+    }
     if (!file)  // as the texture cache reports it
         throw std::string("Failed to load ") + kLoadingPicture + "\nfile not found: " + kLoadingPicture;
     memfile_close(file);

@@ -59,7 +59,10 @@ TEST(CaptureStart, WhatWouldStopTheCaptureLeavesTheEarlierOneAlone) {
     earlierCapture(out);
 
     // Started from the wrong folder: no data set here.
-    EXPECT_EQ(captureFailure(options(out)), "Error: Failed to load load.png\nfile not found: load.png\n");
+    EXPECT_EQ(captureFailure(options(out)),
+              "Error: Failed to load load.png\ncannot find load.png: there is neither gorvel.yo nor a data "
+              "folder in " +
+                  work.path().string() + "\n");
     EXPECT_TRUE(earlierCaptureIntact(out));
 
     // The data set is here, but ffmpeg is not to be found for the video.

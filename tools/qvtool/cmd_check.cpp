@@ -96,28 +96,19 @@ private:
     // Opens a data file; a missing one is reported on the file that names it (or on itself, with its role,
     // for the production's own names).
     File open(const std::string& name, const std::string& what, const std::string& by, int line) {
-        File file(memfile_open(name.c_str()));
-        if (file) return file;
-        std::string message = what + " " + name + " not found in " + kArchiveName + " or data/";
-        const std::string other = otherCase(name);
-        if (!other.empty())
-            message += " (data/" + other + " differs in letter case; names are matched exactly)";
+        std::string message;
+        try {
+            File file(memfile_open(name.c_str()));
+            if (file) return file;
+            message = what + " " + name + " not found in " + kArchiveName + " or data/";
+        } catch (const std::string& reason) {  // the archive holds it but cannot give it
+            message = what + " " + name + ": " + reason;
+        }
         if (by.empty())
             out_.error(name, 0, message);
         else
             out_.error(by, line, message);
         return nullptr;
-    }
-
-    // A loose file whose name differs from `name` in letter case only.
-    static std::string otherCase(const std::string& name) {
-        std::string found;
-        if (DIR* dir = opendir("data")) {
-            while (dirent* e = readdir(dir))
-                if (name != e->d_name && strcasecmp(name.c_str(), e->d_name) == 0) found = e->d_name;
-            closedir(dir);
-        }
-        return found;
     }
 
     bool firstTime(const std::string& name) { return seen_.insert(name).second; }
@@ -146,13 +137,14 @@ private:
             fs::current_path(scratch);
             for (const rar::ArchiveEntry& e : index.entries) {
                 if (e.name.empty() || (e.flags & 0xE0) == 0xE0) continue;  // directories
-                File file(memfile_open(e.name.c_str()));
-                if (!file)
-                    out_.error(
-                        kArchiveName, 0,
-                        "member " + e.name +
-                            " does not open with the production's password (wrong "
-                            "password, damaged, or packed with a method the production does not read)");
+                std::string reason = "not found";
+                try {
+                    if (File(memfile_open(e.name.c_str()))) continue;
+                } catch (const std::string& text) {
+                    reason = text;
+                }
+                out_.error(kArchiveName, 0,
+                           "member " + e.name + " does not open with the production's password: " + reason);
             }
             fs::current_path(here);
         }
