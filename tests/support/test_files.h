@@ -51,7 +51,8 @@ inline bool writeFile(const std::filesystem::path& p, const void* data, size_t s
     if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path(), ec);
     FILE* f = std::fopen(p.c_str(), "wb");
     if (!f) return false;
-    const bool written = std::fwrite(data, 1, size, f) == size;
+    const bool written =
+        size == 0 || std::fwrite(data, 1, size, f) == size;  // an empty vector has no data pointer
     return std::fclose(f) == 0 && written;
 }
 inline bool writeFile(const std::filesystem::path& p, const std::string& bytes) {
