@@ -119,13 +119,13 @@ size_t runFrameCount(int fps) {
 
 void checkDataSet() {
     MemoryFile* file = nullptr;
+    // Both failures read as the texture cache would report them: the archive's reason, or not found.
     try {
         file = memfile_open(kLoadingPicture);
-    } catch (
-        const std::string& reason) {  // the archive cannot give it: wrapped as the texture cache wraps it
+    } catch (const std::string& reason) {
         throw std::string("Failed to load ") + kLoadingPicture + "\n" + reason;
     }
-    if (!file)  // as the texture cache reports it
+    if (!file)
         throw std::string("Failed to load ") + kLoadingPicture + "\nfile not found: " + kLoadingPicture;
     memfile_close(file);
 }
