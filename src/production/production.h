@@ -14,6 +14,7 @@
 #include "fx/video_texture.h"
 #include "platform/win32/win32.h"
 #include "production/soundtrack.h"
+#include "production/timeline.h"
 #include "resources/texture_cache.h"
 #include "scene/scene.h"
 #include "scene/scene_cache.h"
@@ -94,6 +95,8 @@ public:
     // has the object whose material pulses.
     const Camera& sceneCamera() const { return camera; }
     bool pulses() const { return pulseMaterial != nullptr; }
+    // The timings the frames follow.
+    const Timeline& timeline() const { return builtInTimeline(); }
 
     // The frame's passes, in the order frame() runs them between BeginScene and EndScene; public so that
     // the benchmark times each on the production's own objects.
