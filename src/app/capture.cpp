@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -66,16 +67,43 @@ bool parseInt(const std::string& text, int low, int high, int& out) {
     return true;
 }
 
+// A frame rate: a whole number of frames a second, or a fraction of two whole numbers ("60000/1001"); from
+// 1 / 1000000 to 1000 frames a second.
+bool parseRate(const std::string& text, FrameRate& out) {
+    const size_t slash = text.find('/');
+    int num = 0, den = 1;
+    if (!parseInt(text.substr(0, slash), 1, 1000000, num)) return false;
+    if (slash != std::string::npos && !parseInt(text.substr(slash + 1), 1, 1000000, den)) return false;
+    if (int64_t(num) > 1000 * int64_t(den)) return false;
+    out = FrameRate(num, den);
+    return true;
+}
+
+// A time in seconds from 0 to 1000000, as a decimal number.
+bool parseSeconds(const std::string& text, double& out) {
+    char* end = nullptr;
+    errno = 0;
+    double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != 0 || errno != 0 || !(v >= 0.0) || v > 1e6) return false;
+    out = v;
+    return true;
+}
+
+// "A:B", two times in seconds, A not after B.
+bool parseSpan(const std::string& text, TimeSpan& out) {
+    const size_t colon = text.find(':');
+    return colon != std::string::npos && parseSeconds(text.substr(0, colon), out.from) &&
+           parseSeconds(text.substr(colon + 1), out.to) && out.from <= out.to;
+}
+
 bool parseTimes(const std::string& text, std::vector<double>& out) {
     out.clear();
     size_t start = 0;
     while (start <= text.size()) {
         size_t comma = text.find(',', start);
         std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        char* end = nullptr;
-        errno = 0;
-        double v = std::strtod(item.c_str(), &end);
-        if (item.empty() || *end != 0 || errno != 0 || !(v >= 0.0) || v > 1e6) return false;
+        double v = 0;
+        if (!parseSeconds(item, v)) return false;
         out.push_back(v);
         if (comma == std::string::npos) break;
         start = comma + 1;
@@ -224,6 +252,71 @@ bool writeWav(const std::string& path, const AudioPcm& pcm) {
     return std::fclose(f) == 0 && ok;
 }
 
+// The sound of frames [first, end) of a run at `rate`: from the first frame's time to the end of the last
+// frame's interval, each end at the nearest sample, silent past the end of the music.
+AudioPcm soundOfFrames(const AudioPcm& music, FrameRate rate, size_t first, size_t end) {
+    AudioPcm cut;
+    cut.rate = music.rate;
+    cut.channels = music.channels;
+    if (music.rate <= 0 || music.channels <= 0) return cut;
+    const uint64_t from = rate.sample(first, music.rate), to = rate.sample(end, music.rate);
+    const size_t channels = size_t(music.channels);
+    cut.samples.assign(size_t(to - from) * channels, 0);
+    const uint64_t have = music.frames();
+    if (from < have) {
+        const size_t frames = size_t(std::min(to, have) - from);
+        std::copy_n(music.samples.begin() + std::ptrdiff_t(from * channels), frames * channels,
+                    cut.samples.begin());
+    }
+    return cut;
+}
+
+// Pictures averaged in linear light: each sub-frame's sRGB channels decoded to linear values and summed;
+// the mean is encoded to sRGB again and rounded to the nearest level (halves up).
+class LinearLightAverage {
+public:
+    LinearLightAverage() {
+        for (int level = 0; level < 256; ++level) linear_[level] = decode(level / 255.0);
+        // The mean rounds up to level k + 1 from the linear value of the encoded k + 1/2 on.
+        for (int k = 0; k < 255; ++k) roundsUp_[k] = decode((k + 0.5) / 255.0);
+    }
+
+    // Adds a picture of the same size as the ones before it (bytes B, G, R, A).
+    void add(const std::vector<uint32_t>& bgra) {
+        sum_.resize(bgra.size() * 3, 0.0);
+        for (size_t i = 0; i < bgra.size(); ++i)
+            for (size_t c = 0; c < 3; ++c) sum_[3 * i + c] += linear_[(bgra[i] >> (8 * c)) & 0xFF];
+        ++count_;
+    }
+
+    // The mean of the pictures added since the last call, opaque, into `bgra`; starts the next mean.
+    void take(std::vector<uint32_t>& bgra) {
+        bgra.resize(sum_.size() / 3);
+        const double scale = count_ > 0 ? 1.0 / count_ : 0.0;
+        for (size_t i = 0; i < bgra.size(); ++i) {
+            uint32_t pixel = 0xFF000000u;
+            for (size_t c = 0; c < 3; ++c) {
+                const double mean = sum_[3 * i + c] * scale;
+                const uint32_t level =
+                    uint32_t(std::upper_bound(roundsUp_, roundsUp_ + 255, mean) - roundsUp_);
+                pixel |= level << (8 * c);
+            }
+            bgra[i] = pixel;
+        }
+        std::fill(sum_.begin(), sum_.end(), 0.0);
+        count_ = 0;
+    }
+
+private:
+    // The sRGB transfer function's inverse (IEC 61966-2-1), from 0..1 to linear 0..1.
+    static double decode(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
+
+    double linear_[256];
+    double roundsUp_[255];
+    std::vector<double> sum_;
+    int count_ = 0;
+};
+
 // A failure of the video (ffmpeg missing, failing or no longer reading); the capture ends with its text.
 struct VideoFailure {
     std::string text;
@@ -231,22 +324,33 @@ struct VideoFailure {
 
 // ffmpeg making the video from raw BGRA frames written into a pipe and the soundtrack WAV: H.264 (x264,
 // constant quality) in yuv420p with AAC sound, the index at the front of the MP4 so that a browser can play
-// it while it loads. One encoder thread, the bit-exact flags and no metadata keep repeated captures identical
+// it while it loads; or, for a ".mkv", FFV1 in the frames' own 8-bit RGB (no conversion at all: the fourth
+// byte is ignored) with FLAC sound, every picture a key frame with checksums on its slices, as archives
+// keep video. One encoder thread, the bit-exact flags and no metadata keep repeated captures identical
 // byte for byte.
 class VideoEncoder {
 public:
     VideoEncoder(const CaptureOptions& capture, const std::string& soundtrack) : path_(capture.video) {
         std::string size = std::to_string(capture.width) + "x" + std::to_string(capture.height);
-        std::string fps = std::to_string(capture.fps);
+        std::string fps = std::to_string(capture.fps.num);
+        if (capture.fps.den != 1) fps += "/" + std::to_string(capture.fps.den);
+        const bool lossless = losslessVideo(path_);
         // clang-format off
         std::vector<std::string> args = {
             "ffmpeg", "-nostdin", "-v", "error", "-y",
-            "-f", "rawvideo", "-pixel_format", "bgra", "-video_size", size, "-framerate", fps, "-i", "pipe:0",
-            "-i", soundtrack, "-map", "0:v", "-map", "1:a",
+            "-f", "rawvideo", "-pixel_format", lossless ? "bgr0" : "bgra", "-video_size", size,
+            "-framerate", fps, "-i", "pipe:0",
+            "-i", soundtrack, "-map", "0:v", "-map", "1:a"};
+        const std::vector<std::string> codecs = lossless ? std::vector<std::string>{
+            "-c:v", "ffv1", "-level", "3", "-g", "1", "-slicecrc", "1", "-pix_fmt", "bgr0", "-threads", "1",
+            "-c:a", "flac"} : std::vector<std::string>{
             "-c:v", "libx264", "-preset", "medium", "-crf", "18", "-pix_fmt", "yuv420p", "-threads", "1",
-            "-c:a", "aac", "-b:a", "192k", "-shortest",
-            "-fflags", "+bitexact", "-flags:v", "+bitexact", "-flags:a", "+bitexact", "-map_metadata", "-1",
-            "-movflags", "+faststart", path_};
+            "-c:a", "aac", "-b:a", "192k"};
+        args.insert(args.end(), codecs.begin(), codecs.end());
+        args.insert(args.end(), {"-shortest",
+            "-fflags", "+bitexact", "-flags:v", "+bitexact", "-flags:a", "+bitexact", "-map_metadata", "-1"});
+        if (!lossless) args.insert(args.end(), {"-movflags", "+faststart"});
+        args.push_back(path_);
         // clang-format on
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
@@ -512,16 +616,35 @@ private:
 };
 
 // The pictures into files and the video: each frame's back buffer read back and queued for its PNG and
-// ffmpeg, its line in the frame log, and the progress bar.
+// ffmpeg, its line in the frame log, and the progress bar. With sub-frames the clock's steps are averaged
+// into each frame, whose log line is that of its first sub-frame (the frame's own time).
 class FileSink : public PictureSink {
 public:
-    FileSink(const CaptureOptions& capture, const Production& production, FrameWriter& writer, FILE* log,
-             Progress& progress)
-        : capture_(capture), production_(production), writer_(writer), log_(log), progress_(progress) {}
+    FileSink(const CaptureOptions& capture, const RenderClock& clock, const Production& production,
+             FrameWriter& writer, FILE* log, Progress& progress)
+        : capture_(capture),
+          clock_(clock),
+          production_(production),
+          writer_(writer),
+          log_(log),
+          progress_(progress) {}
 
-    void take(size_t n, float t) override {
+    void take(size_t step, float t) override {
+        const size_t n = clock_.frameNumber(step);
         std::vector<uint32_t> backBuffer = writer_.buffer();
-        if (!readBackBuffer(backBuffer)) throw std::string("could not read frame " + std::to_string(n));
+        if (!readBackBuffer(capture_.motionBlur > 1 ? subFrame_ : backBuffer))
+            throw std::string("could not read frame " + std::to_string(n));
+        if (clock_.firstSubFrame(step)) {
+            const Camera& camera = production_.sceneCamera();
+            std::fprintf(log_, "%zu %.6f %u %.4f %.4f %.4f %.4f\n", n, double(t), beatIndex,
+                         double(camera.transform.position.x), double(camera.transform.position.y),
+                         double(camera.transform.position.z), double(camera.fov));
+        }
+        if (capture_.motionBlur > 1) {
+            average_.add(subFrame_);
+            if (!clock_.lastSubFrame(step)) return;
+            average_.take(backBuffer);
+        }
         std::string png;
         if (capture_.frames) {
             char name[32];
@@ -529,24 +652,24 @@ public:
             png = joinPath(capture_.directory, name);
         }
         writer_.push(std::move(backBuffer), std::move(png));
-        const Camera& camera = production_.sceneCamera();
-        std::fprintf(log_, "%zu %.6f %u %.4f %.4f %.4f %.4f\n", n, double(t), beatIndex,
-                     double(camera.transform.position.x), double(camera.transform.position.y),
-                     double(camera.transform.position.z), double(camera.fov));
     }
-    void shown(size_t n, float t, bool last) override {
-        progress_.update(n + 1, double(t), last);
-        frames = n + 1;
+    void shown(size_t step, float, bool last) override {
+        if (!clock_.lastSubFrame(step)) return;
+        frames = clock_.frameIndex(step) + 1;
+        progress_.update(frames, clock_.time(step), last);
     }
 
     size_t frames = 0;
 
 private:
     const CaptureOptions& capture_;
+    const RenderClock& clock_;
     const Production& production_;
     FrameWriter& writer_;
     FILE* log_;
     Progress& progress_;
+    std::vector<uint32_t> subFrame_;
+    LinearLightAverage average_;
 };
 
 struct CaptureSummary {
@@ -563,8 +686,13 @@ CaptureSummary render(const CaptureOptions& capture, const EntryOptions& options
     ProductionShow show(Stagehand{setup.display, setup.scenes, setup.textures}, std::move(captureStage));
     CaptureSoundtrack& soundtrack = *stage.soundtrack();
 
+    RenderClock clock(soundtrack, capture.fps, capture.times, capture.range, capture.motionBlur);
     std::string wav = joinPath(capture.directory, "soundtrack.wav");
-    if (!writeWav(wav, soundtrack.pcm())) throw std::string("could not write " + wav);
+    const size_t first = clock.frameNumber(0);
+    if (!writeWav(wav, capture.range.whole()
+                           ? soundtrack.pcm()
+                           : soundOfFrames(soundtrack.pcm(), capture.fps, first, first + clock.frames())))
+        throw std::string("could not write " + wav);
     std::string logPath = joinPath(capture.directory, "frames.txt");
     std::unique_ptr<FILE, int (*)(FILE*)> log(std::fopen(logPath.c_str(), "w"), std::fclose);
     if (!log) throw std::string("could not write " + logPath);
@@ -573,9 +701,8 @@ CaptureSummary render(const CaptureOptions& capture, const EntryOptions& options
     if (!capture.video.empty()) video = std::make_unique<VideoEncoder>(capture, wav);
     FrameWriter writer(capture, video.get());  // finishes its frames before the encoder goes
 
-    RenderClock clock(soundtrack, capture.fps, capture.times);
     Progress progress(capture.progress, clock.frames());
-    FileSink files(capture, show.production(), writer, log.get(), progress);
+    FileSink files(capture, clock, show.production(), writer, log.get(), progress);
     const auto started = std::chrono::steady_clock::now();
 
     CaptureSummary summary;
@@ -596,8 +723,16 @@ CaptureSummary render(const CaptureOptions& capture, const EntryOptions& options
 
 }  // namespace
 
+bool losslessVideo(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string end = path.substr(path.size() - 4);
+    for (char& c : end) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return end == ".mkv";
+}
+
 const char* const kCaptureUsage =
-    "usage: quorvane --capture DIR [--fps N] [--size WxH] [--video FILE.mp4 [--frames]] [--times T,T,...]\n";
+    "usage: quorvane --capture DIR [--fps N|N/D] [--size WxH] [--video FILE.mp4|FILE.mkv [--frames]]\n"
+    "                [--times T,T,... | --range A:B] [--motion-blur N]\n";
 
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
@@ -619,8 +754,18 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             line.capture = true;
             options.directory = args[++i];
         } else if (a == "--fps") {
-            if (!hasValue || !parseInt(args[++i], 1, 1000, options.fps))
-                return fail("--fps needs a whole number of frames per second from 1 to 1000");
+            if (!hasValue || !parseRate(args[++i], options.fps))
+                return fail(
+                    "--fps needs frames per second as a whole number or a fraction N/D (60000/1001), "
+                    "above 0 and at most 1000");
+            captureOnly.insert(captureOnly.end(), {a, args[i]});
+        } else if (a == "--range") {
+            if (!hasValue || !parseSpan(args[++i], options.range))
+                return fail("--range needs START:END in seconds (16:18), START not after END");
+            captureOnly.insert(captureOnly.end(), {a, args[i]});
+        } else if (a == "--motion-blur") {
+            if (!hasValue || !parseInt(args[++i], 1, 64, options.motionBlur))
+                return fail("--motion-blur needs a whole number of sub-frames from 1 to 64");
             captureOnly.insert(captureOnly.end(), {a, args[i]});
         } else if (a == "--size") {
             const std::string v = hasValue ? args[++i] : "";
@@ -650,8 +795,19 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     }
     // PNG frames are what a capture is without a video; with one, only when asked for.
     options.frames = options.video.empty() || framesAsked;
-    if (!options.video.empty() && (options.width % 2 != 0 || options.height % 2 != 0))
-        return fail("--video needs an even width and height (--size)");
+    if (!options.video.empty() && !losslessVideo(options.video) &&
+        (options.width % 2 != 0 || options.height % 2 != 0))
+        return fail("--video needs an even width and height (--size) for an MP4; an .mkv takes any");
+    if (!options.range.whole()) {
+        if (!options.times.empty()) return fail("--range and --times do not go together");
+        if (framesIn(options.fps, options.range).count == 0)
+            return fail("--range holds no frame of the run at this rate (the run ends after 32 seconds)");
+    }
+    // The beat index only moves forward: a frame's sub-frames must end before the next frame begins.
+    const double shutter = 0.5 * options.fps.den / options.fps.num;
+    for (size_t k = 1; options.motionBlur > 1 && k < options.times.size(); ++k)
+        if (options.times[k] - options.times[k - 1] < shutter)
+            return fail("--motion-blur needs --times at least half a frame interval apart");
     return line;
 }
 

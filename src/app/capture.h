@@ -5,29 +5,43 @@
 //
 // Into the directory it writes:
 //   loading.png          the loading picture, as presented during the loading phase
-//   frame_NNNNN.png      one picture per frame, numbered from 00000 (with a video, only when asked for)
+//   frame_NNNNN.png      one picture per frame, numbered from 00000 as in the whole run, also when only a
+//                        range of it is rendered (with a video, only when asked for)
 //   frames.txt           one line per frame: number, time, beat index, camera position x y z, field of view
-//   soundtrack.wav       the decoded music, 16-bit PCM
-// and, when asked, an MP4 video (H.264 and AAC) that ffmpeg encodes from the frames, handed to it through a
-// pipe while the next ones render, and the soundtrack.
+//   soundtrack.wav       the decoded music, 16-bit PCM; with a range, the range's sound only, from the first
+//                        frame's time to the end of the last frame's interval (silence past the music's end)
+// and, when asked, a video that ffmpeg encodes from the frames, handed to it through a pipe while the next
+// ones render, and the soundtrack: an MP4 (H.264 and AAC), or for a name ending in ".mkv" a lossless
+// Matroska file (FFV1 in 8-bit RGB and FLAC) whose decoded pictures are the PNG frames exactly.
+//
+// With motion blur every frame is the average of sub-frames spread over the first half of its interval
+// (sub-frame i of N at t + i / N * 0.5 / fps), averaged in linear light: each sRGB channel decoded, the
+// mean taken, encoded to sRGB again and rounded to the nearest level.
 #include <string>
 #include <vector>
 
 #include "app/entry.h"
+#include "app/frame_loop.h"
 
 struct CaptureOptions {
     std::string directory;
-    int fps = 60;
+    FrameRate fps;    // 60 frames a second by default; a fraction such as 60000/1001
     int width = 640;  // pictures are the 640 by 480 back buffer, rescaled to another size when asked
     int height = 480;
-    std::string video;          // MP4 file to make with ffmpeg; empty for none
+    std::string video;          // MP4 or MKV file to make with ffmpeg; empty for none
     bool frames = true;         // PNG frames: without a video always, with one only after "--frames"
     std::vector<double> times;  // render only these times, in ascending order; empty for the whole run
+    TimeSpan range;             // render only the frames whose times fall in it (not with times)
+    int motionBlur = 1;         // sub-frames averaged into each frame; 1 for none
     bool progress = true;       // a progress bar on standard error
 };
 
-// The program's command line, in any order: "--windowed", and "--capture DIR" with its options "--fps N",
-// "--size WxH", "--video FILE.mp4" (an even size), "--frames" and "--times T,T,...". Anything else, and
+// Whether the video named is the lossless one (a name ending in ".mkv", in any letter case).
+bool losslessVideo(const std::string& path);
+
+// The program's command line, in any order: "--windowed", and "--capture DIR" with its options "--fps N"
+// or "--fps N/D", "--size WxH", "--video FILE.mp4" (an even size) or "--video FILE.mkv", "--frames",
+// "--times T,T,...", "--range A:B" (seconds; not with --times) and "--motion-blur N". Anything else, and
 // capture options without "--capture", is ignored.
 struct CommandLine {
     EntryOptions entry;

@@ -7,6 +7,7 @@
 // Start reading here: runFrames() below, then the clocks (LiveClock, RenderClock) and the sinks in
 // entry.cpp (the window) and capture.cpp (files and the video pipe).
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "app/entry.h"
@@ -71,20 +72,64 @@ private:
     double readAt_ = 0.0;
 };
 
+// A frame rate as a fraction: `num` frames in `den` seconds (60000/1001 for 59.94); a whole number of
+// frames a second converts to it.
+struct FrameRate {
+    FrameRate(int framesPerSecond = 60, int seconds = 1) : num(framesPerSecond), den(seconds) {}
+    int num, den;
+
+    // The time of frame n, n * den / num seconds (rounded once: no error adds up over a run).
+    double time(uint64_t n) const;
+    // The first sample of frame n in sound at `rate` samples a second: n * den / num * rate, rounded to
+    // the nearest (halves up), in whole numbers.
+    uint64_t sample(uint64_t n, int rate) const;
+    bool operator==(const FrameRate& other) const { return num == other.num && den == other.den; }
+};
+
+// A span of the run in seconds, ends included; the whole run by default.
+struct TimeSpan {
+    double from = 0.0;
+    double to = 1e300;
+    bool whole() const { return from == 0.0 && to == 1e300; }
+};
+
+// The frames of a run at `rate` whose times fall in `span`: the first one's number and how many (none,
+// with a first past the run, when the span holds no frame of the run).
+struct FrameRange {
+    size_t first = 0;
+    size_t count = 0;
+};
+FrameRange framesIn(FrameRate rate, const TimeSpan& span);
+
 // Rendering: frame n at n / fps, or the n-th of a list of times (ascending); the decoded music follows the
 // clock, so the spectrum of each frame is the one at its time. The run ends after the first frame past the
-// production's length, or with the last time of the list.
+// production's length, or with the last time of the list. With a span (and no list) only the frames of the
+// whole run whose times fall in it are drawn, keeping their numbers in the whole run.
+//
+// With sub-frames, every frame is drawn `subFrames` times, the loop's step i of frame n at the frame's
+// time plus i / subFrames of half a frame interval (a shutter open for half of each frame), so that a
+// sink can average them; the loop counts steps, the methods below turn a step into its frame.
 class RenderClock : public FrameClock {
 public:
-    RenderClock(CaptureSoundtrack& soundtrack, int fps, const std::vector<double>& times)
-        : soundtrack_(soundtrack), fps_(fps), times_(times) {}
-    double frameTime(size_t frame) override;
-    bool last(size_t frame, float t) const override;
-    // The frames of the whole run.
-    size_t frames() const;
+    RenderClock(CaptureSoundtrack& soundtrack, FrameRate rate, const std::vector<double>& times,
+                const TimeSpan& span = TimeSpan(), int subFrames = 1);
+    double frameTime(size_t step) override;
+    bool last(size_t step, float t) const override;
+    // The frames to draw (not counting sub-frames).
+    size_t frames() const { return range_.count; }
+    // The frame of a step, counted from 0 for the first one drawn, and its number in the whole run (for a
+    // list of times, its place in the list).
+    size_t frameIndex(size_t step) const { return step / size_t(subFrames_); }
+    size_t frameNumber(size_t step) const { return range_.first + frameIndex(step); }
+    // The frame's own time (its first sub-frame's), and whether the step is the frame's first or last.
+    double time(size_t step) const;
+    bool firstSubFrame(size_t step) const { return step % size_t(subFrames_) == 0; }
+    bool lastSubFrame(size_t step) const { return step % size_t(subFrames_) == size_t(subFrames_ - 1); }
 
 private:
     CaptureSoundtrack& soundtrack_;
-    int fps_;
+    FrameRate rate_;
     std::vector<double> times_;
+    FrameRange range_;
+    int subFrames_;
 };

@@ -111,9 +111,9 @@ void RenderStage::present() {
     presentFrame();
 }
 
-size_t runFrameCount(int fps) {
-    size_t n = size_t(kRunLength) * size_t(fps);
-    while (!pastTheEnd(float(double(n) / fps))) ++n;
+size_t runFrameCount(int num, int den) {
+    size_t n = size_t(kRunLength) * size_t(num) / size_t(den);
+    while (!pastTheEnd(float(runFrameTime(n, num, den)))) ++n;
     return n + 1;
 }
 

@@ -4,6 +4,7 @@
 // construction order, so they are destroyed in reverse when the production ends or a load fails. The
 // scene and the video belong to the caches, which outlive the production.
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -61,8 +62,13 @@ constexpr float kRunLength = 32.0f;
 inline bool pastTheEnd(float t) {
     return t > kRunLength;
 }
-// How many frames a run at `fps` frames a second draws, the first one past the end included.
-size_t runFrameCount(int fps);
+// The time of frame n of a run at num / den frames a second: n * den / num seconds, exact in whole numbers
+// and rounded once, so that no error adds up over a run.
+inline double runFrameTime(uint64_t n, int64_t num, int64_t den = 1) {
+    return double(n * uint64_t(den)) / double(num);
+}
+// How many frames a run at num / den frames a second draws, the first one past the end included.
+size_t runFrameCount(int num, int den = 1);
 
 // Throws what the loading phase would when the data set is not in the working directory (neither the
 // archive nor data/ holds the loading picture), without opening a display.

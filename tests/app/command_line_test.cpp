@@ -1,8 +1,9 @@
-// The program's command line: playing windowed, rendering to files with its options in any order, and
-// everything else ignored.
+// The program's command line: playing windowed, rendering to files with its options in any order (rates as
+// fractions, ranges, motion blur, the lossless video), and everything else ignored.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/capture.h"
@@ -54,6 +55,45 @@ TEST(CommandLine, CaptureWithItsOptionsInAnyOrder) {
     EXPECT_FALSE(line.captureOptions.frames);
     EXPECT_TRUE(parse({"--frames", "--capture", "x", "--video", "v.mp4"}).captureOptions.frames);
     EXPECT_TRUE(parse({"--capture", "x", "--frames"}).captureOptions.frames);
+    EXPECT_TRUE(defaults.captureOptions.range.whole());
+    EXPECT_EQ(defaults.captureOptions.motionBlur, 1);
+}
+
+TEST(CommandLine, RatesRangesAndMotionBlurForArchivists) {
+    // Frame rates: whole numbers as always, and fractions kept as given (not reduced or rounded).
+    const std::vector<std::pair<std::string, FrameRate>> rates = {
+        {"25", {25, 1}},     {"60000/1001", {60000, 1001}},     {"24000/1001", {24000, 1001}},
+        {"1000", {1000, 1}}, {"1000000/1000", {1000000, 1000}}, {"1/60", {1, 60}},
+        {"50/2", {50, 2}},
+    };
+    for (const auto& [text, rate] : rates) {
+        CommandLine line = parse({"--capture", "d", "--fps", text});
+        ASSERT_TRUE(line.problem.empty()) << text << ": " << line.problem;
+        EXPECT_EQ(line.captureOptions.fps.num, rate.num) << text;
+        EXPECT_EQ(line.captureOptions.fps.den, rate.den) << text;
+    }
+
+    CommandLine line = parse({"--range", "16:18", "--capture", "d", "--motion-blur", "8", "--fps",
+                              "30000/1001", "--video", "v.MKV"});
+    ASSERT_TRUE(line.problem.empty()) << line.problem;
+    EXPECT_DOUBLE_EQ(line.captureOptions.range.from, 16.0);
+    EXPECT_DOUBLE_EQ(line.captureOptions.range.to, 18.0);
+    EXPECT_FALSE(line.captureOptions.range.whole());
+    EXPECT_EQ(line.captureOptions.motionBlur, 8);
+    EXPECT_TRUE(losslessVideo(line.captureOptions.video));
+    EXPECT_FALSE(losslessVideo("v.mp4"));
+    EXPECT_FALSE(losslessVideo("mkv"));
+    // A range of one instant; a range running past the end of the run (cut to the run).
+    EXPECT_TRUE(parse({"--capture", "d", "--range", "16:16"}).problem.empty());
+    EXPECT_TRUE(parse({"--capture", "d", "--range", "31.5:1000"}).problem.empty());
+    // The lossless video takes any picture size; shutters of times half a frame apart do not overlap.
+    EXPECT_TRUE(parse({"--capture", "d", "--size", "321x241", "--video", "v.mkv"}).problem.empty());
+    EXPECT_TRUE(
+        parse({"--capture", "d", "--motion-blur", "4", "--times", "1,1.5,2", "--fps", "1"}).problem.empty());
+
+    // Capture options without --capture are ignored with the others.
+    EXPECT_EQ(parse({"--range", "1:2", "--motion-blur", "2"}).ignored,
+              (std::vector<std::string>{"--range", "1:2", "--motion-blur", "2"}));
 }
 
 TEST(CommandLine, OtherArgumentsAreIgnored) {
@@ -75,6 +115,39 @@ TEST(CommandLine, MalformedCaptureOptionsAreRefused) {
         {"--capture", "d", "--fps", "1001"},
         {"--capture", "d", "--fps", "2.5"},
         {"--capture", "d", "--fps", "99999999999999999999"},
+        {"--capture", "d", "--fps", "0/1"},
+        {"--capture", "d", "--fps", "60/0"},
+        {"--capture", "d", "--fps", "-60"},
+        {"--capture", "d", "--fps", "-60000/1001"},
+        {"--capture", "d", "--fps", "60000/-1001"},
+        {"--capture", "d", "--fps", "60000/"},
+        {"--capture", "d", "--fps", "/1001"},
+        {"--capture", "d", "--fps", "60/1/2"},
+        {"--capture", "d", "--fps", "1001/1"},  // above 1000 frames a second
+        {"--capture", "d", "--fps", "59.94"},
+        {"--capture", "d", "--fps", "60 "},
+        {"--capture", "d", "--fps", "sixty"},
+        {"--capture", "d", "--range"},
+        {"--capture", "d", "--range", ""},
+        {"--capture", "d", "--range", "16"},
+        {"--capture", "d", "--range", "16:"},
+        {"--capture", "d", "--range", ":18"},
+        {"--capture", "d", "--range", "18:16"},
+        {"--capture", "d", "--range", "-1:2"},
+        {"--capture", "d", "--range", "1:2:3"},
+        {"--capture", "d", "--range", "16:nan"},
+        {"--capture", "d", "--range", "a:b"},
+        // Spans holding no frame: past the end of the run, and between two frames.
+        {"--capture", "d", "--range", "40:50"},
+        {"--capture", "d", "--range", "16.001:16.002"},
+        {"--capture", "d", "--range", "1:2", "--times", "1.5"},
+        {"--capture", "d", "--motion-blur"},
+        {"--capture", "d", "--motion-blur", "0"},
+        {"--capture", "d", "--motion-blur", "65"},
+        {"--capture", "d", "--motion-blur", "-2"},
+        {"--capture", "d", "--motion-blur", "2.5"},
+        // Sub-frames of one time would run past the next.
+        {"--capture", "d", "--motion-blur", "8", "--times", "1,1.005"},
         {"--capture", "d", "--size", "640"},
         {"--capture", "d", "--size", "8x8"},
         {"--capture", "d", "--size", "640x"},
@@ -96,6 +169,12 @@ TEST(CommandLine, MalformedCaptureOptionsAreRefused) {
     for (const auto& args : bad) {
         std::string joined;
         for (const std::string& a : args) joined += "[" + a + "]";
-        EXPECT_FALSE(parse(args).problem.empty()) << joined;
+        const std::string problem = parse(args).problem;
+        EXPECT_FALSE(problem.empty()) << joined;
+        // The message names the option at fault.
+        bool named = false;
+        for (const std::string& a : args)
+            named = named || (a.compare(0, 2, "--") == 0 && problem.find(a) == 0);
+        EXPECT_TRUE(named) << joined << ": " << problem;
     }
 }
