@@ -1,12 +1,16 @@
 // The whole production rendered to files, headless, on the default data set and on variants of it: the
 // loading picture first, the time line's layers at chosen times, the beat cuts, the end of the run, the
-// data served from the archive or from data/, and a missing asset.
+// data served from the archive or from data/, and a missing asset; a range at a fractional rate with its
+// sound, and motion blur against its sub-frames.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "capture_support.h"
@@ -248,4 +252,161 @@ TEST(CaptureRun, MissingSoundtrackAndVideoTexts) {
     run = runQuorvane(dir.path(), "--capture out --times 0");
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "Error: Failed to load test.vpg\nnot a VPG-file.\n");
+}
+
+namespace {
+
+// Captures for archivists at 59.94 frames a second (60000/1001), around the beat at 16 s: a range of six
+// frames after it; the frame before it with eight sub-frames of motion blur (its shutter stays open over
+// the beat, which cuts from the darkened picture to the video's flash and the other camera orbit); and the
+// same times (the range's frames and the sub-frames) rendered one by one as a list of times.
+constexpr uint64_t kNum = 60000, kDen = 1001;
+constexpr size_t kFirst = 960, kLast = 965;  // the frames of --range 16:16.1
+constexpr size_t kBlurred = 959;             // the frame of --range 15.99:16, 15.9993 s
+constexpr uint64_t kSubFrames = 8;
+
+double frameTime(uint64_t n) {
+    return double(n * kDen) / double(kNum);
+}
+double subFrameTime(uint64_t n, uint64_t i) {
+    return double((2 * kSubFrames * n + i) * kDen) / double(2 * kSubFrames * kNum);
+}
+// The first sample of frame n in 44.1 kHz sound, to the nearest.
+uint64_t firstSample(uint64_t n) {
+    return (n * kDen * 44100 * 2 + kNum) / (2 * kNum);
+}
+
+// sRGB levels to linear light and back (IEC 61966-2-1), rounded to the nearest level.
+double toLinear(int level) {
+    const double v = level / 255.0;
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+}
+int toLevel(double linear) {
+    const double v = linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+    return int(std::lround(v * 255.0));
+}
+
+class ArchivalCapture : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!haveDefaultDataSet()) return;
+        dir_ = new TempDir;
+        ASSERT_TRUE(dir_->archiveOnly());
+        // The list: each range frame's time and each sub-frame's, ascending, to 17 digits (exact).
+        for (size_t n = kFirst; n <= kLast; ++n) times_.push_back(frameTime(n));
+        for (uint64_t i = 0; i < kSubFrames; ++i) times_.push_back(subFrameTime(kBlurred, i));
+        std::sort(times_.begin(), times_.end());
+        std::string list;
+        for (double t : times_) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.17g", t);
+            list += (list.empty() ? "" : ",") + std::string(text);
+        }
+        const std::string rate = " --fps 60000/1001";
+        range_ = new Outcome(runQuorvane(dir_->path(), "--capture range --range 16:16.1" + rate));
+        blur_ =
+            new Outcome(runQuorvane(dir_->path(), "--capture blur --range 15.99:16 --motion-blur 8" + rate));
+        list_ = new Outcome(runQuorvane(dir_->path(), "--capture list --times " + list));
+    }
+    static void TearDownTestSuite() {
+        delete dir_;
+        delete range_;
+        delete blur_;
+        delete list_;
+        dir_ = nullptr;
+        range_ = blur_ = list_ = nullptr;
+        times_.clear();
+    }
+    void SetUp() override {
+        if (!haveDefaultDataSet()) GTEST_SKIP() << "the default data set (assets/) is absent";
+        for (const Outcome* run : {range_, blur_, list_}) ASSERT_EQ(run->exitCode, 0) << run->err;
+    }
+    static std::string path(const std::string& name) { return *dir_ / name; }
+    // The picture the list rendered at time t.
+    static Picture listed(double t) {
+        const size_t at = size_t(std::lower_bound(times_.begin(), times_.end(), t) - times_.begin());
+        return readPicture(path("list/" + frameName(int(at))));
+    }
+
+    static TempDir* dir_;
+    static Outcome *range_, *blur_, *list_;
+    static std::vector<double> times_;
+};
+TempDir* ArchivalCapture::dir_ = nullptr;
+Outcome* ArchivalCapture::range_ = nullptr;
+Outcome* ArchivalCapture::blur_ = nullptr;
+Outcome* ArchivalCapture::list_ = nullptr;
+std::vector<double> ArchivalCapture::times_;
+
+}  // namespace
+
+TEST_F(ArchivalCapture, ARangeKeepsTheRunsFrameNumbersTimesPicturesAndSound) {
+    // Frames 960 (16.016 s) to 965 (16.099 s), numbered as in the whole run, and nothing else.
+    EXPECT_FALSE(exists(path("range/" + frameName(0))));
+    EXPECT_FALSE(exists(path("range/" + frameName(int(kFirst) - 1))));
+    EXPECT_FALSE(exists(path("range/" + frameName(int(kLast) + 1))));
+    std::vector<FrameLine> log = readFrameLog(path("range/frames.txt"));
+    ASSERT_EQ(log.size(), kLast - kFirst + 1);
+    for (size_t n = kFirst; n <= kLast; ++n) {
+        SCOPED_TRACE("frame " + std::to_string(n));
+        const FrameLine& line = log[n - kFirst];
+        EXPECT_EQ(line.number, int(n));
+        EXPECT_NEAR(line.t, float(frameTime(n)), 5.1e-7);  // the frame's time as a float, to the microsecond
+        // The picture of the frame's own time, whichever way it is asked for.
+        Picture own = readPicture(path("range/" + frameName(int(n))));
+        ASSERT_TRUE(own.ok());
+        EXPECT_TRUE(own.rgb == listed(frameTime(n)).rgb);
+    }
+
+    // The sound is the music's from the first frame's time to the end of the last frame's interval, at
+    // the nearest samples: a cut of the whole soundtrack (which a list of times keeps).
+    const std::string whole = readFile(path("list/soundtrack.wav")),
+                      cut = readFile(path("range/soundtrack.wav"));
+    ASSERT_GT(whole.size(), 44u);
+    ASSERT_GT(cut.size(), 44u);
+    EXPECT_EQ(cut.substr(0, 4), "RIFF");
+    EXPECT_EQ(cut.substr(20, 20), whole.substr(20, 20));  // the same format
+    const size_t from = size_t(firstSample(kFirst)), to = size_t(firstSample(kLast + 1));
+    EXPECT_EQ(from, 706306u);
+    ASSERT_EQ(cut.size() - 44, (to - from) * 4);
+    EXPECT_TRUE(cut.substr(44) == whole.substr(44 + from * 4, (to - from) * 4));
+}
+
+TEST_F(ArchivalCapture, MotionBlurIsTheLinearLightMeanOfItsSubFrames) {
+    Picture blurred = readPicture(path("blur/" + frameName(int(kBlurred))));
+    ASSERT_TRUE(blurred.ok());
+    std::vector<Picture> subFrames;
+    for (uint64_t i = 0; i < kSubFrames; ++i) {
+        subFrames.push_back(listed(subFrameTime(kBlurred, i)));
+        ASSERT_EQ(subFrames.back().rgb.size(), blurred.rgb.size());
+    }
+    int worst = 0, naiveWorst = 0;
+    double moved = 0;
+    for (size_t c = 0; c < blurred.rgb.size(); ++c) {
+        double linear = 0, encoded = 0;
+        for (const Picture& p : subFrames) {
+            linear += toLinear(p.rgb[c]);
+            encoded += p.rgb[c];
+        }
+        const int mean = toLevel(linear / kSubFrames), naive = int(std::lround(encoded / kSubFrames));
+        worst = std::max(worst, std::abs(int(blurred.rgb[c]) - mean));
+        naiveWorst = std::max(naiveWorst, std::abs(int(blurred.rgb[c]) - naive));
+        moved += std::abs(int(subFrames.front().rgb[c]) - int(subFrames.back().rgb[c]));
+    }
+    EXPECT_LE(worst, 1) << "levels from the linear-light mean of the sub-frames";
+    // The sub-frames differ, and averaging the sRGB levels themselves would be told apart.
+    EXPECT_GT(moved / double(blurred.rgb.size()), 0.5);
+    EXPECT_GT(naiveWorst, 2) << "the sub-frames are too alike to tell linear light from sRGB levels";
+
+    // The frame's log line is that of its own time (its first sub-frame), as without the blur.
+    std::vector<FrameLine> blur = readFrameLog(path("blur/frames.txt")),
+                           list = readFrameLog(path("list/frames.txt"));
+    ASSERT_EQ(blur.size(), 1u);
+    ASSERT_EQ(list.size(), times_.size());
+    const FrameLine& a = blur[0];
+    const FrameLine& b =
+        list[size_t(std::lower_bound(times_.begin(), times_.end(), frameTime(kBlurred)) - times_.begin())];
+    EXPECT_EQ(a.number, int(kBlurred));
+    EXPECT_EQ(std::make_tuple(a.t, a.beat, a.x, a.y, a.z, a.fov),
+              std::make_tuple(b.t, b.beat, b.x, b.y, b.z, b.fov));
 }

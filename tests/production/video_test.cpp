@@ -1,6 +1,7 @@
 // The capture's video: what ffmpeg makes of the frames piped to it (the pictures of the PNG frames, in
 // order, H.264 and AAC in an MP4 with its index first), identical on a second capture, playing to its end
-// in a browser, and a failing or vanishing ffmpeg reported as such.
+// in a browser, and a failing or vanishing ffmpeg reported as such; the lossless MKV decoding to the PNG
+// frames and the soundtrack exactly.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -220,4 +221,70 @@ TEST(VideoFailures, AFailingOrVanishingEncoderIsReported) {
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_NE(run.err.find("quorvane: ffmpeg failed with exit status "), std::string::npos) << run.err;
     }
+}
+
+// The lossless video: a range of six frames at 59.94 frames a second in an odd size, once with the PNG
+// frames and once without; ffmpeg decodes it to exactly the PNG frames' pixels and the soundtrack's
+// samples.
+TEST(LosslessVideo, DecodesToThePngFramesAndTheSoundtrackExactly) {
+    if (!haveDefaultDataSet()) GTEST_SKIP() << "the default data set (assets/) is absent";
+    if (!haveCommand("ffmpeg") || !haveCommand("ffprobe")) GTEST_SKIP() << "ffmpeg is not installed";
+    TempDir dir;
+    ASSERT_TRUE(dir.archiveOnly());
+    const std::string common = " --fps 60000/1001 --range 16:16.1 --size 321x241";
+    Outcome run = runQuorvane(dir.path(), "--capture a --video a/v.mkv --frames" + common);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    run = runQuorvane(dir.path(), "--capture b --video b/v.MKV" + common);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::string video = dir / "a/v.mkv";
+    EXPECT_TRUE(readFile(video) == readFile(dir / "b/v.MKV")) << "two captures made different videos";
+
+    // FFV1 in 8-bit RGB without subsampling, FLAC sound, at the rate asked for.
+    std::string streams = commandOutput(
+        "ffprobe -v error -show_entries stream=codec_name,pix_fmt,width,height "
+        "-of compact=nokey=0 '" +
+        video + "'");
+    EXPECT_NE(streams.find("codec_name=ffv1|width=321|height=241|pix_fmt=bgr0"), std::string::npos)
+        << streams;
+    EXPECT_NE(streams.find("codec_name=flac"), std::string::npos) << streams;
+    const std::string rate = commandOutput(
+        "ffprobe -v error -select_streams v -show_entries stream=avg_frame_rate "
+        "-of default=nokey=1:noprint_wrappers=1 '" +
+        video + "'");
+    char* end = nullptr;
+    const double num = std::strtod(rate.c_str(), &end), den = *end == '/' ? std::strtod(end + 1, nullptr) : 1;
+    EXPECT_NEAR(num / den, 60000.0 / 1001, 0.01) << rate;  // Matroska keeps times to the millisecond
+
+    // Every picture decodes to its PNG frame's pixels exactly, in order, and there are no others.
+    std::string pngs;
+    for (int n = 960; n <= 965; ++n) {
+        Picture p = readPicture(dir / ("a/" + frameName(n)));
+        ASSERT_TRUE(p.ok()) << n;
+        ASSERT_EQ(p.width, 321);
+        ASSERT_EQ(p.height, 241);
+        pngs.append(p.rgb.begin(), p.rgb.end());
+    }
+    ASSERT_EQ(std::system(("ffmpeg -v error -nostdin -i '" + video +
+                           "' -map 0:v -f rawvideo -pix_fmt rgb24 '" + dir / "a/decoded.rgb" + "'")
+                              .c_str()),
+              0);
+    const std::string decoded = readFile(dir / "a/decoded.rgb");
+    EXPECT_EQ(decoded.size(), pngs.size());
+    EXPECT_TRUE(decoded == pngs) << "the decoded pictures are not the PNG frames";
+
+    // The sound decodes to the soundtrack's samples (the range's own), from the first picture on.
+    ASSERT_EQ(std::system(("ffmpeg -v error -nostdin -i '" + video + "' -map 0:a -f s16le '" +
+                           dir / "a/decoded.pcm" + "'")
+                              .c_str()),
+              0);
+    const std::string wav = readFile(dir / "a/soundtrack.wav");
+    ASSERT_GT(wav.size(), 44u);
+    const std::string pcm = readFile(dir / "a/decoded.pcm");
+    EXPECT_EQ(pcm.size(), wav.size() - 44);
+    EXPECT_TRUE(pcm == wav.substr(44)) << "the video's sound is not the soundtrack";
+    const std::string starts = commandOutput(
+        "ffprobe -v error -show_entries stream=start_time "
+        "-of default=nokey=1:noprint_wrappers=1 '" +
+        video + "'");
+    EXPECT_EQ(starts, "0.000000\n0.000000\n");
 }
