@@ -69,6 +69,6 @@ std::unique_ptr<Show> loadProduction(const Stagehand& stage);
 int qv_main();
 
 // The program's command line. No arguments: the production as always. "--windowed": in a 640 by 480
-// window. "--capture DIR [--fps N] [--size WxH] [--video FILE.mp4 [--frames]] [--times T,T,...]":
+// window. "--capture DIR" with its options (parseCommandLine):
 // rendered to files (app/capture.h). Any other argument is ignored with a one-line notice on standard error.
 int qv_main(int argc, char** argv);
