@@ -205,6 +205,37 @@ TEST(CaptureRun, EndsAfterTheFirstFramePastThirtyTwoSeconds) {
     }
 }
 
+// The whole run at a fractional rate, 3/2 frames a second: frame 48 is at 32 s exactly (48 * 2 / 3, not a
+// sum of rounded intervals), so it is still drawn, and frame 49 at 32.67 s is the last; the MP4 keeps the
+// rate as the fraction.
+TEST(CaptureRun, AFractionalRateEndsAfterTheFirstFramePastThirtyTwoSeconds) {
+    if (!haveDefaultDataSet()) GTEST_SKIP() << "the default data set (assets/) is absent";
+    TempDir dir;
+    ASSERT_TRUE(dir.archiveOnly());
+    const bool video = haveCommand("ffmpeg") && haveCommand("ffprobe");
+    Outcome run = runQuorvane(dir.path(), std::string("--capture out --fps 3/2 --size 64x48") +
+                                              (video ? " --video out/run.mp4 --frames" : ""));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::vector<FrameLine> log = readFrameLog(dir / "out/frames.txt");
+    ASSERT_EQ(log.size(), 50u);
+    for (size_t n = 0; n < log.size(); ++n) {
+        EXPECT_EQ(log[n].number, int(n));
+        EXPECT_NEAR(log[n].t, float(double(2 * n) / 3), 5.1e-7) << "frame " << n;
+    }
+    EXPECT_EQ(log[48].t, 32.0);
+    EXPECT_TRUE(exists(dir / ("out/" + frameName(49))));
+    EXPECT_FALSE(exists(dir / ("out/" + frameName(50))));
+    if (video) {
+        std::string streams;
+        ASSERT_EQ(qvtest::runCommand("ffprobe -v error -select_streams v -show_entries "
+                                     "stream=r_frame_rate,nb_frames -of compact=nokey=0 '" +
+                                         dir / "out/run.mp4" + "'",
+                                     &streams),
+                  0);
+        EXPECT_NE(streams.find("r_frame_rate=3/2|nb_frames=50"), std::string::npos) << streams;
+    }
+}
+
 TEST(CaptureRun, MissingAssetEndsWithTheNestedTextAfterTheLoadingPicture) {
     if (!haveDefaultDataSet()) GTEST_SKIP() << "the default data set (assets/) is absent";
     TempDir dir;
