@@ -631,8 +631,10 @@ public:
 
     void take(size_t step, float t) override {
         const size_t n = clock_.frameNumber(step);
-        std::vector<uint32_t> backBuffer = writer_.buffer();
-        if (!readBackBuffer(capture_.motionBlur > 1 ? subFrame_ : backBuffer))
+        const bool blur = capture_.motionBlur > 1;
+        std::vector<uint32_t> backBuffer;
+        if (!blur) backBuffer = writer_.buffer();
+        if (!readBackBuffer(blur ? subFrame_ : backBuffer))
             throw std::string("could not read frame " + std::to_string(n));
         if (clock_.firstSubFrame(step)) {
             const Camera& camera = production_.sceneCamera();
@@ -640,9 +642,10 @@ public:
                          double(camera.transform.position.x), double(camera.transform.position.y),
                          double(camera.transform.position.z), double(camera.fov));
         }
-        if (capture_.motionBlur > 1) {
+        if (blur) {
             average_.add(subFrame_);
             if (!clock_.lastSubFrame(step)) return;
+            backBuffer = writer_.buffer();
             average_.take(backBuffer);
         }
         std::string png;
