@@ -5,10 +5,14 @@
 
 double PresentationDelay::frameTime(double heard) {
     double t = heard > 0.0 ? heard + delay_ : heard;
-    if (std::isnan(t))
+    if (std::isnan(t)) {
         t = any_ ? last_ : 0.0;  // a clock that cannot tell keeps the time where it was
-    else if (any_ && t < last_)
-        t = last_;  // never backwards
+    } else if (any_ && t < last_) {
+        // The prediction fell by more than the sound went on (frames got faster): never backwards, and not
+        // standing still either; the picture goes on slowly until the prediction catches up.
+        t = last_ + std::max(0.0, heard - lastHeard_) * kCatchUpSpeed;
+    }
+    if (!std::isnan(heard)) lastHeard_ = heard;
     any_ = true;
     last_ = t;
     return t;
