@@ -185,6 +185,27 @@ LiveFigures live_figures(const std::vector<LoggedFrame>& log, SoundAt sound_at, 
     return f;
 }
 
+// The figures of a run against a recording of its output (PacedPipe, MonitorRecorder).
+template <typename Recorder>
+LiveFigures figures_against(const Recorder& rec, const AudioPcm& pcm, const std::string& log,
+                            double end_seconds, FILE* dump) {
+    const Alignment align(pcm.samples, rec.samples());
+    LiveFigures f;
+    if (!align.ok()) {
+        f.error = "the recording does not hold the soundtrack";
+        return f;
+    }
+    f = live_figures(
+        read_frame_log(log),
+        [&](uint64_t ns) {
+            const double k = rec.frame_at(ns);
+            return k < 0 || k * 2 > static_cast<double>(rec.samples().size()) ? std::nan("") : align.sound(k);
+        },
+        end_seconds, dump);
+    f.dropouts = align.dropouts();
+    return f;
+}
+
 // Runs the program live in `assets` with its frame log, until `seconds` after its first frame; false when
 // it could not be started or drew no frame.
 bool run_program(const std::string& program, const std::string& assets, const std::string& log,
@@ -262,6 +283,8 @@ int production_main(int argc, char** argv) {
         return 2;
     }
     const char* dump_env = getenv("QV_BENCH_DUMP");
+    // Whole lines out at once: the server's and the program's processes start with a copy of the buffer.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     const char* program_env = getenv("QV_BENCH_PROGRAM");
     const char* assets_env = getenv("QV_BENCH_ASSETS");
     const std::string program = program_env ? program_env : QV_BINARY_DIR "/quorvane";
@@ -298,7 +321,6 @@ int production_main(int argc, char** argv) {
     std::printf("%-22s %3s %6s | %-23s | %-23s | %-26s | %6s %6s %s\n", "buffering", "run", "fps",
                 "reading mean sd worst", "presenting mean sd worst", "first 5 s worst ahead ok", "delay",
                 "still", "dropouts");
-    std::fflush(stdout);  // the server's and the program's processes start with a copy of the buffer
     test_sound::TempDir dir;
     for (const std::string& latency : latencies) {
         if (!latency.empty())
@@ -333,23 +355,7 @@ int production_main(int argc, char** argv) {
                 pipe.wait_until_flowing(0.2);
                 if (!run_program(program, assets, log, out, seconds, &why)) f.error = why;
                 pipe.stop();
-                if (f.error.empty()) {
-                    const Alignment align(pcm.samples, pipe.samples());
-                    if (!align.ok()) {
-                        f.error = "the recording does not hold the soundtrack";
-                    } else {
-                        f = live_figures(
-                            read_frame_log(log),
-                            [&](uint64_t ns) {
-                                const double k = pipe.frame_at(ns);
-                                return k < 0 || k * 2 > static_cast<double>(pipe.samples().size())
-                                           ? std::nan("")
-                                           : align.sound(k);
-                            },
-                            end_seconds, dump);
-                        f.dropouts = align.dropouts();
-                    }
-                }
+                if (f.error.empty()) f = figures_against(pipe, pcm, log, end_seconds, dump);
             } else {
                 pulse_test::Server server({"speakers"}, "speakers");
                 if (!server.ok()) {
@@ -364,29 +370,16 @@ int production_main(int argc, char** argv) {
                 }
                 if (!run_program(program, assets, log, out, seconds, &why)) f.error = why;
                 rec.stop();
-                if (f.error.empty()) {
-                    const Alignment align(pcm.samples, rec.samples());
-                    if (!align.ok()) {
-                        f.error = "the recording does not hold the soundtrack";
-                    } else {
-                        for (const bool hold_back : {false, true}) {
-                            rec.count_hold_back(hold_back);
-                            f = live_figures(
-                                read_frame_log(log),
-                                [&](uint64_t ns) {
-                                    const double k = rec.frame_at(ns);
-                                    return k < 0 ? std::nan("") : align.sound(k);
-                                },
-                                end_seconds, hold_back ? dump : nullptr);
-                            f.dropouts = align.dropouts();
-                            if (!hold_back && f.error.empty())
-                                std::printf(
-                                    "%-22s %3d %6.1f | %7.2f %6.2f %7.2f | (the monitor's times as "
-                                    "the server gives them; its hold-back %.1f ms)\n",
-                                    name.c_str(), run, f.fps, f.read_mean, f.read_sd, f.read_worst,
-                                    rec.mean_hold_back_ms());
-                        }
-                    }
+                for (const bool hold_back : {false, true}) {
+                    if (!f.error.empty()) break;
+                    rec.count_hold_back(hold_back);
+                    f = figures_against(rec, pcm, log, end_seconds, hold_back ? dump : nullptr);
+                    if (!hold_back && f.error.empty())
+                        std::printf(
+                            "%-22s %3d %6.1f | %7.2f %6.2f %7.2f | (the monitor's times as the server "
+                            "gives them; its hold-back %.1f ms)\n",
+                            name.c_str(), run, f.fps, f.read_mean, f.read_sd, f.read_worst,
+                            rec.mean_hold_back_ms());
                 }
             }
             if (dump) std::fclose(dump);

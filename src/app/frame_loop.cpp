@@ -67,7 +67,8 @@ bool LiveClock::last(size_t, float t) const {
 
 void LiveClock::presented() {
     const double at = now_();
-    delay_.measured(at - readAt_);
+    // The first frame after loading pays for every first use (shaders, textures): not a delay to predict.
+    if (frame_ > 0) delay_.measured(at - readAt_);
     if (log_)
         std::fprintf(log_, "frame %zu heard %.6f time %.6f read %.9f presented %.9f\n", frame_, heard_, time_,
                      readAt_, at);

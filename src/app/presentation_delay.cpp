@@ -25,6 +25,7 @@ void PresentationDelay::measured(double seconds) {
     const size_t n = std::min(count_, kWindow);
     double sorted[kWindow];
     std::copy(window_, window_ + n, sorted);
-    std::nth_element(sorted, sorted + n / 2, sorted + n);
-    delay_ = sorted[n / 2];
+    // The lower middle when the count is even: of two, the shorter (a slow frame is the likelier outlier).
+    std::nth_element(sorted, sorted + (n - 1) / 2, sorted + n);
+    delay_ = sorted[(n - 1) / 2];
 }

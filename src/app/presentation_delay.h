@@ -22,8 +22,8 @@ public:
     // The time from reading the clock to the return of Present for the frame just presented.
     void measured(double seconds);
 
-    // The delay predicted now: the median of the last measurements (robust against a single slow frame),
-    // within 0 to kMaxSeconds; 0 before any.
+    // The delay predicted now: the median of the last measurements (robust against a single slow frame; of
+    // an even count the lower middle one), within 0 to kMaxSeconds; 0 before any.
     double delay() const { return delay_; }
 
 private:

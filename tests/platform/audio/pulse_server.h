@@ -344,10 +344,10 @@ private:
             marks_.size() < marks_.capacity())
             marks_.push_back({monotonic_ns(), static_cast<double>(usec) * rate_ / 1e6,
                               sink_latency_us_ / 1000, hold_back_us_ * rate_ / 1e6});
-        // The sink's latency changes with what plays on it; asked anew whenever the last answer is in.
-        if (!asking_) {
-            asking_ = true;
-            pa_operation* op = pa_context_get_sink_info_by_name(
+        // The sink's latency and the record stream's hold-back change with what plays; each is asked anew
+        // whenever its last answer is in.
+        ask_once(asking_, [this] {
+            return pa_context_get_sink_info_by_name(
                 ctx_, sink_.c_str(),
                 [](pa_context*, const pa_sink_info* info, int eol, void* self) {
                     auto* r = static_cast<MonitorRecorder*>(self);
@@ -355,14 +355,9 @@ private:
                     if (eol) r->asking_ = false;
                 },
                 this);
-            if (op)
-                pa_operation_unref(op);
-            else
-                asking_ = false;
-        }
-        if (!asking_hold_back_) {
-            asking_hold_back_ = true;
-            pa_operation* op = pa_context_get_source_output_info(
+        });
+        ask_once(asking_hold_back_, [this] {
+            return pa_context_get_source_output_info(
                 ctx_, pa_stream_get_index(stream_),
                 [](pa_context*, const pa_source_output_info* info, int eol, void* self) {
                     auto* r = static_cast<MonitorRecorder*>(self);
@@ -370,11 +365,18 @@ private:
                     if (eol) r->asking_hold_back_ = false;
                 },
                 this);
-            if (op)
-                pa_operation_unref(op);
-            else
-                asking_hold_back_ = false;
-        }
+        });
+    }
+    // Starts a query unless the one before is still out (`busy` until its answer's end).
+    template <typename Ask>
+    static void ask_once(bool& busy, Ask ask) {
+        if (busy) return;
+        busy = true;
+        pa_operation* op = ask();
+        if (op)
+            pa_operation_unref(op);
+        else
+            busy = false;
     }
 
     int rate_;
