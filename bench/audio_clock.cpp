@@ -12,6 +12,25 @@
 // longest time it stood still, and the largest advance between two frames. These are the offsets at the
 // moment the position is read; what a frame shows is heard later by its rendering and presentation, which
 // the frame loop predicts. Aim: mean within +-5 ms, no standstill longer than one frame (16.7 ms).
+// The null sink's monitor is printed twice: with the times the server gives its record stream, and with the
+// stream's hold-back counted (the queue the server keeps back from a record stream that cannot rewind, as
+// much as the sink may rewind, which those times leave out: from about 200 ms of buffering on it is tens of
+// milliseconds, and the monitor then lags the sound by that much).
+//
+//   bench_audio_clock production [SECONDS [RUNS [card|monitor [default,MS,...]]]]
+//
+// The production itself: `quorvane --windowed` (offscreen without a display) is run live from the
+// repository's assets/ (QV_BENCH_PROGRAM and QV_BENCH_ASSETS name others) on a private server, RUNS times
+// for each buffering (default: 12 s, 2 runs, the card stand-in, default,200,500), with its frame log
+// (QV_FRAME_LOG). What the sink plays is recorded and aligned with the decoded soundtrack every 25 ms;
+// each frame's position read is compared with the sound at the instant of the read ("reading", the
+// heard-position estimate itself) and its time with the sound at the instant its Present returned
+// ("presenting"), and the first 5 s of sound on their own (largest offset, largest ahead, frames within
+// 25 ms). Also the frame rate, the mean delay predicted, the longest time a frame's time stood still once
+// running, the dropouts the alignment stepped over, and the spread of the runs. QV_BENCH_DUMP=PREFIX writes
+// every frame's figures to PREFIX-REFERENCE-BUFFERING-RUN.txt (read and present instants, position, time, and
+// the sound at both instants, in seconds).
+//
 // Figures only; needs the pulseaudio and lame programs.
 #include <signal.h>
 #include <sys/stat.h>
