@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "production/production.h"
@@ -39,9 +40,27 @@ size_t runFrames(Show& show, FrameClock& clock, PictureSink& sink, const LoopKey
     return n;
 }
 
-double LiveClock::frameTime(size_t) {
+LiveClock::LiveClock(Show& show, double (*monotonicSeconds)()) : show_(show), now_(monotonicSeconds) {
+    const char* path = std::getenv("QV_FRAME_LOG");
+    if (!path || !*path) return;
+    log_ = std::fopen(path, "w");
+    if (!log_) {
+        std::fprintf(stderr, "quorvane: cannot write the frame log %s\n", path);
+        return;
+    }
+    setvbuf(log_, nullptr, _IOLBF, 256);  // whole lines, also when the run is cut short
+}
+
+LiveClock::~LiveClock() {
+    if (log_) std::fclose(log_);
+}
+
+double LiveClock::frameTime(size_t frame) {
     readAt_ = now_();
-    return delay_.frameTime(show_.time());
+    heard_ = show_.time();
+    time_ = delay_.frameTime(heard_);
+    frame_ = frame;
+    return time_;
 }
 
 bool LiveClock::last(size_t, float t) const {
@@ -49,7 +68,12 @@ bool LiveClock::last(size_t, float t) const {
 }
 
 void LiveClock::presented() {
-    delay_.measured(now_() - readAt_);
+    const double at = now_();
+    // The first frame after loading pays for every first use (shaders, textures): not a delay to predict.
+    if (frame_ > 0) delay_.measured(at - readAt_);
+    if (log_)
+        std::fprintf(log_, "frame %zu heard %.6f time %.6f read %.9f presented %.9f\n", frame_, heard_, time_,
+                     readAt_, at);
 }
 
 double FrameRate::time(uint64_t n) const {

@@ -8,6 +8,7 @@
 // entry.cpp (the window) and capture.cpp (files and the video pipe).
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 #include "app/entry.h"
@@ -56,10 +57,20 @@ size_t runFrames(Show& show, FrameClock& clock, PictureSink& sink, const LoopKey
 
 // Live play: the time is the music's playing position plus the predicted presentation delay (the sound
 // heard when the frame shows); the run ends after the first frame past the production's length.
+//
+// With QV_FRAME_LOG naming a file, every frame adds a line to it, so that picture and sound can be compared
+// against a recording of the output:
+//   frame N heard H time T read R presented P
+// H is the position read from the music (seconds of sound, no prediction added), T the frame's time, R the
+// instant the position was read and P the instant Present returned, both in seconds of the monotonic clock
+// (CLOCK_MONOTONIC). A file that cannot be created is reported once on standard error; the run goes on.
 class LiveClock : public FrameClock {
 public:
     // `monotonicSeconds` times a frame from reading the music to the return of Present.
-    LiveClock(Show& show, double (*monotonicSeconds)()) : show_(show), now_(monotonicSeconds) {}
+    LiveClock(Show& show, double (*monotonicSeconds)());
+    ~LiveClock() override;
+    LiveClock(const LiveClock&) = delete;
+    LiveClock& operator=(const LiveClock&) = delete;
     double frameTime(size_t frame) override;
     bool last(size_t frame, float t) const override;
     void presented() override;
@@ -70,6 +81,10 @@ private:
     double (*now_)();
     PresentationDelay delay_;
     double readAt_ = 0.0;
+    double heard_ = 0.0;  // the position read for the frame being drawn
+    double time_ = 0.0;   // that frame's time
+    size_t frame_ = 0;
+    std::FILE* log_ = nullptr;  // QV_FRAME_LOG
 };
 
 // A frame rate as a fraction: `num` frames in `den` seconds (60000/1001 for 59.94); a whole number of

@@ -5,10 +5,14 @@
 
 double PresentationDelay::frameTime(double heard) {
     double t = heard > 0.0 ? heard + delay_ : heard;
-    if (std::isnan(t))
+    if (std::isnan(t)) {
         t = any_ ? last_ : 0.0;  // a clock that cannot tell keeps the time where it was
-    else if (any_ && t < last_)
-        t = last_;  // never backwards
+    } else if (any_ && t < last_) {
+        // The prediction fell by more than the sound went on (frames got faster): never backwards, and not
+        // standing still either; the picture goes on slowly until the prediction catches up.
+        t = last_ + std::max(0.0, heard - lastHeard_) * kCatchUpSpeed;
+    }
+    if (!std::isnan(heard)) lastHeard_ = heard;
     any_ = true;
     last_ = t;
     return t;
@@ -21,6 +25,7 @@ void PresentationDelay::measured(double seconds) {
     const size_t n = std::min(count_, kWindow);
     double sorted[kWindow];
     std::copy(window_, window_ + n, sorted);
-    std::nth_element(sorted, sorted + n / 2, sorted + n);
-    delay_ = sorted[n / 2];
+    // The lower middle when the count is even: of two, the shorter (a slow frame is the likelier outlier).
+    std::nth_element(sorted, sorted + (n - 1) / 2, sorted + n);
+    delay_ = sorted[(n - 1) / 2];
 }

@@ -318,7 +318,8 @@ TEST_F(EntryTest, FullScreenRunThatLosesTheFocusEndsWithLostDevice) {
 
 // Played live, a frame shows the sound heard when it is presented: the music's position read plus the time
 // the frames before took from that read to the return of Present. Here every frame takes 10 ms on the
-// monotonic clock; the first frame, before anything is measured, shows the position itself.
+// monotonic clock; the first two frames show the position itself: nothing is measured before the first
+// frame, and the first frame's own time (every first use after loading) is no measure of the rest.
 TEST_F(EntryTest, LiveFramesShowTheSoundHeardWhenTheyArePresented) {
     monotonicSeconds = [] {
         static double now = 0.0;
@@ -335,5 +336,5 @@ TEST_F(EntryTest, LiveFramesShowTheSoundHeardWhenTheyArePresented) {
     EXPECT_EQ(run(), 0);
     // The key line gives the frame's time; 31.995 heard is 32.005 shown, past the end: the run ends there.
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "time 2.010000\n");
-    EXPECT_EQ(script.frameTimes, (std::vector<float>{0.0f, 1.01f, 2.01f, 3.01f, 32.005f}));
+    EXPECT_EQ(script.frameTimes, (std::vector<float>{0.0f, 1.0f, 2.01f, 3.01f, 32.005f}));
 }

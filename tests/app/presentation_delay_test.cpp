@@ -28,6 +28,33 @@ TEST(PresentationDelay, StartsAtTheSoundAndConvergesOnASteadyDelay) {
     EXPECT_DOUBLE_EQ(delay.delay(), 0.012);
 }
 
+// Frames that get faster (the machine's load goes away): the predicted delay falls by more than a frame's
+// sound at once. The picture neither goes back nor stands still; it goes on slowly and is at the new
+// prediction within a few frames.
+TEST(PresentationDelay, AFallingDelaySlowsThePictureWithoutStoppingIt) {
+    PresentationDelay delay;
+    double heard = 0.0;
+    for (int frame = 0; frame < 20; ++frame) {
+        heard += 0.130;
+        delay.frameTime(heard);
+        delay.measured(0.130);
+    }
+    double previous = delay.frameTime(heard += 0.130);
+    int caughtUp = -1;  // the first frame at the new prediction
+    for (int frame = 0; frame < 20; ++frame) {
+        delay.measured(0.040);
+        heard += 0.040;
+        const double t = delay.frameTime(heard);
+        ASSERT_GT(t, previous) << "frame " << frame << " stands still";
+        ASSERT_LE(t - previous, 0.040 * 1.0001) << "frame " << frame << " runs faster than the sound";
+        previous = t;
+        if (caughtUp < 0 && t <= heard + 0.040 + 1e-9) caughtUp = frame;
+    }
+    EXPECT_DOUBLE_EQ(delay.delay(), 0.040);
+    EXPECT_GE(caughtUp, 0) << "the picture is not back at the prediction";
+    EXPECT_LT(caughtUp, 12);
+}
+
 TEST(PresentationDelay, StaysWithinItsRange) {
     PresentationDelay late;
     for (int frame = 0; frame < 10; ++frame) late.measured(3.0);  // a debugger, a machine swapping

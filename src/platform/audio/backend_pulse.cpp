@@ -175,11 +175,16 @@ private:
         }
     }
 
-    // The frame heard at `now_ns` by the latest report (under the main loop's lock).
-    uint64_t frame_at(uint64_t now_ns) const {
+    // The frame heard at `now_ns` by the latest report (under the main loop's lock); negative while the
+    // sink still plays what it held before the stream's first frame.
+    int64_t signed_frame_at(uint64_t now_ns) const {
         if (!report_running_) return report_frame_;
-        return std::min(report_frame_ + audio_frames_in(now_ns - std::min(now_ns, report_ns_), rate_),
-                        report_cap_);
+        const auto since =
+            static_cast<int64_t>(audio_frames_in(now_ns - std::min(now_ns, report_ns_), rate_));
+        return std::min(report_frame_ + since, report_cap_);
+    }
+    uint64_t frame_at(uint64_t now_ns) const {
+        return static_cast<uint64_t>(std::max<int64_t>(signed_frame_at(now_ns), 0));
     }
 
     // Something that changes the course of the sound (suspended or resumed, moved, ran dry, started): the
@@ -190,7 +195,7 @@ private:
         const bool suspended = pa_stream_is_suspended(stream) > 0;
         if (suspended && !b->suspended_ && b->report_ns_) {
             const uint64_t now = audio_now_ns();
-            b->report_frame_ = b->frame_at(now);
+            b->report_frame_ = b->signed_frame_at(now);
             b->report_ns_ = now;
             b->report_running_ = false;
         }
@@ -202,9 +207,11 @@ private:
 
     // A timing report: the sink had taken `read_index` bytes of the stream when the server answered, of
     // which `sink_usec` were still to play; the answer took about `transport_usec` (half the round trip) to
-    // arrive. While the stream does not play (before the start, run dry), the sink plays out what it has and
-    // stops there. A slow answer (a busy server or client) is uncertain by about its transport time: unless
-    // the course changed, it replaces the running estimate only when it is further from it than that.
+    // arrive. The frame heard is negative while the sink still plays what it held before the stream's first
+    // frame: it runs from there and is heard from 0 on, not from the report. While the stream does not play
+    // (before the start, run dry), the sink plays out what it has and stops there. A slow answer (a busy
+    // server or client) is uncertain by about its transport time: unless the course changed, it replaces the
+    // running estimate only when it is further from it than that.
     static void timing_updated(pa_stream* stream, void* user) {
         auto* b = static_cast<PulseBackend*>(user);
         const pa_timing_info* info = pa_stream_get_timing_info(stream);
@@ -213,13 +220,13 @@ private:
         const int64_t taken = std::max<int64_t>(info->read_index, 0) / (kAudioChannels * sizeof(int16_t));
         const int64_t since =
             static_cast<int64_t>(info->transport_usec) - static_cast<int64_t>(info->sink_usec);
-        const auto heard = static_cast<uint64_t>(std::max<int64_t>(taken + since * b->rate_ / 1000000, 0));
-        const uint64_t cap = info->playing ? UINT64_MAX : static_cast<uint64_t>(taken);
+        const int64_t heard = taken + since * b->rate_ / 1000000;
+        const int64_t cap = info->playing ? INT64_MAX : taken;
         const bool same_course = b->report_ns_ && b->report_running_ && cap == b->report_cap_ && !b->changed_;
         if (same_course && info->transport_usec > kSureTransportUsec) {
-            const int64_t predicted = static_cast<int64_t>(b->frame_at(now));
+            const int64_t predicted = b->signed_frame_at(now);
             const int64_t uncertain = static_cast<int64_t>(info->transport_usec) * b->rate_ / 1000000;
-            if (std::abs(static_cast<int64_t>(heard) - predicted) <= uncertain) return;
+            if (std::abs(heard - predicted) <= uncertain) return;
         }
         b->report_frame_ = heard;
         b->report_cap_ = cap;
@@ -242,8 +249,8 @@ private:
     bool suspended_ = false;
     bool changed_ = false;    // the course changed since the latest report
     uint64_t report_ns_ = 0;  // 0: no timing report yet
-    uint64_t report_frame_ = 0;
-    uint64_t report_cap_ = 0;  // the frame heard stops there
+    int64_t report_frame_ = 0;
+    int64_t report_cap_ = 0;  // the frame heard stops there
     bool report_running_ = false;
 };
 

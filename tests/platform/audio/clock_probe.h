@@ -29,16 +29,19 @@ struct ClockFigures {
     double largest_jump_ms = 0;  // largest advance between two frames
     bool bit_exact = false;      // the sink played the decoded sound unaltered
     double sink_latency_ms = 0;  // the sink's own, mean over the recording
+    double hold_back_ms = 0;     // the monitor's record stream: its queue held back in the server, mean
     int dropouts = 0;            // times the sound played jumped against the decoded sound (lost or repeated)
     double start_worst_ms = 0;   // largest |offset| until half a second of sound has played, counting from
                                  // before the sound starts (when the position must read 0)
+    double start_ahead_ms = 0;   // the same, the clock ahead of the sound only
 };
 
 // The measurement against any recorder of the sink: ok(), wait_until_flowing(seconds), stop(), samples()
 // (stereo), frame_at(monotonic ns) (the recorded frame the sink plays then) and mean_sink_latency_ms().
+// `settle`: seconds the recording runs before the stream starts.
 template <typename Recorder>
 ClockFigures measure_clock_with(Recorder& rec, HSTREAM stream, const std::string& sink, double seconds,
-                                int rate = 44100) {
+                                int rate = 44100, double settle = 1.0) {
     ClockFigures out;
     const AudioPcm* pcm = audio_stream_pcm(stream);
     if (!pcm || pcm->rate != rate || pcm->channels != 2) {
@@ -56,7 +59,7 @@ ClockFigures measure_clock_with(Recorder& rec, HSTREAM stream, const std::string
             out.error = "cannot record " + sink;
             return out;
         }
-        if (!rec.wait_until_flowing(1.0)) {
+        if (!rec.wait_until_flowing(settle)) {
             out.error = sink + " delivers nothing";
             return out;
         }
@@ -74,6 +77,7 @@ ClockFigures measure_clock_with(Recorder& rec, HSTREAM stream, const std::string
         }
         rec.stop();
         out.sink_latency_ms = rec.mean_sink_latency_ms();
+        out.hold_back_ms = rec.mean_hold_back_ms();
 
         // Alignment, read by read: the recorded frames the sink played at the read are found in the decoded
         // sound (at the previous read's shift first, else anywhere), so a dropout mid-run moves the shift
@@ -142,6 +146,7 @@ ClockFigures measure_clock_with(Recorder& rec, HSTREAM stream, const std::string
             if (played > 0.5 * rate) break;
             const double offset = (r.frame - std::max(played, 0.0)) * 1000.0 / rate;
             out.start_worst_ms = std::max(out.start_worst_ms, std::fabs(offset));
+            out.start_ahead_ms = std::max(out.start_ahead_ms, offset);
         }
         if (out.reads < 10) {
             out.error = "too few frames while the sound played";
@@ -154,15 +159,18 @@ ClockFigures measure_clock_with(Recorder& rec, HSTREAM stream, const std::string
     return out;
 }
 
-// Against the monitor of a null sink (see MonitorRecorder).
-inline ClockFigures measure_clock(HSTREAM stream, const std::string& sink, double seconds, int rate = 44100) {
+// Against the monitor of a null sink (see MonitorRecorder), with or without the monitor's hold-back counted.
+inline ClockFigures measure_clock(HSTREAM stream, const std::string& sink, double seconds, int rate = 44100,
+                                  bool count_hold_back = false) {
     MonitorRecorder rec(sink, rate, seconds + 2);
+    rec.count_hold_back(count_hold_back);
     return measure_clock_with(rec, stream, sink + ".monitor", seconds, rate);
 }
 
 // Against a pipe sink read by a paced reader (see PacedPipe).
-inline ClockFigures measure_clock(HSTREAM stream, PacedPipe& pipe, double seconds, int rate = 44100) {
-    return measure_clock_with(pipe, stream, "the pipe sink", seconds, rate);
+inline ClockFigures measure_clock(HSTREAM stream, PacedPipe& pipe, double seconds, int rate = 44100,
+                                  double settle = 1.0) {
+    return measure_clock_with(pipe, stream, "the pipe sink", seconds, rate, settle);
 }
 
 }  // namespace pulse_test

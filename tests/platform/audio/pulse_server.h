@@ -181,8 +181,9 @@ class MonitorRecorder {
 public:
     struct Mark {
         uint64_t ns;   // monotonic clock
-        double frame;  // recorded frame being played by the sink at that instant
+        double frame;  // recorded frame being played by the sink at that instant, by the server's times
         double sink_latency_ms;
+        double hold_back_frames;  // the recording's own queue in the server (see count_hold_back)
     };
 
     MonitorRecorder(const std::string& sink, int rate, double max_seconds) : rate_(rate), sink_(sink) {
@@ -291,6 +292,18 @@ public:
         for (const Mark& m : marks_) sum += m.sink_latency_ms;
         return marks_.empty() ? 0 : sum / static_cast<double>(marks_.size());
     }
+    // The mean hold-back over the recording (see count_hold_back).
+    double mean_hold_back_ms() const {
+        double sum = 0;
+        for (const Mark& m : marks_) sum += m.hold_back_frames;
+        return marks_.empty() ? 0 : sum * 1000.0 / rate_ / static_cast<double>(marks_.size());
+    }
+
+    // A monitor's record stream that cannot rewind gets a queue in the server that holds back as much of
+    // the sink's sound as the sink may rewind; the times the server reports for the record stream leave
+    // that queue out, so they name a recorded frame that much earlier than the one playing. Counted, the
+    // hold-back (the record stream's buffer latency) is added back.
+    void count_hold_back(bool count) { count_hold_back_ = count; }
 
     // The recorded frame the sink played at monotonic time `ns`: a least-squares line through the marks
     // within half a second either side (the server's interpolated times jitter by a fraction of a
@@ -301,7 +314,8 @@ public:
             const Mark& m = marks_[i];
             const double x = (static_cast<double>(m.ns) - static_cast<double>(ns)) * 1e-9;
             if (std::fabs(x) > 0.5) continue;
-            n += 1, sx += x, sy += m.frame, sxx += x * x, sxy += x * m.frame;
+            const double y = m.frame + (count_hold_back_ ? m.hold_back_frames : 0.0);
+            n += 1, sx += x, sy += y, sxx += x * x, sxy += x * y;
         }
         if (n < 2) return -1;
         const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
@@ -328,12 +342,12 @@ private:
         pa_usec_t usec;
         if (sink_latency_us_ >= 0 && pa_stream_get_time(stream_, &usec) == 0 &&
             marks_.size() < marks_.capacity())
-            marks_.push_back(
-                {monotonic_ns(), static_cast<double>(usec) * rate_ / 1e6, sink_latency_us_ / 1000});
-        // The sink's latency changes with what plays on it; asked anew whenever the last answer is in.
-        if (!asking_) {
-            asking_ = true;
-            pa_operation* op = pa_context_get_sink_info_by_name(
+            marks_.push_back({monotonic_ns(), static_cast<double>(usec) * rate_ / 1e6,
+                              sink_latency_us_ / 1000, hold_back_us_ * rate_ / 1e6});
+        // The sink's latency and the record stream's hold-back change with what plays; each is asked anew
+        // whenever its last answer is in.
+        ask_once(asking_, [this] {
+            return pa_context_get_sink_info_by_name(
                 ctx_, sink_.c_str(),
                 [](pa_context*, const pa_sink_info* info, int eol, void* self) {
                     auto* r = static_cast<MonitorRecorder*>(self);
@@ -341,17 +355,37 @@ private:
                     if (eol) r->asking_ = false;
                 },
                 this);
-            if (op)
-                pa_operation_unref(op);
-            else
-                asking_ = false;
-        }
+        });
+        ask_once(asking_hold_back_, [this] {
+            return pa_context_get_source_output_info(
+                ctx_, pa_stream_get_index(stream_),
+                [](pa_context*, const pa_source_output_info* info, int eol, void* self) {
+                    auto* r = static_cast<MonitorRecorder*>(self);
+                    if (info) r->hold_back_us_ = static_cast<double>(info->buffer_usec);
+                    if (eol) r->asking_hold_back_ = false;
+                },
+                this);
+        });
+    }
+    // Starts a query unless the one before is still out (`busy` until its answer's end).
+    template <typename Ask>
+    static void ask_once(bool& busy, Ask ask) {
+        if (busy) return;
+        busy = true;
+        pa_operation* op = ask();
+        if (op)
+            pa_operation_unref(op);
+        else
+            busy = false;
     }
 
     int rate_;
     std::string sink_;
     double sink_latency_us_ = -1;  // mainloop thread
     bool asking_ = false;
+    double hold_back_us_ = 0;  // mainloop thread
+    bool asking_hold_back_ = false;
+    bool count_hold_back_ = false;
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* ctx_ = nullptr;
     pa_stream* stream_ = nullptr;
@@ -399,6 +433,7 @@ public:
         return ns < start_ns_ ? -1 : static_cast<double>(ns - start_ns_) * rate_ / 1e9;
     }
     double mean_sink_latency_ms() const { return 0; }
+    double mean_hold_back_ms() const { return 0; }
 
 private:
     void run() {
