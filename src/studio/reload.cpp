@@ -136,14 +136,14 @@ std::string reloadError(const std::string& name, const std::string& text) {
     }
     // The reason: the text without its "Failed to load NAME" line, the rest on one line.
     std::string reason;
-    size_t at = 0;
-    while (at <= text.size()) {
+    const std::string heading = "Failed to load " + name + "\n";
+    size_t at = text.compare(0, heading.size(), heading) == 0 ? heading.size() : 0;
+    while (at < text.size()) {
         size_t end = text.find('\n', at);
         if (end == std::string::npos) end = text.size();
         const std::string line = text.substr(at, end - at);
         at = end + 1;
-        if (line.empty() || (reason.empty() && sameName(line, "Failed to load " + name))) continue;
-        reason += (reason.empty() ? "" : ": ") + line;
+        if (!line.empty()) reason += (reason.empty() ? "" : ": ") + line;
     }
     if (reason.compare(0, name.size() + 1, name + ":") == 0) return reason;  // names its file and line already
     if (reason.compare(0, 5, "line ") == 0) {
