@@ -12,6 +12,7 @@
 
 #include "music/music.h"
 #include "platform/files/file_watcher.h"
+#include "loaded_show.h"
 #include "studio_support.h"
 
 using studiotest::DataCopy;
