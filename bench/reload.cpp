@@ -9,6 +9,8 @@
 // taken from the write until Present returns for the first frame drawn after its reload; the reload itself
 // (the load and the swap) is timed apart. Prints each kind's median and worst over its files and rounds, the
 // worst file, and the frame time and load average meanwhile. Figures only.
+#include "studio/reload.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,7 +28,6 @@
 #include "app/frame_setup.h"
 #include "platform/files/file_watcher.h"
 #include "production/production.h"
-#include "studio/reload.h"
 
 namespace {
 
@@ -67,7 +68,8 @@ struct Sample {
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     const std::string source = argc > 2 ? argv[2] : std::string(QV_SOURCE_DIR) + "/assets/data";
-    if (!std::getenv("SDL_AUDIODRIVER") && !std::getenv("PULSE_SERVER")) setenv("SDL_AUDIODRIVER", "dummy", 0);
+    if (!std::getenv("SDL_AUDIODRIVER") && !std::getenv("PULSE_SERVER"))
+        setenv("SDL_AUDIODRIVER", "dummy", 0);
 
     char tmpl[] = "/tmp/qv-bench-reload-XXXXXX";
     if (!mkdtemp(tmpl)) return 1;
@@ -95,7 +97,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::vector<std::string> files;
-        for (const auto& entry : std::filesystem::directory_iterator(work / "data")) files.push_back(entry.path().filename());
+        for (const auto& entry : std::filesystem::directory_iterator(work / "data"))
+            files.push_back(entry.path().filename());
         std::sort(files.begin(), files.end());
 
         double t = 1.0;
@@ -103,7 +106,8 @@ int main(int argc, char** argv) {
             for (const std::string& file : files) {
                 const std::string bytes = readAll(work / "data" / file);
                 const double written = now();
-                std::ofstream(work / "data" / file, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+                std::ofstream(work / "data" / file, std::ios::binary)
+                    .write(bytes.data(), std::streamsize(bytes.size()));
                 // Frames as the studio plays them until the file has been reloaded and a frame shows it.
                 bool reloaded = false, used = false;
                 double loadMs = 0;

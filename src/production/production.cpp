@@ -47,7 +47,7 @@ VideoTexture* showLoadingAndLoadVideo(ScreenQuad& loadingQuad, Stage& stage, Tex
     g_device->EndScene();
     stage.present();
 
-        std::unique_ptr<VideoTexture> video = openClip();
+    std::unique_ptr<VideoTexture> video = openClip();
     VideoTexture* registered = video.get();
     textures.add(kVideoNames[0], video.release());  // the cache owns it from the first name on
     textures.add(kVideoNames[1], registered);

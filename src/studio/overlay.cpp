@@ -88,7 +88,8 @@ Overlay::Overlay() {
                 if (kOverlayFont[g][row] & (0x10 >> col))
                     setTexel(g % kColumns * kCell + col, g / kColumns * kCell + row);
     for (int y = 0; y < kCell; ++y)
-        for (int x = 0; x < kCell; ++x) setTexel(kSolidCell % kColumns * kCell + x, kSolidCell / kColumns * kCell + y);
+        for (int x = 0; x < kCell; ++x)
+            setTexel(kSolidCell % kColumns * kCell + x, kSolidCell / kColumns * kCell + y);
     texture->UnlockRect(0);
     font_ = texture;
 }
@@ -115,7 +116,8 @@ void Overlay::draw(const std::vector<OverlayLine>& lines, int scale) {
         const std::string& text = lines[row].text;
         const size_t n = std::min(text.size(), columns);
         const float top = float(row * kCellHeight) * s;
-        addQuad(vertices, 0, top, float(n * kCellWidth + 1) * s, top + kCellHeight * s, su, sv, su, sv, kPanel);
+        addQuad(vertices, 0, top, float(n * kCellWidth + 1) * s, top + kCellHeight * s, su, sv, su, sv,
+                kPanel);
         for (size_t i = 0; i < n; ++i) {
             if (text[i] == ' ') continue;
             const uint8_t* glyph = overlayGlyph(text[i]);

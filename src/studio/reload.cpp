@@ -122,9 +122,12 @@ bool endsWith(const std::string& s, const char* tail) {
 
 const std::vector<ReloadKind>& reloadKinds() {
     static const std::vector<ReloadKind> kinds = {
-        {"scene", usedScene, reloadScene},       {"mesh", usedMesh, reloadMesh},
-        {"material", usedMaterial, reloadMaterial}, {"texture", usedPicture, reloadPicture},
-        {"clip", usedClip, reloadClip},          {"music", usedMusic, reloadMusic},
+        {"scene", usedScene, reloadScene},
+        {"mesh", usedMesh, reloadMesh},
+        {"material", usedMaterial, reloadMaterial},
+        {"texture", usedPicture, reloadPicture},
+        {"clip", usedClip, reloadClip},
+        {"music", usedMusic, reloadMusic},
     };
     return kinds;
 }
@@ -145,7 +148,8 @@ std::string reloadError(const std::string& name, const std::string& text) {
         at = end + 1;
         if (!line.empty()) reason += (reason.empty() ? "" : ": ") + line;
     }
-    if (reason.compare(0, name.size() + 1, name + ":") == 0) return reason;  // names its file and line already
+    if (reason.compare(0, name.size() + 1, name + ":") == 0)
+        return reason;  // names its file and line already
     if (reason.compare(0, 5, "line ") == 0) {
         char* end = nullptr;
         const long line = std::strtol(reason.c_str() + 5, &end, 10);

@@ -107,7 +107,8 @@ constexpr const char* kFrameError = "the frame";
 // The production with the watcher in front of it: before each frame, the files that changed are reloaded.
 class StudioShow : public Show {
 public:
-    StudioShow(ProductionShow& show, const ReloadTargets& targets, const std::string& folder, StudioState& state)
+    StudioShow(ProductionShow& show, const ReloadTargets& targets, const std::string& folder,
+               StudioState& state)
         : show_(show), targets_(targets), watcher_(folder), state_(state) {
         if (!watcher_.watching())
             std::fprintf(stderr, "quorvane: %s; edits will not show\n", watcher_.problem().c_str());
@@ -202,14 +203,16 @@ public:
             lines.push_back({format("%.3f s  cut %zu of %zu, %s  frame %zu  %.1f fps", double(t), passed,
                                     cuts.size(), nextText.c_str(), frame, fps()),
                              0xFFFFFFFF});
-            lines.push_back({format("%s  loop %.3f-%.3f %s  last reload: %s", clock_.paused() ? "paused" : "playing",
-                                    clock_.loopStart(), clock_.loopEnd(), clock_.looping() ? "on" : "off",
-                                    state_.lastReload.c_str()),
-                             0xFFC8C8C8});
+            lines.push_back(
+                {format("%s  loop %.3f-%.3f %s  last reload: %s", clock_.paused() ? "paused" : "playing",
+                        clock_.loopStart(), clock_.loopEnd(), clock_.looping() ? "on" : "off",
+                        state_.lastReload.c_str()),
+                 0xFFC8C8C8});
         }
         // Errors show with the overlay off too: the picture is not what the files say.
         for (const auto& [file, error] : state_.errors)
-            for (const std::string& line : wrapText("error: " + error, 104)) lines.push_back({line, 0xFFFF6060});
+            for (const std::string& line : wrapText("error: " + error, 104))
+                lines.push_back({line, 0xFFFF6060});
         overlay_.draw(lines);
     }
 
@@ -239,7 +242,8 @@ private:
 
 void run(const WorkingFolder& folder, const EntryOptions& options) {
     FrameSetup setup(kProductionMusic, false, options.direct3DCreate, D3DPRESENT_INTERVAL_DEFAULT);
-    ProductionShow show(Stagehand{setup.display, setup.scenes, setup.textures}, std::make_unique<LiveStage>());
+    ProductionShow show(Stagehand{setup.display, setup.scenes, setup.textures},
+                        std::make_unique<LiveStage>());
     Production& production = show.production();
     StudioState state;
     StudioShow studio(show, ReloadTargets{setup.scenes, setup.textures, production}, folder.data(), state);
@@ -248,9 +252,10 @@ void run(const WorkingFolder& folder, const EntryOptions& options) {
                           transport, state, setup.display.window);
     studio.setClock(&clock);
     StudioSink sink(clock, state);
-    std::printf("studio: playing %s; Space pause, Left/Right a second, Page Up/Down cuts, Home start, [ ] L loop, "
-                "O overlay, F full screen, Escape ends\n",
-                folder.data().c_str());
+    std::printf(
+        "studio: playing %s; Space pause, Left/Right a second, Page Up/Down cuts, Home start, [ ] L loop, "
+        "O overlay, F full screen, Escape ends\n",
+        folder.data().c_str());
     std::fflush(stdout);
     runFrames(studio, clock, sink, LoopKeys{true, true});
 }

@@ -19,7 +19,8 @@ namespace studiotest {
 class LoadedShow {
 public:
     explicit LoadedShow(const std::string& folder) {
-        if (!getcwd(previous_, sizeof previous_) || chdir(folder.c_str()) != 0) throw std::string("cannot enter");
+        if (!getcwd(previous_, sizeof previous_) || chdir(folder.c_str()) != 0)
+            throw std::string("cannot enter");
         display_ = std::make_unique<Display>("Quorvane", 640, 480, D3DFMT_X8R8G8B8, false, Direct3DCreate9,
                                              D3DPRESENT_INTERVAL_IMMEDIATE);
         publication_ = std::make_unique<DevicePublication>(display_->device);

@@ -10,9 +10,9 @@
 #include <map>
 #include <thread>
 
+#include "loaded_show.h"
 #include "music/music.h"
 #include "platform/files/file_watcher.h"
-#include "loaded_show.h"
 #include "studio_support.h"
 
 using studiotest::DataCopy;
@@ -73,8 +73,10 @@ TEST(StudioReload, EveryKindOfEditShowsAsAFreshLoadOfTheEditedFiles) {
         qvtest::writeFile(data.file("plinthar.scene"),
                           replaced(qvtest::readFile(data.file("plinthar.scene")), "r=\"0.16\"", "r=\"0.5\""));
         std::map<std::string, ReloadOutcome> outcomes = reloadChanges(watcher, show, 4);
-        const std::map<std::string, std::string> kinds = {
-            {"stone.png", "texture"}, {"stone.mat", "material"}, {"orb.mesh", "mesh"}, {"plinthar.scene", "scene"}};
+        const std::map<std::string, std::string> kinds = {{"stone.png", "texture"},
+                                                          {"stone.mat", "material"},
+                                                          {"orb.mesh", "mesh"},
+                                                          {"plinthar.scene", "scene"}};
         for (const auto& [file, kind] : kinds) {
             ASSERT_TRUE(outcomes.count(file)) << file << " was not reloaded";
             ASSERT_TRUE(outcomes[file].kind) << file;
@@ -122,7 +124,8 @@ TEST(StudioReload, AFailingFileKeepsTheLastGoodVersionAndNamesItsFileAndLine) {
         qvtest::writeFile(data.file("test.vpg"), "not a clip");
         qvtest::writeFile(data.file("notes.txt"), "not a file of the show");
         std::map<std::string, ReloadOutcome> outcomes = reloadChanges(watcher, show, 5);
-        EXPECT_EQ(outcomes["stone.mat"].error, "stone.mat:8: invalid cull mode \"xyz\" (valid: none, cw, ccw)");
+        EXPECT_EQ(outcomes["stone.mat"].error,
+                  "stone.mat:8: invalid cull mode \"xyz\" (valid: none, cw, ccw)");
         EXPECT_EQ(outcomes["plinthar.scene"].error.compare(0, 15, "plinthar.scene:"), 0)
             << outcomes["plinthar.scene"].error;
         EXPECT_NE(outcomes["plinthar.scene"].error.find(":8"), std::string::npos)

@@ -52,11 +52,12 @@ public:
         keycode_ = reinterpret_cast<KeyCode (*)(Display*, KeySym)>(dlsym(xlib_, "XKeysymToKeycode"));
         warp_ = reinterpret_cast<int (*)(Display*, Window, Window, int, int, unsigned, unsigned, int, int)>(
             dlsym(xlib_, "XWarpPointer"));
-        image_ = reinterpret_cast<XImage* (*)(Display*, Drawable, int, int, unsigned, unsigned, unsigned long, int)>(
-            dlsym(xlib_, "XGetImage"));
+        image_ = reinterpret_cast<XImage* (*)(Display*, Drawable, int, int, unsigned, unsigned, unsigned long,
+                                              int)>(dlsym(xlib_, "XGetImage"));
         fakeKey_ = reinterpret_cast<int (*)(Display*, unsigned, Bool, unsigned long)>(
             dlsym(xtst_, "XTestFakeKeyEvent"));
-        if (open_ && close_ && sync_ && keycode_ && warp_ && image_ && fakeKey_) display_ = open_(display.c_str());
+        if (open_ && close_ && sync_ && keycode_ && warp_ && image_ && fakeKey_)
+            display_ = open_(display.c_str());
     }
     ~XClient() {
         if (display_) close_(display_);
@@ -102,10 +103,12 @@ private:
 // The program as a child process, its standard output into a file; killed if the test ends first.
 class Studio {
 public:
-    Studio(const std::string& display, const std::string& folder, const std::string& output) : output_(output) {
+    Studio(const std::string& display, const std::string& folder, const std::string& output)
+        : output_(output) {
         pid_ = fork();
         if (pid_ == 0) {
-            if (!freopen(output.c_str(), "w", stdout) || !freopen((output + ".err").c_str(), "w", stderr)) _exit(126);
+            if (!freopen(output.c_str(), "w", stdout) || !freopen((output + ".err").c_str(), "w", stderr))
+                _exit(126);
             setenv("DISPLAY", display.c_str(), 1);
             setenv("SDL_VIDEODRIVER", "x11", 1);
             setenv("SDL_AUDIODRIVER", "dummy", 1);
@@ -172,7 +175,8 @@ private:
 TEST(StudioEndToEnd, PauseReloadWhilePausedBrokenMaterialSeekAndEscapeOnARealXServer) {
     if (!studiotest::haveDefaultData()) GTEST_SKIP() << "the default data set (assets/data) is absent";
     qvtest::Xvfb server;
-    if (server.display.empty()) GTEST_SKIP() << "Xvfb is not installed or did not start (Debian package xvfb)";
+    if (server.display.empty())
+        GTEST_SKIP() << "Xvfb is not installed or did not start (Debian package xvfb)";
     XClient x(server.display);
     if (!x.ok()) GTEST_SKIP() << "libX11 or libXtst is not installed";
     studiotest::DataCopy data;
@@ -218,8 +222,8 @@ TEST(StudioEndToEnd, PauseReloadWhilePausedBrokenMaterialSeekAndEscapeOnARealXSe
     const std::string material = qvtest::readFile(data.file("stone.mat"));
     const size_t cull = material.find("\"ccw\"");
     ASSERT_NE(cull, std::string::npos);
-    ASSERT_TRUE(qvtest::writeFile(data.file("stone.mat"), material.substr(0, cull) + "\"xyz\"" +
-                                                              material.substr(cull + 5)));
+    ASSERT_TRUE(qvtest::writeFile(data.file("stone.mat"),
+                                  material.substr(0, cull) + "\"xyz\"" + material.substr(cull + 5)));
     EXPECT_EQ(studio.waitForLine("reload failed: "),
               "reload failed: stone.mat:8: invalid cull mode \"xyz\" (valid: none, cw, ccw)")
         << studio.output();

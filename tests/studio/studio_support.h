@@ -22,7 +22,8 @@ inline bool haveDefaultData() {
 class DataCopy {
 public:
     DataCopy() : dir_("qv-studio") {
-        ok_ = dir_.ok() && qvtest::runCommand("cp -r '" + defaultData() + "' '" + dir_.file("data") + "'") == 0;
+        ok_ =
+            dir_.ok() && qvtest::runCommand("cp -r '" + defaultData() + "' '" + dir_.file("data") + "'") == 0;
     }
     bool ok() const { return ok_; }
     std::string folder() const { return dir_.file(""); }

@@ -14,8 +14,8 @@ FileWatcher::FileWatcher(const std::string& folder) {
         problem_ = std::string("cannot watch files: ") + std::strerror(errno);
         return;
     }
-    const uint32_t mask = IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE |
-                          IN_ONLYDIR;
+    const uint32_t mask =
+        IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ONLYDIR;
     if (inotify_add_watch(fd_, folder.c_str(), mask) < 0) {
         problem_ = "cannot watch " + folder + ": " + std::strerror(errno);
         close(fd_);
@@ -35,7 +35,8 @@ void FileWatcher::readEvents(double now) {
         for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
             at += ssize_t(sizeof(inotify_event) + event->len);
-            if (event->len == 0 || (event->mask & IN_ISDIR)) continue;  // the folder itself, or a folder in it
+            if (event->len == 0 || (event->mask & IN_ISDIR))
+                continue;  // the folder itself, or a folder in it
             const std::string name(event->name, strnlen(event->name, event->len));
             if (event->mask & (IN_DELETE | IN_MOVED_FROM)) {
                 pending_.erase(name);  // gone (or a temporary file renamed over another): nothing to load

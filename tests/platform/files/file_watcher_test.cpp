@@ -102,7 +102,8 @@ TEST(FileWatcher, AFileLeftOpenAfterWritingComesOutAfterTheLongerQuiet) {
     std::fputs("VPG", f);
     std::fflush(f);
     EXPECT_TRUE(collect(watcher, FileWatcher::kOpenSettleSeconds * 0.5).empty());
-    EXPECT_EQ(names(collect(watcher, FileWatcher::kOpenSettleSeconds + 0.3)), std::vector<std::string>{"clip.vpg"});
+    EXPECT_EQ(names(collect(watcher, FileWatcher::kOpenSettleSeconds + 0.3)),
+              std::vector<std::string>{"clip.vpg"});
     std::fclose(f);
 }
 

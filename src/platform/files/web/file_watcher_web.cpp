@@ -1,6 +1,5 @@
 #include "platform/files/file_watcher.h"
 
-
 // The browser's data set is the page's archive: there is no folder to watch.
 namespace platform {
 
