@@ -788,10 +788,15 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             if (!hasValue || !parseTimes(args[++i], options.times))
                 return fail("--times needs a comma-separated list of times in seconds");
             captureOnly.insert(captureOnly.end(), {a, args[i]});
+        } else if (a == "--studio") {
+            line.studio = true;
+            const bool folder = hasValue && !args[i + 1].empty() && args[i + 1].compare(0, 2, "--") != 0;
+            line.studioFolder = folder ? args[++i] : "data";
         } else {
             line.ignored.push_back(a);
         }
     }
+    if (line.studio && line.capture) return fail("--studio and --capture do not go together");
     if (!line.capture) {
         line.ignored.insert(line.ignored.end(), captureOnly.begin(), captureOnly.end());
         return line;

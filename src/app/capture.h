@@ -47,6 +47,8 @@ struct CommandLine {
     EntryOptions entry;
     bool capture = false;
     CaptureOptions captureOptions;
+    bool studio = false;  // "--studio [DIR]": the studio on the folder DIR ("data" when none follows)
+    std::string studioFolder;
     std::vector<std::string> ignored;
     std::string problem;  // what is wrong with a capture option; empty when nothing is
 };

@@ -41,7 +41,7 @@ int qv_main() {
     return qv_main(loadProduction);
 }
 
-int qv_main(int argc, char** argv) {
+int qv_main(int argc, char** argv, StudioEntry studio) {
     CommandLine line = parseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
     if (!line.problem.empty()) {
         std::fprintf(stderr, "quorvane: %s\n%s", line.problem.c_str(), kCaptureUsage);
@@ -53,5 +53,10 @@ int qv_main(int argc, char** argv) {
         std::fprintf(stderr, "quorvane: ignoring unknown arguments:%s\n", list.c_str());
     }
     if (line.capture) return qv_capture(line.captureOptions, line.entry);
+    if (line.studio) {
+        if (studio) return studio(line.studioFolder, line.entry);
+        std::fprintf(stderr, "quorvane: this program has no studio\n");
+        return 2;
+    }
     return qv_main(loadProduction, line.entry);
 }

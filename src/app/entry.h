@@ -4,6 +4,7 @@
 // the one place where a thrown text reaches the user.
 #include <functional>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "app/display.h"
@@ -71,4 +72,6 @@ int qv_main();
 // The program's command line. No arguments: the production as always. "--windowed": in a 640 by 480
 // window. "--capture DIR" with its options (parseCommandLine):
 // rendered to files (app/capture.h). Any other argument is ignored with a one-line notice on standard error.
-int qv_main(int argc, char** argv);
+// "--studio [DIR]" runs `studio` on the folder, when the program has one.
+using StudioEntry = int (*)(const std::string& folder, const EntryOptions& options);
+int qv_main(int argc, char** argv, StudioEntry studio = nullptr);

@@ -27,9 +27,12 @@ size_t runFrames(Show& show, FrameClock& clock, PictureSink& sink, const LoopKey
             DispatchMessageA(&msg);
             if (msg.message == WM_QUIT) {
                 quit = true;
-            } else if (msg.message == WM_KEYDOWN && keys.timeLines) {
-                std::printf("time %f\n", static_cast<double>(t));
-                std::fflush(stdout);
+            } else if (msg.message == WM_KEYDOWN) {
+                if (keys.timeLines) {
+                    std::printf("time %f\n", static_cast<double>(t));
+                    std::fflush(stdout);
+                }
+                clock.key(static_cast<unsigned>(msg.wParam));
             }
         }
         // Polled, so Escape ends the run even without the focus.

@@ -27,6 +27,8 @@ public:
     virtual bool last(size_t frame, float t) const = 0;
     // Present has returned for the frame whose time was asked last.
     virtual void presented() {}
+    // A key went down (its virtual-key code); a clock with a transport of its own (the studio's) moves.
+    virtual void key(unsigned /*virtualKey*/) {}
 };
 
 // Where the pictures go besides the window every frame is presented to.

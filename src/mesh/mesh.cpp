@@ -3,11 +3,19 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "data/memfile.h"
 #include "resources/device.h"
 #include "resources/material.h"
 #include "resources/material_cache.h"
+
+void Mesh::swap(Mesh& other) {
+    std::swap(centre, other.centre);
+    std::swap(vertices, other.vertices);
+    std::swap(groups, other.groups);
+    std::swap(vertexBuffer, other.vertexBuffer);
+}
 
 Mesh::~Mesh() {
     if (vertexBuffer) vertexBuffer->Release();

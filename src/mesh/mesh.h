@@ -32,6 +32,9 @@ public:
     // vertexbuffer", "Failed to lock vertexbuffer", "Failed to create indexbuffer" or "Failed to
     // lock indexbuffer" when a buffer cannot be made.
     virtual void draw();
+    // Exchanges the geometry, groups and buffers with `other` (a reload moves a new version into the object
+    // the scenes point at).
+    void swap(Mesh& other);
 
     float centre[3] = {0, 0, 0};  // mean of the vertex positions
     std::vector<MeshVertex> vertices;

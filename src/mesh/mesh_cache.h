@@ -11,4 +11,8 @@ public:
 
 protected:
     Mesh* load(std::string name) override { return loadMesh(name, materials); }
+    bool replace(Mesh& held, Mesh& fresh) override {
+        held.swap(fresh);
+        return true;
+    }
 };

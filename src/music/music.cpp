@@ -67,20 +67,56 @@ void Music::load(std::string name, double offset) {
     if (file) memfile_close(file);
     file = nullptr;
     rate = kTunedRate, channels = 2;
+    open(name, file, stream);
+    startOffset = offset;
+    takeFormat();
+}
+
+void Music::reload(const std::string& name) {
+    MemoryFile* newFile = nullptr;
+    HSTREAM newStream = 0;
+    open(name, newFile, newStream);
+    if (stream) BASS_StreamFree(stream);
+    if (file) memfile_close(file);
+    file = newFile;
+    stream = newStream;
+    rate = kTunedRate, channels = 2;
+    takeFormat();
+}
+
+void Music::open(const std::string& name, MemoryFile*& newFile, HSTREAM& newStream) {
     try {
-        file = memfile_open(name.c_str());
-        if (!file) throw std::string("file not found");
-        stream = BASS_StreamCreateFile(TRUE, file->data, 0, file->length, BASS_STREAM_PRESCAN);
-        if (!stream) throw std::string(stream_error_text(BASS_ErrorGetCode()));
+        newFile = memfile_open(name.c_str());
+        if (!newFile) throw std::string("file not found");
+        newStream = BASS_StreamCreateFile(TRUE, newFile->data, 0, newFile->length, BASS_STREAM_PRESCAN);
+        if (!newStream) throw std::string(stream_error_text(BASS_ErrorGetCode()));
     } catch (const std::string& e) {
+        memfile_close(newFile);
+        newFile = nullptr;
         throw std::string("Failed to load " + name + "\n" + e);
     } catch (...) {
+        memfile_close(newFile);
+        newFile = nullptr;
         throw std::string("Failed to load " + name + "\nUnknown error");
     }
-    startOffset = offset;
+}
+
+void Music::takeFormat() {
     // The position counts the stream's own frames, so its rate and channels make the clock.
     if (const AudioPcm* pcm = audio_stream_pcm(stream))
         if (pcm->rate > 0 && pcm->channels > 0) rate = pcm->rate, channels = pcm->channels;
+}
+
+void Music::hold() {
+    if (stream) BASS_ChannelPause(stream);
+}
+
+void Music::playFrom(double seconds) {
+    if (!stream) return;
+    BASS_Start();
+    // Past the end the position stays where it was: the stream has played out either way.
+    BASS_ChannelSetPosition(stream, offset_to_position(seconds, streamBytesPerSecond(rate, channels)));
+    BASS_StreamPlay(stream, FALSE, 0);
 }
 
 void Music::play() {

@@ -23,6 +23,12 @@ public:
     // Reads the named data file and opens a stream on it; throws "Failed to load " + name + "\n" +
     // the reason. A stream already loaded is freed first.
     void load(std::string name, double startOffset);
+    // Reads the named file and opens a new stream on it, and only then frees the old stream: a failing
+    // file (the texts of load()) leaves the music as it was. The new stream is held at its start.
+    void reload(const std::string& name);
+    // Holds the stream where it is heard (a pause); playFrom() goes on from `seconds`.
+    void hold();
+    void playFrom(double seconds);
     // Starts the output and the stream from its start, then seeks to startOffset unless it is 0.
     // Throws "no music file loaded" without a stream.
     void play();
@@ -41,6 +47,10 @@ public:
     int channels = 2;       // the stream's channel count, set by load
 
 private:
+    // Opens the named file and a stream on it into the two, or throws load()'s texts with nothing left open.
+    static void open(const std::string& name, MemoryFile*& newFile, HSTREAM& newStream);
+    void takeFormat();  // rate and channels from the stream
+
     std::vector<int16_t> heard_;  // the sound being heard, for the spectrum at another rate
 };
 

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <iterator>
 
 #include "data/memfile.h"
 #include "mesh/mesh.h"
 #include "production/data_set.h"
 #include "resources/device.h"
 #include "resources/material.h"
+#include "resources/material_cache.h"
 
 unsigned beatIndex = 0;
 
@@ -28,6 +30,15 @@ void buildPulseTrack(Track& track) {
     track.computeTangents();
 }
 
+// Named like every other asset that fails to load; the video texture's own text follows.
+std::unique_ptr<VideoTexture> openClip() {
+    try {
+        return std::make_unique<VideoTexture>("test.vpg");
+    } catch (const std::string& text) {
+        throw "Failed to load test.vpg\n" + text;
+    }
+}
+
 // The loading picture, drawn opaque over the whole back buffer and presented once; then the video, handed
 // to the texture cache under the three picture names it stands in for.
 VideoTexture* showLoadingAndLoadVideo(ScreenQuad& loadingQuad, Stage& stage, TextureCache& textures) {
@@ -36,13 +47,7 @@ VideoTexture* showLoadingAndLoadVideo(ScreenQuad& loadingQuad, Stage& stage, Tex
     g_device->EndScene();
     stage.present();
 
-    // Named like every other asset that fails to load; the video texture's own text follows.
-    std::unique_ptr<VideoTexture> video;
-    try {
-        video = std::make_unique<VideoTexture>("test.vpg");
-    } catch (const std::string& text) {
-        throw "Failed to load test.vpg\n" + text;
-    }
+    std::unique_ptr<VideoTexture> video = openClip();
     VideoTexture* registered = video.get();
     textures.add(kVideoNames[0], video.release());  // the cache owns it from the first name on
     textures.add(kVideoNames[1], registered);
@@ -151,6 +156,31 @@ Production::Production(HWND window, SceneCache& scenes, TextureCache& textures, 
       grid(80, 60) {
     pulseMaterial = findPulseMaterial(*scene);
     if (!pulseMaterial) loadWarnings().warning("plinthar.scene", 0, pulseProblem(*scene));
+}
+
+void Production::sceneReloaded() {
+    wireScene(scene, camera, sceneLight);
+    meshesReloaded();
+}
+
+void Production::meshesReloaded() {
+    pulseMaterial = findPulseMaterial(*scene);
+}
+
+void Production::reloadClip(TextureCache& textures) {
+    std::unique_ptr<VideoTexture> fresh = openClip();
+    VideoTexture* old = video;
+    video = fresh.get();
+    textures.add(kVideoNames[0], fresh.release());
+    for (size_t i = 1; i < std::size(kVideoNames); ++i) textures.add(kVideoNames[i], video);
+    // The old clip stays with the cache (it gives its decoder up to the new one); nothing shows it any more.
+    ResourceCache<Material>::forEachHeld([&](const std::string&, Material* material) {
+        if (material->texture != old && material->envmap != old) return;
+        if (material->texture == old) material->texture = video;
+        if (material->envmap == old) material->envmap = video;
+        material->recordStates();  // the recorded states name the old clip's texture
+    });
+    flashQuad.source = video;
 }
 
 void Production::start() {

@@ -104,6 +104,15 @@ public:
     // The timings the frames follow.
     const Timeline& timeline() const { return builtInTimeline(); }
 
+    // The studio's reloads and transport. A scene reloaded in place gets the production's camera, light and
+    // fog again; after a scene or mesh reload the pulsing material is looked up again.
+    void sceneReloaded();
+    void meshesReloaded();
+    // The clip read again and shown wherever the old one was (its three picture names, the materials that
+    // name them, the flash); throws "Failed to load test.vpg" and the reason, the old clip staying.
+    void reloadClip(TextureCache& textures);
+    Soundtrack& soundtrack() { return *music; }
+
     // The frame's passes, in the order frame() runs them between BeginScene and EndScene; public so that
     // the benchmark times each on the production's own objects.
     void drawSceneIntoTarget();                       // the scene into the 256 by 128 target

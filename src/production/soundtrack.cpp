@@ -80,6 +80,11 @@ double LiveSoundtrack::time() {
     return t;
 }
 
+void LiveSoundtrack::playFrom(double seconds) {
+    playedOut_ = false;
+    music_.playFrom(seconds);
+}
+
 CaptureSoundtrack::CaptureSoundtrack(const std::string& name, Diagnostics& out) {
     try {
         std::unique_ptr<MemoryFile, FileCloser> file(memfile_open(name.c_str()));

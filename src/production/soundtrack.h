@@ -21,6 +21,12 @@ public:
     // Fetches the 256-bin spectrum of this moment into spectrum().
     virtual void updateSpectrum() = 0;
     virtual const float* spectrum() const = 0;
+    // The studio's transport on the sound: held where it is heard, played on from `seconds`, the named
+    // file read again (throws the music's "Failed to load " texts, the old sound staying). Nothing where
+    // there is no sound device.
+    virtual void hold() {}
+    virtual void playFrom(double /*seconds*/) {}
+    virtual void reload(const std::string& /*name*/) {}
 };
 
 // Reads and decodes the named music file on a thread of its own from construction on, so that loading it
@@ -50,6 +56,9 @@ public:
     double time() override;
     void updateSpectrum() override { music_.updateSpectrum(); }
     const float* spectrum() const override { return music_.spectrum; }
+    void hold() override { music_.hold(); }
+    void playFrom(double seconds) override;
+    void reload(const std::string& name) override { music_.reload(name); }
 
 private:
     Music music_;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "data/memfile.h"
 #include "resources/device.h"
@@ -177,6 +178,23 @@ Material* loadMaterial(const std::string& name, TextureCache& textures, Diagnost
     std::string text(reinterpret_cast<const char*>(file->data), file->length);
     file.reset();
     return parseMaterial(text.c_str(), textures, name, out);
+}
+
+void Material::swap(Material& other) {
+    std::swap(emissive, other.emissive);
+    std::swap(ambient, other.ambient);
+    std::swap(diffuse, other.diffuse);
+    std::swap(specular, other.specular);
+    std::swap(power, other.power);
+    std::swap(shinyness, other.shinyness);
+    std::swap(texture, other.texture);
+    std::swap(envmap, other.envmap);
+    std::swap(zbufferMode, other.zbufferMode);
+    std::swap(zwrite, other.zwrite);
+    std::swap(cullMode, other.cullMode);
+    std::swap(srcBlend, other.srcBlend);
+    std::swap(dstBlend, other.dstBlend);
+    std::swap(stateBlock, other.stateBlock);
 }
 
 void Material::recordStates() {

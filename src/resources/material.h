@@ -27,6 +27,8 @@ public:
     void apply(bool ambientEmissive, bool diffuseSpecular);
     // (Re)records the render, texture-stage and sampler states into stateBlock.
     void recordStates();
+    // Exchanges everything with `other` (a reload moves a new version into the object the meshes point at).
+    void swap(Material& other);
 
     ColorRGBA emissive = {0, 0, 0, 0};
     ColorRGBA ambient = {0.1f, 0.1f, 0.1f, 1.0f};

@@ -11,4 +11,8 @@ public:
 
 protected:
     Material* load(std::string name) override { return loadMaterial(name, textures); }
+    bool replace(Material& held, Material& fresh) override {
+        held.swap(fresh);
+        return true;
+    }
 };

@@ -6,8 +6,10 @@
 //
 // Loaders throw their failure as a std::string; get() wraps it as
 // "Failed to load " + name + "\n" + text.
+#include <cctype>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 
 template <class T>
@@ -75,6 +77,45 @@ public:
         ++counts()[resource];
     }
 
+    // The name under which some instance holds a resource for the file `file` (names match in any letter
+    // case, as the data lookup does), or an empty text when none does.
+    static std::string heldName(const std::string& file) {
+        auto same = [&](const std::string& name) {
+            if (name.size() != file.size()) return false;
+            for (size_t i = 0; i < name.size(); ++i)
+                if (std::tolower(static_cast<unsigned char>(name[i])) !=
+                    std::tolower(static_cast<unsigned char>(file[i])))
+                    return false;
+            return true;
+        };
+        for (const auto& [name, resource] : names())
+            if (resource && same(name)) return name;
+        return {};
+    }
+
+    // Loads the resource held under `name` afresh and moves the new version into the existing object
+    // (replace()), so that everything pointing at it shows the new one. The new version is built whole
+    // first: a failing load throws as get() does and leaves the held version as it was. False when no
+    // instance holds `name` or the held object cannot take the new version in place.
+    bool reload(const std::string& name) {
+        auto it = names().find(name);
+        if (it == names().end() || !it->second) return false;
+        std::unique_ptr<T> fresh;
+        try {
+            fresh.reset(load(name));
+        } catch (const std::string& text) {
+            throw "Failed to load " + name + "\n" + text;
+        }
+        return fresh && replace(*it->second, *fresh);
+    }
+
+    // Calls f(name, resource) for every resource held under a name.
+    template <class F>
+    static void forEachHeld(F f) {
+        for (const auto& [name, resource] : names())
+            if (resource) f(name, resource);
+    }
+
     // References this instance took on `resource`, and those all instances of the type hold.
     int ownCount(const T* resource) const {
         auto it = own_.find(const_cast<T*>(resource));
@@ -88,6 +129,9 @@ public:
 protected:
     // Returns a new T for the file name, or throws a std::string.
     virtual T* load(std::string name) = 0;
+    // Moves the contents of `fresh` (just loaded) into `held`, and the old contents into `fresh`, which is
+    // then destroyed; false when `held` cannot take them (it is left alone).
+    virtual bool replace(T& /*held*/, T& /*fresh*/) { return false; }
 
 private:
     // A name whose load failed holds nothing; dropping its entry keeps the table to names in use.

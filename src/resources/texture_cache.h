@@ -8,4 +8,6 @@ class TextureCache : public ResourceCache<TextureSource> {
 protected:
     // Throws "file not found: " + name, or "failed to load " + name for undecodable data.
     TextureSource* load(std::string name) override;
+    // Only a decoded picture takes a new one in place; render targets and the clip are not files of theirs.
+    bool replace(TextureSource& held, TextureSource& fresh) override;
 };

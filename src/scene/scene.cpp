@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "mesh/mesh.h"
 #include "resources/device.h"
@@ -72,6 +73,18 @@ void Camera::apply() {
     g_device->SetTransform(D3DTS_PROJECTION, &projection);
     D3DMATRIX view = toD3DMatrix(worldMatrix());
     g_device->SetTransform(D3DTS_VIEW, &view);
+}
+
+void Scene::swap(Scene& other) {
+    std::swap(objects, other.objects);
+    std::swap(cameras, other.cameras);
+    std::swap(lights, other.lights);
+    std::swap(ambient, other.ambient);
+    std::swap(fogEnabled, other.fogEnabled);
+    std::swap(fogColor, other.fogColor);
+    std::swap(fogStart, other.fogStart);
+    std::swap(fogEnd, other.fogEnd);
+    std::swap(owned_, other.owned_);
 }
 
 void Scene::draw(unsigned cameraIndex, bool clear) {

@@ -95,6 +95,9 @@ public:
     // Clears when asked, sets ambient, lighting and fog, the camera (when the index names one) and
     // the lights, draws every object in list order, and turns fog off again.
     void draw(unsigned cameraIndex, bool clear);
+    // Exchanges everything with `other` (a reload moves a new version into the object the production
+    // holds; the cameras and lights added by code go with the old version and are added again).
+    void swap(Scene& other);
 
     std::vector<MeshObject*> objects;
     std::vector<Camera*> cameras;

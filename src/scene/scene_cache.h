@@ -12,4 +12,8 @@ public:
 
 protected:
     Scene* load(std::string name) override { return loadScene(name, meshes); }
+    bool replace(Scene& held, Scene& fresh) override {
+        held.swap(fresh);
+        return true;
+    }
 };

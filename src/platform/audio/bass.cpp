@@ -434,6 +434,16 @@ BOOL BASS_StreamPlay(HSTREAM handle, BOOL flush, DWORD flags) {
     return TRUE;
 }
 
+BOOL BASS_ChannelPause(DWORD handle) {
+    std::lock_guard<std::mutex> lock(api_mutex);
+    if (!output.initialised) return fail(BASS_ERROR_INIT, FALSE);
+    Stream* s = find(handle);
+    if (!s) return fail(BASS_ERROR_HANDLE, FALSE);
+    s->playing.store(false, std::memory_order_release);
+    t_error = BASS_OK;
+    return TRUE;
+}
+
 QWORD BASS_ChannelGetPosition(DWORD handle) {
     std::lock_guard<std::mutex> lock(api_mutex);
     if (!output.initialised) return fail(BASS_ERROR_INIT, ~QWORD(0));

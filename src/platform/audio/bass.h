@@ -59,6 +59,10 @@ HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD le
 // Plays the stream: from the start when `flush` is TRUE, else from where it is.
 BOOL BASS_StreamPlay(HSTREAM handle, BOOL flush, DWORD flags);
 
+// Holds the stream where it is: the position stops once the sound already handed to the output has been
+// heard; BASS_StreamPlay without `flush` goes on from there.
+BOOL BASS_ChannelPause(DWORD handle);
+
 // Byte position of the sound being heard: frames handed to the device minus those still queued,
 // counted as 16-bit samples in the stream's own rate and channel count; it never goes back but for a seek,
 // and after a play from the start it stays at 0 until that sound is heard. Once the output is lost (see
