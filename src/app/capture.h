@@ -18,7 +18,9 @@
 struct CaptureOptions {
     std::string directory;
     int fps = 60;
-    int width = 640;  // pictures are the 640 by 480 back buffer, rescaled to another size when asked
+    // The pictures' size: the back buffer's. 4:3 sizes hold the picture rendered at that size; other aspects
+    // the 4:3 picture at the largest size that fits, centred, black around it.
+    int width = 640;
     int height = 480;
     std::string video;          // MP4 file to make with ffmpeg; empty for none
     bool frames = true;         // PNG frames: without a video always, with one only after "--frames"
@@ -26,9 +28,10 @@ struct CaptureOptions {
     bool progress = true;       // a progress bar on standard error
 };
 
-// The program's command line, in any order: "--windowed", and "--capture DIR" with its options "--fps N",
-// "--size WxH", "--video FILE.mp4" (an even size), "--frames" and "--times T,T,...". Anything else, and
-// capture options without "--capture", is ignored.
+// The program's command line, in any order: "--windowed", "--scale K" (the render scale, live or captured:
+// K times 640 by 480), and "--capture DIR" with its options "--fps N", "--size WxH" (not with --scale),
+// "--video FILE.mp4" (an even size), "--frames" and "--times T,T,...". Anything else, and capture options
+// without "--capture", is ignored.
 struct CommandLine {
     EntryOptions entry;
     bool capture = false;
