@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/capture.h"
 #include "capture_support.h"
 
 #define STB_IMAGE_RESIZE_STATIC
@@ -102,7 +103,7 @@ double laplacianEnergy(const Plane& p) {
     return sum / (double(p.width - 2) * (p.height - 2));
 }
 
-class RenderScale : public testing::Test {
+class ScaledCapture : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         if (!haveDefaultDataSet()) return;
@@ -157,12 +158,12 @@ protected:
     static TempDir* dir_;
     static Outcome runs_[4];
 };
-TempDir* RenderScale::dir_ = nullptr;
-Outcome RenderScale::runs_[4];
+TempDir* ScaledCapture::dir_ = nullptr;
+Outcome ScaledCapture::runs_[4];
 
 }  // namespace
 
-TEST_F(RenderScale, TwiceTheSizeBoxFilteredIsTheDesignSizeWithFinerDetail) {
+TEST_F(ScaledCapture, TwiceTheSizeBoxFilteredIsTheDesignSizeWithFinerDetail) {
     for (int i = -1; i < kTimes; ++i) {
         const std::string name = i < 0 ? "loading.png" : frameName(i);
         SCOPED_TRACE(name);
@@ -186,7 +187,32 @@ TEST_F(RenderScale, TwiceTheSizeBoxFilteredIsTheDesignSizeWithFinerDetail) {
     }
 }
 
-TEST_F(RenderScale, OtherAspectsFrameTheFourByThreePictureInBlack) {
+TEST_F(ScaledCapture, OtherAspectsFrameTheFourByThreePictureInBlack) {
     expectFramed("wide", 240, 0, 1440, 1080);  // pillarboxed: 2.25 times the design size
     expectFramed("tall", 0, 200, 800, 600);    // letterboxed: 1.25 times
+}
+
+TEST(RenderScaleCommandLine, ScaleAndSizeSetThePicturesSize) {
+    CommandLine line = parseCommandLine({"--capture", "d", "--scale", "2"});
+    EXPECT_EQ(line.problem, "");
+    EXPECT_EQ(line.captureOptions.width, 1280);
+    EXPECT_EQ(line.captureOptions.height, 960);
+    line = parseCommandLine({"--scale", "1.5", "--windowed"});  // live
+    EXPECT_EQ(line.problem, "");
+    EXPECT_EQ(line.entry.scale, 1.5);
+    EXPECT_FALSE(line.capture);
+    line = parseCommandLine({"--capture", "d", "--size", "1920x1080"});
+    EXPECT_EQ(line.captureOptions.width, 1920);
+    EXPECT_EQ(line.captureOptions.height, 1080);
+    EXPECT_EQ(line.entry.scale, 0.0);
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--scale"},
+                                                {"--scale", "0"},
+                                                {"--scale", "x"},
+                                                {"--scale", "2x"},
+                                                {"--scale", "13"},
+                                                {"--scale", "nan"},
+                                                {"--scale", "-1"}})
+        EXPECT_EQ(parseCommandLine(bad).problem, "--scale needs a factor from 0.25 to 12") << bad.back();
+    EXPECT_EQ(parseCommandLine({"--capture", "d", "--size", "800x600", "--scale", "2"}).problem,
+              "--size and --scale both set the pictures' size; give one");
 }
