@@ -1,6 +1,6 @@
 // The production rendered as the capture renders it, timed: start-up to the loading picture and to the first
-// frame, frames per second of the frame sequence at 640 by 480 (rendering only: no picture files), with
-// and without reading each frame back, and peak memory.
+// frame, frames per second of the frame sequence at 640 by 480 and at twice that size (rendering only: no
+// picture files), with and without reading each frame back, and peak memory.
 //
 //   bench_production [FPS] [DIR] [FRAMES] [PASS_RUNS]
 //
@@ -118,6 +118,10 @@ public:
     TimedSink(TimedClock& clock, Pass& pass, bool readBack)
         : clock_(clock), pass_(pass), readBack_(readBack) {
         g_device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back_);
+        D3DSURFACE_DESC desc{};
+        if (back_) back_->GetDesc(&desc);
+        width_ = desc.Width;
+        pixels_.resize(size_t(desc.Width) * desc.Height);
     }
     ~TimedSink() override {
         if (back_) back_->Release();
@@ -127,7 +131,7 @@ public:
         d3d9_finish(g_device);
         const Clock::time_point finished = Clock::now();
         if (readBack_ && back_) {
-            d3d9_read_surface(back_, pixels_.data(), 640 * 4);
+            d3d9_read_surface(back_, pixels_.data(), width_ * 4);
             for (uint32_t p : pixels_)  // the colour channels, as the capture keeps them
                 for (int shift = 16; shift >= 0; shift -= 8)
                     pass_.pictureHash = (pass_.pictureHash ^ ((p >> shift) & 0xFF)) * 1099511628211ull;
@@ -143,12 +147,23 @@ private:
     Pass& pass_;
     bool readBack_;
     IDirect3DSurface9* back_ = nullptr;
-    std::vector<uint32_t> pixels_ = std::vector<uint32_t>(640 * 480);
+    UINT width_ = 0;
+    std::vector<uint32_t> pixels_;
 };
 
-void run(int fps, size_t limit) {
+// Frames per second of the two passes over the time line at each size, for the closing comparison.
+struct SizeFigures {
+    int scale = 1;
+    double renderingOnly = 0, withReadBack = 0;
+};
+
+SizeFigures run(int fps, size_t limit, int scale) {
+    std::printf("--- at %d x %d (scale %d)\n", 640 * scale, 480 * scale, scale);
+    SizeFigures figures;
+    figures.scale = scale;
     const Clock::time_point begin = Clock::now();
-    FrameSetup setup(kProductionMusic, false, Direct3DCreate9, D3DPRESENT_INTERVAL_IMMEDIATE);
+    FrameSetup setup(kProductionMusic, false, Direct3DCreate9, D3DPRESENT_INTERVAL_IMMEDIATE, 640 * scale,
+                     480 * scale);
     const Clock::time_point displayOpen = Clock::now();
 
     auto benchStage = std::make_unique<BenchStage>();
@@ -177,6 +192,7 @@ void run(int fps, size_t limit) {
                 ms(begin, displayOpen), ms(begin, stage.loadingShown), ms(begin, loaded),
                 ms(begin, clock.firstFrame));
             report("frames, rendering only", result);
+            figures.renderingOnly = result.seconds > 0 ? double(result.frames) / result.seconds : 0;
             d3d9_stats after{};
             d3d9_get_stats(g_device, &after);
             std::printf(
@@ -189,6 +205,7 @@ void run(int fps, size_t limit) {
                 after.programsBuilt);
         } else {
             report("frames, with read-back", result);
+            figures.withReadBack = result.seconds > 0 ? double(result.frames) / result.seconds : 0;
             std::printf("  hash of the pictures read back: %016llx\n",
                         (unsigned long long)result.pictureHash);
         }
@@ -200,6 +217,7 @@ void run(int fps, size_t limit) {
     // includes the rasterisation the driver must finish inside a pass, e.g. before a target is sampled), the
     // rest of the rasterisation (the wait in glFinish), and the CPU time of all threads.
     passTable(show.production());
+    return figures;
 }
 
 struct PassTime {
@@ -284,11 +302,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot enter %s\n", dir.c_str());
         return 1;
     }
-    std::printf("data: %s   time line at %d frames/s, 640 x 480, %s\n", dir.c_str(), fps,
+    std::printf("data: %s   time line at %d frames/s, 640 x 480 and 1280 x 960, %s\n", dir.c_str(), fps,
                 std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") ? "on the display" : "headless");
     if (argc > 4) passRuns = std::max(1, std::atoi(argv[4]));
     try {
-        run(fps, argc > 3 ? size_t(std::max(1, std::atoi(argv[3]))) : size_t(-1));
+        const size_t limit = argc > 3 ? size_t(std::max(1, std::atoi(argv[3]))) : size_t(-1);
+        std::vector<SizeFigures> sizes;
+        for (int scale : {1, 2}) sizes.push_back(run(fps, limit, scale));
+        std::printf("frames/s by size              rendering only    with read-back\n");
+        for (const SizeFigures& f : sizes)
+            std::printf("  %4d x %-4d (scale %d)       %8.1f          %8.1f\n", 640 * f.scale, 480 * f.scale,
+                        f.scale, f.renderingOnly, f.withReadBack);
     } catch (const std::string& text) {
         std::fprintf(stderr, "%s\n", text.c_str());
         return 1;

@@ -45,16 +45,11 @@ static unsigned char* deflateFast(unsigned char* data, int length, int* outLengt
 #define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb/stb_image_write.h>
-#define STB_IMAGE_RESIZE_STATIC
-#define STB_IMAGE_RESIZE_IMPLEMENTATION
-#include <stb/stb_image_resize.h>
 
 extern char** environ;
 
 namespace {
 
-constexpr int kBackBufferWidth = 640;
-constexpr int kBackBufferHeight = 480;
 const char* const kNoFfmpeg = "ffmpeg could not be started (is it installed?); no video was made";
 
 bool parseInt(const std::string& text, int low, int high, int& out) {
@@ -173,32 +168,29 @@ void removeEarlierCapture(const std::string& dir) {
     for (const std::string& name : names) unlink(joinPath(dir, name).c_str());
 }
 
-// Reads the back buffer into `bgra` (640 by 480 pixels, bytes B, G, R, A); false when it fails.
-bool readBackBuffer(std::vector<uint32_t>& bgra) {
-    bgra.resize(size_t(kBackBufferWidth) * kBackBufferHeight);
+// Reads the width by height back buffer into `bgra` (bytes B, G, R, A); false when it fails.
+bool readBackBuffer(std::vector<uint32_t>& bgra, int width, int height) {
+    bgra.resize(size_t(width) * height);
     IDirect3DSurface9* back = nullptr;
     if (FAILED(g_device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back)) || !back) return false;
-    HRESULT hr = d3d9_read_surface(back, bgra.data(), kBackBufferWidth * 4);
+    D3DSURFACE_DESC desc{};
+    if (FAILED(back->GetDesc(&desc)) || desc.Width != UINT(width) || desc.Height != UINT(height)) {
+        back->Release();
+        return false;
+    }
+    HRESULT hr = d3d9_read_surface(back, bgra.data(), UINT(width) * 4);
     back->Release();
     return SUCCEEDED(hr);
 }
 
-// A back buffer's pictures at the asked size: BGRA for the video, RGB for the PNG files. The resampler
-// filters every channel alone, so both carry the same colours.
-class PictureScaler {
+// A back buffer's pictures (rendered at the asked size): BGRA for the video, RGB for the PNG files.
+class PictureFiles {
 public:
-    PictureScaler(int width, int height) : width_(width), height_(height) {}
-    bool rescaled() const { return width_ != kBackBufferWidth || height_ != kBackBufferHeight; }
+    PictureFiles(int width, int height) : width_(width), height_(height) {}
 
-    // The picture as BGRA bytes at the asked size; null when the resampler fails.
+    // The picture as BGRA bytes.
     const uint8_t* bgra(const std::vector<uint32_t>& backBuffer) {
-        const uint8_t* in = reinterpret_cast<const uint8_t*>(backBuffer.data());
-        if (!rescaled()) return in;
-        scaled_.resize(size_t(width_) * height_ * 4);
-        if (!stbir_resize_uint8(in, kBackBufferWidth, kBackBufferHeight, 0, scaled_.data(), width_, height_,
-                                0, 4))
-            return nullptr;
-        return scaled_.data();
+        return reinterpret_cast<const uint8_t*>(backBuffer.data());
     }
 
     // Writes a BGRA picture of the asked size as an RGB PNG; false when it fails.
@@ -217,7 +209,7 @@ public:
 
 private:
     int width_, height_;
-    std::vector<uint8_t> scaled_, rgb_;
+    std::vector<uint8_t> rgb_;
 };
 
 // Little-endian 16-bit PCM in a RIFF WAVE file.
@@ -445,12 +437,12 @@ private:
 };
 
 // The frames' way to the files on a thread of its own, so that rendering the next frame overlaps with
-// rescaling, writing the PNG and handing the last one to ffmpeg. A few frames wait at most; push() blocks
+// converting, writing the PNG and handing the last one to ffmpeg. A few frames wait at most; push() blocks
 // while they do. Where no thread can be started (a browser page has none) each frame is written as it comes.
 class FrameWriter {
 public:
     FrameWriter(const CaptureOptions& capture, VideoEncoder* video)
-        : scaler_(capture.width, capture.height), video_(video) {
+        : pictures_(capture.width, capture.height), video_(video) {
         try {
             thread_ = std::thread([this] { run(); });
         } catch (const std::system_error&) {
@@ -531,25 +523,21 @@ private:
         }
     }
 
-    // Rescales one frame, writes its PNG and hands it to the video; the outcome and the emptied buffer are
+    // Converts one frame, writes its PNG and hands it to the video; the outcome and the emptied buffer are
     // kept under the lock.
     void write(Item& item) {
         std::string error;
         bool videoStopped = false;
-        const uint8_t* bgra = scaler_.bgra(item.pixels);
-        if (!bgra) {
-            error = "could not rescale a frame";
-        } else {
-            if (!item.png.empty() && !scaler_.writePng(bgra, item.png)) error = "could not write " + item.png;
-            if (error.empty() && video_ && !video_->write(bgra, scaler_.frameBytes())) videoStopped = true;
-        }
+        const uint8_t* bgra = pictures_.bgra(item.pixels);
+        if (!item.png.empty() && !pictures_.writePng(bgra, item.png)) error = "could not write " + item.png;
+        if (error.empty() && video_ && !video_->write(bgra, pictures_.frameBytes())) videoStopped = true;
         std::lock_guard<std::mutex> lock(mutex_);
         spare_.push_back(std::move(item.pixels));
         if (!error.empty() && error_.empty()) error_ = error;
         if (videoStopped) videoStopped_ = true;
     }
 
-    PictureScaler scaler_;
+    PictureFiles pictures_;
     VideoEncoder* video_;
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -605,9 +593,10 @@ public:
     void present() override {
         std::string path = joinPath(capture_.directory, "loading.png");
         std::vector<uint32_t> backBuffer;
-        PictureScaler scaler(capture_.width, capture_.height);
-        const uint8_t* bgra = readBackBuffer(backBuffer) ? scaler.bgra(backBuffer) : nullptr;
-        if (!bgra || !scaler.writePng(bgra, path)) throw std::string("could not write " + path);
+        PictureFiles pictures(capture_.width, capture_.height);
+        if (!readBackBuffer(backBuffer, capture_.width, capture_.height) ||
+            !pictures.writePng(pictures.bgra(backBuffer), path))
+            throw std::string("could not write " + path);
         RenderStage::present();
     }
 
@@ -634,7 +623,7 @@ public:
         const bool blur = capture_.motionBlur > 1;
         std::vector<uint32_t> backBuffer;
         if (!blur) backBuffer = writer_.buffer();
-        if (!readBackBuffer(blur ? subFrame_ : backBuffer))
+        if (!readBackBuffer(blur ? subFrame_ : backBuffer, capture_.width, capture_.height))
             throw std::string("could not read frame " + std::to_string(n));
         if (clock_.firstSubFrame(step)) {
             const Camera& camera = production_.sceneCamera();
@@ -683,7 +672,8 @@ struct CaptureSummary {
 // The live entry's run with the clock and the output swapped; everything is an automatic object, so a
 // thrown text unwinds it in reverse order before the handler shows it.
 CaptureSummary render(const CaptureOptions& capture, const EntryOptions& options) {
-    FrameSetup setup(kProductionMusic, false, options.direct3DCreate, D3DPRESENT_INTERVAL_IMMEDIATE);
+    FrameSetup setup(kProductionMusic, false, options.direct3DCreate, D3DPRESENT_INTERVAL_IMMEDIATE,
+                     capture.width, capture.height);
     auto captureStage = std::make_unique<CaptureStage>(capture);
     CaptureStage& stage = *captureStage;
     ProductionShow show(Stagehand{setup.display, setup.scenes, setup.textures}, std::move(captureStage));
@@ -734,14 +724,16 @@ bool losslessVideo(const std::string& path) {
 }
 
 const char* const kCaptureUsage =
-    "usage: quorvane --capture DIR [--fps N|N/D] [--size WxH] [--video FILE.mp4|FILE.mkv [--frames]]\n"
-    "                [--times T,T,... | --range A:B] [--motion-blur N]\n";
+    "usage: quorvane --capture DIR [--fps N|N/D] [--size WxH | --scale K]\n"
+    "                [--video FILE.mp4|FILE.mkv [--frames]] [--times T,T,... | --range A:B] [--motion-blur N]\n"
+    "       quorvane [--windowed] [--scale K]\n"
+    "       quorvane --studio [DIR]\n";
 
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
     CaptureOptions& options = line.captureOptions;
     std::vector<std::string> captureOnly;  // ignored unless --capture comes too
-    bool framesAsked = false;
+    bool framesAsked = false, sizeAsked = false;
     auto fail = [&](const char* problem) {
         line.problem = problem;
         return line;
@@ -777,6 +769,13 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
                 !parseInt(v.substr(x + 1), 16, 4320, options.height))
                 return fail("--size needs WIDTHxHEIGHT, from 16x16 to 7680x4320");
             captureOnly.insert(captureOnly.end(), {a, v});
+            sizeAsked = true;
+        } else if (a == "--scale") {
+            char* end = nullptr;
+            const std::string v = hasValue ? args[++i] : "";
+            line.entry.scale = std::strtod(v.c_str(), &end);
+            if (v.empty() || *end != 0 || !(line.entry.scale >= 0.25 && line.entry.scale <= 12.0))
+                return fail("--scale needs a factor from 0.25 to 12");
         } else if (a == "--video") {
             if (!hasValue || args[i + 1].empty()) return fail("--video needs a file name");
             options.video = args[++i];
@@ -800,6 +799,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     if (!line.capture) {
         line.ignored.insert(line.ignored.end(), captureOnly.begin(), captureOnly.end());
         return line;
+    }
+    // A scale sizes the pictures as --size would.
+    if (line.entry.scale > 0) {
+        if (sizeAsked) return fail("--size and --scale both set the pictures' size; give one");
+        options.width = int(std::lround(640.0 * line.entry.scale));
+        options.height = int(std::lround(480.0 * line.entry.scale));
     }
     // PNG frames are what a capture is without a video; with one, only when asked for.
     options.frames = options.video.empty() || framesAsked;

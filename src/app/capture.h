@@ -25,8 +25,10 @@
 
 struct CaptureOptions {
     std::string directory;
-    FrameRate fps;    // 60 frames a second by default; a fraction such as 60000/1001
-    int width = 640;  // pictures are the 640 by 480 back buffer, rescaled to another size when asked
+    FrameRate fps;  // 60 frames a second by default; a fraction such as 60000/1001
+    // The pictures' size: the back buffer's. 4:3 sizes hold the picture rendered at that size; other aspects
+    // the 4:3 picture at the largest size that fits, centred, black around it.
+    int width = 640;
     int height = 480;
     std::string video;          // MP4 or MKV file to make with ffmpeg; empty for none
     bool frames = true;         // PNG frames: without a video always, with one only after "--frames"
@@ -39,8 +41,9 @@ struct CaptureOptions {
 // Whether the video named is the lossless one (a name ending in ".mkv", in any letter case).
 bool losslessVideo(const std::string& path);
 
-// The program's command line, in any order: "--windowed", and "--capture DIR" with its options "--fps N"
-// or "--fps N/D", "--size WxH", "--video FILE.mp4" (an even size) or "--video FILE.mkv", "--frames",
+// The program's command line, in any order: "--windowed", "--scale K" (the render scale, live or captured:
+// K times 640 by 480), "--studio [DIR]", and "--capture DIR" with its options "--fps N" or "--fps N/D",
+// "--size WxH" (not with --scale), "--video FILE.mp4" (an even size) or "--video FILE.mkv", "--frames",
 // "--times T,T,...", "--range A:B" (seconds; not with --times) and "--motion-blur N". Anything else, and
 // capture options without "--capture", is ignored.
 struct CommandLine {

@@ -22,16 +22,18 @@ Display::Display(const char* title, int width, int height, D3DFORMAT backBufferF
         wc.lpszClassName = kClassName;
         RegisterClassA(&wc);  // a failure shows up as a failed window creation
 
-        window = CreateWindowExA(0, kClassName, title, WS_POPUP | WS_VISIBLE, 0, 0, width, height, nullptr,
-                                 nullptr, instance, nullptr);
+        // A size to be taken from the display: full screen makes the window cover it whatever it was.
+        const bool displaySize = width <= 0 || height <= 0;
+        window = CreateWindowExA(0, kClassName, title, WS_POPUP | WS_VISIBLE, 0, 0, displaySize ? 640 : width,
+                                 displaySize ? 480 : height, nullptr, nullptr, instance, nullptr);
         if (!window) throw std::string("CreateWindowEx failed");
 
         direct3d = direct3DCreate(D3D_SDK_VERSION);
         if (!direct3d) throw std::string("Direct3DCreate9() failed");
 
         D3DPRESENT_PARAMETERS parameters{};
-        parameters.BackBufferWidth = static_cast<UINT>(width);
-        parameters.BackBufferHeight = static_cast<UINT>(height);
+        parameters.BackBufferWidth = displaySize ? 0 : static_cast<UINT>(width);
+        parameters.BackBufferHeight = displaySize ? 0 : static_cast<UINT>(height);
         parameters.BackBufferCount = 0;
         parameters.MultiSampleType = D3DMULTISAMPLE_NONE;
         parameters.MultiSampleQuality = 0;
@@ -46,6 +48,14 @@ Display::Display(const char* title, int width, int height, D3DFORMAT backBufferF
 
         if (fullScreen) {
             parameters.BackBufferFormat = backBufferFormat;
+            if (displaySize) {
+                D3DDISPLAYMODE mode{};
+                if (FAILED(direct3d->GetAdapterDisplayMode(D3DADAPTER_DEFAULT, &mode)) || mode.Width == 0 ||
+                    mode.Height == 0)
+                    throw std::string("GetAdapterDisplayMode() failed");
+                parameters.BackBufferWidth = mode.Width;
+                parameters.BackBufferHeight = mode.Height;
+            }
             ShowCursor(FALSE);
             cursorHidden = true;
         } else {

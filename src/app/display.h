@@ -7,6 +7,8 @@ class Display {
 public:
     // Opens the caption-less window "title" at the top-left corner and creates the device on it: a
     // width by height back buffer of backBufferFormat in full screen, of the desktop's format in a window.
+    // In full screen a width or height of 0 takes the display's resolution (the back buffer then covers the
+    // screen pixel for pixel); in a window, the window's size.
     // Throws the failing step's text; whatever was built by then is released first.
     Display(const char* title, int width, int height, D3DFORMAT backBufferFormat, bool fullScreen);
     // The same with another source of the Direct3D object (tests give a stand-in for the graphics) and,

@@ -1,5 +1,6 @@
 #include "app/entry.h"
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -13,8 +14,14 @@ namespace {
 // Everything built here is an automatic object, so a thrown text unwinds it in reverse order of
 // construction before the handler in qv_main shows the text.
 void run(const ShowLoader& load, const EntryOptions& options) {
+    // The display's resolution (0 by 0) in full screen, 640 by 480 in a window, unless a scale is asked.
+    int width = options.fullScreen ? 0 : 640, height = options.fullScreen ? 0 : 480;
+    if (options.scale > 0) {
+        width = int(std::lround(640.0 * options.scale));
+        height = int(std::lround(480.0 * options.scale));
+    }
     FrameSetup setup(kProductionMusic, options.fullScreen, options.direct3DCreate,
-                     D3DPRESENT_INTERVAL_DEFAULT);
+                     D3DPRESENT_INTERVAL_DEFAULT, width, height);
     std::unique_ptr<Show> show = load(Stagehand{setup.display, setup.scenes, setup.textures});
     LiveClock clock(*show, options.monotonicSeconds);
     PictureSink window;  // the pictures go to the window only

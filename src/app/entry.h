@@ -53,8 +53,11 @@ private:
 struct EntryOptions {
     // Where the Direct3D object comes from; tests give a stand-in.
     IDirect3D9* (*direct3DCreate)(UINT sdkVersion) = Direct3DCreate9;
-    // Full screen as always, or a 640 by 480 window.
+    // Full screen as always, or a window.
     bool fullScreen = true;
+    // The live picture's size: 0 renders full screen at the display's resolution and a window at 640 by
+    // 480; K renders K times 640 by 480 (a window of that size; full screen scales it to the display).
+    double scale = 0;
     // The monotonic clock, in seconds, that times a live frame from reading the music to the return of
     // Present (the delay its time is ahead of the position read); tests give one that stands still.
     double (*monotonicSeconds)() = steadySeconds;
@@ -69,9 +72,9 @@ std::unique_ptr<Show> loadProduction(const Stagehand& stage);
 // The production itself: qv_main(loadProduction).
 int qv_main();
 
-// The program's command line. No arguments: the production as always. "--windowed": in a 640 by 480
-// window. "--capture DIR" with its options (parseCommandLine):
-// rendered to files (app/capture.h). Any other argument is ignored with a one-line notice on standard error.
-// "--studio [DIR]" runs `studio` on the folder, when the program has one.
+// The program's command line. No arguments: the production full screen at the display's resolution.
+// "--windowed": in a 640 by 480 window. "--scale K": rendered at K times 640 by 480. "--capture DIR" with its
+// options (parseCommandLine): rendered to files (app/capture.h). "--studio [DIR]" runs `studio` on the folder,
+// when the program has one. Any other argument is ignored with a one-line notice on standard error.
 using StudioEntry = int (*)(const std::string& folder, const EntryOptions& options);
 int qv_main(int argc, char** argv, StudioEntry studio = nullptr);

@@ -24,13 +24,15 @@ inline void setLinearSamplers() {
 }
 
 // Everything a run holds before its loading phase, built in this order and destroyed in reverse: the music
-// read and decoded ahead, the 640 by 480 display with its device published, the scene cache, then the
-// texture cache (both outlive every production object), and linear filtering on every sampler.
+// read and decoded ahead, the display (a width by height back buffer, 640 by 480 by default; 0 by 0 in full
+// screen for the display's resolution) with its device published, the scene cache, then the texture cache
+// (both outlive every production object), and linear filtering on every sampler.
 struct FrameSetup {
     FrameSetup(const char* musicAhead, bool fullScreen, IDirect3D9* (*direct3DCreate)(UINT sdkVersion),
-               UINT presentationInterval)
+               UINT presentationInterval, int width = 640, int height = 480)
         : music(musicAhead),
-          display("Quorvane", 640, 480, D3DFMT_X8R8G8B8, fullScreen, direct3DCreate, presentationInterval),
+          display("Quorvane", width, height, D3DFMT_X8R8G8B8, fullScreen, direct3DCreate,
+                  presentationInterval),
           publication(display.device) {
         setLinearSamplers();
     }

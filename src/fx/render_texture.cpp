@@ -8,6 +8,7 @@ void RenderTargetBinding::bind(uint32_t i) {
     if (saved) throw std::string("RenderTarget already set");
     if (!surface) return;
     index = i;
+    g_device->GetViewport(&savedViewport);
     g_device->GetRenderTarget(index, &saved);
     g_device->SetRenderTarget(index, surface);
 }
@@ -15,6 +16,7 @@ void RenderTargetBinding::bind(uint32_t i) {
 void RenderTargetBinding::unbind() {
     if (!saved) return;
     g_device->SetRenderTarget(index, saved);
+    g_device->SetViewport(&savedViewport);  // setting a target resets the viewport to the whole of it
     saved->Release();
     saved = nullptr;
 }

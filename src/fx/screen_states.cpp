@@ -1,10 +1,21 @@
 #include "fx/screen_states.h"
 
 #include "fx/effect_math.h"
+#include "platform/d3d9/readback.h"
 
 void setScreenSpace(IDirect3DDevice9* d) {
     const D3DMATRIX identity = identityMatrix();
-    d->SetTransform(D3DTS_PROJECTION, &identity);
+    D3DMATRIX projection = identity;
+    // Drawn larger than designed, the device moves geometry by half a design pixel; a draw over the whole
+    // target would then leave a strip at its edge unfilled. Screen-space draws move by half a target pixel
+    // only (their texture coordinates are placed for it), so they cover the target to its edges.
+    const float scale = d3d9_pixel_scale(d);
+    D3DVIEWPORT9 v{};
+    if (scale != 1.0f && SUCCEEDED(d->GetViewport(&v)) && v.Width > 0 && v.Height > 0) {
+        projection._41 = -(scale - 1.0f) / static_cast<float>(v.Width);
+        projection._42 = (scale - 1.0f) / static_cast<float>(v.Height);
+    }
+    d->SetTransform(D3DTS_PROJECTION, &projection);
     d->SetTransform(D3DTS_VIEW, &identity);
     d->SetTransform(D3DTS_WORLD, &identity);
     d->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);

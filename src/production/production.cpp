@@ -41,8 +41,10 @@ std::unique_ptr<VideoTexture> openClip() {
 
 // The loading picture, drawn opaque over the whole back buffer and presented once; then the video, handed
 // to the texture cache under the three picture names it stands in for.
-VideoTexture* showLoadingAndLoadVideo(ScreenQuad& loadingQuad, Stage& stage, TextureCache& textures) {
+VideoTexture* showLoadingAndLoadVideo(const RenderScale& scale, ScreenQuad& loadingQuad, Stage& stage,
+                                      TextureCache& textures) {
     g_device->BeginScene();
+    scale.beginPicture(g_device);
     loadingQuad.draw(D3DBLEND_ONE, D3DBLEND_ZERO, 1.0f, 0.0f);
     g_device->EndScene();
     stage.present();
@@ -136,13 +138,16 @@ void checkDataSet() {
 }
 
 Production::Production(HWND window, SceneCache& scenes, TextureCache& textures, Stage& stage)
-    : loadingQuad(textures.get(kLoadingPicture), 1.0f),
-      video(showLoadingAndLoadVideo(loadingQuad, stage, textures)),
+    : scale(RenderScale::ofDevice(g_device)),
+      loadingQuad(textures.get(kLoadingPicture), 1.0f),
+      video(showLoadingAndLoadVideo(scale, loadingQuad, stage, textures)),
       music(openMusic(pulseTrack, stage, window)),
       flashQuad(textures.get("white.png"), 1.0f),
       blackQuad(textures.get("black.png"), 1.0f),
       textQuad(textures.get("text0.png"), 1.0f),
       sceneLight(nullptr),
+      // The glow's own resolution, magnified over the picture at every scale: its blur radii stay the same
+      // on the screen, and it holds no detail the design's glow does not.
       sceneTarget(256, 128, D3DUSAGE_RENDERTARGET | D3DUSAGE_AUTOGENMIPMAP, D3DPOOL_DEFAULT),
       blur1(&sceneTarget, 256, 256),
       blur2(&blur1, 256, 256),
@@ -153,7 +158,7 @@ Production::Production(HWND window, SceneCache& scenes, TextureCache& textures, 
       cameraTarget(nullptr),
       camera(nullptr),
       scene(wireScene(scenes.get("plinthar.scene"), aimCamera(camera, cameraTarget), sceneLight)),
-      grid(80, 60) {
+      grid(80, 60) {  // its cells shape the warps: a choice of the design, the same at every scale
     pulseMaterial = findPulseMaterial(*scene);
     if (!pulseMaterial) loadWarnings().warning("plinthar.scene", 0, pulseProblem(*scene));
 }
@@ -202,6 +207,7 @@ void Production::frame(float t) {
     const float* spectrum = music->spectrum();
 
     g_device->BeginScene();
+    scale.beginPicture(g_device);
 
     if (pulseMaterial) pulseMaterial->diffuse.a = pulseTrack.evaluate(t);
 

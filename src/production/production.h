@@ -10,6 +10,7 @@
 
 #include "fx/blur_pass.h"
 #include "fx/grid.h"
+#include "fx/render_scale.h"
 #include "fx/render_texture.h"
 #include "fx/screen_quad.h"
 #include "fx/video_texture.h"
@@ -115,7 +116,7 @@ public:
 
     // The frame's passes, in the order frame() runs them between BeginScene and EndScene; public so that
     // the benchmark times each on the production's own objects.
-    void drawSceneIntoTarget();                       // the scene into the 256 by 128 target
+    void drawSceneIntoTarget();                       // the scene into the 256 by 128 target (at scale 1)
     void blurChain();                                 // the six blur passes over it
     void drawScene();                                 // the scene into the back buffer
     void addGlow(float radius, float amount);         // the blurred scene added through a bulge
@@ -126,7 +127,11 @@ public:
     // as far as they sample them); for the benchmark only.
     void regenerateTargetLevels();
 
+    // The size the frames are rendered at (the back buffer's).
+    const RenderScale& renderScale() const { return scale; }
+
 private:
+    RenderScale scale;
     ScreenQuad loadingQuad;
     VideoTexture* video;  // the texture cache owns it once registered
     Track pulseTrack;

@@ -115,9 +115,10 @@ protected:
         EXPECT_FALSE(IsWindow(spy.focusWindow));
         EXPECT_EQ(cursorCounter(), cursorBefore);
     }
-    int run(bool fullScreen = true) {
+    int run(bool fullScreen = true, double scale = 0) {
         EntryOptions options;
         options.direct3DCreate = createSpy;
+        options.scale = scale;
         options.fullScreen = fullScreen;
         // Frames take no time on this clock: no presentation delay is predicted, and every frame's time is
         // the script's.
@@ -144,10 +145,11 @@ TEST_F(EntryTest, RunsUntilTheFirstFrameAfterThirtyTwoSeconds) {
     EXPECT_EQ(script.log, (std::vector<std::string>{"load", "start", "teardown"}));
     EXPECT_TRUE(script.samplersLinear);
     EXPECT_TRUE(script.displayAliveAtTeardown);
-    // The production's display: full screen at 640 by 480 in X8R8G8B8.
+    // The production's display: full screen at the display's resolution (the stand-in's 1024 by 768) in
+    // X8R8G8B8.
     EXPECT_EQ(spy.parameters.Windowed, FALSE);
-    EXPECT_EQ(spy.parameters.BackBufferWidth, 640u);
-    EXPECT_EQ(spy.parameters.BackBufferHeight, 480u);
+    EXPECT_EQ(spy.parameters.BackBufferWidth, 1024u);
+    EXPECT_EQ(spy.parameters.BackBufferHeight, 768u);
     EXPECT_EQ(spy.parameters.BackBufferFormat, D3DFMT_X8R8G8B8);
 }
 
@@ -161,6 +163,17 @@ TEST_F(EntryTest, WindowedRunUsesA640By480Window) {
     // The cursor was never hidden, yet the display shows it once more on the way out, as always.
     EXPECT_EQ(cursorCounter(), cursorBefore + 1);
     ShowCursor(FALSE);
+}
+
+TEST_F(EntryTest, AScaleSizesTheBackBufferInFullScreenAndInAWindow) {
+    for (bool fullScreen : {true, false}) {
+        script.clock = {33.0};
+        EXPECT_EQ(run(fullScreen, 1.5), 0);
+        EXPECT_EQ(spy.parameters.Windowed, fullScreen ? FALSE : TRUE);
+        EXPECT_EQ(spy.parameters.BackBufferWidth, 960u);
+        EXPECT_EQ(spy.parameters.BackBufferHeight, 720u);
+    }
+    ShowCursor(FALSE);  // the windowed run showed the cursor once more on the way out, as always
 }
 
 TEST_F(EntryTest, EveryKeyPressWritesTheFrameTime) {

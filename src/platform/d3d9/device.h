@@ -152,6 +152,13 @@ public:
     // Makes automatic levels first..last of a texture from level 0 (see TextureCopy); the GL state it
     // changes is marked for the next draw.
     void fillLevels(Texture* texture, GLint first, GLint last);
+    // How many pixels of the targets one pixel of the drawing's design spans (see d3d9_set_pixel_scale).
+    // The pixel scale of the current render target: the back buffer's; other targets are drawn as designed.
+    float targetPixelScale() const { return renderTarget_ == backBuffer_ ? pixelScale_ : 1.0f; }
+    void setPixelScale(float scale) {
+        pixelScale_ = scale;
+        dirty_ |= kDirtyViewport;
+    }
 
 private:
     Device(Direct3D9* d3d, HWND window, const D3DPRESENT_PARAMETERS& pp, DWORD flags);
@@ -189,7 +196,8 @@ private:
     StateBlock* recording_ = nullptr;  // between BeginStateBlock and EndStateBlock
     uint32_t dirty_ = kDirtyAll;
     uint32_t dirtySamplers_ = 0xFFFF;
-    bool wFog_ = true;  // projection is perspective: fog on eye depth
+    bool wFog_ = true;         // projection is perspective: fog on eye depth
+    float pixelScale_ = 1.0f;  // target pixels per design pixel: scales the half-pixel rasterisation offset
 
     Surface* backBuffer_ = nullptr;    // device-owned; one internal reference
     Surface* renderTarget_ = nullptr;  // one internal reference

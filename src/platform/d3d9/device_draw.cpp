@@ -280,8 +280,10 @@ void Device::updateUniforms(uint32_t dirty) {
     }
     if (dirty & kDirtyViewport) {
         const D3DVIEWPORT9& v = state_.viewport;
-        u.pixelShift[0] = 1.0f / static_cast<float>(v.Width);
-        u.pixelShift[1] = 1.0f / static_cast<float>(v.Height);
+        // Half a design pixel, in clip units of the viewport.
+        const float scale = targetPixelScale();
+        u.pixelShift[0] = scale / static_cast<float>(v.Width);
+        u.pixelShift[1] = scale / static_cast<float>(v.Height);
         u.viewport[0] = static_cast<float>(v.X), u.viewport[1] = static_cast<float>(v.Y);
         u.viewport[2] = static_cast<float>(v.Width), u.viewport[3] = static_cast<float>(v.Height);
         ++u.version[FFUniforms::kViewport];

@@ -1,5 +1,6 @@
 // Scenes, clears, render targets, presentation and read-back.
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "platform/d3d9/device.h"
@@ -188,6 +189,18 @@ HRESULT d3d9_read_surface(IDirect3DSurface9* surface, void* pixels, UINT pitch) 
 
 void d3d9_finish(IDirect3DDevice9* device) {
     if (auto* d = dynamic_cast<d3d9::Device*>(device)) d->finish();
+}
+
+HRESULT d3d9_set_pixel_scale(IDirect3DDevice9* device, float scale) {
+    auto* d = dynamic_cast<d3d9::Device*>(device);
+    if (!d || !(scale > 0.0f) || !std::isfinite(scale)) return D3DERR_INVALIDCALL;
+    d->setPixelScale(scale);
+    return D3D_OK;
+}
+
+float d3d9_pixel_scale(IDirect3DDevice9* device) {
+    auto* d = dynamic_cast<d3d9::Device*>(device);
+    return d ? d->targetPixelScale() : 1.0f;
 }
 
 void d3d9_get_stats(IDirect3DDevice9* device, d3d9_stats* stats) {

@@ -15,9 +15,19 @@ bool glwin_video_init() {
     return true;
 }
 
+// The page's display is its canvas: its size on the page in device pixels (the screen's while it has no
+// layout yet), so that a full-screen back buffer is drawn pixel for pixel.
 bool glwin_desktop_mode(int* width, int* height, int* refreshRate, int* bitsPerPixel) {
-    *width = EM_ASM_INT({ return screen.width || 640; });
-    *height = EM_ASM_INT({ return screen.height || 480; });
+    const char* canvas = "#canvas";
+    double cssW = 0, cssH = 0;
+    emscripten_get_element_css_size(canvas, &cssW, &cssH);
+    if (!(cssW >= 1 && cssH >= 1)) {
+        cssW = EM_ASM_DOUBLE({ return screen.width || 640; });
+        cssH = EM_ASM_DOUBLE({ return screen.height || 480; });
+    }
+    const double ratio = emscripten_get_device_pixel_ratio();
+    *width = static_cast<int>(cssW * ratio + 0.5);
+    *height = static_cast<int>(cssH * ratio + 0.5);
     *refreshRate = 60;
     *bitsPerPixel = 32;
     return true;
