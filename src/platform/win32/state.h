@@ -48,18 +48,14 @@ State& state();
 Window* findWindow(HWND hWnd);
 WindowClass* findClass(LPCSTR name, HINSTANCE instance);
 
-// A new window of class `c` over the build's `native` window: its handle, once its procedure accepted
-// WM_NCCREATE and WM_CREATE (CreateWindowExA's arguments in the CREATESTRUCTA); null when it refused, the
-// window then destroyed again.
-HWND addWindow(const WindowClass& c, void* native, DWORD exStyle, LPCSTR className, LPCSTR windowName,
-               DWORD style, int x, int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
-               LPVOID param);
-
 // A key of virtual-key code `vk` went down or up, as the build's input reports it.
 void setKey(int vk, bool down);
 
-// Supplied by each build: releasing the native window of a window being destroyed; whether the platform
-// knows key `vk` to be down beyond the events translated so far; showing or hiding the cursor.
+// Supplied by each build: the native window for CreateWindowExA (its title or null, its style, its position
+// as given, CW_USEDEFAULT included, and its size in pixels), or null when there can be none; releasing the
+// native window of a window being destroyed; whether the platform knows key `vk` to be down beyond the
+// events translated so far; showing or hiding the cursor.
+void* createNativeWindow(LPCSTR title, DWORD style, int x, int y, int width, int height);
 void destroyNativeWindow(Window& window);
 bool nativeKeyDown(int vk);
 void showNativeCursor(bool show);

@@ -1,5 +1,5 @@
-// SDL windows behind the window handles: video start-up, the GL context attributes, full screen, and
-// CreateWindowExA (the other window calls are window_table.cpp, the same for every build).
+// SDL windows behind the window handles: video start-up, the GL context attributes, making and releasing
+// them, full screen (the window calls themselves are window_table.cpp, the same for every build).
 #include <SDL.h>
 
 #include "platform/win32/headless.h"
@@ -14,6 +14,24 @@ HWND handleOf(SDL_Window* sdl) {
     for (auto& [handle, window] : state().windows)
         if (sdlWindow(window) == sdl) return reinterpret_cast<HWND>(handle);
     return nullptr;
+}
+
+void* createNativeWindow(LPCSTR title, DWORD style, int x, int y, int width, int height) {
+    if (!win32_sdl_video_init()) return nullptr;
+
+    // The Direct3D layer draws with OpenGL 3.3 core (or ES 3.0) into an off-screen back buffer and blits it
+    // to the window, so the window itself needs colour and double buffering only.
+    SDL_GL_ResetAttributes();
+    win32_gl_context_attributes();
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
+
+    Uint32 flags = SDL_WINDOW_OPENGL;
+    flags |= (style & WS_VISIBLE) ? SDL_WINDOW_SHOWN : SDL_WINDOW_HIDDEN;
+    if ((style & WS_CAPTION) != WS_CAPTION) flags |= SDL_WINDOW_BORDERLESS;
+    if (x == CW_USEDEFAULT) x = int(SDL_WINDOWPOS_UNDEFINED);
+    if (y == CW_USEDEFAULT) y = int(SDL_WINDOWPOS_UNDEFINED);
+    return SDL_CreateWindow(title ? title : "", x, y, width, height, flags);
 }
 
 void destroyNativeWindow(Window& window) {
@@ -70,35 +88,4 @@ bool win32_set_fullscreen(HWND hWnd, bool fullScreen) {
         }
     }
     return SDL_SetWindowFullscreen(sdl, fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) == 0;
-}
-
-HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X,
-                            int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
-                            LPVOID lpParam) {
-    WindowClass* c = lpClassName ? findClass(lpClassName, hInstance) : nullptr;
-    if (!c) {
-        SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
-        return nullptr;
-    }
-    if (!win32_sdl_video_init()) return nullptr;
-
-    // The Direct3D layer draws with OpenGL 3.3 core (or ES 3.0) into an off-screen back buffer and blits it
-    // to the window, so the window itself needs colour and double buffering only.
-    SDL_GL_ResetAttributes();
-    win32_gl_context_attributes();
-    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
-    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
-
-    Uint32 flags = SDL_WINDOW_OPENGL;
-    flags |= (dwStyle & WS_VISIBLE) ? SDL_WINDOW_SHOWN : SDL_WINDOW_HIDDEN;
-    if ((dwStyle & WS_CAPTION) != WS_CAPTION) flags |= SDL_WINDOW_BORDERLESS;
-    int x = X == CW_USEDEFAULT ? int(SDL_WINDOWPOS_UNDEFINED) : X;
-    int y = Y == CW_USEDEFAULT ? int(SDL_WINDOWPOS_UNDEFINED) : Y;
-    int w = nWidth == CW_USEDEFAULT ? 640 : (nWidth > 0 ? nWidth : 1);
-    int h = nHeight == CW_USEDEFAULT ? 480 : (nHeight > 0 ? nHeight : 1);
-    SDL_Window* sdl = SDL_CreateWindow(lpWindowName ? lpWindowName : "", x, y, w, h, flags);
-    if (!sdl) return nullptr;
-
-    return addWindow(*c, sdl, dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth, nHeight,
-                     hWndParent, hMenu, hInstance, lpParam);
 }

@@ -38,27 +38,6 @@ WindowClass* findClass(LPCSTR name, HINSTANCE instance) {
     return nullptr;
 }
 
-HWND addWindow(const WindowClass& c, void* native, DWORD exStyle, LPCSTR className, LPCSTR windowName,
-               DWORD style, int x, int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
-               LPVOID param) {
-    State& s = state();
-    HWND hwnd = reinterpret_cast<HWND>(s.nextHandle);
-    s.nextHandle += 4;
-    Window& window = s.windows[reinterpret_cast<uintptr_t>(hwnd)];
-    window.native = native;
-    window.proc = c.wc.lpfnWndProc;
-    window.classAtom = c.atom;
-
-    // A procedure that refuses WM_NCCREATE or WM_CREATE stops the creation.
-    if (!sendCreateMessages(hwnd, exStyle, className, windowName, style, x, y, width, height, parent, menu,
-                            instance, param)) {
-        DestroyWindow(hwnd);
-        return nullptr;
-    }
-    if (!findWindow(hwnd)) return nullptr;  // destroyed by its own procedure during creation
-    return hwnd;
-}
-
 void setKey(int vk, bool down) {
     State& s = state();
     if (down && !s.keyDown[vk]) s.pressedSinceLast[vk] = 1;
@@ -133,6 +112,37 @@ HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName) {
     }
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return nullptr;
+}
+
+HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X,
+                            int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
+                            LPVOID lpParam) {
+    WindowClass* c = lpClassName ? findClass(lpClassName, hInstance) : nullptr;
+    if (!c) {
+        SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
+        return nullptr;
+    }
+    const int width = nWidth == CW_USEDEFAULT ? 640 : (nWidth > 0 ? nWidth : 1);
+    const int height = nHeight == CW_USEDEFAULT ? 480 : (nHeight > 0 ? nHeight : 1);
+    void* native = createNativeWindow(lpWindowName, dwStyle, X, Y, width, height);
+    if (!native) return nullptr;
+
+    State& s = state();
+    HWND hwnd = reinterpret_cast<HWND>(s.nextHandle);
+    s.nextHandle += 4;
+    Window& window = s.windows[reinterpret_cast<uintptr_t>(hwnd)];
+    window.native = native;
+    window.proc = c->wc.lpfnWndProc;
+    window.classAtom = c->atom;
+
+    // A procedure that refuses WM_NCCREATE or WM_CREATE stops the creation.
+    if (!sendCreateMessages(hwnd, dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth, nHeight,
+                            hWndParent, hMenu, hInstance, lpParam)) {
+        DestroyWindow(hwnd);
+        return nullptr;
+    }
+    if (!findWindow(hwnd)) return nullptr;  // destroyed by its own procedure during creation
+    return hwnd;
 }
 
 BOOL WINAPI DestroyWindow(HWND hWnd) {

@@ -16,7 +16,8 @@ namespace win32 {
 
 namespace {
 
-const char* const kCanvas = "#canvas";
+// The page's canvas: the native window behind the one window there can be.
+char kCanvas[] = "#canvas";
 bool keysHooked = false;
 
 HWND firstWindow() {
@@ -54,6 +55,14 @@ DWORD messageTime() {
 
 // Key events arrive through their callbacks while the program yields to the browser.
 void pumpEvents() {}
+
+void* createNativeWindow(LPCSTR title, DWORD, int, int, int width, int height) {
+    if (!state().windows.empty()) return nullptr;  // the page has one canvas
+    hookKeys();
+    emscripten_set_canvas_element_size(kCanvas, width, height);
+    if (title) EM_ASM({ document.title = UTF8ToString($0); }, title);
+    return kCanvas;
+}
 
 // The canvas stays with the page.
 void destroyNativeWindow(Window&) {}
@@ -96,24 +105,6 @@ void win32_yield() {
     // Counted for the page's benchmark (frames shown).
     EM_ASM({ Module.qvFrames = (Module.qvFrames || 0) + 1; });
     emscripten_sleep(0);
-}
-
-HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X,
-                            int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
-                            LPVOID lpParam) {
-    WindowClass* c = lpClassName ? findClass(lpClassName, hInstance) : nullptr;
-    if (!c) {
-        SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
-        return nullptr;
-    }
-    if (!state().windows.empty()) return nullptr;  // the page has one canvas
-    hookKeys();
-    const int w = nWidth == CW_USEDEFAULT ? 640 : (nWidth > 0 ? nWidth : 1);
-    const int h = nHeight == CW_USEDEFAULT ? 480 : (nHeight > 0 ? nHeight : 1);
-    emscripten_set_canvas_element_size(kCanvas, w, h);
-    if (lpWindowName) EM_ASM({ document.title = UTF8ToString($0); }, lpWindowName);
-    return addWindow(*c, nullptr, dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth, nHeight,
-                     hWndParent, hMenu, hInstance, lpParam);
 }
 
 int WINAPI MessageBoxA(HWND, LPCSTR lpText, LPCSTR lpCaption, UINT) {
