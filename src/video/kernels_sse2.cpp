@@ -162,15 +162,7 @@ void predictSseFixed(uint8_t* dst, int ds, const uint8_t* src, int ss, int h, in
     }
 }
 
-void predictSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int hx, int hy,
-                int rounding) {
-    if (w == 16)
-        predictSseFixed<16>(dst, ds, src, ss, h, hx, hy, rounding);
-    else if (w == 8)
-        predictSseFixed<8>(dst, ds, src, ss, h, hx, hy, rounding);
-    else
-        predictRef(dst, ds, src, ss, w, h, hx, hy, rounding);
-}
+constexpr auto predictSse = &predictByWidth<predictSseFixed<16>, predictSseFixed<8>>;
 
 // The BGR0 conversion eight pixels at a time: the multipliers are applied with the 16-bit high-half
 // multiply, the sums saturate to 16 bits and the packs clamp to 0..255, exactly as the plain version.
