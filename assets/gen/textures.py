@@ -29,18 +29,17 @@ def periodic_noise(size, periods, seed):
     amp = 1.0
     for p in periods:
         lattice = [rng.next() for _ in range(p * p)]
+        # Per row or column: the lattice cell it lies in, the next one (wrapping) and the smoothed weight.
+        cells = []
+        for i in range(size):
+            f = i * p / size
+            i0 = int(f)
+            t = f - i0
+            cells.append((i0, (i0 + 1) % p, t * t * (3 - 2 * t)))
         for y in range(size):
-            fy = y * p / size
-            y0 = int(fy)
-            ty = fy - y0
-            ty = ty * ty * (3 - 2 * ty)
-            y1 = (y0 + 1) % p
+            y0, y1, ty = cells[y]
             for x in range(size):
-                fx = x * p / size
-                x0 = int(fx)
-                tx = fx - x0
-                tx = tx * tx * (3 - 2 * tx)
-                x1 = (x0 + 1) % p
+                x0, x1, tx = cells[x]
                 a = lattice[y0 * p + x0] + (lattice[y0 * p + x1] - lattice[y0 * p + x0]) * tx
                 b = lattice[y1 * p + x0] + (lattice[y1 * p + x1] - lattice[y1 * p + x0]) * tx
                 out[y * size + x] += amp * (a + (b - a) * ty)

@@ -11,6 +11,10 @@ list(APPEND CMAKE_FIND_ROOT_PATH "${QV_WEB_PREFIX}")
 # The system reports errors by throwing texts.
 add_compile_options(-fexceptions)
 add_link_options(-fexceptions)
+# Nothing of the program lies in the first 64 KiB of memory: the Win32 layer, as Windows, takes a name
+# pointer below 0x10000 for a resource or class atom (IS_INTRESOURCE), and WebAssembly would otherwise put
+# the static data, string literals among them, from address 1024 on.
+add_link_options(-sGLOBAL_BASE=65536)
 # The program: WebGL 2 only; the blocking main loop yields to the browser once a frame (ASYNCIFY); the page
 # starts main itself (after fetching the archive into the in-memory file system) and reads captured frames
 # from it.

@@ -32,7 +32,7 @@ struct Kernels {
     void (*convertRowBgr0)(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int n);
     // Inverse quantisation of an intra block's AC coefficients by the H.263 method (7.4.4.2):
     // F = clamp(2 QF qp + sign(QF) (qp odd ? qp : qp - 1), -2048, 2047), for coefficients 1..63 (the DC
-    // is left as it is). Returns whether any AC coefficient was non-zero.
+    // is left as it is), for quantisers up to 10922. Returns whether any AC coefficient was non-zero.
     bool (*dequantIntraH263)(int16_t* block, int qp);
     const char* name;
 };

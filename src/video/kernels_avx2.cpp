@@ -1,9 +1,9 @@
 // The AVX2 kernels, chosen at run time where the processor has AVX2: the inverse DCT with all eight rows
 // (then columns) in one register per coefficient, the intra inverse quantisation sixteen coefficients at
 // a time and the quarter-sample prediction of 16-wide blocks on whole 16-sample rows; the rest is the SSE2
-// set. Each gives
-// exactly the reference's results: the lanes perform the scalar operations in the same order, and nothing
-// here may use fused multiply-add (the functions are built for AVX2 alone, which has none).
+// set (and the pass and filter the two sets share, kernels_x86.h). Each gives exactly the reference's
+// results: the lanes perform the scalar operations in the same order, and nothing here may use fused
+// multiply-add (the functions are built for AVX2 alone, which has none).
 #include "video/kernels.h"
 
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
@@ -11,9 +11,10 @@
 
 #include <cstddef>
 
-#include "video/kernels_internal.h"
-
 #define QV_AVX2 __attribute__((target("avx2")))
+#define QV_LANES_TARGET QV_AVX2
+#include "video/kernels_internal.h"
+#include "video/kernels_x86.h"
 
 namespace vdec {
 
@@ -44,80 +45,25 @@ QV_AVX2 inline void transpose8(__m256* r) {
     r[7] = _mm256_permute2f128_ps(s3, s7, 0x31);
 }
 
-// One 8-point pass over eight transforms (x[k]: input k of each); Inputs = 4 when inputs 4..7 are zero
-// (every dropped term is a product with zero, so the results are the full pass's). Scale applies the
-// final 1/4.
-template <int Inputs>
-QV_AVX2 inline void pass(const __m256* x, __m256* o, bool scale) {
-    const __m256 c1 = _mm256_set1_ps(C1), c2 = _mm256_set1_ps(C2), c3 = _mm256_set1_ps(C3),
-                 c4 = _mm256_set1_ps(C4), c5 = _mm256_set1_ps(C5), c6 = _mm256_set1_ps(C6),
-                 c7 = _mm256_set1_ps(C7);
-    __m256 a0, a1, a2, a3, o0, o1, o2, o3;
-    if (Inputs == 8) {
-        a0 = _mm256_mul_ps(_mm256_add_ps(x[0], x[4]), c4);
-        a1 = _mm256_mul_ps(_mm256_sub_ps(x[0], x[4]), c4);
-        a2 = _mm256_add_ps(_mm256_mul_ps(x[2], c2), _mm256_mul_ps(x[6], c6));
-        a3 = _mm256_sub_ps(_mm256_mul_ps(x[2], c6), _mm256_mul_ps(x[6], c2));
-        o0 = _mm256_add_ps(_mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(x[1], c1), _mm256_mul_ps(x[3], c3)),
-                                         _mm256_mul_ps(x[5], c5)),
-                           _mm256_mul_ps(x[7], c7));
-        o1 = _mm256_sub_ps(_mm256_sub_ps(_mm256_sub_ps(_mm256_mul_ps(x[1], c3), _mm256_mul_ps(x[3], c7)),
-                                         _mm256_mul_ps(x[5], c1)),
-                           _mm256_mul_ps(x[7], c5));
-        o2 = _mm256_add_ps(_mm256_add_ps(_mm256_sub_ps(_mm256_mul_ps(x[1], c5), _mm256_mul_ps(x[3], c1)),
-                                         _mm256_mul_ps(x[5], c7)),
-                           _mm256_mul_ps(x[7], c3));
-        o3 = _mm256_sub_ps(_mm256_add_ps(_mm256_sub_ps(_mm256_mul_ps(x[1], c7), _mm256_mul_ps(x[3], c5)),
-                                         _mm256_mul_ps(x[5], c3)),
-                           _mm256_mul_ps(x[7], c1));
-    } else {
-        a0 = a1 = _mm256_mul_ps(x[0], c4);
-        a2 = _mm256_mul_ps(x[2], c2);
-        a3 = _mm256_mul_ps(x[2], c6);
-        o0 = _mm256_add_ps(_mm256_mul_ps(x[1], c1), _mm256_mul_ps(x[3], c3));
-        o1 = _mm256_sub_ps(_mm256_mul_ps(x[1], c3), _mm256_mul_ps(x[3], c7));
-        o2 = _mm256_sub_ps(_mm256_mul_ps(x[1], c5), _mm256_mul_ps(x[3], c1));
-        o3 = _mm256_sub_ps(_mm256_mul_ps(x[1], c7), _mm256_mul_ps(x[3], c5));
-    }
-    __m256 e0 = _mm256_add_ps(a0, a2), e3 = _mm256_sub_ps(a0, a2), e1 = _mm256_add_ps(a1, a3),
-           e2 = _mm256_sub_ps(a1, a3);
-    o[0] = _mm256_add_ps(e0, o0);
-    o[7] = _mm256_sub_ps(e0, o0);
-    o[1] = _mm256_add_ps(e1, o1);
-    o[6] = _mm256_sub_ps(e1, o1);
-    o[2] = _mm256_add_ps(e2, o2);
-    o[5] = _mm256_sub_ps(e2, o2);
-    o[3] = _mm256_add_ps(e3, o3);
-    o[4] = _mm256_sub_ps(e3, o3);
-    if (scale) {
-        const __m256 q = _mm256_set1_ps(0.25f);
-        for (int k = 0; k < 8; ++k) o[k] = _mm256_mul_ps(o[k], q);
-    }
-}
-
 QV_AVX2 void idctAvx2(int16_t* block) {
     __m128i v[8];
     for (int k = 0; k < 8; ++k) v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * k));
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i bottom = _mm_or_si128(_mm_or_si128(v[4], v[5]), _mm_or_si128(v[6], v[7]));
-    const __m128i all =
-        _mm_or_si128(_mm_or_si128(_mm_or_si128(v[0], v[1]), _mm_or_si128(v[2], v[3])), bottom);
-    const bool lowerZero = _mm_movemask_epi8(_mm_cmpeq_epi16(bottom, zero)) == 0xFFFF;
-    const bool rightZero = (_mm_movemask_epi8(_mm_cmpeq_epi16(all, zero)) & 0xFF00) == 0xFF00;
+    bool lowerZero, rightZero;
+    zeroQuarters(v, &lowerZero, &rightZero);
     __m256 r[8], o[8];
     for (int k = 0; k < 8; ++k) r[k] = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(v[k]));
     // Rows: after the transpose r[k] holds coefficient k of every row; the outputs o[n] output n.
     transpose8(r);
     if (rightZero)
-        pass<4>(r, o, false);
+        idctPass<4>(r, o, false);
     else
-        pass<8>(r, o, false);
+        idctPass<8>(r, o, false);
     // Back to one row per register for the columns.
     transpose8(o);
     if (lowerZero)
-        pass<4>(o, r, true);
+        idctPass<4>(o, r, true);
     else
-        pass<8>(o, r, true);
+        idctPass<8>(o, r, true);
     const __m256 lo = _mm256_set1_ps(-256.0f), hi = _mm256_set1_ps(255.0f), bias = _mm256_set1_ps(256.5f);
     const __m256i off = _mm256_set1_epi32(256);
     for (int k = 0; k < 8; ++k) {
@@ -128,41 +74,8 @@ QV_AVX2 void idctAvx2(int16_t* block) {
     }
 }
 
-// The SSE2 method on sixteen coefficients at a time: the 16-bit unpacks and the 32-bit pack both work
-// within each 128-bit half, so the coefficients come back in their order.
 QV_AVX2 bool dequantIntraH263Avx2(int16_t* blk, int qp) {
-    const int16_t dc = blk[0];
-    const __m256i qp2 = _mm256_set1_epi16(int16_t(2 * qp)),
-                  add = _mm256_set1_epi16(int16_t((qp & 1) ? qp : qp - 1));
-    const __m256i zero = _mm256_setzero_si256(), lo = _mm256_set1_epi16(-2048), hi = _mm256_set1_epi16(2047);
-    const __m256i noDc = _mm256_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-    __m256i any = zero;
-    for (int k = 0; k < 64; k += 16) {
-        __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(blk + k));
-        if (k == 0) q = _mm256_and_si256(q, noDc);
-        any = _mm256_or_si256(any, q);
-        const __m256i pl = _mm256_mullo_epi16(q, qp2), ph = _mm256_mulhi_epi16(q, qp2);
-        const __m256i sign = _mm256_sub_epi16(_mm256_cmpgt_epi16(zero, q), _mm256_cmpgt_epi16(q, zero));
-        const __m256i r = _mm256_mullo_epi16(sign, add);
-        const __m256i rs = _mm256_srai_epi16(r, 15);
-        __m256i a = _mm256_add_epi32(_mm256_unpacklo_epi16(pl, ph), _mm256_unpacklo_epi16(r, rs));
-        __m256i b = _mm256_add_epi32(_mm256_unpackhi_epi16(pl, ph), _mm256_unpackhi_epi16(r, rs));
-        __m256i f = _mm256_min_epi16(_mm256_max_epi16(_mm256_packs_epi32(a, b), lo), hi);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(blk + k), f);
-    }
-    blk[0] = dc;
-    return !_mm256_testz_si256(any, any);
-}
-
-// The 8-tap filter (-1, 3, -6, 20, 20, -6, 3, -1) on sixteen 16-bit lanes, rounded and shifted, as the
-// SSE2 version on eight.
-QV_AVX2 inline __m256i tap8(const __m256i* x, __m256i bias) {
-    const __m256i k3 = _mm256_set1_epi16(3), k6 = _mm256_set1_epi16(6), k20 = _mm256_set1_epi16(20);
-    __m256i sum = _mm256_mullo_epi16(_mm256_add_epi16(x[3], x[4]), k20);
-    sum = _mm256_sub_epi16(sum, _mm256_mullo_epi16(_mm256_add_epi16(x[2], x[5]), k6));
-    sum = _mm256_add_epi16(sum, _mm256_mullo_epi16(_mm256_add_epi16(x[1], x[6]), k3));
-    sum = _mm256_sub_epi16(sum, _mm256_add_epi16(x[0], x[7]));
-    return _mm256_srai_epi16(_mm256_add_epi16(sum, bias), 5);
+    return dequantIntraH263Lanes<I16x16>(blk, qp);
 }
 
 // avg(a, b) = (a + b + 1) >> 1, less the bit the rounding added when rounding_control is 1.
@@ -180,7 +93,7 @@ QV_AVX2 void predictQuarterAvx2(uint8_t* dst, int ds, const uint8_t* src, int ss
     if (w != 16) return kSse2Kernels->predictQuarter(dst, ds, src, ss, w, h, fx, fy, rounding);
     alignas(16) uint8_t hs[17 * 16];
     const int rows = fy ? h + 1 : h;
-    const __m256i bias = _mm256_set1_epi16(int16_t(16 - rounding));
+    const I16x16 bias = (I16x16)_mm256_set1_epi16(int16_t(16 - rounding));
     const __m128i one = _mm_set1_epi8(1);
     const __m128i headOrder = _mm_setr_epi8(2, 1, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12);
     const __m128i tailOrder = _mm_setr_epi8(13, 14, 15, -1, -1, 15, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1);
@@ -196,16 +109,16 @@ QV_AVX2 void predictQuarterAvx2(uint8_t* dst, int ds, const uint8_t* src, int ss
         const __m128i lo = _mm_shuffle_epi8(a, headOrder);  // e[0..15]
         const __m128i hi = _mm_or_si128(_mm_shuffle_epi8(a, tailOrder),
                                         _mm_and_si128(_mm_set1_epi8(char(row[16])), lastTwo));  // e[16..22]
-        __m256i x[8];
-        x[0] = _mm256_cvtepu8_epi16(lo);
-        x[1] = _mm256_cvtepu8_epi16(_mm_alignr_epi8(hi, lo, 1));
-        x[2] = _mm256_cvtepu8_epi16(_mm_alignr_epi8(hi, lo, 2));
-        x[3] = _mm256_cvtepu8_epi16(_mm_alignr_epi8(hi, lo, 3));
-        x[4] = _mm256_cvtepu8_epi16(_mm_alignr_epi8(hi, lo, 4));
-        x[5] = _mm256_cvtepu8_epi16(_mm_alignr_epi8(hi, lo, 5));
-        x[6] = _mm256_cvtepu8_epi16(_mm_alignr_epi8(hi, lo, 6));
-        x[7] = _mm256_cvtepu8_epi16(_mm_alignr_epi8(hi, lo, 7));
-        const __m256i f = tap8(x, bias);
+        I16x16 x[8];
+        x[0] = (I16x16)_mm256_cvtepu8_epi16(lo);
+        x[1] = (I16x16)_mm256_cvtepu8_epi16(_mm_alignr_epi8(hi, lo, 1));
+        x[2] = (I16x16)_mm256_cvtepu8_epi16(_mm_alignr_epi8(hi, lo, 2));
+        x[3] = (I16x16)_mm256_cvtepu8_epi16(_mm_alignr_epi8(hi, lo, 3));
+        x[4] = (I16x16)_mm256_cvtepu8_epi16(_mm_alignr_epi8(hi, lo, 4));
+        x[5] = (I16x16)_mm256_cvtepu8_epi16(_mm_alignr_epi8(hi, lo, 5));
+        x[6] = (I16x16)_mm256_cvtepu8_epi16(_mm_alignr_epi8(hi, lo, 6));
+        x[7] = (I16x16)_mm256_cvtepu8_epi16(_mm_alignr_epi8(hi, lo, 7));
+        const __m256i f = (__m256i)tap8(x, bias);
         __m128i v = _mm_packus_epi16(_mm256_castsi256_si128(f), _mm256_extracti128_si256(f, 1));
         if (fx != 2)
             v = average2(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + (fx == 3))), rounding,
@@ -216,11 +129,11 @@ QV_AVX2 void predictQuarterAvx2(uint8_t* dst, int ds, const uint8_t* src, int ss
     // Row k of the area mirrored at its top and bottom (rows 0 .. h are the area's).
     const uint8_t* mirrored[23];
     for (int k = -3; k < h + 4; ++k) mirrored[k + 3] = hs + 16 * (k < 0 ? -k - 1 : k > h ? 2 * h + 1 - k : k);
-    __m256i wide[23];
+    I16x16 wide[23];
     for (int k = 0; k < h + 7; ++k)
-        wide[k] = _mm256_cvtepu8_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(mirrored[k])));
+        wide[k] = (I16x16)_mm256_cvtepu8_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(mirrored[k])));
     for (int y = 0; y < h; ++y) {
-        const __m256i f = tap8(wide + y, bias);
+        const __m256i f = (__m256i)tap8(wide + y, bias);
         __m128i v = _mm_packus_epi16(_mm256_castsi256_si128(f), _mm256_extracti128_si256(f, 1));
         if (fy != 2)  // the average with the nearer full row
             v = average2(v, _mm_load_si128(reinterpret_cast<const __m128i*>(mirrored[y + 3 + (fy == 3)])),

@@ -29,6 +29,21 @@ int16_t idctDcFloat(int dc);
 void putBlockRef(uint8_t* dst, int stride, const int16_t* b);
 void addBlockRef(uint8_t* dst, int stride, const int16_t* b);
 void predictRef(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int hx, int hy, int rounding);
+
+// Half-sample prediction through a set's versions for the two widths the decoder predicts (16 and 8, fixed
+// so that their rows unroll), the reference's for any other width.
+using FixedWidthPredict = void (*)(uint8_t* dst, int ds, const uint8_t* src, int ss, int h, int hx, int hy,
+                                   int rounding);
+template <FixedWidthPredict Wide, FixedWidthPredict Narrow>
+void predictByWidth(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int hx, int hy,
+                    int rounding) {
+    if (w == 16)
+        Wide(dst, ds, src, ss, h, hx, hy, rounding);
+    else if (w == 8)
+        Narrow(dst, ds, src, ss, h, hx, hy, rounding);
+    else
+        predictRef(dst, ds, src, ss, w, h, hx, hy, rounding);
+}
 bool dequantIntraH263Ref(int16_t* block, int qp);
 void convertRowBgr0Ref(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int n);
 

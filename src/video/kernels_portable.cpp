@@ -85,15 +85,7 @@ void predictFixed(uint8_t* dst, int ds, const uint8_t* src, int ss, int h, int h
     }
 }
 
-void predictFast(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int hx, int hy,
-                 int rounding) {
-    if (w == 16)
-        predictFixed<16>(dst, ds, src, ss, h, hx, hy, rounding);
-    else if (w == 8)
-        predictFixed<8>(dst, ds, src, ss, h, hx, hy, rounding);
-    else
-        predictRef(dst, ds, src, ss, w, h, hx, hy, rounding);
-}
+constexpr auto predictFast = &predictByWidth<predictFixed<16>, predictFixed<8>>;
 
 void convertRowBgr0Fast(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint8_t* out, int n) {
     // Two pixels per chroma sample; the arithmetic is the reference's, arranged for vectorisation.

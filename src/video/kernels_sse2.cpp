@@ -6,7 +6,9 @@
 
 #include <cstring>
 
+#define QV_LANES_TARGET
 #include "video/kernels_internal.h"
+#include "video/kernels_x86.h"
 
 namespace vdec {
 
@@ -14,7 +16,7 @@ namespace {
 
 using namespace kdetail;
 
-// The float inverse DCT above with four lanes per operation: every lane performs exactly the scalar
+// The reference's float inverse DCT with four lanes per operation: every lane performs exactly the scalar
 // operations in the same order (no fused multiply-add), so the results are identical.
 struct Quad {
     __m128 lo, hi;  // lanes 0..3 and 4..7
@@ -40,73 +42,13 @@ inline void transpose8(Quad* r) {
     r[7] = {b3, d3};
 }
 
-// The last stage of a pass: the even and odd halves added and subtracted, times 1/4 when scale is set.
-inline void butterfly(__m128 e0, __m128 e1, __m128 e2, __m128 e3, __m128 o0, __m128 o1, __m128 o2, __m128 o3,
-                      __m128* o, bool scale) {
-    o[0] = _mm_add_ps(e0, o0);
-    o[7] = _mm_sub_ps(e0, o0);
-    o[1] = _mm_add_ps(e1, o1);
-    o[6] = _mm_sub_ps(e1, o1);
-    o[2] = _mm_add_ps(e2, o2);
-    o[5] = _mm_sub_ps(e2, o2);
-    o[3] = _mm_add_ps(e3, o3);
-    o[4] = _mm_sub_ps(e3, o3);
-    if (scale) {
-        const __m128 q = _mm_set1_ps(0.25f);
-        for (int k = 0; k < 8; ++k) o[k] = _mm_mul_ps(o[k], q);
-    }
-}
-
-// One 8-point pass, lane-parallel: x[k] holds input k for four transforms; scale applies the final 1/4.
-inline void pass8(const __m128* x, __m128* o, bool scale) {
-    const __m128 c1 = _mm_set1_ps(C1), c2 = _mm_set1_ps(C2), c3 = _mm_set1_ps(C3), c4 = _mm_set1_ps(C4),
-                 c5 = _mm_set1_ps(C5), c6 = _mm_set1_ps(C6), c7 = _mm_set1_ps(C7);
-    __m128 a0 = _mm_mul_ps(_mm_add_ps(x[0], x[4]), c4), a1 = _mm_mul_ps(_mm_sub_ps(x[0], x[4]), c4);
-    __m128 a2 = _mm_add_ps(_mm_mul_ps(x[2], c2), _mm_mul_ps(x[6], c6));
-    __m128 a3 = _mm_sub_ps(_mm_mul_ps(x[2], c6), _mm_mul_ps(x[6], c2));
-    __m128 e0 = _mm_add_ps(a0, a2), e3 = _mm_sub_ps(a0, a2), e1 = _mm_add_ps(a1, a3), e2 = _mm_sub_ps(a1, a3);
-    __m128 o0 =
-        _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(x[1], c1), _mm_mul_ps(x[3], c3)), _mm_mul_ps(x[5], c5)),
-                   _mm_mul_ps(x[7], c7));
-    __m128 o1 =
-        _mm_sub_ps(_mm_sub_ps(_mm_sub_ps(_mm_mul_ps(x[1], c3), _mm_mul_ps(x[3], c7)), _mm_mul_ps(x[5], c1)),
-                   _mm_mul_ps(x[7], c5));
-    __m128 o2 =
-        _mm_add_ps(_mm_add_ps(_mm_sub_ps(_mm_mul_ps(x[1], c5), _mm_mul_ps(x[3], c1)), _mm_mul_ps(x[5], c7)),
-                   _mm_mul_ps(x[7], c3));
-    __m128 o3 =
-        _mm_sub_ps(_mm_add_ps(_mm_sub_ps(_mm_mul_ps(x[1], c7), _mm_mul_ps(x[3], c5)), _mm_mul_ps(x[5], c3)),
-                   _mm_mul_ps(x[7], c1));
-    butterfly(e0, e1, e2, e3, o0, o1, o2, o3, o, scale);
-}
-
-// pass8 with inputs 4..7 zero: every dropped term is a product with zero, whose addition leaves the
-// other operand exactly as it was, so the results are pass8's.
-inline void pass4(const __m128* x, __m128* o, bool scale) {
-    const __m128 c1 = _mm_set1_ps(C1), c2 = _mm_set1_ps(C2), c3 = _mm_set1_ps(C3), c4 = _mm_set1_ps(C4),
-                 c5 = _mm_set1_ps(C5), c6 = _mm_set1_ps(C6), c7 = _mm_set1_ps(C7);
-    __m128 a0 = _mm_mul_ps(x[0], c4);
-    __m128 a2 = _mm_mul_ps(x[2], c2);
-    __m128 a3 = _mm_mul_ps(x[2], c6);
-    __m128 e0 = _mm_add_ps(a0, a2), e3 = _mm_sub_ps(a0, a2), e1 = _mm_add_ps(a0, a3), e2 = _mm_sub_ps(a0, a3);
-    __m128 o0 = _mm_add_ps(_mm_mul_ps(x[1], c1), _mm_mul_ps(x[3], c3));
-    __m128 o1 = _mm_sub_ps(_mm_mul_ps(x[1], c3), _mm_mul_ps(x[3], c7));
-    __m128 o2 = _mm_sub_ps(_mm_mul_ps(x[1], c5), _mm_mul_ps(x[3], c1));
-    __m128 o3 = _mm_sub_ps(_mm_mul_ps(x[1], c7), _mm_mul_ps(x[3], c5));
-    butterfly(e0, e1, e2, e3, o0, o1, o2, o3, o, scale);
-}
-
 // Sparse blocks (the usual case) skip the work on zeros: with rows 4..7 zero the second half of the row
 // pass (its output is zero) and the columns' inputs 4..7; with columns 4..7 zero the rows' inputs 4..7.
 void idctSse(int16_t* block) {
     __m128i v[8];
     for (int k = 0; k < 8; ++k) v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * k));
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i bottom = _mm_or_si128(_mm_or_si128(v[4], v[5]), _mm_or_si128(v[6], v[7]));
-    const __m128i all =
-        _mm_or_si128(_mm_or_si128(_mm_or_si128(v[0], v[1]), _mm_or_si128(v[2], v[3])), bottom);
-    const bool lowerZero = _mm_movemask_epi8(_mm_cmpeq_epi16(bottom, zero)) == 0xFFFF;
-    const bool rightZero = (_mm_movemask_epi8(_mm_cmpeq_epi16(all, zero)) & 0xFF00) == 0xFF00;
+    bool lowerZero, rightZero;
+    zeroQuarters(v, &lowerZero, &rightZero);
     Quad r[8];
     for (int k = 0; k < 8; ++k) {
         __m128i sign = _mm_srai_epi16(v[k], 15);
@@ -119,9 +61,9 @@ void idctSse(int16_t* block) {
     for (int half = 0; half < (lowerZero ? 1 : 2); ++half) {
         for (int k = 0; k < 8; ++k) in[k] = half ? r[k].hi : r[k].lo;
         if (rightZero)
-            pass4(in, out, false);
+            idctPass<4>(in, out, false);
         else
-            pass8(in, out, false);
+            idctPass<8>(in, out, false);
         for (int k = 0; k < 8; ++k) (half ? r[k].hi : r[k].lo) = out[k];
     }
     // r[n] now holds output n of the rows; back to row-major for the columns.
@@ -131,9 +73,9 @@ void idctSse(int16_t* block) {
     for (int half = 0; half < 2; ++half) {
         for (int k = 0; k < 8; ++k) in[k] = half ? r[k].hi : r[k].lo;
         if (lowerZero)
-            pass4(in, out, true);
+            idctPass<4>(in, out, true);
         else
-            pass8(in, out, true);
+            idctPass<8>(in, out, true);
         for (int k = 0; k < 8; ++k) {
             __m128 v = _mm_add_ps(_mm_min_ps(_mm_max_ps(out[k], lo), hi), bias);
             (half ? r[k].hi : r[k].lo) = _mm_castsi128_ps(_mm_sub_epi32(_mm_cvttps_epi32(v), off));
@@ -220,15 +162,7 @@ void predictSseFixed(uint8_t* dst, int ds, const uint8_t* src, int ss, int h, in
     }
 }
 
-void predictSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int hx, int hy,
-                int rounding) {
-    if (w == 16)
-        predictSseFixed<16>(dst, ds, src, ss, h, hx, hy, rounding);
-    else if (w == 8)
-        predictSseFixed<8>(dst, ds, src, ss, h, hx, hy, rounding);
-    else
-        predictRef(dst, ds, src, ss, w, h, hx, hy, rounding);
-}
+constexpr auto predictSse = &predictByWidth<predictSseFixed<16>, predictSseFixed<8>>;
 
 // The BGR0 conversion eight pixels at a time: the multipliers are applied with the 16-bit high-half
 // multiply, the sums saturate to 16 bits and the packs clamp to 0..255, exactly as the plain version.
@@ -262,20 +196,11 @@ void convertRowBgr0Sse(const uint8_t* y, const uint8_t* u, const uint8_t* v, uin
     if (x < n) convertRowBgr0Ref(y + x, u + x / 2, v + x / 2, out + 4 * x, n - x);
 }
 
-// Quarter-sample prediction with 16-bit lanes: the 8-tap sums stay within +-15300, the packs clamp.
-inline __m128i tap8(const __m128i* x, __m128i bias) {
-    const __m128i k3 = _mm_set1_epi16(3), k6 = _mm_set1_epi16(6), k20 = _mm_set1_epi16(20);
-    __m128i sum = _mm_mullo_epi16(_mm_add_epi16(x[3], x[4]), k20);
-    sum = _mm_sub_epi16(sum, _mm_mullo_epi16(_mm_add_epi16(x[2], x[5]), k6));
-    sum = _mm_add_epi16(sum, _mm_mullo_epi16(_mm_add_epi16(x[1], x[6]), k3));
-    sum = _mm_sub_epi16(sum, _mm_add_epi16(x[0], x[7]));
-    return _mm_srai_epi16(_mm_add_epi16(sum, bias), 5);
-}
-
 // The horizontal stage of the quarter-sample prediction: rows of n (8 or 16) samples into hs, 16 bytes
 // a row.
 void quarterRowsSse(uint8_t* hs, const uint8_t* src, int ss, int n, int rows, int fx, int rounding) {
-    const __m128i bias = _mm_set1_epi16(int16_t(16 - rounding)), zero = _mm_setzero_si128();
+    const I16x8 bias = (I16x8)_mm_set1_epi16(int16_t(16 - rounding));
+    const __m128i zero = _mm_setzero_si128();
     for (int y = 0; y < rows; ++y) {
         const uint8_t* row = src + y * ss;
         uint8_t* out = hs + y * 16;
@@ -318,16 +243,16 @@ void quarterRowsSse(uint8_t* hs, const uint8_t* src, int ss, int n, int rows, in
         __m128i res[2];
         for (int half = 0; half < n / 8; ++half) {
             const __m128i lo = e[half], hi = e[half + 1];
-            __m128i x[8];
-            x[0] = lo;
-            x[1] = _mm_or_si128(_mm_srli_si128(lo, 2), _mm_slli_si128(hi, 14));
-            x[2] = _mm_or_si128(_mm_srli_si128(lo, 4), _mm_slli_si128(hi, 12));
-            x[3] = _mm_or_si128(_mm_srli_si128(lo, 6), _mm_slli_si128(hi, 10));
-            x[4] = _mm_or_si128(_mm_srli_si128(lo, 8), _mm_slli_si128(hi, 8));
-            x[5] = _mm_or_si128(_mm_srli_si128(lo, 10), _mm_slli_si128(hi, 6));
-            x[6] = _mm_or_si128(_mm_srli_si128(lo, 12), _mm_slli_si128(hi, 4));
-            x[7] = _mm_or_si128(_mm_srli_si128(lo, 14), _mm_slli_si128(hi, 2));
-            res[half] = tap8(x, bias);
+            I16x8 x[8];
+            x[0] = (I16x8)lo;
+            x[1] = (I16x8)_mm_or_si128(_mm_srli_si128(lo, 2), _mm_slli_si128(hi, 14));
+            x[2] = (I16x8)_mm_or_si128(_mm_srli_si128(lo, 4), _mm_slli_si128(hi, 12));
+            x[3] = (I16x8)_mm_or_si128(_mm_srli_si128(lo, 6), _mm_slli_si128(hi, 10));
+            x[4] = (I16x8)_mm_or_si128(_mm_srli_si128(lo, 8), _mm_slli_si128(hi, 8));
+            x[5] = (I16x8)_mm_or_si128(_mm_srli_si128(lo, 10), _mm_slli_si128(hi, 6));
+            x[6] = (I16x8)_mm_or_si128(_mm_srli_si128(lo, 12), _mm_slli_si128(hi, 4));
+            x[7] = (I16x8)_mm_or_si128(_mm_srli_si128(lo, 14), _mm_slli_si128(hi, 2));
+            res[half] = (__m128i)tap8(x, bias);
         }
         __m128i v = _mm_packus_epi16(res[0], n == 16 ? res[1] : res[0]);
         if (fx != 2) {
@@ -344,7 +269,8 @@ void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, 
     alignas(16) uint8_t hs[17 * 16];
     const int n = w;
     quarterRowsSse(hs, src, ss, n, fy ? h + 1 : h, fx, rounding);
-    const __m128i bias = _mm_set1_epi16(int16_t(16 - rounding)), zero = _mm_setzero_si128();
+    const I16x8 bias = (I16x8)_mm_set1_epi16(int16_t(16 - rounding));
+    const __m128i zero = _mm_setzero_si128();
     if (fy == 0) {
         for (int y = 0; y < h; ++y) {
             __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(hs + y * 16));
@@ -357,15 +283,15 @@ void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, 
     }
     auto rowAt = [&](int k) { return hs + 16 * (k < 0 ? -k - 1 : k > h ? 2 * h + 1 - k : k); };
     // The mirrored column, rows -3 .. h + 3, widened to 16 bits once.
-    __m128i wlo[23], whi[23];
+    I16x8 wlo[23], whi[23];
     for (int k = 0; k < h + 7; ++k) {
         __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(rowAt(k - 3)));
-        wlo[k] = _mm_unpacklo_epi8(r, zero);
-        if (n == 16) whi[k] = _mm_unpackhi_epi8(r, zero);
+        wlo[k] = (I16x8)_mm_unpacklo_epi8(r, zero);
+        if (n == 16) whi[k] = (I16x8)_mm_unpackhi_epi8(r, zero);
     }
     for (int y = 0; y < h; ++y) {
-        const __m128i lo = tap8(wlo + y, bias);
-        __m128i v = _mm_packus_epi16(lo, n == 16 ? tap8(whi + y, bias) : lo);
+        const __m128i lo = (__m128i)tap8(wlo + y, bias);
+        __m128i v = _mm_packus_epi16(lo, n == 16 ? (__m128i)tap8(whi + y, bias) : lo);
         if (fy != 2)
             v = average2(v, _mm_load_si128(reinterpret_cast<const __m128i*>(rowAt(y + (fy == 3)))), rounding);
         if (n == 16)
@@ -375,29 +301,8 @@ void predictQuarterSse(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, 
     }
 }
 
-// All 64 coefficients eight at a time: 32-bit products from the low and high halves of the 16-bit
-// multiply, the signed rounding term added, then saturated to 16 bits and clamped; the DC is put back.
 bool dequantIntraH263Sse(int16_t* blk, int qp) {
-    const int16_t dc = blk[0];
-    const __m128i qp2 = _mm_set1_epi16(int16_t(2 * qp)),
-                  add = _mm_set1_epi16(int16_t((qp & 1) ? qp : qp - 1));
-    const __m128i zero = _mm_setzero_si128(), lo = _mm_set1_epi16(-2048), hi = _mm_set1_epi16(2047);
-    __m128i any = zero;
-    for (int k = 0; k < 64; k += 8) {
-        __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(blk + k));
-        if (k == 0) q = _mm_insert_epi16(q, 0, 0);
-        any = _mm_or_si128(any, q);
-        const __m128i pl = _mm_mullo_epi16(q, qp2), ph = _mm_mulhi_epi16(q, qp2);
-        const __m128i sign = _mm_sub_epi16(_mm_cmplt_epi16(q, zero), _mm_cmpgt_epi16(q, zero));
-        const __m128i r = _mm_mullo_epi16(sign, add);
-        const __m128i rs = _mm_srai_epi16(r, 15);
-        __m128i a = _mm_add_epi32(_mm_unpacklo_epi16(pl, ph), _mm_unpacklo_epi16(r, rs));
-        __m128i b = _mm_add_epi32(_mm_unpackhi_epi16(pl, ph), _mm_unpackhi_epi16(r, rs));
-        __m128i f = _mm_min_epi16(_mm_max_epi16(_mm_packs_epi32(a, b), lo), hi);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(blk + k), f);
-    }
-    blk[0] = dc;
-    return _mm_movemask_epi8(_mm_cmpeq_epi16(any, zero)) != 0xFFFF;
+    return dequantIntraH263Lanes<I16x8>(blk, qp);
 }
 
 }  // namespace

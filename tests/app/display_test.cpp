@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "direct3d_spy.h"
+#include "test_window.h"
 
 namespace {
 
@@ -27,12 +28,8 @@ LRESULT CALLBACK refusingCreate(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
 
 // True when no window of the class "d3d9" is left and the class itself is gone.
 bool nothingLeft() {
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "d3d9";
-    if (!RegisterClassA(&wc)) return false;
-    return UnregisterClassA("d3d9", wc.hInstance);
+    return qvtest::registerClass("d3d9", DefWindowProcA) &&
+           UnregisterClassA("d3d9", GetModuleHandleA(nullptr));
 }
 
 std::vector<UINT> drain() {
@@ -129,11 +126,7 @@ TEST_F(DisplayTest, EarlyFailuresLeaveNothingBehind) {
 
     // A class of that name already registered by someone else, whose procedure refuses the window.
     g_spy = &spy;
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = refusingCreate;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "d3d9";
-    ASSERT_NE(RegisterClassA(&wc), 0);
+    ASSERT_NE(qvtest::registerClass("d3d9", refusingCreate), 0);
     EXPECT_EQ(constructFailure(true), "CreateWindowEx failed");
     EXPECT_EQ(spy.sdkVersion, 0u);  // no Direct3D object was asked for
     EXPECT_EQ(cursorCounter(), cursorBefore);
@@ -141,14 +134,8 @@ TEST_F(DisplayTest, EarlyFailuresLeaveNothingBehind) {
 }
 
 TEST(DisplayWindowProc, CloseEndsTheRunAndScreenSaverRequestsAreRefused) {
-    HINSTANCE instance = GetModuleHandleA(nullptr);
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = Display::windowProc;
-    wc.hInstance = instance;
-    wc.lpszClassName = "proc";
-    ASSERT_NE(RegisterClassA(&wc), 0);
-    HWND hwnd = CreateWindowExA(0, "proc", "Quorvane", WS_POPUP | WS_VISIBLE, 0, 0, 640, 480, nullptr,
-                                nullptr, instance, nullptr);
+    ASSERT_NE(qvtest::registerClass("proc", Display::windowProc), 0);
+    HWND hwnd = qvtest::showWindow("proc", 640, 480);
     ASSERT_NE(hwnd, nullptr);
     drain();
     EXPECT_EQ(SDL_IsScreenSaverEnabled(), SDL_FALSE);  // the request at the window's first pump was refused
@@ -174,7 +161,7 @@ TEST(DisplayWindowProc, CloseEndsTheRunAndScreenSaverRequestsAreRefused) {
     EXPECT_TRUE(IsWindow(hwnd));
 
     EXPECT_TRUE(DestroyWindow(hwnd));
-    EXPECT_TRUE(UnregisterClassA("proc", instance));
+    EXPECT_TRUE(UnregisterClassA("proc", GetModuleHandleA(nullptr)));
 }
 
 TEST(DisplayOnTheRealDevice, FullScreenDisplayAndItsTeardown) {

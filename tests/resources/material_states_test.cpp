@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <stb_image_write.h>
 
+#include <initializer_list>
+
 #include "data_dir.h"
 #include "device_scope.h"
 #include "resources/material.h"
@@ -24,6 +26,26 @@ DWORD samplerState(DWORD stage, D3DSAMPLERSTATETYPE s) {
     g_device->GetSamplerState(stage, s, &v);
     return v;
 }
+
+// Render and texture stage states as a table expects them; a failure names the state (and stage).
+struct RenderStateIs {
+    D3DRENDERSTATETYPE state;
+    DWORD value;
+};
+struct StageStateIs {
+    DWORD stage;
+    D3DTEXTURESTAGESTATETYPE state;
+    DWORD value;
+};
+void expectStates(std::initializer_list<RenderStateIs> expected) {
+    for (const RenderStateIs& e : expected)
+        EXPECT_EQ(renderState(e.state), e.value) << "render state " << e.state;
+}
+void expectStates(std::initializer_list<StageStateIs> expected) {
+    for (const StageStateIs& e : expected)
+        EXPECT_EQ(stageState(e.stage, e.state), e.value) << "stage " << e.stage << ", state " << e.state;
+}
+
 IDirect3DBaseTexture9* boundTexture(DWORD stage) {
     IDirect3DBaseTexture9* t = nullptr;
     g_device->GetTexture(stage, &t);
@@ -70,19 +92,18 @@ TEST_F(MaterialStatesTest, DefaultMaterialRecordsPlainOpaqueState) {
     g_device->SetRenderState(D3DRS_TEXTUREFACTOR, 0x12345678);
     m->apply(true, true);
     ASSERT_NE(m->stateBlock, nullptr);
-    EXPECT_EQ(renderState(D3DRS_ALPHABLENDENABLE), FALSE);
-    EXPECT_EQ(renderState(D3DRS_SRCBLEND), DWORD(D3DBLEND_SRCALPHA));  // blending off touches no blend factor
-    EXPECT_EQ(renderState(D3DRS_LIGHTING), FALSE);                     // lighting is the scene's
-    EXPECT_EQ(renderState(D3DRS_CULLMODE), DWORD(D3DCULL_CCW));
-    EXPECT_EQ(renderState(D3DRS_SPECULARENABLE), FALSE);
-    EXPECT_EQ(renderState(D3DRS_ZENABLE), DWORD(D3DZB_TRUE));
-    EXPECT_EQ(renderState(D3DRS_ZWRITEENABLE), TRUE);
-    EXPECT_EQ(renderState(D3DRS_NORMALIZENORMALS), FALSE);
-    EXPECT_EQ(renderState(D3DRS_COLORVERTEX), TRUE);
-    EXPECT_EQ(renderState(D3DRS_DIFFUSEMATERIALSOURCE), DWORD(D3DMCS_MATERIAL));
-    EXPECT_EQ(renderState(D3DRS_TEXTUREFACTOR), 0xFFFFFFFFu);
-    EXPECT_EQ(stageState(0, D3DTSS_COLOROP), DWORD(D3DTOP_DISABLE));
-    EXPECT_EQ(stageState(0, D3DTSS_ALPHAOP), DWORD(D3DTOP_DISABLE));
+    expectStates({{D3DRS_ALPHABLENDENABLE, FALSE},
+                  {D3DRS_SRCBLEND, D3DBLEND_SRCALPHA},  // blending off touches no blend factor
+                  {D3DRS_LIGHTING, FALSE},              // lighting is the scene's
+                  {D3DRS_CULLMODE, D3DCULL_CCW},
+                  {D3DRS_SPECULARENABLE, FALSE},
+                  {D3DRS_ZENABLE, D3DZB_TRUE},
+                  {D3DRS_ZWRITEENABLE, TRUE},
+                  {D3DRS_NORMALIZENORMALS, FALSE},
+                  {D3DRS_COLORVERTEX, TRUE},
+                  {D3DRS_DIFFUSEMATERIALSOURCE, D3DMCS_MATERIAL},
+                  {D3DRS_TEXTUREFACTOR, 0xFFFFFFFFu}});
+    expectStates({{0, D3DTSS_COLOROP, D3DTOP_DISABLE}, {0, D3DTSS_ALPHAOP, D3DTOP_DISABLE}});
     EXPECT_EQ(boundTexture(0), nullptr);
 
     // ONE/ZERO means blending off; any other pair records both factors and switches it on.
@@ -90,13 +111,13 @@ TEST_F(MaterialStatesTest, DefaultMaterialRecordsPlainOpaqueState) {
         "<m><blend srcblend='srcalpha' dstblend='one'/><cull mode='none'/>"
         "<zbuffer mode='false' test='false'/><specular r='1' g='1' b='1' shinyness='1'/></m>");
     blended->apply(true, true);
-    EXPECT_EQ(renderState(D3DRS_ALPHABLENDENABLE), TRUE);
-    EXPECT_EQ(renderState(D3DRS_SRCBLEND), DWORD(D3DBLEND_SRCALPHA));
-    EXPECT_EQ(renderState(D3DRS_DESTBLEND), DWORD(D3DBLEND_ONE));
-    EXPECT_EQ(renderState(D3DRS_CULLMODE), DWORD(D3DCULL_NONE));
-    EXPECT_EQ(renderState(D3DRS_ZENABLE), DWORD(D3DZB_FALSE));
-    EXPECT_EQ(renderState(D3DRS_ZWRITEENABLE), FALSE);
-    EXPECT_EQ(renderState(D3DRS_SPECULARENABLE), FALSE);
+    expectStates({{D3DRS_ALPHABLENDENABLE, TRUE},
+                  {D3DRS_SRCBLEND, D3DBLEND_SRCALPHA},
+                  {D3DRS_DESTBLEND, D3DBLEND_ONE},
+                  {D3DRS_CULLMODE, D3DCULL_NONE},
+                  {D3DRS_ZENABLE, D3DZB_FALSE},
+                  {D3DRS_ZWRITEENABLE, FALSE},
+                  {D3DRS_SPECULARENABLE, FALSE}});
     m->apply(true, true);
     EXPECT_EQ(renderState(D3DRS_ALPHABLENDENABLE), FALSE);
 }
@@ -106,21 +127,21 @@ TEST_F(MaterialStatesTest, TextureStagesCloseTheCascade) {
     both->apply(true, true);
     ASSERT_NE(both->texture, nullptr);
     EXPECT_EQ(boundTexture(0), both->texture->texture);
-    EXPECT_EQ(stageState(0, D3DTSS_TEXCOORDINDEX), 0u);
-    EXPECT_EQ(stageState(0, D3DTSS_COLOROP), DWORD(D3DTOP_MODULATE));
-    EXPECT_EQ(stageState(0, D3DTSS_COLORARG1), DWORD(D3DTA_TEXTURE));
-    EXPECT_EQ(stageState(0, D3DTSS_COLORARG2), DWORD(D3DTA_CURRENT));
-    EXPECT_EQ(stageState(0, D3DTSS_ALPHAOP), DWORD(D3DTOP_MODULATE));
-    EXPECT_EQ(stageState(0, D3DTSS_ALPHAARG2), DWORD(D3DTA_DIFFUSE));
-    EXPECT_EQ(samplerState(0, D3DSAMP_ADDRESSU), DWORD(D3DTADDRESS_WRAP));
     EXPECT_EQ(boundTexture(1), both->envmap->texture);
-    EXPECT_EQ(stageState(1, D3DTSS_TEXCOORDINDEX), DWORD(D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR));
-    EXPECT_EQ(stageState(1, D3DTSS_COLOROP), DWORD(D3DTOP_ADD));
-    EXPECT_EQ(stageState(1, D3DTSS_ALPHAOP), DWORD(D3DTOP_SELECTARG1));
-    EXPECT_EQ(stageState(1, D3DTSS_ALPHAARG1), DWORD(D3DTA_CURRENT));
+    expectStates({{0, D3DTSS_TEXCOORDINDEX, 0},
+                  {0, D3DTSS_COLOROP, D3DTOP_MODULATE},
+                  {0, D3DTSS_COLORARG1, D3DTA_TEXTURE},
+                  {0, D3DTSS_COLORARG2, D3DTA_CURRENT},
+                  {0, D3DTSS_ALPHAOP, D3DTOP_MODULATE},
+                  {0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE},
+                  {1, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR},
+                  {1, D3DTSS_COLOROP, D3DTOP_ADD},
+                  {1, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1},
+                  {1, D3DTSS_ALPHAARG1, D3DTA_CURRENT},
+                  {2, D3DTSS_COLOROP, D3DTOP_DISABLE},
+                  {2, D3DTSS_ALPHAOP, D3DTOP_DISABLE}});
+    EXPECT_EQ(samplerState(0, D3DSAMP_ADDRESSU), DWORD(D3DTADDRESS_WRAP));
     EXPECT_EQ(samplerState(1, D3DSAMP_ADDRESSV), DWORD(D3DTADDRESS_WRAP));
-    EXPECT_EQ(stageState(2, D3DTSS_COLOROP), DWORD(D3DTOP_DISABLE));
-    EXPECT_EQ(stageState(2, D3DTSS_ALPHAOP), DWORD(D3DTOP_DISABLE));
 
     // With only an environment map, the map takes stage 0.
     Material* env = parse("<m><envmap file='env.png'/></m>");

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <initializer_list>
 
 namespace {
 
@@ -12,12 +13,16 @@ TrackKey key(float time, float value, float t = 0, float c = 0, float b = 0) {
     return TrackKey{time, value, 99.0f, 99.0f, t, c, b};
 }
 
-Track pulseTrack() {
+// A track of these keys, in this order, with its tangents computed.
+Track trackOf(std::initializer_list<TrackKey> keys) {
     Track track;
-    const float values[] = {0, 1, 0, 1, 0, 1, 0};
-    for (int i = 0; i < 7; ++i) track.addKey(key(float(i), values[i]));
+    for (const TrackKey& k : keys) track.addKey(k);
     track.computeTangents();
     return track;
+}
+
+Track pulseTrack() {
+    return trackOf({key(0, 0), key(1, 1), key(2, 0), key(3, 1), key(4, 0), key(5, 1), key(6, 0)});
 }
 
 TEST(TrackTest, ProductionPulseTrackFollowsItsClosedForm) {
@@ -52,10 +57,7 @@ TEST(TrackTest, SegmentsAndClamping) {
     EXPECT_EQ(track.findSegment(6.0f), 0u);
     EXPECT_EQ(track.findSegment(-1.0f), 0u);
 
-    Track rising;
-    rising.addKey(key(1, 10));
-    rising.addKey(key(3, 20));
-    rising.computeTangents();
+    Track rising = trackOf({key(1, 10), key(3, 20)});
     EXPECT_EQ(rising.evaluate(0), 10.0f);
     EXPECT_EQ(rising.evaluate(3), 20.0f);
     EXPECT_EQ(rising.evaluate(7), 20.0f);
@@ -63,11 +65,7 @@ TEST(TrackTest, SegmentsAndClamping) {
 }
 
 TEST(TrackTest, TensionContinuityBiasShapeTheTangents) {
-    Track track;
-    track.addKey(key(0, 0, 0.5f, 0.0f, 0.0f));
-    track.addKey(key(1, 2, 0.0f, 0.5f, -0.5f));
-    track.addKey(key(3, 2));
-    track.computeTangents();
+    Track track = trackOf({key(0, 0, 0.5f, 0.0f, 0.0f), key(1, 2, 0.0f, 0.5f, -0.5f), key(3, 2)});
     const auto& k = track.keys();
     EXPECT_FLOAT_EQ(k[0].outTangent, 0.5f * 2);
     // Arriving at key 1 uses key 0's parameters: (1-T)(1-C)(1+B) d + (1-T)(1+C)(1-B) (v2-v1), timed.
@@ -78,45 +76,29 @@ TEST(TrackTest, TensionContinuityBiasShapeTheTangents) {
 }
 
 TEST(TrackTest, DegenerateKeysStayFinite) {
-    Track none;
-    none.computeTangents();
+    Track none = trackOf({});
     EXPECT_EQ(none.evaluate(1.0f), 0.0f);
 
-    Track one;
-    one.addKey(key(2, 7));
-    one.computeTangents();
+    Track one = trackOf({key(2, 7)});
     EXPECT_EQ(one.keys()[0].outTangent, 99.0f);  // untouched
     EXPECT_EQ(one.evaluate(-5), 7.0f);
     EXPECT_EQ(one.evaluate(2), 7.0f);
     EXPECT_EQ(one.evaluate(50), 7.0f);
 
     // Equal key times never divide by zero.
-    Track equal;
-    equal.addKey(key(0, 0));
-    equal.addKey(key(1, 1));
-    equal.addKey(key(1, 5));
-    equal.addKey(key(1, 2));
-    equal.addKey(key(2, 3));
-    equal.computeTangents();
+    Track equal = trackOf({key(0, 0), key(1, 1), key(1, 5), key(1, 2), key(2, 3)});
     for (const TrackKey& k : equal.keys()) {
         EXPECT_TRUE(std::isfinite(k.inTangent) || k.inTangent == 99.0f);
         EXPECT_TRUE(std::isfinite(k.outTangent) || k.outTangent == 99.0f);
     }
     for (float t = -1; t <= 3; t += 0.25f) EXPECT_TRUE(std::isfinite(equal.evaluate(t))) << t;
 
-    Track pair;
-    pair.addKey(key(1, 4));
-    pair.addKey(key(1, 6));
-    pair.computeTangents();
+    Track pair = trackOf({key(1, 4), key(1, 6)});
     EXPECT_EQ(pair.evaluate(1), 6.0f);
     EXPECT_EQ(pair.evaluate(0), 4.0f);
 
     // Keys out of order: still finite, no read past the last key.
-    Track backwards;
-    backwards.addKey(key(3, 1));
-    backwards.addKey(key(2, 2));
-    backwards.addKey(key(1, 3));
-    backwards.computeTangents();
+    Track backwards = trackOf({key(3, 1), key(2, 2), key(1, 3)});
     for (float t = 0; t <= 4; t += 0.5f) EXPECT_TRUE(std::isfinite(backwards.evaluate(t))) << t;
 }
 

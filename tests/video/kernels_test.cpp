@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -178,6 +179,24 @@ TEST(VideoKernels, FastTransformAndStoresMatchReference) {
             const int qp = 1 + int(rng() % 31);
             ASSERT_EQ(vdec::kReferenceKernels.dequantIntraH263(c, qp), k->dequantIntraH263(d, qp));
             ASSERT_TRUE(std::equal(c, c + 64, d)) << "qp " << qp;
+        }
+    }
+}
+
+// Every level a block can hold, at every quantiser a stream can code (up to 9 bits), through the intra
+// inverse quantisation: the fast sets stay in 16 bits, so the levels far beyond the clamp are the test.
+TEST(VideoKernels, FastIntraInverseQuantisationMatchesReferenceForEveryLevel) {
+    for (const vdec::Kernels* k : fastSets()) {
+        SCOPED_TRACE(k->name);
+        for (int qp = 1; qp < 512; ++qp) {
+            for (int first = -32768; first < 32768; first += 63) {
+                int16_t c[64], d[64];
+                c[0] = 1234;  // the DC stays as it is
+                for (int i = 1; i < 64; ++i) c[i] = int16_t(std::min(first + i - 1, 32767));
+                std::copy(c, c + 64, d);
+                ASSERT_EQ(vdec::kReferenceKernels.dequantIntraH263(c, qp), k->dequantIntraH263(d, qp));
+                ASSERT_TRUE(std::equal(c, c + 64, d)) << "qp " << qp << ", levels from " << first;
+            }
         }
     }
 }

@@ -13,10 +13,10 @@
 #include "authoring/vpg_mux.h"
 #include "fx/video_texture.h"
 #include "fx/vpg.h"
-#include "headless_device.h"
 #include "platform/d3d9/d3d9.h"
 #include "platform/win32/win32.h"
 #include "resources/device.h"
+#include "resources/headless_device.h"
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STB_IMAGE_WRITE_STATIC

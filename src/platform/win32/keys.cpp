@@ -1,7 +1,7 @@
 // Windows virtual-key codes for SDL keys.
 #include <SDL.h>
 
-#include "platform/win32/state.h"
+#include "platform/win32/sdl_state.h"
 
 namespace win32 {
 

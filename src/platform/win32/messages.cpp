@@ -1,13 +1,13 @@
-// SDL's events into the thread's message queue (message_queue.cpp), the asynchronous key state, the cursor's
-// display counter and message boxes.
+// SDL's events into the thread's message queue (message_queue.cpp), the keyboard and cursor behind the
+// asynchronous key state and the cursor's display counter (window_table.cpp), and message boxes.
 #include <SDL.h>
 
 #include <cstdio>
 
 #include "platform/win32/headless.h"
 #include "platform/win32/message_queue.h"
+#include "platform/win32/sdl_state.h"
 #include "platform/win32/sdl_window.h"
-#include "platform/win32/state.h"
 #include "platform/win32/win32.h"
 
 namespace win32 {
@@ -28,12 +28,6 @@ HWND keyboardWindow(const SDL_KeyboardEvent& key) {
     if (!hwnd) hwnd = handleOf(SDL_GetKeyboardFocus());
     if (!hwnd && !state().windows.empty()) hwnd = reinterpret_cast<HWND>(state().windows.begin()->first);
     return hwnd;
-}
-
-void setKey(int vk, bool down) {
-    State& s = state();
-    if (down && !s.keyDown[vk]) s.pressedSinceLast[vk] = 1;
-    s.keyDown[vk] = down;
 }
 
 void translateKey(const SDL_KeyboardEvent& key) {
@@ -140,40 +134,28 @@ void pumpEvents() {
     askScreenSaver();
 }
 
+// SDL's own keyboard state also knows keys whose events are not translated yet; without the focus SDL hears
+// of no keys, but the X server still knows the keyboard.
+bool nativeKeyDown(int vk) {
+    if (SDL_WasInit(SDL_INIT_VIDEO)) {
+        int count = 0;
+        const Uint8* keys = SDL_GetKeyboardState(&count);
+        for (int sc = 0; sc < count; ++sc) {
+            if (!keys[sc]) continue;
+            SDL_Keycode sym = SDL_GetKeyFromScancode(static_cast<SDL_Scancode>(sc));
+            if (vkFromKey(sym, static_cast<SDL_Scancode>(sc)) == vk || sidedVk(sym) == vk) return true;
+        }
+    }
+    return serverKeyDown(vk);
+}
+
+void showNativeCursor(bool show) {
+    if (SDL_WasInit(SDL_INIT_VIDEO)) SDL_ShowCursor(show ? SDL_ENABLE : SDL_DISABLE);
+}
+
 }  // namespace win32
 
 using namespace win32;
-
-SHORT WINAPI GetAsyncKeyState(int vKey) {
-    if (vKey <= 0 || vKey > 255) return 0;
-    pumpEvents();
-    State& s = state();
-    bool down = s.keyDown[vKey] != 0;
-    if (!down && SDL_WasInit(SDL_INIT_VIDEO)) {
-        // SDL's own keyboard state also knows keys whose events are not translated yet.
-        int count = 0;
-        const Uint8* keys = SDL_GetKeyboardState(&count);
-        for (int sc = 0; sc < count && !down; ++sc) {
-            if (!keys[sc]) continue;
-            SDL_Keycode sym = SDL_GetKeyFromScancode(static_cast<SDL_Scancode>(sc));
-            down = vkFromKey(sym, static_cast<SDL_Scancode>(sc)) == vKey || sidedVk(sym) == vKey;
-        }
-    }
-    // Without the focus SDL hears of no keys; the X server still knows the keyboard.
-    if (!down) down = serverKeyDown(vKey);
-    // The most significant bit: down now; the least: pressed since the previous call.
-    uint16_t result = down ? 0x8000 : 0;
-    if (s.pressedSinceLast[vKey]) result |= 1;
-    s.pressedSinceLast[vKey] = 0;
-    return static_cast<SHORT>(result);
-}
-
-int WINAPI ShowCursor(BOOL bShow) {
-    State& s = state();
-    s.cursorCount += bShow ? 1 : -1;
-    if (SDL_WasInit(SDL_INIT_VIDEO)) SDL_ShowCursor(s.cursorCount >= 0 ? SDL_ENABLE : SDL_DISABLE);
-    return s.cursorCount;
-}
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
     const char* caption = lpCaption ? lpCaption : "Error";  // Windows' default caption

@@ -1,8 +1,9 @@
 #pragma once
-// Process-wide state of the Win32 layer (private to its sources). Windows keeps classes, windows and the
-// message queue per process or per thread; the system runs on one thread, so one table of each suffices.
-#include <SDL.h>
-
+// Process-wide state of the Win32 layer (private to its sources), the same for the desktop and the browser.
+// Windows keeps classes, windows and the message queue per process or per thread; the system runs on one
+// thread, so one table of each suffices. window_table.cpp holds the Win32 calls over it; each build supplies
+// the native side declared at the end (SDL windows and keys on the desktop, the page's canvas and keyboard
+// in the browser).
 #include <cstdint>
 #include <map>
 #include <string>
@@ -20,7 +21,7 @@ struct WindowClass {
 };
 
 struct Window {
-    SDL_Window* sdl = nullptr;
+    void* native = nullptr;  // the build's window behind the handle (an SDL window on the desktop)
     WNDPROC proc = nullptr;
     ATOM classAtom = 0;
     bool destroying = false;
@@ -38,21 +39,25 @@ struct State {
     uint8_t keyDown[256] = {};           // from the key events the layer has translated
     uint8_t pressedSinceLast[256] = {};  // GetAsyncKeyState's low bit
 
-    uint64_t lastScreenSaveAsk = 0;  // SDL ticks of the last request; 0 when none was made yet
+    uint64_t lastScreenSaveAsk = 0;  // ticks of the last screen-saver request; 0 when none was made yet
     bool defaultSysCommand = false;  // DefWindowProcA received a screen-saver or monitor-power request
 };
 
 State& state();
 
 Window* findWindow(HWND hWnd);
-HWND handleOf(SDL_Window* sdl);
+WindowClass* findClass(LPCSTR name, HINSTANCE instance);
 
-// Windows virtual-key code of an SDL key (0xFF when it has none); sided codes for VK_LSHIFT and friends.
-int vkFromKey(SDL_Keycode sym, SDL_Scancode scancode);
-int sidedVk(SDL_Keycode sym);
+// A key of virtual-key code `vk` went down or up, as the build's input reports it.
+void setKey(int vk, bool down);
 
-// Whether the X server has the key of virtual-key code `vk` down, whichever window has the focus; false where
-// SDL does not draw through X11 and for keys it does not map.
-bool serverKeyDown(int vk);
+// Supplied by each build: the native window for CreateWindowExA (its title or null, its style, its position
+// as given, CW_USEDEFAULT included, and its size in pixels), or null when there can be none; releasing the
+// native window of a window being destroyed; whether the platform knows key `vk` to be down beyond the
+// events translated so far; showing or hiding the cursor.
+void* createNativeWindow(LPCSTR title, DWORD style, int x, int y, int width, int height);
+void destroyNativeWindow(Window& window);
+bool nativeKeyDown(int vk);
+void showNativeCursor(bool show);
 
 }  // namespace win32

@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-#include "platform/win32/state.h"
+#include "platform/win32/sdl_state.h"
 
 namespace win32 {
 
@@ -57,10 +57,11 @@ Display* sdlDisplay() {
     const char* driver = SDL_WasInit(SDL_INIT_VIDEO) ? SDL_GetCurrentVideoDriver() : nullptr;
     if (!driver || std::strcmp(driver, "x11") != 0) return nullptr;
     for (auto& entry : state().windows) {
-        if (!entry.second.sdl) continue;
+        SDL_Window* window = sdlWindow(entry.second);
+        if (!window) continue;
         SDL_SysWMinfo info;
         SDL_VERSION(&info.version);
-        if (SDL_GetWindowWMInfo(entry.second.sdl, &info) && info.subsystem == SDL_SYSWM_X11)
+        if (SDL_GetWindowWMInfo(window, &info) && info.subsystem == SDL_SYSWM_X11)
             return info.info.x11.display;
     }
     return nullptr;

@@ -18,9 +18,7 @@
 #include <string>
 
 #include "fx/video_texture.h"
-#include "platform/d3d9/d3d9.h"
-#include "platform/win32/win32.h"
-#include "resources/device.h"
+#include "resources/headless_device.h"
 
 namespace {
 
@@ -76,8 +74,6 @@ int32_t standIn(uint32_t handle, uint32_t opcode, void* p1, void* p2) {
     }
 }
 
-HWND window;
-IDirect3D9* d3d;
 // The video texture finds its file under "data" in the working directory: a folder of the fuzzer's own,
 // entered only while a texture is built so that libFuzzer's paths stay as given.
 std::string home, work;
@@ -101,28 +97,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     home = cwd;
     work = made;
     mkdir((work + "/data").c_str(), 0700);
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "fuzz";
-    RegisterClassA(&wc);
-    window =
-        CreateWindowExA(0, "fuzz", "fuzz", WS_POPUP, 0, 0, 64, 64, nullptr, nullptr, wc.hInstance, nullptr);
-    d3d = Direct3DCreate9(D3D_SDK_VERSION);
-    if (!window || !d3d) abort();
-    D3DDISPLAYMODE mode{};
-    d3d->GetAdapterDisplayMode(D3DADAPTER_DEFAULT, &mode);
-    D3DPRESENT_PARAMETERS pp{};
-    pp.BackBufferWidth = 64;
-    pp.BackBufferHeight = 64;
-    pp.BackBufferFormat = mode.Format;
-    pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    pp.Windowed = TRUE;
-    pp.EnableAutoDepthStencil = TRUE;
-    pp.AutoDepthStencilFormat = D3DFMT_D16;
-    if (FAILED(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
-                                 D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &g_device)))
+    try {
+        static HeadlessDevice device;  // the textures' device, for the whole run
+    } catch (const std::string&) {
         abort();
+    }
     return 0;
 }
 

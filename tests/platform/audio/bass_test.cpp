@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,21 +45,27 @@ protected:
 
     bool init() { return BASS_Init(1, 44100, BASS_DEVICE_LATENCY, nullptr, nullptr); }
 
-    // A sine at FFT bin `bin` of the file's rate, as MP3 bytes; skips the test without lame.
-    std::vector<unsigned char> mp3(int rate, int channels, double seconds, int bin = 40) {
-        if (!test_sound::have_lame()) return {};
+    // A stream over the MP3 of a sine at FFT bin `bin` of the file's rate, played from bytes the fixture
+    // keeps; 0 when it cannot be made (REQUIRE_STREAM skips the test where lame is missing).
+    HSTREAM sineStream(int rate, int channels, double seconds, int bin = 40) {
+        if (!test_sound::have_lame()) return 0;
         const std::string path = dir.file("t" + std::to_string(counter++) + ".mp3");
         if (!test_sound::make_sine_mp3(path, rate, channels, seconds, test_sound::bin_hz(bin, rate), 0.5))
-            return {};
-        return test_sound::read_file(path);
+            return 0;
+        const std::vector<unsigned char>& bytes = files.emplace_back(test_sound::read_file(path));
+        return BASS_StreamCreateFile(TRUE, bytes.data(), 0, bytes.size(), BASS_STREAM_PRESCAN);
     }
 
     test_sound::TempDir dir;
     int counter = 0;
+    std::list<std::vector<unsigned char>> files;
 };
 
-#define REQUIRE_MP3(bytes) \
-    if ((bytes).empty()) GTEST_SKIP() << "lame is not installed or failed: no MP3 test files"
+#define REQUIRE_STREAM(s)                                                                                 \
+    do {                                                                                                  \
+        if (!(s) && !test_sound::have_lame()) GTEST_SKIP() << "lame is not installed: no MP3 test files"; \
+        ASSERT_NE(s, 0u) << "BASS error " << BASS_ErrorGetCode();                                         \
+    } while (0)
 
 TEST_F(Bass, InitAndErrorCodes) {
     const char text[] = "not music";
@@ -106,10 +113,8 @@ TEST_F(Bass, PositionAdvancesAtTheStreamsByteRate) {
     ASSERT_TRUE(init());
     for (Case c : {Case{44100, 2}, Case{22050, 1}}) {
         SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.channels) + " channels");
-        const auto bytes = mp3(c.rate, c.channels, 3.0);
-        REQUIRE_MP3(bytes);
-        const HSTREAM s = BASS_StreamCreateFile(TRUE, bytes.data(), 0, bytes.size(), BASS_STREAM_PRESCAN);
-        ASSERT_NE(s, 0u) << BASS_ErrorGetCode();
+        const HSTREAM s = sineStream(c.rate, c.channels, 3.0);
+        REQUIRE_STREAM(s);
         EXPECT_EQ(BASS_ChannelGetPosition(s), 0u);
         ASSERT_TRUE(BASS_StreamPlay(s, TRUE, 0));
         const double expected = static_cast<double>(c.rate) * c.channels * 2;
@@ -128,10 +133,8 @@ TEST_F(Bass, PositionNeverGoesBackAndStopsAtTheEnd) {
     ASSERT_TRUE(init());
     for (Case c : {Case{44100, 2}, Case{48000, 2}, Case{22050, 1}}) {
         SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.channels) + " channels");
-        const auto bytes = mp3(c.rate, c.channels, 0.3701);  // a length that does not convert evenly
-        REQUIRE_MP3(bytes);
-        const HSTREAM s = BASS_StreamCreateFile(TRUE, bytes.data(), 0, bytes.size(), BASS_STREAM_PRESCAN);
-        ASSERT_NE(s, 0u);
+        const HSTREAM s = sineStream(c.rate, c.channels, 0.3701);  // a length that does not convert evenly
+        REQUIRE_STREAM(s);
         const QWORD per_second = static_cast<QWORD>(c.rate) * c.channels * 2;
         const uint64_t frames = audio_stream_pcm(s)->frames();
         EXPECT_EQ(frames, static_cast<uint64_t>(0.3701 * c.rate));
@@ -162,10 +165,8 @@ TEST_F(Bass, PositionNeverGoesBackAndStopsAtTheEnd) {
 
 TEST_F(Bass, SetPositionSeeksThere) {
     ASSERT_TRUE(init());
-    const auto bytes = mp3(48000, 2, 4.0);
-    REQUIRE_MP3(bytes);
-    const HSTREAM s = BASS_StreamCreateFile(TRUE, bytes.data(), 0, bytes.size(), BASS_STREAM_PRESCAN);
-    ASSERT_NE(s, 0u);
+    const HSTREAM s = sineStream(48000, 2, 4.0);
+    REQUIRE_STREAM(s);
     ASSERT_TRUE(BASS_StreamPlay(s, TRUE, 0));
     ASSERT_TRUE(BASS_ChannelSetPosition(s, 2 * 192000 + 3));  // rounded down to a whole frame
     const QWORD at = BASS_ChannelGetPosition(s);
@@ -184,10 +185,8 @@ TEST_F(Bass, SetPositionSeeksThere) {
 // The live spectrum is the one of the sound at the position being heard.
 TEST_F(Bass, SpectrumOfThePlayingSound) {
     ASSERT_TRUE(init());
-    const auto bytes = mp3(44100, 2, 3.0, 51);
-    REQUIRE_MP3(bytes);
-    const HSTREAM s = BASS_StreamCreateFile(TRUE, bytes.data(), 0, bytes.size(), BASS_STREAM_PRESCAN);
-    ASSERT_NE(s, 0u);
+    const HSTREAM s = sineStream(44100, 2, 3.0, 51);
+    REQUIRE_STREAM(s);
     ASSERT_TRUE(BASS_StreamPlay(s, TRUE, 0));
     sleep_s(0.4);
     float spectrum[AUDIO_SPECTRUM_BINS];
@@ -214,10 +213,8 @@ TEST_F(Bass, SpectrumOfThePlayingSound) {
 // slower than real time; the clock still runs at the sound's rate, evenly, with the processor busy too.
 TEST_F(Bass, ClockKeepsRealTimeOnADriverWithoutADevice) {
     ASSERT_TRUE(init());
-    const auto bytes = mp3(44100, 2, 4.5);
-    REQUIRE_MP3(bytes);
-    const HSTREAM s = BASS_StreamCreateFile(TRUE, bytes.data(), 0, bytes.size(), BASS_STREAM_PRESCAN);
-    ASSERT_NE(s, 0u);
+    const HSTREAM s = sineStream(44100, 2, 4.5);
+    REQUIRE_STREAM(s);
     std::atomic<bool> stop{false};
     std::thread load([&stop] {
         volatile double x = 1;

@@ -8,6 +8,7 @@
 
 #include "platform/win32/sdl_window.h"
 #include "platform/win32/win32.h"
+#include "test_window.h"
 
 namespace {
 
@@ -69,13 +70,8 @@ protected:
         g_received.clear();
         g_refuseScreenSaver = false;
         instance = GetModuleHandleA(nullptr);
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = testProc;
-        wc.hInstance = instance;
-        wc.lpszClassName = "messages";
-        ASSERT_NE(RegisterClassA(&wc), 0);
-        hwnd = CreateWindowExA(0, "messages", "messages", WS_POPUP | WS_VISIBLE, 0, 0, 64, 48, nullptr,
-                               nullptr, instance, nullptr);
+        ASSERT_NE(qvtest::registerClass("messages", testProc), 0);
+        hwnd = qvtest::showWindow("messages");
         ASSERT_NE(hwnd, nullptr);
         drain();
         g_received.clear();
@@ -239,18 +235,13 @@ TEST_F(Win32Messages, AsyncKeyStateFollowsTheKeyboard) {
 
 TEST(Win32ScreenSaver, TheScreenStaysAwakeOnlyWhileTheWindowRefuses) {
     HINSTANCE instance = GetModuleHandleA(nullptr);
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = testProc;
-    wc.hInstance = instance;
-    wc.lpszClassName = "saver";
-    ASSERT_NE(RegisterClassA(&wc), 0);
+    ASSERT_NE(qvtest::registerClass("saver", testProc), 0);
 
     for (bool refuse : {true, false}) {
         SCOPED_TRACE(refuse);
         g_refuseScreenSaver = refuse;
         g_received.clear();
-        HWND hwnd = CreateWindowExA(0, "saver", "saver", WS_POPUP | WS_VISIBLE, 0, 0, 64, 48, nullptr,
-                                    nullptr, instance, nullptr);
+        HWND hwnd = qvtest::showWindow("saver");
         ASSERT_NE(hwnd, nullptr);
         drain();  // the first pump with a window asks at once
         std::vector<WPARAM> commands;

@@ -13,6 +13,7 @@
 
 #include "platform/win32/sdl_window.h"
 #include "platform/win32/win32.h"
+#include "test_window.h"
 #include "xvfb.h"
 // Last: Xlib's macros (None, Bool) would clash with the test framework's names.
 #include <X11/Xlib.h>
@@ -55,14 +56,8 @@ TEST(Win32X11Keyboard, EscapeIsSeenWithoutTheFocus) {
 
     setenv("DISPLAY", server.display.c_str(), 1);
     setenv("SDL_VIDEODRIVER", "x11", 1);
-    HINSTANCE instance = GetModuleHandleA(nullptr);
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = keyProc;
-    wc.hInstance = instance;
-    wc.lpszClassName = "x11keys";
-    ASSERT_NE(RegisterClassA(&wc), 0);
-    HWND hwnd = CreateWindowExA(0, "x11keys", "keys", WS_POPUP | WS_VISIBLE, 0, 0, 64, 48, nullptr, nullptr,
-                                instance, nullptr);
+    ASSERT_NE(qvtest::registerClass("x11keys", keyProc), 0);
+    HWND hwnd = qvtest::showWindow("x11keys");
     ASSERT_NE(hwnd, nullptr);
     ASSERT_STREQ(SDL_GetCurrentVideoDriver(), "x11");
 
@@ -97,6 +92,6 @@ TEST(Win32X11Keyboard, EscapeIsSeenWithoutTheFocus) {
 
     closeDisplay(other);
     DestroyWindow(hwnd);
-    UnregisterClassA("x11keys", instance);
+    UnregisterClassA("x11keys", GetModuleHandleA(nullptr));
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }

@@ -1,17 +1,21 @@
-#include "headless_device.h"
+#include "resources/headless_device.h"
 
 #include <string>
 
 #include "resources/device.h"
 
+namespace {
+const char* const kClassName = "headless";
+}
+
 HeadlessDevice::HeadlessDevice() {
     WNDCLASSA wc{};
     wc.lpfnWndProc = DefWindowProcA;
     wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "qvtool";
+    wc.lpszClassName = kClassName;
     RegisterClassA(&wc);
-    window_ = CreateWindowExA(0, "qvtool", "qvtool", WS_POPUP, 0, 0, 64, 64, nullptr, nullptr, wc.hInstance,
-                              nullptr);
+    window_ =
+        CreateWindowExA(0, kClassName, "", WS_POPUP, 0, 0, 64, 64, nullptr, nullptr, wc.hInstance, nullptr);
     if (!window_) throw std::string("CreateWindowEx failed");
     d3d_ = Direct3DCreate9(D3D_SDK_VERSION);
     if (!d3d_) throw std::string("Direct3DCreate9 failed");
@@ -35,5 +39,5 @@ HeadlessDevice::~HeadlessDevice() {
     g_device = nullptr;
     if (d3d_) d3d_->Release();
     if (window_) DestroyWindow(window_);
-    UnregisterClassA("qvtool", GetModuleHandleA(nullptr));
+    UnregisterClassA(kClassName, GetModuleHandleA(nullptr));
 }
