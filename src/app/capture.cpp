@@ -530,7 +530,7 @@ public:
         }
         writer_.push(std::move(backBuffer), std::move(png));
         const Camera& camera = production_.sceneCamera();
-        std::fprintf(log_, "%zu %.6f %u %.4f %.4f %.4f %.4f\n", n, double(t), beatIndex,
+        std::fprintf(log_, "%zu %.6f %u %.4f %.4f %.4f %.4f\n", n, double(t), production_.beatIndex(),
                      double(camera.transform.position.x), double(camera.transform.position.y),
                      double(camera.transform.position.z), double(camera.fov));
     }
