@@ -72,10 +72,9 @@ float number(const std::string& setting, const std::string& token) {
     float value = 0;
     const char* end = token.data() + token.size();
     const std::from_chars_result r = std::from_chars(token.data(), end, value, std::chars_format::general);
-    if (r.ec == std::errc::result_out_of_range)
-        throw LineError{setting + ": " + quoted(token) + " is out of a float's range"};
-    if (r.ec != std::errc() || r.ptr != end)
+    if (r.ec == std::errc::invalid_argument || r.ptr != end)
         throw LineError{setting + ": " + quoted(token) + " is not a number"};
+    if (r.ec != std::errc()) throw LineError{setting + ": " + quoted(token) + " is out of a float's range"};
     if (!std::isfinite(value)) throw LineError{setting + ": " + quoted(token) + " is not a finite number"};
     return value;
 }
