@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,9 +37,12 @@ struct RenderedFrame {
     Vec3 camera{};
 };
 
-// Loads the data set in `dir` and renders a frame at each time, in the order given. Throws what the
-// loading phase throws; empty when `dir` cannot be entered.
-inline std::vector<RenderedFrame> renderInProcess(const std::string& dir, const std::vector<double>& times) {
+// Loads the data set in `dir` and renders a frame at each time, in the order given, calling `before` (when
+// given) with the production and the frame's index first. Throws what the loading phase throws; empty when
+// `dir` cannot be entered.
+inline std::vector<RenderedFrame> renderInProcess(
+    const std::string& dir, const std::vector<double>& times,
+    const std::function<void(Production&, size_t)>& before = nullptr) {
     char previous[4096];
     if (!getcwd(previous, sizeof previous) || chdir(dir.c_str()) != 0) return {};
     struct Back {
@@ -61,6 +65,7 @@ inline std::vector<RenderedFrame> renderInProcess(const std::string& dir, const 
     g_device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &backBuffer);
     std::vector<uint32_t> argb(size_t(kRenderWidth) * kRenderHeight);
     for (double t : times) {
+        if (before) before(production, frames.size());
         stage.soundtrack->setTime(t);
         production.frame(float(production.time()));
         RenderedFrame frame;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "capture_support.h"
+#include "render_in_process.h"
 #include "resources/diagnostics.h"
 
 using namespace capture_test;
@@ -191,6 +192,22 @@ Captured captureAt(TempDir& dir, const std::string& out, const std::vector<std::
     return c;
 }
 
+// The named timeline file of the data set in `dir`, read through the data lookup there into `timeline`;
+// the error text, or "" when it loaded.
+std::string loadTimelineFileIn(const TempDir& dir, const std::string& name, Timeline& timeline) {
+    char previous[4096];
+    if (!getcwd(previous, sizeof previous) || chdir(dir.path().c_str()) != 0)
+        return "could not enter the folder";
+    std::string error;
+    try {
+        timeline = loadTimelineFile(name);
+    } catch (const std::string& e) {
+        error = e;
+    }
+    if (chdir(previous) != 0) ADD_FAILURE() << "could not go back to " << previous;
+    return error;
+}
+
 }  // namespace
 
 TEST(TimelineData, ADataSetsOwnTimelineIsWhatTheRunFollows) {
@@ -246,6 +263,30 @@ TEST(TimelineData, ADataSetsOwnTimelineIsWhatTheRunFollows) {
     // The fade from 12 s over one second: black at 13.5 s, as the built-in one is not.
     EXPECT_EQ(a.pictures[kFaded].maxChannel(), 0);
     EXPECT_GT(p.pictures[kFaded].maxChannel(), 100);
+
+    // A production given the file's timeline while it runs (as the studio does on a reload) draws its next
+    // frame as a run that loaded it, and back again with the built-in one.
+    Timeline ownTimeline;
+    ASSERT_EQ(loadTimelineFileIn(own, kTimelineFile, ownTimeline), "");
+    Timeline none;
+    EXPECT_EQ(loadTimelineFileIn(plain, kTimelineFile, none), "timeline.txt: file not found");
+    std::vector<RenderedFrame> switched;
+    try {
+        switched =
+            renderInProcess(plain.path(), {4.52, 4.52, 13.5, 9, 4.52}, [&](Production& production, size_t i) {
+                if (i == 1) production.setTimeline(ownTimeline);
+                if (i == 4) production.setTimeline(builtInTimeline());
+            });
+    } catch (const std::string& text) {
+        FAIL() << text;
+    }
+    ASSERT_EQ(switched.size(), 5u);
+    EXPECT_EQ(switched[0].rgb, p.pictures[kNearOwnCut].rgb);
+    EXPECT_EQ(switched[1].rgb, a.pictures[kNearOwnCut].rgb);
+    EXPECT_EQ(switched[2].rgb, a.pictures[kFaded].rgb);
+    EXPECT_EQ(switched[3].rgb, a.pictures[kFlash].rgb);
+    EXPECT_EQ(switched[3].beat, a.log[kFlash].beat);
+    EXPECT_EQ(switched[4].rgb, p.pictures[kNearOwnCut].rgb);
 
     // The built-in timeline written out and read back changes nothing.
     EXPECT_EQ(w.logText, p.logText);
