@@ -1,8 +1,11 @@
 #include "production/timeline.h"
 
 #include <algorithm>
-#include <charconv>
+#include <clocale>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 
@@ -67,15 +70,41 @@ struct LineError {
     std::string reason;
 };
 
-// A decimal number that a float holds (as the C library reads "1.5", "2e-3"; locale-independent).
+// Whether the token is a decimal number as the file format writes them: an optional minus, digits with an
+// optional point (at least one digit), an optional exponent. Keeps out what strtof would also take
+// (hexadecimal, inf, nan, leading blanks or plus).
+bool decimalText(const std::string& token) {
+    size_t i = token.size() > 0 && token[0] == '-' ? 1 : 0, digits = 0;
+    auto isDigit = [&](size_t at) { return at < token.size() && token[at] >= '0' && token[at] <= '9'; };
+    for (; isDigit(i); ++i) ++digits;
+    if (i < token.size() && token[i] == '.')
+        for (++i; isDigit(i); ++i) ++digits;
+    if (digits == 0) return false;
+    if (i < token.size() && (token[i] == 'e' || token[i] == 'E')) {
+        ++i;
+        if (i < token.size() && (token[i] == '+' || token[i] == '-')) ++i;
+        if (!isDigit(i)) return false;
+        while (isDigit(i)) ++i;
+    }
+    return i == token.size();
+}
+
+// The text with the C library's decimal point for the current locale in place of '.', and back.
+std::string withPoint(std::string text, char from, char to) {
+    std::replace(text.begin(), text.end(), from, to);
+    return text;
+}
+char localePoint() {
+    const char* point = std::localeconv()->decimal_point;
+    return point && point[0] && !point[1] ? point[0] : '.';
+}
+
+// A decimal number, rounded once to the nearest float (as the C library reads "1.5", "2e-3").
 float number(const std::string& setting, const std::string& token) {
-    float value = 0;
-    const char* end = token.data() + token.size();
-    const std::from_chars_result r = std::from_chars(token.data(), end, value, std::chars_format::general);
-    if (r.ec == std::errc::invalid_argument || r.ptr != end)
-        throw LineError{setting + ": " + quoted(token) + " is not a number"};
-    if (r.ec != std::errc()) throw LineError{setting + ": " + quoted(token) + " is out of a float's range"};
-    if (!std::isfinite(value)) throw LineError{setting + ": " + quoted(token) + " is not a finite number"};
+    if (!decimalText(token)) throw LineError{setting + ": " + quoted(token) + " is not a number"};
+    const std::string local = withPoint(token, '.', localePoint());
+    const float value = std::strtof(local.c_str(), nullptr);  // too small: 0 or a subnormal, as it rounds
+    if (!std::isfinite(value)) throw LineError{setting + ": " + quoted(token) + " is out of a float's range"};
     return value;
 }
 
@@ -149,11 +178,23 @@ void applyLine(const std::vector<std::string>& words, Timeline& timeline) {
     }
 }
 
+// The shortest text that reads back to the same float: positional ("76.5", "0.001") for ordinary
+// magnitudes, with an exponent ("1e+20", "1.4e-45") beyond them.
 std::string text(float value) {
-    char buffer[32];
-    // The shortest text that reads back to the same float.
-    const std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, r.ptr);
+    const char point = localePoint();
+    char buffer[64];
+    int digits = 1;
+    for (;; ++digits) {
+        std::snprintf(buffer, sizeof buffer, "%.*e", digits - 1, double(value));
+        if (std::strtof(buffer, nullptr) == value || digits >= 9) break;  // 9 digits always read back
+    }
+    const char* e = std::strchr(buffer, 'e');
+    const int exponent = e ? std::atoi(e + 1) : 0;
+    if (value != 0 && exponent >= -5 && exponent < 16)
+        std::snprintf(buffer, sizeof buffer, "%.*f", std::max(0, digits - 1 - exponent), double(value));
+    else if (value == 0)
+        std::snprintf(buffer, sizeof buffer, "%s", std::signbit(value) ? "-0" : "0");
+    return withPoint(buffer, point, '.');
 }
 
 }  // namespace

@@ -91,7 +91,8 @@ TEST(TimelineFile, SettingsLeftOutKeepTheBuiltInValues) {
     EXPECT_EQ(parseTimeline("# nothing but a comment\n\n   \t\n", "timeline.txt"), builtInTimeline());
 
     // Comments after values, tabs, CRLF line ends, numbers as the C library writes them, no last line end.
-    Timeline t = parseTimeline("# my cuts\r\ncuts 2 4.5\t7   2e1 # four\r\n\r\nfade 12.5 1", "timeline.txt");
+    Timeline t =
+        parseTimeline("# my cuts\r\ncuts 2 4.5\t7.   2e+1 # four\r\n\r\nfade 1.25E1 1", "timeline.txt");
     Timeline expected = builtInTimeline();
     expected.cuts = {2.0f, 4.5f, 7.0f, 20.0f};
     expected.fadeStart = 12.5f;
@@ -119,8 +120,11 @@ TEST(TimelineFile, MistakesAreNamedWithTheirLines) {
         {"cuts 0 -1", "timeline.txt:1: cuts: -1 s is a negative time"},
         {"cuts 0 1x", "timeline.txt:1: cuts: '1x' is not a number"},
         {"cuts 0 1,5", "timeline.txt:1: cuts: '1,5' is not a number"},
-        {"cuts nan", "timeline.txt:1: cuts: 'nan' is not a finite number"},
-        {"cuts 1 inf", "timeline.txt:1: cuts: 'inf' is not a finite number"},
+        {"cuts nan", "timeline.txt:1: cuts: 'nan' is not a number"},
+        {"cuts 1 inf", "timeline.txt:1: cuts: 'inf' is not a number"},
+        {"cuts +1", "timeline.txt:1: cuts: '+1' is not a number"},
+        {"cuts 1 2e", "timeline.txt:1: cuts: '2e' is not a number"},
+        {"cuts .", "timeline.txt:1: cuts: '.' is not a number"},
         {"cuts 1e39", "timeline.txt:1: cuts: '1e39' is out of a float's range"},
         {"cuts 0x10", "timeline.txt:1: cuts: '0x10' is not a number"},
         {"pulse", "timeline.txt:1: pulse: needs at least one key TIME:VALUE"},
