@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -12,16 +11,6 @@
 #include "render_in_process.h"
 
 using namespace capture_test;
-
-namespace {
-
-std::string timeText(double t) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", t);
-    return text;
-}
-
-}  // namespace
 
 TEST(Seek, FramesAfterSeeksEqualFreshRunsAtTheirTimes) {
     if (!haveDefaultDataSet()) GTEST_SKIP() << "the default data set (assets/) is absent";
