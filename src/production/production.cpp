@@ -15,6 +15,12 @@ namespace {
 const char* const kVideoNames[] = {"bg.jpg", "cubetex.png", "white.png"};
 const char* const kLoadingPicture = "load.png";
 
+// An opacity for a quad, which clamps it to [0, 1] anyway: clamped before it becomes a float, since the
+// timeline's extremes (a huge blackout factor, a tiny fade length) give values no float holds.
+float opacity(double alpha) {
+    return float(std::min(1.0, std::max(0.0, alpha)));
+}
+
 Track pulseTrackOf(const Timeline& timeline) {
     Track track;
     for (const PulseKey& key : timeline.pulse) track.addKey(TrackKey{key.time, key.value, 0, 0, 0, 0, 0});
@@ -55,9 +61,7 @@ VideoTexture* showLoadingAndLoadVideo(ScreenQuad& loadingQuad, Stage& stage, Tex
     return registered;
 }
 
-std::unique_ptr<Soundtrack> openMusic(Track& pulseTrack, const Timeline& timeline, Stage& stage,
-                                      HWND window) {
-    pulseTrack = pulseTrackOf(timeline);
+std::unique_ptr<Soundtrack> openMusic(Stage& stage, HWND window) {
     return stage.openSoundtrack(window, kProductionMusic);
 }
 
@@ -139,8 +143,7 @@ void checkDataSet() {
 Production::Production(HWND window, SceneCache& scenes, TextureCache& textures, Stage& stage)
     : loadingQuad(textures.get(kLoadingPicture), 1.0f),
       video(showLoadingAndLoadVideo(loadingQuad, stage, textures)),
-      timeline_(loadTimeline()),
-      music(openMusic(pulseTrack, timeline_, stage, window)),
+      music(openMusic(stage, window)),
       flashQuad(textures.get("white.png"), 1.0f),
       blackQuad(textures.get("black.png"), 1.0f),
       textQuad(textures.get("text0.png"), 1.0f),
@@ -158,6 +161,8 @@ Production::Production(HWND window, SceneCache& scenes, TextureCache& textures, 
       grid(80, 60) {
     pulseMaterial = findPulseMaterial(*scene);
     if (!pulseMaterial) loadWarnings().warning("plinthar.scene", 0, pulseProblem(*scene));
+    // The optional file last: a damaged archive is reported on the files the production cannot do without.
+    setTimeline(loadTimeline());
 }
 
 void Production::start() {
@@ -222,12 +227,12 @@ void Production::frame(float t) {
         double prev = (t > 0.0f && beatIndex_ > 0) ? double(cuts[beatIndex_ - 1]) : -double(FLT_MAX);
         double next = cuts[beatIndex_];
         double d = double(timeline_.blackout) * std::min(td - prev, next - td);
-        if (d > 0.001) black(float(1.0 - d));
+        if (d > 0.001) black(opacity(1.0 - d));
     }
 
     // The final fade: from 31 s, black at 31.25 s.
     if (t > timeline_.fadeStart)
-        black(float((td - double(timeline_.fadeStart)) / double(timeline_.fadeLength)));
+        black(opacity((td - double(timeline_.fadeStart)) / double(timeline_.fadeLength)));
 
     g_device->EndScene();
 }

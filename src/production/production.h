@@ -114,8 +114,8 @@ public:
 private:
     ScreenQuad loadingQuad;
     VideoTexture* video;  // the texture cache owns it once registered
-    Timeline timeline_;
-    Track pulseTrack;  // built from the timeline's pulse keys
+    Timeline timeline_;   // read last of all
+    Track pulseTrack;     // built from the timeline's pulse keys
     std::unique_ptr<Soundtrack> music;
     ScreenQuad flashQuad;
     ScreenQuad blackQuad;

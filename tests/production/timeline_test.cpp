@@ -274,23 +274,29 @@ TEST(TimelineData, ADataSetsOwnTimelineIsWhatTheRunFollows) {
     ASSERT_EQ(loadTimelineFileIn(own, kTimelineFile, ownTimeline), "");
     Timeline none;
     EXPECT_EQ(loadTimelineFileIn(plain, kTimelineFile, none), "timeline.txt: file not found");
+    // Then the extremes the format allows: a cut near the largest float, the largest blackout factor, the
+    // shortest fade (black at once), a constant pulse.
+    const Timeline extremes = parseTimeline("cuts 3.4e38\nblackout 3.4e38\nfade 0 1.4e-45\npulse 0:1\n", "x");
     std::vector<RenderedFrame> switched;
     try {
-        switched =
-            renderInProcess(plain.path(), {4.52, 4.52, 13.5, 9, 4.52}, [&](Production& production, size_t i) {
-                if (i == 1) production.setTimeline(ownTimeline);
-                if (i == 4) production.setTimeline(builtInTimeline());
-            });
+        switched = renderInProcess(plain.path(), {4.52, 4.52, 13.5, 9, 4.52, 1},
+                                   [&](Production& production, size_t i) {
+                                       if (i == 1) production.setTimeline(ownTimeline);
+                                       if (i == 4) production.setTimeline(builtInTimeline());
+                                       if (i == 5) production.setTimeline(extremes);
+                                   });
     } catch (const std::string& text) {
         FAIL() << text;
     }
-    ASSERT_EQ(switched.size(), 5u);
+    ASSERT_EQ(switched.size(), 6u);
     EXPECT_EQ(switched[0].rgb, p.pictures[kNearOwnCut].rgb);
     EXPECT_EQ(switched[1].rgb, a.pictures[kNearOwnCut].rgb);
     EXPECT_EQ(switched[2].rgb, a.pictures[kFaded].rgb);
     EXPECT_EQ(switched[3].rgb, a.pictures[kFlash].rgb);
     EXPECT_EQ(switched[3].beat, a.log[kFlash].beat);
     EXPECT_EQ(switched[4].rgb, p.pictures[kNearOwnCut].rgb);
+    ASSERT_FALSE(switched[5].rgb.empty());
+    EXPECT_EQ(*std::max_element(switched[5].rgb.begin(), switched[5].rgb.end()), 0);
 
     // The built-in timeline written out and read back changes nothing.
     EXPECT_EQ(w.logText, p.logText);
