@@ -97,6 +97,11 @@ void VideoTexture::streamError() const {
 void VideoTexture::update(float time) {
     const uint32_t target = vpgTarget(time, frameCount, frameRate);
     if (target == recordCounter) return;
+    // Backwards (a seek, or the loop starting over): decoding restarts from the first record, as on the first
+    // update, so the picture is the one a forward run shows, without decoding the rest of the clip first.
+    if (target < recordCounter) recordCounter = frameCount + 1;
+    // The picture shown: the target's, or the last record's for a target past it.
+    const uint32_t shown = target < frameCount ? target : frameCount - 1;
     while (recordCounter != target) {
         if (recordCounter > frameCount) {
             memfile_seek(file, firstRecord, 0);
@@ -113,7 +118,9 @@ void VideoTexture::update(float time) {
             case VpgRecord::Read:
                 break;
         }
-        if (decoder_.decode(pixels, bitstreamBuffer, length) != VDEC_OK) streamError();
+        // Records on the way to the one shown are decoded without being converted to pixels.
+        if (decoder_.decode(pixels, bitstreamBuffer, length, recordCounter >= shown) != VDEC_OK)
+            streamError();
     }
     D3DLOCKED_RECT locked{};
     if (FAILED(texture->LockRect(0, &locked, nullptr, 0))) return;

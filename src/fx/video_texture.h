@@ -28,7 +28,8 @@ public:
     // Gives back the file, the pixels and the decoder's buffers, and releases the decoder.
     ~VideoTexture() override;
 
-    // Brings the texture to the picture for time (seconds), looping over the clip. Throws the file's name
+    // Brings the texture to the picture for time (seconds), looping over the clip; any time in any order
+    // gives the picture a forward run from the start shows at it. Throws the file's name
     // with "error in stream!!" and the record's number for a record that is damaged or does not decode,
     // as in "test.vpg: error in stream!! (record 12)".
     void update(float time);

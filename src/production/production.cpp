@@ -12,22 +12,33 @@
 #include "resources/material.h"
 #include "resources/material_cache.h"
 
-unsigned beatIndex = 0;
-
-const float beatTimes[kBeatCount] = {0,   1,   5,    6,   10,  14,  16,   24,  25,  28,  30,  42,
-                                     46,  76,  76.5, 77,  84,  92,  92.5, 93,  110, 112, 128, 129,
-                                     162, 164, 178,  180, 198, 199, 208,  220, 221, 223, 224, 256};
-
 namespace {
 
 const char* const kVideoNames[] = {"bg.jpg", "cubetex.png", "white.png"};
 const char* const kLoadingPicture = "load.png";
 
-// Rises and falls between 0 and 1 once a second during the first six seconds, then holds 0.
-void buildPulseTrack(Track& track) {
-    for (int second = 0; second <= 6; ++second)
-        track.addKey(TrackKey{float(second), float(second % 2), 0, 0, 0, 0, 0});
+// An opacity for a quad, which clamps it to [0, 1] anyway: clamped before it becomes a float, since the
+// timeline's extremes (a huge blackout factor, a tiny fade length) give values no float holds.
+float opacity(double alpha) {
+    return float(std::min(1.0, std::max(0.0, alpha)));
+}
+
+Track pulseTrackOf(const Timeline& timeline) {
+    Track track;
+    for (const PulseKey& key : timeline.pulse) track.addKey(TrackKey{key.time, key.value, 0, 0, 0, 0, 0});
     track.computeTangents();
+    return track;
+}
+
+// The data set's timeline file when it has one (a bad one fails the load as any other file), else the
+// production's own.
+Timeline loadTimeline() {
+    try {
+        if (std::optional<Timeline> own = readTimelineFile(kTimelineFile)) return *own;
+    } catch (const std::string& reason) {
+        throw std::string("Failed to load ") + kTimelineFile + "\n" + reason;
+    }
+    return builtInTimeline();
 }
 
 // Named like every other asset that fails to load; the video texture's own text follows.
@@ -57,8 +68,7 @@ VideoTexture* showLoadingAndLoadVideo(const RenderScale& scale, ScreenQuad& load
     return registered;
 }
 
-std::unique_ptr<Soundtrack> openMusic(Track& pulseTrack, Stage& stage, HWND window) {
-    buildPulseTrack(pulseTrack);
+std::unique_ptr<Soundtrack> openMusic(Stage& stage, HWND window) {
     return stage.openSoundtrack(window, kProductionMusic);
 }
 
@@ -141,7 +151,7 @@ Production::Production(HWND window, SceneCache& scenes, TextureCache& textures, 
     : scale(RenderScale::ofDevice(g_device)),
       loadingQuad(textures.get(kLoadingPicture), 1.0f),
       video(showLoadingAndLoadVideo(scale, loadingQuad, stage, textures)),
-      music(openMusic(pulseTrack, stage, window)),
+      music(openMusic(stage, window)),
       flashQuad(textures.get("white.png"), 1.0f),
       blackQuad(textures.get("black.png"), 1.0f),
       textQuad(textures.get("text0.png"), 1.0f),
@@ -161,6 +171,8 @@ Production::Production(HWND window, SceneCache& scenes, TextureCache& textures, 
       grid(80, 60) {  // its cells shape the warps: a choice of the design, the same at every scale
     pulseMaterial = findPulseMaterial(*scene);
     if (!pulseMaterial) loadWarnings().warning("plinthar.scene", 0, pulseProblem(*scene));
+    // The optional file last: a damaged archive is reported on the files the production cannot do without.
+    setTimeline(loadTimeline());
 }
 
 void Production::sceneReloaded() {
@@ -192,6 +204,11 @@ void Production::start() {
     music->play();
 }
 
+void Production::setTimeline(const Timeline& timeline) {
+    timeline_ = timeline;
+    pulseTrack = pulseTrackOf(timeline_);
+}
+
 double Production::time() {
     return music->time();
 }
@@ -199,8 +216,9 @@ double Production::time() {
 void Production::frame(float t) {
     const double td = t;  // the formulas run in double precision
 
-    // A beat time equal to t is not yet passed.
-    while (beatIndex < kBeatCount && beatTimes[beatIndex] < t) ++beatIndex;
+    // A cut at exactly t is not yet passed.
+    beatIndex_ = unsigned(timeline_.cutsBefore(t));
+    const std::vector<float>& cuts = timeline_.cuts;
 
     video->update(t + t);  // the clip runs at twice the production's pace
     music->updateSpectrum();
@@ -212,8 +230,8 @@ void Production::frame(float t) {
     if (pulseMaterial) pulseMaterial->diffuse.a = pulseTrack.evaluate(t);
 
     camera.fov = float(90.0 + 1000.0 * double(spectrum[25]));
-    // Every beat cuts between the two orbits.
-    if (beatIndex % 2 == 1)
+    // Every cut switches between the two orbits.
+    if (beatIndex_ % 2 == 1)
         camera.transform.position = {float(-80.0 * std::sin(0.3 * td)), float(80.0 * std::cos(0.3 * td)),
                                      float(20.0 * std::cos(0.4 * td))};
     else
@@ -237,19 +255,20 @@ void Production::frame(float t) {
     addWarpedScene(float(std::max(0.2, 200.0 * double(spectrum[102]))),
                    float(std::max(0.9, 2000.0 * double(spectrum[102]))));
 
-    // From 16 s the video flashes in at every whole second and fades within it.
-    if (t >= 16.0f) flash(float(std::pow(1.0 - std::fmod(td, 1.0), 1.5)));
+    // From the timeline's time on (16 s) the video flashes in at every whole second and fades within it.
+    if (t >= timeline_.flashesFrom) flash(float(std::pow(1.0 - std::fmod(td, 1.0), 1.5)));
 
-    // Black close to each beat, the more the nearer.
-    if (beatIndex < kBeatCount) {
-        double prev = (t > 0.0f && beatIndex > 0) ? double(beatTimes[beatIndex - 1]) : -double(FLT_MAX);
-        double next = beatTimes[beatIndex];
-        double d = 1.75 * std::min(td - prev, next - td);
-        if (d > 0.001) black(float(1.0 - d));
+    // Black close to each cut, the more the nearer.
+    if (beatIndex_ < cuts.size()) {
+        double prev = (t > 0.0f && beatIndex_ > 0) ? double(cuts[beatIndex_ - 1]) : -double(FLT_MAX);
+        double next = cuts[beatIndex_];
+        double d = double(timeline_.blackout) * std::min(td - prev, next - td);
+        if (d > 0.001) black(opacity(1.0 - d));
     }
 
-    // The final fade: black from 31.25 s.
-    if (t > 31.0f) black(float((td - 31.0) * 4.0));
+    // The final fade: from 31 s, black at 31.25 s.
+    if (t > timeline_.fadeStart)
+        black(opacity((td - double(timeline_.fadeStart)) / double(timeline_.fadeLength)));
 
     g_device->EndScene();
 }

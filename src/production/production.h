@@ -75,11 +75,6 @@ size_t runFrameCount(int num, int den = 1);
 // archive nor data/ holds the loading picture), without opening a display.
 void checkDataSet();
 
-// Beat times passed so far, process-wide: only ever moves forward.
-extern unsigned beatIndex;
-constexpr unsigned kBeatCount = 36;
-extern const float beatTimes[kBeatCount];
-
 // The soundtrack's file. The loading phase may read and decode it ahead (MusicAhead) from the start,
 // while the display opens and the rest loads.
 extern const char* const kProductionMusic;
@@ -96,14 +91,19 @@ public:
     // The production time: the music's playback position in seconds.
     double time();
     // The frame sequence for production time t: per-frame updates, then BeginScene, the drawing, EndScene.
+    // What it draws depends on t and the timeline alone, never on the frames drawn before.
     void frame(float t);
 
     // For the renderer's frame log and tests: the camera as the last frame set it, and whether the scene
     // has the object whose material pulses.
     const Camera& sceneCamera() const { return camera; }
     bool pulses() const { return pulseMaterial != nullptr; }
-    // The timings the frames follow.
-    const Timeline& timeline() const { return builtInTimeline(); }
+    // The timings the frames follow: the data set's timeline.txt, or the built-in ones without it.
+    const Timeline& timeline() const { return timeline_; }
+    // The frames from the next one on follow these timings.
+    void setTimeline(const Timeline& timeline);
+    // The cuts passed at the last frame's time (the parity picks the camera's orbit).
+    unsigned beatIndex() const { return beatIndex_; }
 
     // The studio's reloads and transport. A scene reloaded in place gets the production's camera, light and
     // fog again; after a scene or mesh reload the pulsing material is looked up again.
@@ -134,7 +134,8 @@ private:
     RenderScale scale;
     ScreenQuad loadingQuad;
     VideoTexture* video;  // the texture cache owns it once registered
-    Track pulseTrack;
+    Timeline timeline_;   // read last of all
+    Track pulseTrack;     // built from the timeline's pulse keys
     std::unique_ptr<Soundtrack> music;
     ScreenQuad flashQuad;
     ScreenQuad blackQuad;
@@ -149,4 +150,5 @@ private:
 
     // The first material of scene object 27's mesh; none when the scene has no such object, mesh or group.
     Material* pulseMaterial = nullptr;
+    unsigned beatIndex_ = 0;
 };

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "data/memfile.h"
+#include "production/timeline.h"
 #include "resources/material.h"
 #include "resources/xml_text.h"
 #include "scene/scene_loader.h"
@@ -76,6 +77,15 @@ void reloadClip(const ReloadTargets& targets, const std::string&) {
     targets.production.reloadClip(targets.textures);
 }
 
+// The timeline file, also when the data set had none before (the built-in timings until then).
+std::string usedTimeline(const ReloadTargets&, const std::string& file) {
+    return sameName(file, kTimelineFile) ? std::string(kTimelineFile) : std::string();
+}
+
+void reloadTimeline(const ReloadTargets& targets, const std::string& name) {
+    targets.production.setTimeline(loadTimelineFile(name));
+}
+
 std::string usedMusic(const ReloadTargets&, const std::string& file) {
     return sameName(file, kProductionMusic) ? std::string(kProductionMusic) : std::string();
 }
@@ -128,6 +138,7 @@ const std::vector<ReloadKind>& reloadKinds() {
         {"texture", usedPicture, reloadPicture},
         {"clip", usedClip, reloadClip},
         {"music", usedMusic, reloadMusic},
+        {"timeline", usedTimeline, reloadTimeline},
     };
     return kinds;
 }

@@ -24,7 +24,8 @@ namespace {
 // the picture uploaded can both be seen.
 struct StandIn {
     std::vector<fxtest::Bytes> records;
-    std::vector<int> decoded;  // record index of each VDEC_DECODE; -1 for bytes that are no record
+    std::vector<int> decoded;   // record index of each VDEC_DECODE; -1 for bytes that are no record
+    std::vector<int> rendered;  // those of them asked to write their picture
     int releases = 0;
     uint32_t failAt = 0;  // an opcode to fail (VDEC_MEMORY_SIZES ...), 0 for none
     int32_t width = 0, height = 0;
@@ -62,6 +63,8 @@ int32_t standInCall(uint32_t handle, uint32_t opcode, void* p1, void* p2) {
                     index = int(k);
             standIn.decoded.push_back(index);
             if (index < 0) return VDEC_FRAME_ERROR;
+            if (!frame->renderFlag) return VDEC_OK;
+            standIn.rendered.push_back(index);
             auto* out = static_cast<uint32_t*>(frame->output);
             for (int32_t i = 0; i < standIn.width * standIn.height; ++i) out[i] = uint32_t(index);
             return VDEC_OK;
@@ -230,10 +233,11 @@ TEST_F(VideoTextureTest, TimingOfAMuxedClip) {
     EXPECT_EQ(standIn.decoded.size(), 4u);
     EXPECT_EQ(shown(v), named(3));
 
-    // A jump from target 3 to 10 decodes 7 records and uploads the last.
+    // A jump from target 3 to 10 decodes 7 records and converts and uploads only the last.
     v.update(10.2f / 25);
     EXPECT_EQ(standIn.decoded.size(), 11u);
     EXPECT_EQ(standIn.decoded.back(), named(10));
+    EXPECT_EQ(standIn.rendered, (std::vector<int>{named(0), named(3), named(10)}));
     EXPECT_EQ(shown(v), named(10));
     EXPECT_EQ(v.recordCounter, 10u);
 
@@ -244,7 +248,7 @@ TEST_F(VideoTextureTest, TimingOfAMuxedClip) {
     for (int k = 0; k < 250; ++k) EXPECT_EQ(standIn.decoded[k], named(k));
 }
 
-TEST_F(VideoTextureTest, GoingBackStepsThroughTheRestAndRewinds) {
+TEST_F(VideoTextureTest, GoingBackRewindsAtOnce) {
     putLongClip();
     VideoTexture v("clip.vpg", standInCall);
     v.update(5.5f / 25);
@@ -252,24 +256,76 @@ TEST_F(VideoTextureTest, GoingBackStepsThroughTheRestAndRewinds) {
               (std::vector<int>{named(0), named(1), named(2), named(3), named(4), named(5)}));
     standIn.decoded.clear();
     v.update(2.5f / 25);
-    // Records 6 to 249, two steps that find no record (skipped, not decoded), the rewind, then 0, 1, 2.
-    ASSERT_EQ(standIn.decoded.size(), 244u + 3);
-    for (int k = 0; k < 244; ++k) ASSERT_EQ(standIn.decoded[k], named(k + 6));
-    EXPECT_EQ(standIn.decoded[244], named(0));
-    EXPECT_EQ(standIn.decoded[245], named(1));
-    EXPECT_EQ(standIn.decoded[246], named(2));
+    // A seek back: the rewind, then 0, 1, 2 (the rest of the clip is not decoded first).
+    EXPECT_EQ(standIn.decoded, (std::vector<int>{named(0), named(1), named(2)}));
     EXPECT_EQ(shown(v), named(2));
     EXPECT_EQ(v.recordCounter, 2u);
 
-    // From here on the clip loops: 10.0 s later is the same target, and target 249 shows record 249.
+    // The loop: 10.0 s later is the same target, target 249 shows record 249, and the wrap from there to
+    // target 1 decodes records 0 and 1 only.
     standIn.decoded.clear();
+    v.update(10.1f);
+    EXPECT_TRUE(standIn.decoded.empty());
     v.update(9.99f);
     EXPECT_EQ(standIn.decoded.back(), named(249));
     EXPECT_EQ(shown(v), named(249));
     standIn.decoded.clear();
+    v.update(10.05f);
+    EXPECT_EQ(standIn.decoded, (std::vector<int>{named(0), named(1)}));
+    EXPECT_EQ(shown(v), named(1));
+    standIn.decoded.clear();
     v.update(-4.0f);  // a negative time is target 0
     EXPECT_EQ(standIn.decoded, (std::vector<int>{named(0)}));
     EXPECT_EQ(shown(v), named(0));
+
+    // Every target after any other shows its own record: a sweep of jumps both ways.
+    for (int from : {0, 7, 120, 249})
+        for (int to : {0, 1, 6, 119, 120, 248, 249}) {
+            v.update((float(from) + 0.5f) / 25);
+            v.update((float(to) + 0.5f) / 25);
+            ASSERT_EQ(shown(v), named(to)) << "from " << from << " to " << to;
+        }
+}
+
+// With the real decoder: a picture reached by any seek (back across key frames, forward past several, the
+// loop's wrap) is byte for byte the one a forward run, converting every picture, shows at that target.
+TEST_F(VideoTextureTest, SeeksShowTheForwardRunsPictures) {
+    const int n = 60;
+    const fxtest::Bytes m4v = fxtest::makeClip("seek60", 96, 64, n, 12);
+    ASSERT_FALSE(m4v.empty()) << "ffmpeg could not make the clip";
+    VpgMuxResult mux = vpgMux(m4v.data(), m4v.size(), 25.0f);
+    ASSERT_EQ(mux.records.size(), size_t(n));
+    put("seek.vpg", vpgBuild(mux.header, mux.records));
+    auto at = [](int target) { return (float(target) + 0.5f) / 25; };
+    const size_t bytes = 96 * 64 * 4;
+
+    std::vector<fxtest::Bytes> forward;
+    try {
+        VideoTexture v("seek.vpg");
+        for (int target = 0; target < n; ++target) {
+            v.update(at(target));
+            forward.emplace_back(v.pixels, v.pixels + bytes);
+        }
+    } catch (const std::string& e) {
+        FAIL() << e;
+    }
+    ASSERT_NE(forward[5], forward[30]);
+
+    const int seeks[] = {30, 3, 59, 13, 12, 11, 47, 0, 25, 24, 58, 59, 1, 36};
+    try {
+        VideoTexture v("seek.vpg");
+        for (int target : seeks) {
+            v.update(at(target));
+            ASSERT_TRUE(std::equal(forward[target].begin(), forward[target].end(), v.pixels))
+                << "target " << target;
+        }
+        // Through the wrap: the end of one loop, then the start of the next.
+        v.update(at(n - 1));
+        v.update(at(n + 4));
+        EXPECT_TRUE(std::equal(forward[4].begin(), forward[4].end(), v.pixels));
+    } catch (const std::string& e) {
+        FAIL() << e;
+    }
 }
 
 TEST_F(VideoTextureTest, DamagedRecordsAndDecoderErrors) {

@@ -112,6 +112,13 @@ inline Picture readPicture(const std::string& path) {
     return p;
 }
 
+// A time as --times takes it, printed so that it reads back to the same double.
+inline std::string timeText(double t) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", t);
+    return text;
+}
+
 inline std::string frameName(int n) {
     char name[32];
     std::snprintf(name, sizeof name, "frame_%05d.png", n);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -33,9 +32,7 @@ std::vector<int> denseFrames() {
 
 // A time exactly as the full run computes it for frame n, printed so that it reads back to the same double.
 std::string timeOf(int n) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", double(n) / kFps);
-    return text;
+    return timeText(double(n) / kFps);
 }
 
 std::string timesArg(const std::vector<int>& frames) {

@@ -6,7 +6,6 @@
 //
 // QV_RECORD_FRAMES=DIR writes frames.txt and the PNG files into DIR instead of comparing.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -15,11 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "app/display.h"
-#include "app/frame_setup.h"
 #include "capture_support.h"
-#include "platform/d3d9/readback.h"
-#include "production/production.h"
+#include "render_in_process.h"
 
 #define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_WRITE_IMPLEMENTATION
@@ -30,10 +26,10 @@ using namespace capture_test;
 namespace {
 
 constexpr int kFps = 60;
-constexpr int kWidth = 640, kHeight = 480;
+constexpr int kWidth = kRenderWidth, kHeight = kRenderHeight;
 constexpr int kBlock = 4, kSmallWidth = kWidth / kBlock, kSmallHeight = kHeight / kBlock;
 
-// Frames of a 60 frames/s capture, in time order (the beat index only moves forward): the pulsing start,
+// Frames of a 60 frames/s capture, in time order: the pulsing start,
 // quiet stretches of both orbits, a frame on a beat and two close to beats (blackouts of different depth),
 // the video's flash at a whole second and small a second later, and the final fade.
 const int kFrames[] = {30, 347, 615, 968, 1020, 1050, 1218, 1437, 1440, 1686, 1866, 1890};
@@ -41,18 +37,6 @@ const int kFrames[] = {30, 347, 615, 968, 1020, 1050, 1218, 1437, 1440, 1686, 18
 std::string referenceDir() {
     return std::string(QV_SOURCE_DIR) + "/tests/production/reference";
 }
-
-// The capture's stage without files: the decoded music as the clock.
-class ReferenceStage : public Stage {
-public:
-    std::unique_ptr<Soundtrack> openSoundtrack(HWND, const std::string& name) override {
-        auto s = std::make_unique<CaptureSoundtrack>(name);
-        soundtrack = s.get();
-        return s;
-    }
-    void present() override { g_device->Present(nullptr, nullptr, nullptr, nullptr); }
-    CaptureSoundtrack* soundtrack = nullptr;
-};
 
 // FNV-1a over the RGB bytes, as the capture would write them.
 uint64_t hashRgb(const std::vector<uint8_t>& rgb) {
@@ -79,40 +63,10 @@ std::vector<uint8_t> reduce(const std::vector<uint8_t>& rgb) {
 
 // Renders the production at each frame's time and returns the back buffers as RGB.
 std::vector<std::vector<uint8_t>> render(const std::string& dir) {
-    char previous[4096];
-    if (!getcwd(previous, sizeof previous) || chdir(dir.c_str()) != 0) return {};
+    std::vector<double> times;
+    for (int n : kFrames) times.push_back(double(n) / kFps);
     std::vector<std::vector<uint8_t>> pictures;
-    {
-        Display display("Quorvane", kWidth, kHeight, D3DFMT_X8R8G8B8, false, Direct3DCreate9,
-                        D3DPRESENT_INTERVAL_IMMEDIATE);
-        DevicePublication publication(display.device);
-        SceneCache scenes;
-        TextureCache textures;
-        setLinearSamplers();
-        ReferenceStage stage;
-        Production production(display.window, scenes, textures, stage);
-        production.start();
-        IDirect3DSurface9* back = nullptr;
-        g_device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
-        std::vector<uint32_t> argb(size_t(kWidth) * kHeight);
-        for (int n : kFrames) {
-            stage.soundtrack->setTime(double(n) / kFps);
-            production.frame(float(production.time()));
-            std::vector<uint8_t> rgb(argb.size() * 3);
-            if (back && SUCCEEDED(d3d9_read_surface(back, argb.data(), kWidth * 4)))
-                for (size_t i = 0; i < argb.size(); ++i) {
-                    rgb[3 * i + 0] = uint8_t(argb[i] >> 16);
-                    rgb[3 * i + 1] = uint8_t(argb[i] >> 8);
-                    rgb[3 * i + 2] = uint8_t(argb[i]);
-                }
-            else
-                rgb.clear();
-            pictures.push_back(std::move(rgb));
-            g_device->Present(nullptr, nullptr, nullptr, nullptr);
-        }
-        if (back) back->Release();
-    }
-    if (chdir(previous) != 0) return {};
+    for (RenderedFrame& frame : renderInProcess(dir, times)) pictures.push_back(std::move(frame.rgb));
     return pictures;
 }
 

@@ -14,6 +14,7 @@
 #include "loaded_show.h"
 #include "music/music.h"
 #include "platform/files/file_watcher.h"
+#include "production/timeline.h"
 #include "studio_support.h"
 
 using studiotest::DataCopy;
@@ -73,11 +74,14 @@ TEST(StudioReload, EveryKindOfEditShowsAsAFreshLoadOfTheEditedFiles) {
         qvtest::writeFile(data.file("orb.mesh"), qvtest::readFile(data.file("crystal.mesh")));
         qvtest::writeFile(data.file("plinthar.scene"),
                           replaced(qvtest::readFile(data.file("plinthar.scene")), "r=\"0.16\"", "r=\"0.5\""));
-        std::map<std::string, ReloadOutcome> outcomes = reloadChanges(watcher, show, 4);
+        // A timeline the data set did not have: other cuts (the third before 2.5 s turns the orbit).
+        qvtest::writeFile(data.file("timeline.txt"), "cuts 0 1 2 5\n");
+        std::map<std::string, ReloadOutcome> outcomes = reloadChanges(watcher, show, 5);
         const std::map<std::string, std::string> kinds = {{"stone.png", "texture"},
                                                           {"stone.mat", "material"},
                                                           {"orb.mesh", "mesh"},
-                                                          {"plinthar.scene", "scene"}};
+                                                          {"plinthar.scene", "scene"},
+                                                          {"timeline.txt", "timeline"}};
         for (const auto& [file, kind] : kinds) {
             ASSERT_TRUE(outcomes.count(file)) << file << " was not reloaded";
             ASSERT_TRUE(outcomes[file].kind) << file;
@@ -91,6 +95,7 @@ TEST(StudioReload, EveryKindOfEditShowsAsAFreshLoadOfTheEditedFiles) {
         ASSERT_FALSE(scene->cameras.empty());
         EXPECT_EQ(scene->cameras[0], camera);
         EXPECT_TRUE(show.production().pulses());
+        EXPECT_EQ(show.production().timeline().cuts, (std::vector<float>{0, 1, 2, 5}));
         edited = show.picture(2.5);
         EXPECT_NE(edited, before) << "the edits do not show";
     } catch (const std::string& text) {
@@ -113,7 +118,7 @@ TEST(StudioReload, AFailingFileKeepsTheLastGoodVersionAndNamesItsFileAndLine) {
         LoadedShow show(data.folder());
         platform::FileWatcher watcher(data.data());
         ASSERT_TRUE(watcher.watching()) << watcher.problem();
-        // The clip at its brightest, over the scene (one time only: the beat index only moves forward).
+        // The clip at its brightest, over the scene.
         const std::vector<uint32_t> flash = show.picture(17.05);
         const std::string clip = qvtest::readFile(data.file("test.vpg"));
         const std::string scene = qvtest::readFile(data.file("plinthar.scene"));
@@ -124,7 +129,8 @@ TEST(StudioReload, AFailingFileKeepsTheLastGoodVersionAndNamesItsFileAndLine) {
         qvtest::writeFile(data.file("stone.png"), "not a picture");
         qvtest::writeFile(data.file("test.vpg"), "not a clip");
         qvtest::writeFile(data.file("notes.txt"), "not a file of the show");
-        std::map<std::string, ReloadOutcome> outcomes = reloadChanges(watcher, show, 5);
+        qvtest::writeFile(data.file("timeline.txt"), "# cuts out of order\ncuts 0 5 1\n");
+        std::map<std::string, ReloadOutcome> outcomes = reloadChanges(watcher, show, 6);
         EXPECT_EQ(outcomes["stone.mat"].error,
                   "stone.mat:8: invalid cull mode \"xyz\" (valid: none, cw, ccw)");
         // Cut off in the middle: the markup left open on its last line.
@@ -135,6 +141,9 @@ TEST(StudioReload, AFailingFileKeepsTheLastGoodVersionAndNamesItsFileAndLine) {
         EXPECT_EQ(outcomes["stone.png"].error, "stone.png: failed to load stone.png");
         EXPECT_EQ(outcomes["test.vpg"].error, "test.vpg: not a VPG-file.");
         EXPECT_EQ(outcomes["notes.txt"].kind, nullptr);
+        EXPECT_EQ(outcomes["timeline.txt"].error.rfind("timeline.txt:2: cuts: ", 0), 0u)
+            << outcomes["timeline.txt"].error;
+        EXPECT_EQ(show.production().timeline().cuts, builtInTimeline().cuts);
         EXPECT_TRUE(show.picture(17.05) == flash) << "a failed reload changed the picture";
 
         // The clip written back is read afresh and shows the same pictures at the same times.

@@ -220,4 +220,54 @@ TEST(QvtoolCheck, AnArchiveUnderAnotherPasswordIsNamed) {
     EXPECT_NE(damaged.output.find("gorvel.yo: does not open: "), std::string::npos) << damaged.output;
 }
 
+// qvtool timeline writes the built-in timeline, which check passes; mistakes planted in it are listed with
+// their lines, and the run stops at the first of them with the same text.
+TEST(QvtoolCheck, TheTimelineFileIsWrittenCheckedAndReadAlike) {
+    REQUIRE_DEFAULT_DATA_SET();
+    DataSet set;
+    const std::string tool = "'" + std::string(QV_BINARY_DIR) + "/qvtool' timeline";
+    const fs::path file = set.data("timeline.txt");
+    std::string printed;
+    ASSERT_EQ(qvtest::runCommand(tool, &printed), 0);
+    ASSERT_EQ(qvtest::runCommand(tool + " '" + file.string() + "'"), 0);
+    EXPECT_EQ(readFile(file), printed);
+    // An existing file is kept unless asked.
+    writeFile(file, "cuts 3\n");
+    std::string refused;
+    EXPECT_EQ(qvtest::runCommand(tool + " '" + file.string() + "' 2>&1", &refused), 1);
+    EXPECT_NE(refused.find("exists; --force replaces it"), std::string::npos) << refused;
+    EXPECT_EQ(readFile(file), "cuts 3\n");
+    ASSERT_EQ(qvtest::runCommand(tool + " --force '" + file.string() + "'"), 0);
+    EXPECT_EQ(readFile(file), printed);
+
+    ToolRun check = qvtoolCheck(set.path());
+    EXPECT_EQ(check.exitCode, 0) << check.output;
+    EXPECT_EQ(check.output, "no problems found\n");
+
+    ASSERT_TRUE(plant(file, "cuts 0 1 5 6", "cuts 0 5 1 6"));
+    ASSERT_TRUE(plant(file, "fade 31 0.25", "fade 31 0"));
+    ASSERT_TRUE(plant(file, "flashes 16", "flahses 16"));
+    check = qvtoolCheck(set.path());
+    EXPECT_EQ(check.exitCode, 1) << check.output;
+    const std::string cutsLine = "timeline.txt:" + std::to_string(lineOf(file, "cuts 0 5 1")) +
+                                 ": cuts: 1 does not come after 5 (the cuts must be strictly ascending)";
+    EXPECT_EQ(lines(check.output),
+              (std::vector<std::string>{
+                  cutsLine,
+                  "timeline.txt:" + std::to_string(lineOf(file, "flahses")) +
+                      ": unknown setting 'flahses' (did you mean 'flashes'?); the settings are cuts, pulse, "
+                      "flashes, blackout, fade",
+                  "timeline.txt:" + std::to_string(lineOf(file, "fade 31 0")) +
+                      ": fade: the length 0 s is not positive",
+                  "3 problems found",
+              }));
+
+    std::string err;
+    const int rc = qvtest::runCommand("(cd '" + set.path().string() + "' && '" + std::string(QV_BINARY_DIR) +
+                                          "/quorvane' --capture out --size 32x24 --times 1 2>&1 >/dev/null)",
+                                      &err);
+    EXPECT_NE(rc, 0);
+    EXPECT_NE(err.find("Failed to load timeline.txt\n" + cutsLine + "\n"), std::string::npos) << err;
+}
+
 }  // namespace

@@ -1,7 +1,7 @@
 // qvtool check: reads a data set the way the production will and lists every problem with its file and
 // line. The checks are the loaders' own (xml_vocabulary, checkMaterialDocument, checkSceneDocument,
-// parseMesh1, the texture decoder, the video texture, the music decoder, data_set.h), so the tool and the
-// run never disagree.
+// parseMesh1, the texture decoder, the video texture, the music decoder, checkTimeline, data_set.h), so the
+// tool and the run never disagree.
 #include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -25,6 +25,7 @@
 #include "platform/d3dx/d3dx9.h"
 #include "production/data_set.h"
 #include "production/soundtrack.h"
+#include "production/timeline.h"
 #include "resources/device.h"
 #include "resources/diagnostics.h"
 #include "resources/headless_device.h"
@@ -44,8 +45,8 @@ const char* const kUsage =
     "\n"
     "Reads the data set in DIR (default: the current folder), the archive gorvel.yo there first and the\n"
     "loose files under DIR/data second, or the archive ARCHIVE alone, as the production reads it, and\n"
-    "lists every problem as FILE:LINE: MESSAGE. Exit status 0 when there is none, 1 when there are, 2 when\n"
-    "the data set cannot be read at all.\n";
+    "lists every problem as FILE:LINE: MESSAGE. The optional timeline.txt is checked when present. Exit\n"
+    "status 0 when there is no problem, 1 when there are, 2 when the data set cannot be read at all.\n";
 
 struct FileCloser {
     void operator()(MemoryFile* f) const { memfile_close(f); }
@@ -87,6 +88,7 @@ public:
             else
                 checkTexture(name, "", 0);
         }
+        checkTimelineFile();
     }
 
 private:
@@ -236,6 +238,20 @@ private:
         }
         for (const Mesh1Group& g : mesh.groups) checkMaterial(g.material, name);
         return !mesh.groups.empty();
+    }
+
+    // The timeline file is optional: checked when the data set holds one.
+    void checkTimelineFile() {
+        File file;
+        try {
+            file.reset(memfile_open(kTimelineFile));
+        } catch (const std::string& reason) {
+            out_.error(kTimelineFile, 0, reason);
+            return;
+        }
+        if (file)
+            checkTimeline(std::string(reinterpret_cast<const char*>(file->data), file->length), kTimelineFile,
+                          out_);
     }
 
     void checkMaterial(const std::string& name, const std::string& mesh) {
