@@ -74,7 +74,7 @@ int qv_main();
 
 // The program's command line. No arguments: the production full screen at the display's resolution.
 // "--windowed": in a 640 by 480 window. "--scale K": rendered at K times 640 by 480. "--capture DIR" with its
-// options (parseCommandLine): rendered to files (app/capture.h). "--studio [DIR]" runs `studio` on the folder,
-// when the program has one. Any other argument is ignored with a one-line notice on standard error.
+// options (parseCommandLine): rendered to files (app/capture.h). "--studio [DIR]" runs `studio` on the
+// folder, when the program has one. Any other argument is ignored with a one-line notice on standard error.
 using StudioEntry = int (*)(const std::string& folder, const EntryOptions& options);
 int qv_main(int argc, char** argv, StudioEntry studio = nullptr);
