@@ -5,14 +5,10 @@
 #include "resources/material_cache.h"
 #include "resources/resource_cache.h"
 
-class MeshCache : public ResourceCache<Mesh> {
+class MeshCache : public SwappingCache<Mesh> {
 public:
     MaterialCache materials;
 
 protected:
     Mesh* load(std::string name) override { return loadMesh(name, materials); }
-    bool replace(Mesh& held, Mesh& fresh) override {
-        held.swap(fresh);
-        return true;
-    }
 };

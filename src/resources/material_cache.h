@@ -5,14 +5,10 @@
 #include "resources/resource_cache.h"
 #include "resources/texture_cache.h"
 
-class MaterialCache : public ResourceCache<Material> {
+class MaterialCache : public SwappingCache<Material> {
 public:
     TextureCache textures;
 
 protected:
     Material* load(std::string name) override { return loadMaterial(name, textures); }
-    bool replace(Material& held, Material& fresh) override {
-        held.swap(fresh);
-        return true;
-    }
 };

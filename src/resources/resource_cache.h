@@ -150,3 +150,13 @@ private:
 
     std::map<T*, int> own_;
 };
+
+// A cache of resources that take a new version by swapping contents with it (their swap()).
+template <class T>
+class SwappingCache : public ResourceCache<T> {
+protected:
+    bool replace(T& held, T& fresh) override {
+        held.swap(fresh);
+        return true;
+    }
+};

@@ -6,14 +6,10 @@
 #include "scene/scene.h"
 #include "scene/scene_loader.h"
 
-class SceneCache : public ResourceCache<Scene> {
+class SceneCache : public SwappingCache<Scene> {
 public:
     MeshCache meshes;
 
 protected:
     Scene* load(std::string name) override { return loadScene(name, meshes); }
-    bool replace(Scene& held, Scene& fresh) override {
-        held.swap(fresh);
-        return true;
-    }
 };
