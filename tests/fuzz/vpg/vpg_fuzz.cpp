@@ -63,12 +63,15 @@ int32_t standIn(uint32_t handle, uint32_t opcode, void* p1, void* p2) {
             return VDEC_OK;
         default: {
             auto* frame = static_cast<VdecFrame*>(p1);
-            if (frame->length < 0 || frame->length > 1048576 || frame->renderFlag != 1) abort();
+            // Records on the way to a picture (a seek) are decoded without being drawn.
+            if (frame->length < 0 || frame->length > 1048576 ||
+                (frame->renderFlag != 0 && frame->renderFlag != 1))
+                abort();
             const auto* bits = static_cast<const unsigned char*>(frame->bitstream);
             unsigned sum = 0;
             for (int32_t k = 0; k < frame->length; ++k) sum += bits[k];
             if (frame->length == 0 || bits[0] == 0xFF) return VDEC_FRAME_ERROR;
-            std::memset(frame->output, sum & 0xFF, size_t(width) * height * 4);
+            if (frame->renderFlag) std::memset(frame->output, sum & 0xFF, size_t(width) * height * 4);
             return VDEC_OK;
         }
     }
