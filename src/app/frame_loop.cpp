@@ -61,7 +61,7 @@ LiveClock::~LiveClock() {
 double LiveClock::frameTime(size_t frame) {
     readAt_ = now_();
     heard_ = show_.time();
-    time_ = delay_.frameTime(heard_);
+    time_ = delay_.frameTime(heard_, show_.untilHeard());
     frame_ = frame;
     return time_;
 }

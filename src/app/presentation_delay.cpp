@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
-double PresentationDelay::frameTime(double heard) {
-    double t = heard > 0.0 ? heard + delay_ : heard;
+double PresentationDelay::frameTime(double heard, double untilHeard) {
+    double t = heard;
+    if (untilHeard >= 0.0)
+        t += std::max(0.0, delay_ - untilHeard);
+    else if (heard > 0.0)
+        t += delay_;
     if (std::isnan(t)) {
         t = any_ ? last_ : 0.0;  // a clock that cannot tell keeps the time where it was
     } else if (any_ && t < last_) {

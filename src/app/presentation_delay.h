@@ -14,10 +14,14 @@ public:
 
     // The time to show for a frame whose clock read `heard` seconds: `heard` plus the predicted delay, never
     // before the time of the frame before; where that would go back, the time goes on at kCatchUpSpeed of the
-    // sound's pace instead of standing still, until the prediction is ahead again. While the sound has not
-    // begun (`heard` at or below 0) the frame shows `heard` itself, and the first frames show `heard` as long
-    // as no delay has been measured: a frame is never ahead of the sound at the start.
-    double frameTime(double heard);
+    // sound's pace instead of standing still, until the prediction is ahead again.
+    // `untilHeard` is how long until the sound of `heard` is first heard (the output still playing what it
+    // had before the start): the frame shows `heard` plus what of the delay is left after it, and `heard`
+    // itself while that sound will not yet be heard when the frame is presented. Where that is not known
+    // (negative) and the sound has not begun (`heard` at or below 0) the frame shows `heard`; the first
+    // frames show `heard` as long as no delay has been measured: a frame is never ahead of the sound at the
+    // start.
+    double frameTime(double heard, double untilHeard = -1.0);
 
     // The time from reading the clock to the return of Present for the frame just presented.
     void measured(double seconds);

@@ -134,6 +134,10 @@ double Music::time() {
     return static_cast<double>(position) * (1.0 / streamBytesPerSecond(rate, channels));
 }
 
+double Music::untilHeard() const {
+    return stream ? audio_stream_seconds_until_heard(stream) : -1.0;
+}
+
 void Music::updateSpectrum() {
     if (rate == kTunedRate) {
         BASS_ChannelGetData(stream, spectrum, BASS_DATA_FFT512);

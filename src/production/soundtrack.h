@@ -18,6 +18,9 @@ public:
     virtual void play() = 0;
     // The production time in seconds.
     virtual double time() = 0;
+    // Seconds until the sound of time() is first heard: after the start (or a seek) the output still plays
+    // what it had before while the time stands there. 0 while it is heard; negative when not known.
+    virtual double untilHeard() { return -1.0; }
     // Fetches the 256-bin spectrum of this moment into spectrum().
     virtual void updateSpectrum() = 0;
     virtual const float* spectrum() const = 0;
@@ -54,6 +57,7 @@ public:
     // the sound), the time goes on at real time from there, so music shorter than the production still
     // lets it reach its end, as a capture does.
     double time() override;
+    double untilHeard() override { return playedOut_ ? 0.0 : music_.untilHeard(); }
     void updateSpectrum() override { music_.updateSpectrum(); }
     const float* spectrum() const override { return music_.spectrum; }
     void hold() override { music_.hold(); }

@@ -117,6 +117,7 @@ public:
 
     void start() override { show_.start(); }
     double time() override { return show_.time(); }
+    double untilHeard() override { return show_.untilHeard(); }
     void frame(float t) override {
         for (const platform::FileWatcher::Change& change : watcher_.poll()) reload(change);
         try {

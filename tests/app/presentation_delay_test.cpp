@@ -28,6 +28,27 @@ TEST(PresentationDelay, StartsAtTheSoundAndConvergesOnASteadyDelay) {
     EXPECT_DOUBLE_EQ(delay.delay(), 0.012);
 }
 
+// Where the output says how far off the sound of the start still is, the frames before it are timed to it:
+// the start while it will not be heard by the time they are presented, then as far into the sound as it
+// will have played, and on from there without a jump.
+TEST(PresentationDelay, FramesBeforeTheSoundAreTimedToItsStart) {
+    PresentationDelay delay;
+    EXPECT_EQ(delay.frameTime(0.0, 0.050), 0.0);  // nothing measured: the start, whatever is known
+    for (int frame = 0; frame < 9; ++frame) delay.measured(0.030);
+    EXPECT_EQ(delay.frameTime(0.0, 0.050), 0.0);           // heard 20 ms after this frame shows
+    EXPECT_EQ(delay.frameTime(0.0, 0.030), 0.0);           // heard as it shows
+    EXPECT_DOUBLE_EQ(delay.frameTime(0.0, 0.012), 0.018);  // heard 18 ms before it shows
+    EXPECT_DOUBLE_EQ(delay.frameTime(0.0, 0.0), 0.030);    // heard from now on
+    EXPECT_DOUBLE_EQ(delay.frameTime(0.016, 0.0), 0.046);
+    // Not known (the output has not said yet): the start until the sound is under way.
+    PresentationDelay unknown;
+    for (int frame = 0; frame < 9; ++frame) unknown.measured(0.030);
+    EXPECT_EQ(unknown.frameTime(0.0, -1.0), 0.0);
+    // A seek elsewhere: the position stands at the target, which the frames show until its sound comes.
+    EXPECT_DOUBLE_EQ(delay.frameTime(10.0, 0.200), 10.0);
+    EXPECT_DOUBLE_EQ(delay.frameTime(10.0, 0.010), 10.020);
+}
+
 // Frames that get faster (the machine's load goes away): the predicted delay falls by more than a frame's
 // sound at once. The picture neither goes back nor stands still; it goes on slowly and is at the new
 // prediction within a few frames.

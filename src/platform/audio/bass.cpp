@@ -94,6 +94,7 @@ struct Output {
     std::unique_ptr<AudioBackend> backend;  // null once the output is lost
     bool lost = false;
     uint64_t last_heard = 0;     // the output frame last taken as heard: never goes back
+    bool heard_known = false;    // the output has said what it plays (or it was lost: the clock says)
     uint64_t last_heard_ns = 0;  // when it was
     int rate = 44100;
     std::map<HSTREAM, std::unique_ptr<Stream>> streams;
@@ -200,6 +201,7 @@ void detach(Stream* s) {
 void play_on_without_output(Output& o, uint64_t now) {
     o.backend.reset();  // no render call runs after this
     o.lost = true;
+    o.heard_known = true;
     if (!o.last_heard_ns) o.last_heard_ns = now;  // lost before it was ever asked
     o.silent_mix.assign(kSilentChunk * kDeviceChannels, 0);
     std::fprintf(stderr, "sound output lost; playing on without sound\n");
@@ -216,6 +218,7 @@ uint64_t heard_output_frame(Output& o) {
         switch (o.backend->heard(now, &frame)) {
             case AudioHeard::kFrame:
                 heard = frame;
+                o.heard_known = true;
                 break;
             case AudioHeard::kNotYet:
                 break;
@@ -237,10 +240,19 @@ uint64_t heard_output_frame(Output& o) {
     return heard;
 }
 
-// Source frame being heard when the output plays output frame `heard`.
-uint64_t heard_frame(const Stream& s, uint64_t heard, int dev_rate) {
+constexpr uint64_t kUnknown = ~uint64_t(0);
+
+// Source frame being heard when the output plays output frame `heard`. With `until`: the output frames
+// still to play before the sound of the stream's latest jump (a play from the start, a seek) is heard,
+// while the position stands at the jump's target; 0 when no jump is waiting or the stream was sent there
+// paused; kUnknown while the mixer has not placed a request yet.
+uint64_t heard_frame(const Stream& s, uint64_t heard, int dev_rate, uint64_t* until = nullptr) {
+    if (until) *until = 0;
     const int64_t seek = s.seek_request.load(std::memory_order_acquire);
-    if (seek != kNoSeek) return static_cast<uint64_t>(seek & kSeekFrameMask);
+    if (seek != kNoSeek) {
+        if (until) *until = kUnknown;
+        return static_cast<uint64_t>(seek & kSeekFrameMask);
+    }
     uint64_t global, dev, base_src, base_dev;
     uint32_t flags;
     bool pending_jump;
@@ -249,7 +261,8 @@ uint64_t heard_frame(const Stream& s, uint64_t heard, int dev_rate) {
         const uint64_t count = s.segment_count.load(std::memory_order_relaxed);
         const uint64_t oldest = count > kSegments ? count - kSegments : 0;
         pending_jump = false;
-        uint64_t jump_src = 0;
+        uint64_t jump_src = 0, jump_global = 0;
+        bool jump_playing = false;
         for (uint64_t i = count; i-- > oldest;) {
             const Segment& g = s.segments[i % kSegments];
             global = g.global.load(std::memory_order_relaxed);
@@ -259,11 +272,17 @@ uint64_t heard_frame(const Stream& s, uint64_t heard, int dev_rate) {
             flags = g.flags.load(std::memory_order_relaxed);
             if (global <= heard) break;
             // Not heard yet; the newest jump among these is where the stream was sent.
-            if ((flags & kSegJump) && !pending_jump) pending_jump = true, jump_src = base_src;
+            if ((flags & kSegJump) && !pending_jump) {
+                pending_jump = true, jump_src = base_src, jump_global = global;
+                jump_playing = flags & kSegPlaying;
+            }
         }
         std::atomic_thread_fence(std::memory_order_acquire);
         if (seq1 == s.seq.load(std::memory_order_relaxed) && !(seq1 & 1)) {
-            if (pending_jump) return std::min(jump_src, s.pcm.frames());
+            if (pending_jump) {
+                if (until && jump_playing) *until = jump_global - heard;
+                return std::min(jump_src, s.pcm.frames());
+            }
             break;
         }
     }
@@ -335,6 +354,7 @@ void close_output() {
     output.lost = false;
     output.last_heard = 0;
     output.last_heard_ns = 0;
+    output.heard_known = false;
     output.mixed = 0;
     output.written.store(0);
 }
@@ -452,6 +472,18 @@ QWORD BASS_ChannelGetPosition(DWORD handle) {
     t_error = BASS_OK;
     return heard_frame(*s, heard_output_frame(output), output.rate) * static_cast<QWORD>(s->pcm.channels) *
            sizeof(int16_t);
+}
+
+double audio_stream_seconds_until_heard(HSTREAM handle) {
+    std::lock_guard<std::mutex> lock(api_mutex);
+    if (!output.initialised) return -1.0;
+    Stream* s = find(handle);
+    if (!s) return -1.0;
+    const uint64_t heard = heard_output_frame(output);
+    if (!output.heard_known) return -1.0;
+    uint64_t until = 0;
+    heard_frame(*s, heard, output.rate, &until);
+    return until == kUnknown ? -1.0 : static_cast<double>(until) / output.rate;
 }
 
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos) {

@@ -47,6 +47,14 @@ void audio_spectrum_at(const int16_t* pcm, uint64_t frames, int channels, uint64
 // BASS_Free; null for an unknown handle. Frame f of it is byte position f * channels * 2.
 const AudioPcm* audio_stream_pcm(HSTREAM handle);
 
+// How long, in seconds, until the sound at a stream's position is first heard. After BASS_StreamPlay or a
+// seek the output still plays what it was handed before (its buffering, silence at the start), and the
+// position stands at where the stream was sent until that sound is heard: this says how far off it is,
+// so that a picture can be timed to it. 0 while the stream's sound is being heard (or it was sent there
+// paused); negative when that is not known: the output has not said yet what it plays, the request has not
+// reached the output, or the handle is unknown.
+double audio_stream_seconds_until_heard(HSTREAM handle);
+
 // Where the sound of the playing streams goes: nowhere (not initialised, or the no-sound device), a live
 // output whose position is what the listener hears, or an output that was lost mid-play (its server went
 // away, its stream failed or was killed, the browser would not start it): the position then runs on the

@@ -34,6 +34,10 @@ struct ClockFigures {
     double start_worst_ms = 0;   // largest |offset| until half a second of sound has played, counting from
                                  // before the sound starts (when the position must read 0)
     double start_ahead_ms = 0;   // the same, the clock ahead of the sound only
+    // The start again, with the time until the stream's sound is heard taken off the position where the
+    // output says it (audio_stream_seconds_until_heard): before the sound, how far off it is.
+    int lead_reads = 0;        // reads before the sound that said how far off it was
+    double lead_worst_ms = 0;  // largest |position - time until heard - sound played|, those reads included
 };
 
 // The measurement against any recorder of the sink: ok(), wait_until_flowing(seconds), stop(), samples()
@@ -51,6 +55,7 @@ ClockFigures measure_clock_with(Recorder& rec, HSTREAM stream, const std::string
     struct Read {
         uint64_t ns;
         double frame;
+        double until;  // seconds until the sound at the position is heard; negative: not known
     };
     std::vector<Read> reads;
     reads.reserve(static_cast<size_t>(seconds * 60) + 16);
@@ -73,7 +78,7 @@ ClockFigures measure_clock_with(Recorder& rec, HSTREAM stream, const std::string
             while (monotonic_ns() < next) std::this_thread::sleep_for(std::chrono::microseconds(200));
             const uint64_t ns = monotonic_ns();
             const QWORD pos = BASS_ChannelGetPosition(stream);
-            reads.push_back({ns, static_cast<double>(pos / 4)});
+            reads.push_back({ns, static_cast<double>(pos / 4), audio_stream_seconds_until_heard(stream)});
         }
         rec.stop();
         out.sink_latency_ms = rec.mean_sink_latency_ms();
@@ -147,6 +152,11 @@ ClockFigures measure_clock_with(Recorder& rec, HSTREAM stream, const std::string
             const double offset = (r.frame - std::max(played, 0.0)) * 1000.0 / rate;
             out.start_worst_ms = std::max(out.start_worst_ms, std::fabs(offset));
             out.start_ahead_ms = std::max(out.start_ahead_ms, offset);
+            if (r.until < 0) continue;
+            // Before the sound the recording holds the silence the sink played; its frames count on.
+            if (played < 0) ++out.lead_reads;
+            const double lead = (r.frame - r.until * rate - played) * 1000.0 / rate;
+            out.lead_worst_ms = std::max(out.lead_worst_ms, std::fabs(lead));
         }
         if (out.reads < 10) {
             out.error = "too few frames while the sound played";
