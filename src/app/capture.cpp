@@ -27,6 +27,7 @@
 #include "base/byte_reader.h"
 #include "platform/d3d9/readback.h"
 #include "production/production.h"
+#include "resources/diagnostics.h"
 
 // zlib's fastest level deflates a frame about four times faster than the writer's own compressor, and
 // smaller; PNG writing is most of a capture's time otherwise.
@@ -729,6 +730,22 @@ const char* const kCaptureUsage =
     "N]\n"
     "       quorvane [--windowed] [--scale K]\n"
     "       quorvane --studio [DIR]\n";
+
+namespace {
+const char* const kOptions[] = {"--windowed", "--scale",  "--studio", "--capture", "--fps",         "--size",
+                                "--video",    "--frames", "--times",  "--range",   "--motion-blur", nullptr};
+}  // namespace
+
+std::string ignoredArguments(const std::vector<std::string>& ignored) {
+    std::string list;
+    for (const std::string& a : ignored) {
+        list += (list.empty() ? "" : " ") + a;
+        if (a.size() < 2 || a[0] != '-') continue;  // a value, or a word
+        const char* near = nearestName(a, kOptions);
+        if (near && a != near) list += std::string(" (did you mean ") + near + "?)";
+    }
+    return list;
+}
 
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;

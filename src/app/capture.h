@@ -57,6 +57,10 @@ struct CommandLine {
 };
 CommandLine parseCommandLine(const std::vector<std::string>& args);  // argv without the program name
 
+// The ignored arguments as the warning lists them: space-separated, each misspelt option followed by the one
+// it probably meant ("--captur (did you mean --capture?)").
+std::string ignoredArguments(const std::vector<std::string>& ignored);
+
 extern const char* const kCaptureUsage;
 
 // Renders as above. Returns 0 when everything was written, 1 after a thrown text was shown in a message

@@ -54,11 +54,9 @@ int qv_main(int argc, char** argv, StudioEntry studio) {
         std::fprintf(stderr, "quorvane: %s\n%s", line.problem.c_str(), kCaptureUsage);
         return 2;
     }
-    if (!line.ignored.empty()) {
-        std::string list;
-        for (const std::string& a : line.ignored) list += " " + a;
-        std::fprintf(stderr, "quorvane: ignoring unknown arguments:%s\n", list.c_str());
-    }
+    if (!line.ignored.empty())
+        std::fprintf(stderr, "quorvane: ignoring unknown arguments: %s\n",
+                     ignoredArguments(line.ignored).c_str());
     if (line.capture) return qv_capture(line.captureOptions, line.entry);
     if (line.studio) {
         if (studio) return studio(line.studioFolder, line.entry);

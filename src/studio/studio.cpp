@@ -1,5 +1,7 @@
 #include "studio/studio.h"
 
+#include <dirent.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -263,8 +265,21 @@ void run(const WorkingFolder& folder, const EntryOptions& options) {
 
 }  // namespace
 
+std::string studioDataFolder(const std::string& folder) {
+    const std::string data = folder + "/data";
+    struct stat st;
+    if (stat(data.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return folder;
+    DIR* d = opendir(folder.c_str());
+    if (!d) return folder;
+    bool loadingPicture = false;
+    while (const dirent* e = readdir(d))
+        if (strcasecmp(e->d_name, "load.png") == 0) loadingPicture = true;  // loose names match in any case
+    closedir(d);
+    return loadingPicture ? folder : data;
+}
+
 int qv_studio(const std::string& folder, const EntryOptions& options) {
-    WorkingFolder work(folder);
+    WorkingFolder work(studioDataFolder(folder));
     if (!work.problem().empty()) {
         std::fprintf(stderr, "quorvane: %s\n", work.problem().c_str());
         return 1;

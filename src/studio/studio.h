@@ -14,3 +14,7 @@
 // Escape or closing the window; 1 when the folder cannot be used or the data set does not load (the text
 // shown as the entry shows it).
 int qv_studio(const std::string& folder, const EntryOptions& options = EntryOptions());
+
+// The data folder the studio plays for `folder`: the folder itself, or its "data" folder when it holds one
+// and no loading picture of its own (the folder a production is made in, given instead of its data).
+std::string studioDataFolder(const std::string& folder);

@@ -105,6 +105,11 @@ TEST(CommandLine, OtherArgumentsAreIgnored) {
     // Capture options mean nothing without --capture.
     EXPECT_EQ(line.ignored, (std::vector<std::string>{"-x", "play", "--fps", "30", "--frames"}));
     EXPECT_TRUE(line.problem.empty());
+    // The warning names the option a slip probably meant, and only for slips.
+    EXPECT_EQ(ignoredArguments(line.ignored), "-x play --fps 30 --frames");
+    EXPECT_EQ(ignoredArguments(parse({"--captur", "out", "--Windowed", "--motionblur", "-fps"}).ignored),
+              "--captur (did you mean --capture?) out --Windowed (did you mean --windowed?) --motionblur "
+              "(did you mean --motion-blur?) -fps (did you mean --fps?)");
 }
 
 TEST(CommandLine, MalformedCaptureOptionsAreRefused) {

@@ -1,5 +1,6 @@
 // "--studio [DIR]" on the program's command line, and a folder the studio cannot use.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "app/capture.h"
 #include "run_command.h"
 #include "scratch_dir.h"
+#include "studio/studio.h"
 #include "test_files.h"
 
 TEST(StudioCommandLine, TheFolderIsOptionalAndTheStudioIsNoCapture) {
@@ -43,4 +45,15 @@ TEST(StudioCommandLine, AFolderThatIsNotOneEndsWithItsNameBeforeAnyWindowOpens) 
         EXPECT_EQ(qvtest::runCommand("'" + program + "' --studio '" + folder + "'", &output), 1);
         EXPECT_EQ(output, "quorvane: --studio: " + folder + " is not a folder\n");
     }
+}
+
+// The folder a production is made in, given instead of its data folder, plays the data folder it holds; a
+// data folder that happens to hold a folder named data is still played itself.
+TEST(StudioCommandLine, TheProductionsFolderPlaysItsDataFolder) {
+    qvtest::ScratchDir dir("qv-studio-data");
+    ASSERT_EQ(mkdir((dir / "data").c_str(), 0700), 0);
+    EXPECT_EQ(studioDataFolder(dir.path().string()), dir / "data");
+    ASSERT_TRUE(qvtest::writeFile(dir / "LOAD.PNG", "a loading picture"));
+    EXPECT_EQ(studioDataFolder(dir.path().string()), dir.path().string());
+    EXPECT_EQ(studioDataFolder(dir / "data"), dir / "data");  // no data folder inside
 }
