@@ -242,6 +242,11 @@ TEST(QvtoolCheck, MisplacedAndMisnamedFilesSayWhatWasMeant) {
     writeFile(set.data("ferrowake.mp3"), wav);
     const std::string clip = readFile(set.data("test.vpg"));
     writeFile(set.data("test.vpg"), clip.substr(24));  // the records without the header: a bare stream
+    writeFile(set.data("spire.mesh"), "# exported\no spire\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    // A material saved as UTF-16 (little-endian, with its byte order mark).
+    std::string utf16 = "\xFF\xFE";
+    for (char c : readFile(set.data("glass.mat"))) utf16 += std::string(1, c) + '\0';
+    writeFile(set.data("glass.mat"), utf16);
 
     const ToolRun check = qvtoolCheck(set.path() / "data");
     EXPECT_EQ(check.exitCode, 1) << check.output;
@@ -252,6 +257,11 @@ TEST(QvtoolCheck, MisplacedAndMisnamedFilesSayWhatWasMeant) {
              "stone.mat:" + std::to_string(lineOf(set.data("stone.mat"), "stone.png")) +
                  ": picture stone.png not found in gorvel.yo or data/ (there is data/textures/stone.png: the "
                  "files go in data/ itself, not in folders below it)",
+             "spire.mesh: Not a MESH1-file (it is a Wavefront OBJ file: qvtool mesh from-obj makes a MESH1 "
+             "mesh "
+             "of it; plinthar.scene:" +
+                 std::to_string(lineOf(set.data("plinthar.scene"), "spire.mesh")) + " names it as a mesh)",
+             "glass.mat:1: invalid UTF-8 (the file is UTF-16: save it as UTF-8 or ASCII)",
              "ferrowake.mp3: The file's format is not recognised/supported. (it is a WAV file, not MP3: "
              "convert "
              "it, e.g. lame IN.wav ferrowake.mp3 or ffmpeg -i IN ferrowake.mp3)",
@@ -332,9 +342,12 @@ TEST(QvtoolCheck, AnArchiveUnderAnotherPasswordIsNamed) {
     const ToolRun check = qvtoolCheck(archive);
     EXPECT_EQ(check.exitCode, 1) << check.output;
     for (const char* member : {"load.png", "test.vpg"})
-        EXPECT_NE(check.output.find(std::string("gorvel.yo: member ") + member +
-                                    " does not open with the production's password"),
-                  std::string::npos)
+        EXPECT_NE(
+            check.output.find(std::string("gorvel.yo: member ") + member +
+                              " does not open with the production's password: cannot decrypt gorvel.yo: "
+                              "wrong password (packed under another password: qvtool archive create "
+                              "without -p packs under the production's)\n"),
+            std::string::npos)
             << check.output;
     EXPECT_NE(check.output.find("load.png: picture load.png: cannot decrypt gorvel.yo: wrong password"),
               std::string::npos)

@@ -8,6 +8,7 @@
 #include <tinyxml.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
@@ -84,6 +85,23 @@ std::string soundFormat(const MemoryFile& file) {
     if (n >= 4 && !std::memcmp(b, "fLaC", 4)) return "a FLAC file";
     if (n >= 12 && !std::memcmp(b + 4, "ftyp", 4)) return "an MP4 (AAC) file";
     if (n >= 12 && !std::memcmp(b, "FORM", 4) && !std::memcmp(b + 8, "AIF", 3)) return "an AIFF file";
+    return "";
+}
+
+// What a file that is not a mesh is, from its first bytes; "" when it is none of the usual others.
+std::string otherKind(const MemoryFile& file) {
+    const auto* b = reinterpret_cast<const char*>(file.data);
+    const size_t n = file.length;
+    if (n == 0) return "an empty file";
+    if (n >= 8 && !std::memcmp(b, "\x89PNG", 4)) return "a PNG picture";
+    if (n >= 3 && !std::memcmp(b, "\xFF\xD8\xFF", 3)) return "a JPEG picture";
+    size_t at = 0;
+    while (at < n && std::isspace(static_cast<unsigned char>(b[at]))) ++at;
+    if (at < n && b[at] == '<') return "XML text";
+    // OBJ: vertex lines ("v X Y Z"), after comments and object names or not.
+    const std::string head(b, std::min<size_t>(n, 1 << 16));
+    if ((at < head.size() && head.compare(at, 2, "v ") == 0) || head.find("\nv ") != std::string::npos)
+        return "a Wavefront OBJ file: qvtool mesh from-obj makes a MESH1 mesh of it";
     return "";
 }
 
@@ -240,6 +258,10 @@ private:
                 } catch (const std::string& text) {
                     reason = text;
                 }
+                if (reason.find("wrong password") != std::string::npos)
+                    reason +=
+                        " (packed under another password: qvtool archive create without -p packs under the "
+                        "production's)";
                 out_.error(kArchiveName, 0,
                            "member " + e.name + " does not open with the production's password: " + reason);
             }
@@ -308,7 +330,9 @@ private:
         try {
             xmlParseDocument(*doc, text.c_str());
         } catch (const std::string& e) {
-            reportXmlError(name, e, out_);
+            const bool utf16 =
+                text.size() >= 2 && (!text.compare(0, 2, "\xFF\xFE") || !text.compare(0, 2, "\xFE\xFF"));
+            reportXmlError(name, utf16 ? e + " (the file is UTF-16: save it as UTF-8 or ASCII)" : e, out_);
             return nullptr;
         }
         return doc;
@@ -347,7 +371,11 @@ private:
         try {
             mesh = parseMesh1(file->data, file->length);
         } catch (const std::string& e) {
-            out_.error(name, 0, e);
+            const std::string kind = otherKind(*file);
+            out_.error(name, 0,
+                       kind.empty() ? e
+                                    : e + " (it is " + kind + "; " + by + ":" + std::to_string(line) +
+                                          " names it as a mesh)");
             return MeshState::kBroken;
         }
         for (const Mesh1Group& g : mesh.groups) checkMaterial(g.material, name);

@@ -78,8 +78,8 @@ int fromObj(int argc, char** argv) {
     }
     size_t triangles = 0;
     for (const Mesh1Group& g : mesh.groups) triangles += g.indices.size() / 3;
-    std::printf("%s: %zu vertices, %zu triangles in %zu groups\n", out, mesh.vertices.size(), triangles,
-                mesh.groups.size());
+    std::printf("%s: %zu vertices, %zu triangles in %zu group%s\n", out, mesh.vertices.size(), triangles,
+                mesh.groups.size(), mesh.groups.size() == 1 ? "" : "s");
     return 0;
 }
 
