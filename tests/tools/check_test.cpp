@@ -107,6 +107,12 @@ TEST(QvtoolCheck, TheDefaultDataSetPasses) {
             "'" + std::string(QV_BINARY_DIR) + "/qvtool' check '" + empty.path().string() + "' 2>&1", &said),
         2);
     EXPECT_NE(said.find("holds no data set: neither gorvel.yo nor a data folder"), std::string::npos) << said;
+    // A data file given instead of its folder is not taken for a damaged archive.
+    EXPECT_EQ(qvtest::runCommand("'" + std::string(QV_BINARY_DIR) + "/qvtool' check '" +
+                                     (kAssets / "data" / "stone.mat").string() + "' 2>&1",
+                                 &said),
+              2);
+    EXPECT_NE(said.find("stone.mat is not an archive"), std::string::npos) << said;
 }
 
 // Mistakes the production reads past: the run goes on and warns, the tool names each with its line.

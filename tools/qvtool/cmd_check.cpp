@@ -418,6 +418,20 @@ int qvtool_check(int argc, char** argv) {
     fs::path scratch;
     fs::path work = target;
     if (fs::is_regular_file(target, ec)) {
+        // A file of another name that is no archive at all is a data file given by mistake, not a damaged
+        // archive.
+        if (fs::path(target).filename() != kArchiveName) {
+            try {
+                rar::listArchive(target);
+            } catch (const std::string& e) {
+                std::fprintf(
+                    stderr,
+                    "qvtool check: %s is not an archive (%s); give the folder that holds the data set or "
+                    "its data files\n",
+                    target.c_str(), e.c_str());
+                return 2;
+            }
+        }
         // An archive on its own: checked in a folder that holds it alone, under the name the production
         // opens.
         char scratchTemplate[] = "/tmp/qvtool-check-XXXXXX";
