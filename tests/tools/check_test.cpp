@@ -278,6 +278,18 @@ TEST(QvtoolCheck, MisplacedAndMisnamedFilesSayWhatWasMeant) {
               std::string::npos)
         << check.output;
 
+    // Muxing what is not an MPEG-4 Part 2 stream says what mux takes and how to make it.
+    std::string muxed;
+    EXPECT_EQ(qvtest::runCommand("'" + std::string(QV_BINARY_DIR) + "/qvtool' vpg mux '" +
+                                     set.data("spire.mesh").string() + "' '" +
+                                     (set.path() / "x.vpg").string() + "' --fps 25",
+                                 &muxed),
+              1);
+    EXPECT_NE(muxed.find("no VOP in the stream\nmux takes an MPEG-4 Part 2 elementary stream"),
+              std::string::npos)
+        << muxed;
+    EXPECT_FALSE(fs::exists(set.path() / "x.vpg"));
+
     // Checked from the folder above, the picture beside data/ is named as such.
     const ToolRun above = qvtoolCheck(set.path());
     EXPECT_NE(above.output.find(": picture lattice.png not found in gorvel.yo or data/ (there is one beside "
@@ -285,6 +297,34 @@ TEST(QvtoolCheck, MisplacedAndMisnamedFilesSayWhatWasMeant) {
               std::string::npos)
         << above.output;
     EXPECT_EQ(above.output.find("lattice.png not found in gorvel.yo or data/\n"), std::string::npos);
+}
+
+// qvtool mesh from-obj tells the maker which material files the mesh will ask for, and makes no empty
+// mesh of a file that holds no model.
+TEST(QvtoolMesh, FromObjNamesTheMaterialFilesAndRefusesAFileWithoutFaces) {
+    qvtest::ScratchDir dir("qv_mesh_obj");
+    const std::string tool = "'" + std::string(QV_BINARY_DIR) + "/qvtool' mesh from-obj ";
+    writeFile(dir.path() / "two.obj",
+              "# exported\nv 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nf 1 2 3\nusemtl Material.001\nf 2 4 3\n"
+              "usemtl glass.mat\nf 1 3 4\nusemtl Material.001\nf 1 4 2\n");
+    std::string said;
+    ASSERT_EQ(qvtest::runCommand("cd '" + dir.path().string() + "' && " + tool + "two.obj two.mesh", &said),
+              0)
+        << said;
+    // Vertices are split where the faces' flat normals differ: their count is the importer's business.
+    const std::vector<std::string> printed = lines(said);
+    ASSERT_EQ(printed.size(), 2u) << said;
+    EXPECT_NE(printed[0].find(" vertices, 4 triangles in 3 groups"), std::string::npos) << said;
+    EXPECT_EQ(printed[1],
+              "material files it names (each one goes in data/): default.xml, Material.001, glass.mat");
+
+    writeFile(dir.path() / "picture.png", "\x89PNG\r\n\x1a\n not a model");
+    EXPECT_EQ(qvtest::runCommand("cd '" + dir.path().string() + "' && " + tool + "picture.png p.mesh", &said),
+              1);
+    EXPECT_NE(said.find("picture.png: no faces (f lines) in it: not a Wavefront OBJ model"),
+              std::string::npos)
+        << said;
+    EXPECT_FALSE(fs::exists(dir.path() / "p.mesh"));
 }
 
 // The maker packs the data set as it lies, data/ and all: the members are stored under their names
