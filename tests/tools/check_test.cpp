@@ -253,6 +253,15 @@ TEST(QvtoolCheck, MisplacedAndMisnamedFilesSayWhatWasMeant) {
     std::string utf16 = "\xFF\xFE";
     for (char c : readFile(set.data("glass.mat"))) utf16 += std::string(1, c) + '\0';
     writeFile(set.data("glass.mat"), utf16);
+    // A picture cut short (its size read from its PNG header) and an empty one.
+    const std::string grid = readFile(set.data("grid.png"));
+    ASSERT_EQ(grid.compare(12, 4, "IHDR"), 0);
+    auto bigEndian = [&grid](size_t at) {
+        return (uint32_t(uint8_t(grid[at])) << 24) | (uint32_t(uint8_t(grid[at + 1])) << 16) |
+               (uint32_t(uint8_t(grid[at + 2])) << 8) | uint8_t(grid[at + 3]);
+    };
+    writeFile(set.data("grid.png"), grid.substr(0, grid.size() / 2));
+    writeFile(set.data("text0.png"), "");
 
     const ToolRun check = qvtoolCheck(set.path() / "data");
     EXPECT_EQ(check.exitCode, 1) << check.output;
@@ -268,6 +277,11 @@ TEST(QvtoolCheck, MisplacedAndMisnamedFilesSayWhatWasMeant) {
              "of it; plinthar.scene:" +
                  std::to_string(lineOf(set.data("plinthar.scene"), "spire.mesh")) + " names it as a mesh)",
              "glass.mat:1: invalid UTF-8 (the file is UTF-16: save it as UTF-8 or ASCII)",
+             "grid.png: does not decode: its header reads as a " + std::to_string(bigEndian(16)) + " by " +
+                 std::to_string(bigEndian(20)) + " picture, its data is damaged or cut short",
+             "text0.png: does not decode as a picture (PNG, JPEG, BMP, TGA, GIF, PSD, HDR, PIC, PNM): the "
+             "file is "
+             "empty",
              "ferrowake.mp3: The file's format is not recognised/supported. (it is a WAV file, not MP3: "
              "convert "
              "it, e.g. lame IN.wav ferrowake.mp3 or ffmpeg -i IN ferrowake.mp3)",

@@ -3,6 +3,7 @@
 // parseMesh1, the texture decoder, the video texture, the music decoder, checkTimeline, data_set.h), so the
 // tool and the run never disagree.
 #include <dirent.h>
+#include <stb_image.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <tinyxml.h>
@@ -103,6 +104,20 @@ std::string otherKind(const MemoryFile& file) {
     if ((at < head.size() && head.compare(at, 2, "v ") == 0) || head.find("\nv ") != std::string::npos)
         return "a Wavefront OBJ file: qvtool mesh from-obj makes a MESH1 mesh of it";
     return "";
+}
+
+// Why a picture does not load: not a picture at all, too large, or a picture whose data is damaged.
+std::string pictureProblem(const MemoryFile& file) {
+    const std::string kinds = "does not decode as a picture (PNG, JPEG, BMP, TGA, GIF, PSD, HDR, PIC, PNM)";
+    if (file.length == 0) return kinds + ": the file is empty";
+    int w = 0, h = 0, channels = 0;
+    if (file.length > 0x7fffffffu || !stbi_info_from_memory(file.data, int(file.length), &w, &h, &channels))
+        return kinds;
+    if (w > 8192 || h > 8192)
+        return "is " + std::to_string(w) + " by " + std::to_string(h) +
+               " pixels: a picture may be at most 8192 on a side";
+    return "does not decode: its header reads as a " + std::to_string(w) + " by " + std::to_string(h) +
+           " picture, its data is damaged or cut short";
 }
 
 uint32_t readU32(const unsigned char* p) {
@@ -277,8 +292,7 @@ private:
         if (!file) return;
         IDirect3DTexture9* texture = nullptr;
         if (FAILED(D3DXCreateTextureFromFileInMemory(g_device, file->data, file->length, &texture)))
-            out_.error(name, 0,
-                       "does not decode as a picture (PNG, JPEG, BMP, TGA, GIF, PSD, HDR, PIC, PNM)");
+            out_.error(name, 0, pictureProblem(*file));
         if (texture) texture->Release();
     }
 
