@@ -422,6 +422,29 @@ private:
 
 }  // namespace
 
+namespace {
+
+// A scratch folder that holds `target` alone, under the name `as` (a symbolic link); empty, with the reason
+// printed, when it cannot be made.
+fs::path scratchHolding(const std::string& target, const char* as) {
+    char scratchTemplate[] = "/tmp/qvtool-check-XXXXXX";
+    if (!mkdtemp(scratchTemplate)) {
+        std::perror("qvtool check");
+        return {};
+    }
+    const fs::path scratch = scratchTemplate;
+    std::error_code ec;
+    fs::create_symlink(fs::absolute(target), scratch / as, ec);
+    if (ec) {
+        std::fprintf(stderr, "qvtool check: %s: %s\n", target.c_str(), ec.message().c_str());
+        fs::remove_all(scratch, ec);
+        return {};
+    }
+    return scratch;
+}
+
+}  // namespace
+
 int qvtool_check(int argc, char** argv) {
     if (argc > 2 || (argc == 2 && (!std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help")))) {
         std::fputs(kUsage, argc > 2 ? stderr : stdout);
@@ -448,18 +471,8 @@ int qvtool_check(int argc, char** argv) {
         }
         // An archive on its own: checked in a folder that holds it alone, under the name the production
         // opens.
-        char scratchTemplate[] = "/tmp/qvtool-check-XXXXXX";
-        if (!mkdtemp(scratchTemplate)) {
-            std::perror("qvtool check");
-            return 2;
-        }
-        scratch = work = scratchTemplate;
-        fs::create_symlink(fs::absolute(target), scratch / kArchiveName, ec);
-        if (ec) {
-            std::fprintf(stderr, "qvtool check: %s: %s\n", target.c_str(), ec.message().c_str());
-            fs::remove_all(scratch, ec);
-            return 2;
-        }
+        scratch = work = scratchHolding(target, kArchiveName);
+        if (scratch.empty()) return 2;
         if (fs::path(target).filename() != kArchiveName)
             std::printf("note: the production opens the archive under the name %s\n", kArchiveName);
     } else if (!fs::is_directory(target, ec)) {
@@ -480,18 +493,8 @@ int qvtool_check(int argc, char** argv) {
                          target.c_str(), kArchiveName);
             return 2;
         }
-        char scratchTemplate[] = "/tmp/qvtool-check-XXXXXX";
-        if (!mkdtemp(scratchTemplate)) {
-            std::perror("qvtool check");
-            return 2;
-        }
-        scratch = work = scratchTemplate;
-        fs::create_directory_symlink(fs::absolute(target), scratch / "data", ec);
-        if (ec) {
-            std::fprintf(stderr, "qvtool check: %s: %s\n", target.c_str(), ec.message().c_str());
-            fs::remove_all(scratch, ec);
-            return 2;
-        }
+        scratch = work = scratchHolding(target, "data");
+        if (scratch.empty()) return 2;
     }
     const fs::path here = fs::current_path();
     fs::current_path(work, ec);
