@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "authoring/rar_writer.h"
+#include "data/memfile.h"
 #include "run_command.h"
 #include "scratch_dir.h"
 
@@ -87,12 +89,30 @@ bool haveDefaultDataSet() {
 
 TEST(QvtoolCheck, TheDefaultDataSetPasses) {
     REQUIRE_DEFAULT_DATA_SET();
-    for (const fs::path& target : {kAssets, kAssets / "gorvel.yo", kAssets / "data" / ".."}) {
+    // The folder that holds the archive and data/, the archive alone, and the data folder itself (the one
+    // the studio takes).
+    for (const fs::path& target :
+         {kAssets, kAssets / "gorvel.yo", kAssets / "data" / "..", kAssets / "data"}) {
         SCOPED_TRACE(target);
         const ToolRun r = qvtoolCheck(target);
         EXPECT_EQ(r.exitCode, 0) << r.output;
         EXPECT_EQ(r.output, "no problems found\n");
     }
+    // A folder with nothing of a data set in it is not taken for an empty one.
+    qvtest::ScratchDir empty("qv_check_empty");
+    writeFile(empty.path() / "notes.txt", "ideas\n");
+    std::string said;
+    EXPECT_EQ(
+        qvtest::runCommand(
+            "'" + std::string(QV_BINARY_DIR) + "/qvtool' check '" + empty.path().string() + "' 2>&1", &said),
+        2);
+    EXPECT_NE(said.find("holds no data set: neither gorvel.yo nor a data folder"), std::string::npos) << said;
+    // A data file given instead of its folder is not taken for a damaged archive.
+    EXPECT_EQ(qvtest::runCommand("'" + std::string(QV_BINARY_DIR) + "/qvtool' check '" +
+                                     (kAssets / "data" / "stone.mat").string() + "' 2>&1",
+                                 &said),
+              2);
+    EXPECT_NE(said.find("stone.mat is not an archive"), std::string::npos) << said;
 }
 
 // Mistakes the production reads past: the run goes on and warns, the tool names each with its line.
@@ -178,11 +198,25 @@ TEST(QvtoolCheck, ErrorsAreAllListedWithTheirFiles) {
     const std::string clip = readFile(set.data("test.vpg"));
     writeFile(set.data("test.vpg"), clip.substr(0, clip.size() / 2));  // fewer records than the header counts
     ASSERT_TRUE(plant(set.data("monolith.mesh"), "MESH1", "MESH2"));
+    // The pulsing object's mesh cut short: named once, without a second line saying that nothing pulses.
+    const std::string aura = readFile(set.data("aura.mesh"));
+    writeFile(set.data("aura.mesh"), aura.substr(0, 20));
 
     const ToolRun check = qvtoolCheck(set.path());
     EXPECT_EQ(check.exitCode, 1) << check.output;
+    uint32_t pictures = 0;
+    for (int i = 3; i >= 0; --i) pictures = pictures << 8 | uint8_t(clip[size_t(16 + i)]);
+    const std::string clipLine = "test.vpg: not a VPG-file: it holds ";
+    const size_t clipAt = check.output.find(clipLine);
+    ASSERT_NE(clipAt, std::string::npos) << check.output;
+    const size_t whole = std::stoul(check.output.substr(clipAt + clipLine.size()));
+    EXPECT_LT(whole, pictures);
+    EXPECT_NE(check.output.find(clipLine + std::to_string(whole) + " whole pictures of the " +
+                                std::to_string(pictures) + " its header counts (cut short?)\n"),
+              std::string::npos)
+        << check.output;
     const std::vector<std::string> expected = {
-        "test.vpg: not a VPG-file.",
+        "aura.mesh: Truncated MESH1-file: vertices missing",
         "ferrowake.mp3: The file's format is not recognised/supported.",
         "black.png: does not decode as a picture (PNG, JPEG, BMP, TGA, GIF, PSD, HDR, PIC, PNM)",
         "monolith.mesh: Not a MESH1-file",
@@ -191,7 +225,169 @@ TEST(QvtoolCheck, ErrorsAreAllListedWithTheirFiles) {
     };
     for (const std::string& line : expected)
         EXPECT_NE(check.output.find(line + "\n"), std::string::npos) << line;
-    EXPECT_NE(check.output.find("5 problems found\n"), std::string::npos) << check.output;
+    EXPECT_EQ(check.output.find("pulses"), std::string::npos) << check.output;
+    EXPECT_NE(check.output.find("6 problems found\n"), std::string::npos) << check.output;
+}
+
+// Files that are not where the production looks, or not what their names say: each named with what was
+// probably meant, checked through the data folder itself as the studio takes it.
+TEST(QvtoolCheck, MisplacedAndMisnamedFilesSayWhatWasMeant) {
+    REQUIRE_DEFAULT_DATA_SET();
+    DataSet set;
+    ASSERT_TRUE(plant(set.data("plinthar.scene"), "mesh=\"monolith.mesh\"", "mesh=\"monolit.mesh\""));
+    fs::create_directory(set.path() / "data" / "textures");
+    fs::rename(set.data("stone.png"), set.path() / "data" / "textures" / "stone.png");
+    fs::rename(set.data("lattice.png"), set.path() / "lattice.png");  // beside data/, not in it
+    // A WAV file under the music's name: 1 s of silence, 8-bit mono.
+    std::string wav = "RIFF" +
+                      std::string(
+                          "\x44\xAC\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x44\xAC\0\0\x44\xAC\0\0\x01\0\x08\0"
+                          "data\x44\xAC\0\0",
+                          40) +
+                      std::string(44100, '\x80');
+    writeFile(set.data("ferrowake.mp3"), wav);
+    const std::string clip = readFile(set.data("test.vpg"));
+    writeFile(set.data("test.vpg"), clip.substr(24));  // the records without the header: a bare stream
+    writeFile(set.data("spire.mesh"), "# exported\no spire\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    // A material saved as UTF-16 (little-endian, with its byte order mark).
+    std::string utf16 = "\xFF\xFE";
+    for (char c : readFile(set.data("glass.mat"))) utf16 += std::string(1, c) + '\0';
+    writeFile(set.data("glass.mat"), utf16);
+    // A picture cut short (its size read from its PNG header) and an empty one.
+    const std::string grid = readFile(set.data("grid.png"));
+    ASSERT_EQ(grid.compare(12, 4, "IHDR"), 0);
+    auto bigEndian = [&grid](size_t at) {
+        return (uint32_t(uint8_t(grid[at])) << 24) | (uint32_t(uint8_t(grid[at + 1])) << 16) |
+               (uint32_t(uint8_t(grid[at + 2])) << 8) | uint8_t(grid[at + 3]);
+    };
+    writeFile(set.data("grid.png"), grid.substr(0, grid.size() / 2));
+    writeFile(set.data("text0.png"), "");
+
+    const ToolRun check = qvtoolCheck(set.path() / "data");
+    EXPECT_EQ(check.exitCode, 1) << check.output;
+    const std::string scene =
+        "plinthar.scene:" + std::to_string(lineOf(set.data("plinthar.scene"), "monolit."));
+    for (const std::string& line : std::vector<std::string>{
+             scene + ": mesh monolit.mesh not found in gorvel.yo or data/ (did you mean monolith.mesh?)",
+             "stone.mat:" + std::to_string(lineOf(set.data("stone.mat"), "stone.png")) +
+                 ": picture stone.png not found in gorvel.yo or data/ (there is data/textures/stone.png: the "
+                 "files go in data/ itself, not in folders below it)",
+             "spire.mesh: Not a MESH1-file (it is a Wavefront OBJ file: qvtool mesh from-obj makes a MESH1 "
+             "mesh "
+             "of it; plinthar.scene:" +
+                 std::to_string(lineOf(set.data("plinthar.scene"), "spire.mesh")) + " names it as a mesh)",
+             "glass.mat:1: invalid UTF-8 (the file is UTF-16: save it as UTF-8 or ASCII)",
+             "grid.png: does not decode: its header reads as a " + std::to_string(bigEndian(16)) + " by " +
+                 std::to_string(bigEndian(20)) + " picture, its data is damaged or cut short",
+             "text0.png: does not decode as a picture (PNG, JPEG, BMP, TGA, GIF, PSD, HDR, PIC, PNM): the "
+             "file is "
+             "empty",
+             "ferrowake.mp3: The file's format is not recognised/supported. (it is a WAV file, not MP3: "
+             "convert "
+             "it, e.g. lame IN.wav ferrowake.mp3 or ffmpeg -i IN ferrowake.mp3)",
+         })
+        EXPECT_NE(check.output.find(line + "\n"), std::string::npos) << line << "\n" << check.output;
+    // The clip's header gone: the records start with a length, not the MPEG-4 start code.
+    EXPECT_NE(check.output.find("test.vpg: not a VPG-file: it does not start with VOTRAMPG\n"),
+              std::string::npos)
+        << check.output;
+
+    // Muxing what is not an MPEG-4 Part 2 stream says what mux takes and how to make it.
+    std::string muxed;
+    EXPECT_EQ(qvtest::runCommand("'" + std::string(QV_BINARY_DIR) + "/qvtool' vpg mux '" +
+                                     set.data("spire.mesh").string() + "' '" +
+                                     (set.path() / "x.vpg").string() + "' --fps 25",
+                                 &muxed),
+              1);
+    EXPECT_NE(muxed.find("no VOP in the stream\nmux takes an MPEG-4 Part 2 elementary stream"),
+              std::string::npos)
+        << muxed;
+    EXPECT_FALSE(fs::exists(set.path() / "x.vpg"));
+
+    // Checked from the folder above, the picture beside data/ is named as such.
+    const ToolRun above = qvtoolCheck(set.path());
+    EXPECT_NE(above.output.find(": picture lattice.png not found in gorvel.yo or data/ (there is one beside "
+                                "data/, not in it: move it into data/)\n"),
+              std::string::npos)
+        << above.output;
+    EXPECT_EQ(above.output.find("lattice.png not found in gorvel.yo or data/\n"), std::string::npos);
+}
+
+// qvtool mesh from-obj tells the maker which material files the mesh will ask for, and makes no empty
+// mesh of a file that holds no model.
+TEST(QvtoolMesh, FromObjNamesTheMaterialFilesAndRefusesAFileWithoutFaces) {
+    qvtest::ScratchDir dir("qv_mesh_obj");
+    const std::string tool = "'" + std::string(QV_BINARY_DIR) + "/qvtool' mesh from-obj ";
+    writeFile(dir.path() / "two.obj",
+              "# exported\nv 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nf 1 2 3\nusemtl Material.001\nf 2 4 3\n"
+              "usemtl glass.mat\nf 1 3 4\nusemtl Material.001\nf 1 4 2\n");
+    std::string said;
+    ASSERT_EQ(qvtest::runCommand("cd '" + dir.path().string() + "' && " + tool + "two.obj two.mesh", &said),
+              0)
+        << said;
+    // Vertices are split where the faces' flat normals differ: their count is the importer's business.
+    const std::vector<std::string> printed = lines(said);
+    ASSERT_EQ(printed.size(), 2u) << said;
+    EXPECT_NE(printed[0].find(" vertices, 4 triangles in 3 groups"), std::string::npos) << said;
+    EXPECT_EQ(printed[1],
+              "material files it names (each one goes in data/): default.xml, Material.001, glass.mat");
+
+    writeFile(dir.path() / "picture.png", "\x89PNG\r\n\x1a\n not a model");
+    EXPECT_EQ(qvtest::runCommand("cd '" + dir.path().string() + "' && " + tool + "picture.png p.mesh", &said),
+              1);
+    EXPECT_NE(said.find("picture.png: no faces (f lines) in it: not a Wavefront OBJ model"),
+              std::string::npos)
+        << said;
+    EXPECT_FALSE(fs::exists(dir.path() / "p.mesh"));
+}
+
+// The maker packs the data set as it lies, data/ and all: the members are stored under their names
+// alone, and the archive on its own is the whole data set. An archive whose members have folders in
+// their names (made by another packer) is named as the reason its files are not found.
+TEST(QvtoolCheck, AnArchivePackedFromTheDataFolderHoldsTheDataSet) {
+    REQUIRE_DEFAULT_DATA_SET();
+    DataSet set;
+    const std::string tool = "'" + std::string(QV_BINARY_DIR) + "/qvtool'";
+    ASSERT_EQ(qvtest::runCommand("cd '" + set.path().string() + "' && " + tool +
+                                 " archive create gorvel.yo data/*"),
+              0);
+    std::string listed;
+    ASSERT_EQ(
+        qvtest::runCommand(tool + " archive list '" + (set.path() / "gorvel.yo").string() + "'", &listed), 0);
+    EXPECT_NE(listed.find("  plinthar.scene\n"), std::string::npos) << listed;
+    EXPECT_EQ(listed.find("data"), std::string::npos) << listed;
+    fs::remove_all(set.path() / "data");
+    ToolRun check = qvtoolCheck(set.path());
+    EXPECT_EQ(check.exitCode, 0) << check.output;
+    EXPECT_EQ(check.output, "no problems found\n");
+
+    // Two files of one name in different folders cannot both be members.
+    qvtest::ScratchDir twice("qv_check_twice");
+    fs::create_directories(twice.path() / "a");
+    fs::create_directories(twice.path() / "b");
+    writeFile(twice.path() / "a" / "x.png", "1");
+    writeFile(twice.path() / "b" / "X.png", "2");
+    std::string said;
+    EXPECT_EQ(qvtest::runCommand(
+                  "cd '" + twice.path().string() + "' && " + tool + " archive create t.yo a b 2>&1", &said),
+              1);
+    EXPECT_NE(said.find("two files named X.png"), std::string::npos) << said;
+    EXPECT_FALSE(fs::exists(twice.path() / "t.yo"));
+
+    // Members stored with their folder, as another packer may.
+    rar::ArchiveOptions options;
+    options.password = kArchivePassword;
+    const std::vector<uint8_t> bytes =
+        rar::buildArchive({{"data\\load.png", {'x'}, 0}, {"data\\plinthar.scene", {'<'}, 0}}, options);
+    writeFile(set.path() / "gorvel.yo", std::string(bytes.begin(), bytes.end()));
+    check = qvtoolCheck(set.path());
+    EXPECT_EQ(check.exitCode, 1);
+    EXPECT_NE(
+        check.output.find("load.png: picture load.png not found in gorvel.yo or data/ (gorvel.yo holds it as "
+                          "data\\load.png: members are found by their names alone; qvtool archive "
+                          "create stores them so)\n"),
+        std::string::npos)
+        << check.output;
 }
 
 // An archive packed under another password: every member is named, as the production could read none.
@@ -206,9 +402,12 @@ TEST(QvtoolCheck, AnArchiveUnderAnotherPasswordIsNamed) {
     const ToolRun check = qvtoolCheck(archive);
     EXPECT_EQ(check.exitCode, 1) << check.output;
     for (const char* member : {"load.png", "test.vpg"})
-        EXPECT_NE(check.output.find(std::string("gorvel.yo: member ") + member +
-                                    " does not open with the production's password"),
-                  std::string::npos)
+        EXPECT_NE(
+            check.output.find(std::string("gorvel.yo: member ") + member +
+                              " does not open with the production's password: cannot decrypt gorvel.yo: "
+                              "wrong password (packed under another password: qvtool archive create "
+                              "without -p packs under the production's)\n"),
+            std::string::npos)
             << check.output;
     EXPECT_NE(check.output.find("load.png: picture load.png: cannot decrypt gorvel.yo: wrong password"),
               std::string::npos)

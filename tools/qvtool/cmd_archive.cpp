@@ -1,4 +1,5 @@
 // qvtool archive: list, extract and create data archives (RAR 2.0 block format).
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -30,7 +31,9 @@ int usage() {
         "       qvtool archive extract ARCHIVE MEMBER [-p PASSWORD | --no-password] [-o FILE|-]\n"
         "       qvtool archive create ARCHIVE [-p PASSWORD | --no-password] [--store] [--solid] [--audio] "
         "FILE...\n"
-        "The password is the production's unless -p gives another; --no-password makes a plain archive.\n");
+        "The password is the production's unless -p gives another; --no-password makes a plain archive.\n"
+        "Each file is stored under its name alone (data/stone.png as stone.png), as the production looks it\n"
+        "up; a FILE that is a folder adds the files in it and in its subfolders.\n");
     return 2;
 }
 
@@ -93,24 +96,23 @@ uint32_t dosTime(const fs::path& p) {
                                  t.tm_hour << 11 | t.tm_min << 5 | t.tm_sec / 2);
 }
 
-// The member name of a path as given: relative, with "\" between its parts.
-std::string memberName(const std::string& path) {
-    std::string name = fs::path(path).lexically_normal().generic_string();
-    while (name.rfind("./", 0) == 0) name.erase(0, 2);
-    while (!name.empty() && name[0] == '/') name.erase(0, 1);
-    std::replace(name.begin(), name.end(), '/', '\\');
-    return name;
+// The member name of a file: its name alone, as the production looks members up by name (data/stone.png
+// is stored as stone.png).
+std::string memberName(const fs::path& p) {
+    return p.filename().string();
 }
 
 void addFile(const fs::path& p, std::vector<rar::ArchiveMember>& members) {
+    rar::ArchiveMember m;
+    m.name = memberName(p);
+    if (m.name.empty() || m.name == "." || m.name == "..") throw "not a file: " + messageName(p.string());
+    for (const rar::ArchiveMember& other : members)
+        if (strcasecmp(other.name.c_str(), m.name.c_str()) == 0)
+            throw "two files named " + messageName(m.name) +
+                " (members are stored under their names alone, "
+                "and the production finds them in any letter case)";
     FILE* f = std::fopen(p.c_str(), "rb");
     if (!f) throw "cannot open " + messageName(p.string());
-    rar::ArchiveMember m;
-    m.name = memberName(p.string());
-    if (m.name.empty() || m.name.rfind("..", 0) == 0) {
-        std::fclose(f);
-        throw "not a relative path inside the current directory: " + messageName(p.string());
-    }
     char buf[1 << 16];
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) m.data.insert(m.data.end(), buf, buf + n);

@@ -69,6 +69,11 @@ int fromObj(int argc, char** argv) {
         std::fprintf(stderr, "qvtool mesh: %s: %s\n", in, e.c_str());
         return 1;
     }
+    // A file with no face is no model (a picture or another format given by mistake): no empty mesh.
+    if (mesh.groups.empty()) {
+        std::fprintf(stderr, "qvtool mesh: %s: no faces (f lines) in it: not a Wavefront OBJ model\n", in);
+        return 1;
+    }
     std::vector<unsigned char> bytes = writeMesh1(mesh);
     std::ofstream file(out, std::ios::binary);
     if (!file.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size())) ||
@@ -78,8 +83,14 @@ int fromObj(int argc, char** argv) {
     }
     size_t triangles = 0;
     for (const Mesh1Group& g : mesh.groups) triangles += g.indices.size() / 3;
-    std::printf("%s: %zu vertices, %zu triangles in %zu groups\n", out, mesh.vertices.size(), triangles,
-                mesh.groups.size());
+    std::printf("%s: %zu vertices, %zu triangle%s in %zu group%s\n", out, mesh.vertices.size(), triangles,
+                triangles == 1 ? "" : "s", mesh.groups.size(), mesh.groups.size() == 1 ? "" : "s");
+    // The usemtl names are the material files the production will look for.
+    std::string names;
+    for (const Mesh1Group& g : mesh.groups)
+        if (names.find(" " + g.material + ",") == std::string::npos) names += " " + g.material + ",";
+    names.pop_back();
+    std::printf("material files it names (each one goes in data/):%s\n", names.c_str());
     return 0;
 }
 

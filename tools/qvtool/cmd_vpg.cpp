@@ -90,6 +90,14 @@ int mux(int argc, char** argv) {
         result = vpgMux(m4v.data(), m4v.size(), fps);
     } catch (const std::string& e) {
         std::fprintf(stderr, "qvtool vpg mux: %s: %s\n", in, e.c_str());
+        if (e.find("frame rate") != std::string::npos)
+            std::fprintf(stderr, "give the rate with --fps RATE (frames a second)\n");
+        else if (e.find("no VOP") != std::string::npos ||
+                 e.find("no video object layer") != std::string::npos)
+            std::fprintf(
+                stderr,
+                "mux takes an MPEG-4 Part 2 elementary stream (not MP4, H.264 or another container or "
+                "codec), as ffmpeg makes it: ffmpeg -i IN -vf vflip -c:v mpeg4 -f m4v OUT.m4v\n");
         return 1;
     }
     const std::vector<unsigned char> vpg = vpgBuild(result.header, result.records);
