@@ -16,11 +16,14 @@
 //     WebGL turned off: the page must say that the browser lacks WebGL 2;
 //   node browser_test.js BROWSER nosound SITE [SCREENSHOT.png]   (Firefox: no sound output it can start)
 //     after the click the page must say that it plays without sound.
-// Prints "N passed, N failed" at the end; exits 1 on any failure.
+// Prints "N passed, N failed" at the end; exits 1 on any failure, 3 when the failure was a browser that stopped
+// answering: every call to the browser is bounded (see browsers.js), and such a test fails naming the call and
+// prints where the browser stood (the last protocol messages, console lines, the browser's own output and the
+// states of its processes).
 'use strict';
 const fs = require('fs');
 const path = require('path');
-const {launch} = require('./browsers');
+const browsers = require('./browsers');
 const {serve} = require('./serve');
 
 const MEAN_LIMIT = 8;    // levels of 255, mean absolute difference over the picture
@@ -28,6 +31,17 @@ const BLOCK_LIMIT = 54;  // levels of 255, mean absolute difference of the worst
 const LOADING_LIMIT = 1;
 
 let passed = 0, failed = 0, browserName = '';
+let openBrowser = null;  // the test's browser while it runs, for the report and the clean-up after a failure
+
+async function launch(kind, options) {
+  openBrowser = await browsers.launch(kind, options);
+  const close = openBrowser.close;
+  openBrowser.close = async () => {
+    openBrowser = null;
+    await close();
+  };
+  return openBrowser;
+}
 function check(ok, what) {
   if (ok) passed++; else failed++;
   console.log(`${ok ? 'ok  ' : 'FAIL'} [${browserName}] ${what}`);
@@ -53,6 +67,18 @@ async function checkQuietConsole(page, messages, what) {
   check(webgl.length === 0, `no WebGL warnings on the console ${what}${webgl.length ? ` (first: ${webgl[0].text})` : ''}`);
 }
 
+// Calls fn every ms until the returned stop(); a call still waiting for its answer is not repeated (presses
+// would pile up in a browser that stopped answering).
+function every(ms, fn) {
+  let busy = false;
+  const timer = setInterval(() => {
+    if (busy) return;
+    busy = true;
+    fn().catch(() => {}).finally(() => { busy = false; });
+  }, ms);
+  return () => clearInterval(timer);
+}
+
 // Polls fn(arg) in the page; a page being replaced (a reload) only delays the answer.
 async function waitFor(page, fn, arg, timeout) {
   const until = Date.now() + timeout;
@@ -60,7 +86,8 @@ async function waitFor(page, fn, arg, timeout) {
     try {
       if (await page.evaluate(fn, arg)) return;
     } catch (e) {
-      if (Date.now() > until) throw e;
+      // A browser that does not answer will not answer the next poll either.
+      if (e instanceof browsers.NoAnswer || Date.now() > until) throw e;
     }
     if (Date.now() > until) {
       const state = await page.evaluate(() => JSON.stringify({audio: window.Module && Module.audioContext && Module.audioContext.state,
@@ -156,10 +183,10 @@ async function liveTest(kind, site, screenshot) {
   const messages = watchConsole(page);
   await page.goto(`http://127.0.0.1:${server.address().port}/index.html`);
   // Key presses print the time line; one every two seconds.
-  const presses = setInterval(() => page.press('KeyT').catch(() => {}), 2000);
+  const stopPresses = every(2000, () => page.press('KeyT'));
   if (screenshot) setTimeout(() => page.screenshot(screenshot).catch(() => {}), 20000);
   await waitFor(page, () => window.qvExitCode !== undefined, null, 180000);
-  clearInterval(presses);
+  stopPresses();
   const ended = await page.evaluate(() => ({code: window.qvExitCode, audio: Module.audioContext && Module.audioContext.currentTime}));
   const times = messages.map((l) => /^time ([0-9.]+)/.exec(l.text)).filter(Boolean).map((m) => Number(m[1]));
   console.log(`live run: ${times.length} time lines, last ${times.length ? times[times.length - 1].toFixed(2) : '-'} s; audio context at ${ended.audio && ended.audio.toFixed(2)} s; exit code ${ended.code}`);
@@ -224,7 +251,7 @@ async function clickTest(kind, site, nativeDir, screenshot) {
     await page.screenshot(screenshot);
   }
   await page.click(400, 300);
-  const presses = setInterval(() => page.press('KeyT').catch(() => {}), 1000);
+  const stopPresses = every(1000, () => page.press('KeyT'));
   const runs = await new Promise((resolve) => {
     const until = Date.now() + 60000;
     const poll = setInterval(() => {
@@ -235,7 +262,7 @@ async function clickTest(kind, site, nativeDir, screenshot) {
       }
     }, 250);
   });
-  clearInterval(presses);
+  stopPresses();
   const running = await page.evaluate(pageState);
   check(runs && !running.prompt && running.code === undefined, 'the click starts the run and the prompt goes');
   await page.press('Escape');
@@ -323,6 +350,7 @@ async function noSoundTest(kind, site, screenshot) {
 (async () => {
   const [kind, mode, site, ...rest] = process.argv.slice(2);
   browserName = kind;
+  let noAnswer = false;
   try {
     if (mode === 'capture') await captureTest(kind, site, rest[0], rest[1], rest[2]);
     else if (mode === 'live') await liveTest(kind, site, rest[0]);
@@ -332,8 +360,14 @@ async function noSoundTest(kind, site, screenshot) {
     else if (mode === 'nosound') await noSoundTest(kind, site, rest[0]);
     else throw new Error(`unknown mode ${mode}`);
   } catch (e) {
-    check(false, String(e && e.stack || e));
+    noAnswer = e instanceof browsers.NoAnswer;
+    // The stack of a call that got no answer is only its timer's.
+    check(false, String(noAnswer ? `${e.name}: ${e.message}` : e && e.stack || e));
+    if (openBrowser) {
+      console.log(openBrowser.report());
+      await openBrowser.close().catch((err) => console.log(`closing the browser: ${err.message || err}`));
+    }
   }
   console.log(`${passed} passed, ${failed} failed`);
-  process.exit(failed ? 1 : 0);
+  process.exit(noAnswer ? 3 : failed ? 1 : 0);
 })();
