@@ -21,8 +21,8 @@ public:
     virtual ~Show() = default;
     virtual void start() = 0;   // starts the music, right before the first frame
     virtual double time() = 0;  // the production time: the music's playback position in seconds
-    // Seconds until the sound of time() is first heard: at the start the output still plays the silence
-    // it had before, while the time stands at 0. 0 while it is heard; negative when not known.
+    // Seconds until the sound of the last time() read is first heard: at the start the output still plays
+    // the silence it had before, while the time stands at 0. 0 while it is heard; negative when not known.
     virtual double untilHeard() { return -1.0; }
     virtual void frame(float t) = 0;  // per-frame updates, then BeginScene, the frame's drawing, EndScene
 };

@@ -129,13 +129,9 @@ void Music::play() {
 }
 
 double Music::time() {
-    const QWORD position = BASS_ChannelGetPosition(stream);
+    const QWORD position = audio_stream_position(stream, &untilHeard_);
     if (position == ~QWORD(0)) return 0.0;  // no stream: the clock stands at the start
     return static_cast<double>(position) * (1.0 / streamBytesPerSecond(rate, channels));
-}
-
-double Music::untilHeard() const {
-    return stream ? audio_stream_seconds_until_heard(stream) : -1.0;
 }
 
 void Music::updateSpectrum() {

@@ -35,9 +35,9 @@ public:
     // The playing position in seconds: the stream's byte position over its own byte rate (16-bit
     // samples at the file's rate and channel count; 176400 for 44.1 kHz stereo).
     virtual double time();
-    // Seconds until the sound at time() is first heard (the output still playing what it was handed before
-    // the start or a seek); 0 while it is heard; negative when not known.
-    double untilHeard() const;
+    // Seconds until the sound at the last time() read is first heard (the output still playing what it was
+    // handed before the start or a seek), read with it; 0 while it is heard; negative when not known.
+    double untilHeard() const { return untilHeard_; }
     // Fetches the 256-bin spectrum of the sound being heard into spectrum, at the frequencies of a
     // 44.1 kHz stream whatever the file's rate (see spectrumAtTunedRate).
     void updateSpectrum();
@@ -50,6 +50,7 @@ public:
     int channels = 2;       // the stream's channel count, set by load
 
 private:
+    double untilHeard_ = -1.0;
     // Opens the named file and a stream on it into the two, or throws load()'s texts with nothing left open.
     static void open(const std::string& name, MemoryFile*& newFile, HSTREAM& newStream);
     void takeFormat();  // rate and channels from the stream

@@ -90,7 +90,7 @@ public:
     void start();
     // The production time: the music's playback position in seconds.
     double time();
-    // Seconds until the sound of time() is first heard (see Soundtrack::untilHeard).
+    // Seconds until the sound of the last time() read is first heard (see Soundtrack::untilHeard).
     double untilHeard() { return music->untilHeard(); }
     // The frame sequence for production time t: per-frame updates, then BeginScene, the drawing, EndScene.
     // What it draws depends on t and the timeline alone, never on the frames drawn before.

@@ -18,8 +18,9 @@ public:
     virtual void play() = 0;
     // The production time in seconds.
     virtual double time() = 0;
-    // Seconds until the sound of time() is first heard: after the start (or a seek) the output still plays
-    // what it had before while the time stands there. 0 while it is heard; negative when not known.
+    // Seconds until the sound of the last time() read is first heard: after the start (or a seek) the output
+    // still plays what it had before while the time stands there. 0 while it is heard; negative when not
+    // known.
     virtual double untilHeard() { return -1.0; }
     // Fetches the 256-bin spectrum of this moment into spectrum().
     virtual void updateSpectrum() = 0;

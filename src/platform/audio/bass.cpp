@@ -465,25 +465,27 @@ BOOL BASS_ChannelPause(DWORD handle) {
 }
 
 QWORD BASS_ChannelGetPosition(DWORD handle) {
+    return audio_stream_position(handle, nullptr);
+}
+
+QWORD audio_stream_position(HSTREAM handle, double* until_heard) {
     std::lock_guard<std::mutex> lock(api_mutex);
+    if (until_heard) *until_heard = -1.0;
     if (!output.initialised) return fail(BASS_ERROR_INIT, ~QWORD(0));
     Stream* s = find(handle);
     if (!s) return fail(BASS_ERROR_HANDLE, ~QWORD(0));
     t_error = BASS_OK;
-    return heard_frame(*s, heard_output_frame(output), output.rate) * static_cast<QWORD>(s->pcm.channels) *
-           sizeof(int16_t);
+    uint64_t until = 0;
+    const uint64_t frame = heard_frame(*s, heard_output_frame(output), output.rate, &until);
+    if (until_heard && output.heard_known && until != kUnknown)
+        *until_heard = static_cast<double>(until) / output.rate;
+    return frame * static_cast<QWORD>(s->pcm.channels) * sizeof(int16_t);
 }
 
 double audio_stream_seconds_until_heard(HSTREAM handle) {
-    std::lock_guard<std::mutex> lock(api_mutex);
-    if (!output.initialised) return -1.0;
-    Stream* s = find(handle);
-    if (!s) return -1.0;
-    const uint64_t heard = heard_output_frame(output);
-    if (!output.heard_known) return -1.0;
-    uint64_t until = 0;
-    heard_frame(*s, heard, output.rate, &until);
-    return until == kUnknown ? -1.0 : static_cast<double>(until) / output.rate;
+    double until = -1.0;
+    audio_stream_position(handle, &until);
+    return until;
 }
 
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos) {

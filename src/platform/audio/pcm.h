@@ -55,6 +55,10 @@ const AudioPcm* audio_stream_pcm(HSTREAM handle);
 // reached the output, or the handle is unknown.
 double audio_stream_seconds_until_heard(HSTREAM handle);
 
+// BASS_ChannelGetPosition, with audio_stream_seconds_until_heard of the same moment in `*until_heard`
+// (when not null): one reading of what the output plays, for a clock that needs both.
+QWORD audio_stream_position(HSTREAM handle, double* until_heard);
+
 // Where the sound of the playing streams goes: nowhere (not initialised, or the no-sound device), a live
 // output whose position is what the listener hears, or an output that was lost mid-play (its server went
 // away, its stream failed or was killed, the browser would not start it): the position then runs on the
